@@ -1,0 +1,39 @@
+// Texts that write parts of a spec inside messages: keys, paths, name lists,
+// table chains and JSON values. Pure functions; render_key may return its
+// argument borrowed, so the key must outlive the returned view.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace zarvi_core::spec {
+
+// A key as written in a path: bare, or a JSON string literal when it is empty
+// or holds white space, "#", "." or "/". Returns `key` itself when bare;
+// otherwise the literal is written into `storage` and that is returned.
+std::string_view render_key(std::string_view key, std::string& storage);
+std::string render_key(std::string_view key);
+
+// The path of a member: "{path}.{key}", or the key alone under the empty path.
+std::string child(std::string_view path, std::string_view key);
+
+// A name as messages quote it: double quotes with debug escapes.
+std::string quote_name(std::string_view name);
+
+// Names quoted and joined by ", "; empty for no names.
+std::string render_names(const std::vector<std::string>& names);
+
+// Table names through render_key joined by "/"; "no table" for none.
+std::string render_chain(const std::vector<std::string>& names);
+
+// A JSON value for a message: "" for null, "{n} items", "{n} members", or
+// the compact JSON text of a scalar.
+std::string render_value(const nlohmann::json& value);
+
+// The compact JSON text of a scalar as the JSON library writes it.
+std::string compact_json(const nlohmann::json& value);
+
+}  // namespace zarvi_core::spec

@@ -1,0 +1,29 @@
+// Text helpers shared by every message: quoted bytes, lossy UTF-8 and element
+// places. All functions are pure; results are new strings.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zarvi_core {
+
+// Bytes in double quotes: valid UTF-8 escaped as a debug string (\t \r \n \0,
+// backslash, double quote, and \u{..} for non-printable characters and
+// combining marks), every byte outside valid UTF-8 as \xHH.
+void append_quoted(std::string& out, std::string_view bytes);
+std::string quote_bytes(std::string_view bytes);
+
+// UTF-8 text of the bytes, each maximal invalid sequence replaced by U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+
+// An element place: id (lossy), the position zero-padded to two digits, and
+// "-" with the component when given: CLP02, SVC01-2, CLP123.
+std::string element_place(std::string_view id, uint64_t element,
+                          std::optional<uint64_t> component = std::nullopt);
+
+// Whether quoted text writes this code point as \u{..}.
+bool escapes_code_point(char32_t cp);
+
+}  // namespace zarvi_core

@@ -1,0 +1,20 @@
+// What module start-up needs from each file of the extension: the exception
+// cells and the type and function makers that the one registration list uses.
+#pragma once
+
+#include "zarvi_py/ref.h"
+
+namespace zarvi_py {
+
+// Process-wide exception types, created on first use. Borrowed references.
+PyObject* parse_error_type();
+PyObject* spec_error_type();
+
+// Creates a heap type from spec once per process and caches it in cell.
+// Returns a borrowed reference, or null with an exception set.
+PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
+
+// Type makers (borrowed references), one per class, live in their own files
+// and are declared here.
+
+}  // namespace zarvi_py

@@ -1,0 +1,98 @@
+// Ref: one owned reference to a Python object; guard: the boundary that turns
+// any C++ failure into a Python exception. Only the extension includes this.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace zarvi_py {
+
+class Ref {
+ public:
+  Ref() = default;
+  // Takes over a new reference (or null, when a call failed).
+  static Ref steal(PyObject* o) noexcept { return Ref(o); }
+  // Adds a reference to a borrowed object.
+  static Ref borrow(PyObject* o) noexcept {
+    Py_XINCREF(o);
+    return Ref(o);
+  }
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  Ref& operator=(Ref&& o) noexcept {
+    if (this != &o) {
+      Py_XDECREF(p_);
+      p_ = std::exchange(o.p_, nullptr);
+    }
+    return *this;
+  }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() { Py_XDECREF(p_); }
+
+  PyObject* get() const noexcept { return p_; }
+  PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+
+ private:
+  explicit Ref(PyObject* p) noexcept : p_(p) {}
+  PyObject* p_ = nullptr;
+};
+
+inline Ref new_ref(PyObject* o) noexcept { return Ref::borrow(o); }
+
+// Sets RuntimeError for an internal fault that escaped as a C++ exception.
+void set_internal_error(const char* what) noexcept;
+
+// Runs body (returning Ref) and hands its reference to the interpreter; any
+// C++ exception becomes a Python exception instead of unwinding into it.
+template <class F>
+PyObject* guard(F&& body) noexcept {
+  try {
+    return body().release();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    set_internal_error(e.what());
+  } catch (...) {
+    set_internal_error("unknown exception");
+  }
+  return nullptr;
+}
+
+// The same for entry points that return an int status (-1 on error).
+template <class F>
+int guard_int(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    set_internal_error(e.what());
+  } catch (...) {
+    set_internal_error("unknown exception");
+  }
+  return -1;
+}
+
+// Releases the interpreter lock for its scope; touch no PyObject inside.
+class AllowThreads {
+ public:
+  AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
+  ~AllowThreads() { PyEval_RestoreThread(state_); }
+  AllowThreads(const AllowThreads&) = delete;
+  AllowThreads& operator=(const AllowThreads&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
+// A new str from UTF-8 text (invalid bytes replaced), or a new bytes object.
+Ref str_from(std::string_view text);
+Ref bytes_from(std::string_view bytes);
+
+}  // namespace zarvi_py
