@@ -16,5 +16,9 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
+PyObject* spec_type();
+
+// Makers of the module's constants (new references).
+Ref edi_835_parser_patch_row(PyObject* module);
 
 }  // namespace zarvi_py

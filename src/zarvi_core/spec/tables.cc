@@ -1,0 +1,480 @@
+#include "zarvi_core/spec/tables.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "zarvi_core/spec.h"
+#include "zarvi_core/spec/render.h"
+#include "zarvi_core/text.h"
+
+namespace zarvi_core::spec {
+
+using json = nlohmann::json;
+
+std::string to_string(const Pick& pick) {
+  switch (pick.kind) {
+    case Pick::Kind::First:
+      return "\"first\"";
+    case Pick::Kind::Last:
+      return "\"last\"";
+    case Pick::Kind::Nth:
+      return std::to_string(pick.n);
+  }
+  return {};
+}
+
+std::string to_string(const TableDefError& e) {
+  using K = TableDefError::Kind;
+  const auto& t = e.text;
+  auto q = [](const std::string& s) { return quote_name(s); };
+  auto n = [&](std::size_t i) { return std::to_string(e.number[i]); };
+  switch (e.kind) {
+    case K::EmptyName:
+      return "the " + t[0] + " is empty";
+    case K::NoLoops:
+      return "\"loops\" is empty; a table anchors in at least one loop";
+    case K::DuplicateLoop:
+      return "loop " + q(t[0]) + " is listed more than once in \"loops\"";
+    case K::UnknownLoop:
+      return "loop " + q(t[0]) + " does not exist";
+    case K::ReservedName:
+      return "the name " + q(t[0]) + " is taken by an automatic column";
+    case K::RefTaken:
+      return "\"ref\" " + q(t[0]) + " is already used by table " + q(t[1]);
+    case K::RepeatWithoutSegment:
+      return "\"repeat\" requires \"segment\": only a segment's elements repeat";
+    case K::ZeroStep:
+      return "\"repeat.step\" is 0";
+    case K::ZeroPosition:
+      return q(t[0]) + " must be a 1-based position; found 0";
+    case K::BadPosition:
+      return "\"where\" position " + q(t[0]) + " is not a 1-based integer in canonical form";
+    case K::OffsetBeyondStep:
+      return "\"group_element\" " + n(0) + " is outside a group of " + n(1) +
+             " elements (offsets start at 0)";
+    case K::NestedAnchors:
+      return "anchor loops " + q(t[0]) + " and " + q(t[1]) +
+             " nest; a table without \"segment\" anchors in loops that do not";
+    case K::SharedAnchor:
+      return "loop " + q(t[0]) + " already anchors table " + q(t[1]) +
+             "; a loop anchors at most one table without \"segment\"";
+    case K::UnrelatedAnchors:
+      return "anchor loops " + q(t[0]) + " and " + q(t[1]) +
+             " sit under tables that are not one chain: " + q(t[0]) + " under " + t[2] + ", " +
+             q(t[1]) + " under " + t[3];
+    case K::UnrelatedLoop:
+      return "loop " + q(t[0]) + " is neither anchor loop " + q(t[1]) +
+             ", a loop inside it nor a loop above it";
+    case K::UnknownOccurrence:
+      return "loop " + q(t[0]) + " has no occurrence " + q(t[1]) + "; " +
+             (e.names.empty() ? std::string("it declares none")
+                              : "it declares " + render_names(e.names));
+    case K::OccurrenceAndSegment:
+      return "\"occurrence\" already names the segment and its qualifier; " + q(t[0]) + " (" +
+             t[1] + ") does not go with it";
+    case K::OccurrenceSegments:
+      return "occurrence " + q(t[0]) + " is segment " + q(t[1]) + " in anchor loop " + q(t[2]) +
+             " but segment " + q(t[3]) + " in anchor loop " + q(t[4]) +
+             "; name the loop to read with \"loop\"";
+    case K::AfterAnchor:
+      return "occurrence " + q(t[0]) + " (position " + n(0) + ") of loop " + q(t[1]) +
+             " comes after anchor loop " + q(t[2]) + " opens (position " + n(1) +
+             "): its segments arrive after the rows are appended, so the column never fills";
+    case K::PickNeedsOccurrence:
+      return "\"pick\" (" + t[0] + ") requires \"occurrence\": only a named occurrence has a known repeat";
+    case K::BadPick:
+      return "\"pick\" must be \"first\", \"last\" or a 1-based position; found " + t[0];
+    case K::PickOnSingle:
+      return "occurrence " + q(t[0]) + " of loop " + q(t[1]) + " appears at most once, so \"pick\" (" +
+             t[2] + ") has nothing to choose from";
+    case K::PickBeyondMax:
+      return "\"pick\" " + n(0) + " is past occurrence " + q(t[0]) + " of loop " + q(t[1]) +
+             ", which repeats at most " + n(1) + " times";
+    case K::SegmentNotHeld:
+      return "segment " + q(t[0]) + " is neither the trigger nor a segment of loop " + q(t[1]) +
+             ", so it is never read there";
+    case K::AnchorSegmentOnly:
+      return q(t[0]) + " (" + t[1] + ") does not apply in a table anchored on segment " + q(t[2]) +
+             ": its columns read that segment";
+    case K::NeedsSegment:
+      return "the column names no \"segment\" or \"occurrence\" to read";
+    case K::GroupWithoutRepeat:
+      return "\"group_element\" requires the table's \"repeat\"";
+    case K::SourceCount:
+      return "a column takes exactly one of \"element\", \"group_element\" or \"segment_index\"; "
+             "found " + n(0);
+    case K::ComponentOnIndex:
+      return "\"component\" does not apply to \"segment_index\"";
+  }
+  return {};
+}
+
+namespace {
+
+using K = TableDefError::Kind;
+
+TableDefError table_error(K kind, std::vector<std::string> texts = {},
+                          std::array<uint64_t, 2> numbers = {}) {
+  TableDefError e;
+  e.kind = kind;
+  for (std::size_t i = 0; i < texts.size() && i < e.text.size(); ++i) e.text[i] = std::move(texts[i]);
+  e.number = numbers;
+  return e;
+}
+
+Err<SpecError> bad_table(const std::string& table, std::optional<std::string> column,
+                         TableDefError reason) {
+  return err(SpecError::bad_table(table, std::move(column), std::move(reason)));
+}
+
+// A member that counts as given: present and not null.
+const json* member(const json& object, const char* key) {
+  auto it = object.find(key);
+  return it == object.end() || it->is_null() ? nullptr : &*it;
+}
+
+std::optional<std::string> text_member(const json& object, const char* key) {
+  const json* m = member(object, key);
+  if (m == nullptr) return std::nullopt;
+  return m->get<std::string>();
+}
+
+std::optional<uint64_t> count_member(const json& object, const char* key) {
+  const json* m = member(object, key);
+  if (m == nullptr) return std::nullopt;
+  return m->get<uint64_t>();
+}
+
+bool is_ancestor(const Spec& spec, LoopId ancestor, LoopId loop) {
+  for (std::optional<LoopId> p = spec.loops[loop].parent; p; p = spec.loops[*p].parent)
+    if (*p == ancestor) return true;
+  return false;
+}
+
+// The "pos" of the first occurrence of a loop that opens on its trigger.
+std::optional<uint64_t> trigger_pos(const LoopDef& loop) {
+  for (const OccurrenceDef& o : loop.occurrences)
+    if (o.opens_on(loop.trigger.segment, loop.trigger.conditions)) return o.pos;
+  return std::nullopt;
+}
+
+const OccurrenceDef* find_occurrence(const LoopDef& loop, std::string_view name) {
+  for (const OccurrenceDef& o : loop.occurrences)
+    if (o.name == name) return &o;
+  return nullptr;
+}
+
+// A column reading loop L above an anchor loop: the occurrence read must not
+// come after the anchor loop opens, or its segments arrive once the anchor's
+// rows are already appended.
+Result<Unit, TableDefError> check_reached(const Spec& spec, const TableDef& table,
+                                          const ColumnSource& source) {
+  const LoopId l = *source.loop;
+  const LoopDef& loop = spec.loops[l];
+  const OccurrenceDef* read = nullptr;
+  for (const OccurrenceDef& o : loop.occurrences) {
+    bool candidate = source.occurrence ? o.name == *source.occurrence : o.segment == source.segment;
+    // Occurrences are sorted by pos, so the first candidate has the smallest.
+    if (candidate) {
+      read = &o;
+      break;
+    }
+  }
+  if (read == nullptr) return Unit{};
+  for (LoopId a : table.loops) {
+    if (!is_ancestor(spec, l, a)) continue;
+    std::optional<uint64_t> anchor_pos = trigger_pos(spec.loops[a]);
+    if (!anchor_pos) continue;
+    uint64_t previous = *anchor_pos;
+    bool descends = true;
+    for (std::optional<LoopId> p = spec.loops[a].parent; p; p = spec.loops[*p].parent) {
+      std::optional<uint64_t> pos = trigger_pos(spec.loops[*p]);
+      if (!pos || *pos >= previous) {
+        descends = false;
+        break;
+      }
+      previous = *pos;
+      if (*p == l) break;
+    }
+    if (descends && read->pos > *anchor_pos)
+      return err(table_error(K::AfterAnchor, {read->name, loop.name, spec.loops[a].name},
+                             {read->pos, *anchor_pos}));
+  }
+  return Unit{};
+}
+
+std::string written_pick(const json& pick) { return compact_json(pick); }
+
+Result<Pick, TableDefError> parse_pick(const json& pick) {
+  if (pick.is_number_unsigned() && pick.get<uint64_t>() > 0)
+    return Pick{Pick::Kind::Nth, pick.get<uint64_t>()};
+  if (pick.is_string()) {
+    const auto& s = pick.get_ref<const std::string&>();
+    if (s == "first") return Pick{Pick::Kind::First, 0};
+    if (s == "last") return Pick{Pick::Kind::Last, 0};
+  }
+  return err(table_error(K::BadPick, {written_pick(pick)}));
+}
+
+Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef& table,
+                                               const std::string& name, const json& column) {
+  auto fail = [&](TableDefError reason) { return bad_table(table.name, name, std::move(reason)); };
+  if (name == "row" || name == "segment") return fail(table_error(K::ReservedName, {name}));
+  if (name.empty()) return fail(table_error(K::EmptyName, {"column name"}));
+
+  std::optional<uint64_t> element = count_member(column, "element");
+  std::optional<uint64_t> group = count_member(column, "group_element");
+  std::optional<uint64_t> component = count_member(column, "component");
+  const json* index_member = member(column, "segment_index");
+  bool index = index_member != nullptr && index_member->get<bool>();
+  uint64_t sources = (element ? 1 : 0) + (group ? 1 : 0) + (index ? 1 : 0);
+  if (sources != 1) return fail(table_error(K::SourceCount, {}, {sources, 0}));
+  if (index && component) return fail(table_error(K::ComponentOnIndex));
+  if (element && *element == 0) return fail(table_error(K::ZeroPosition, {"element"}));
+  if (component && *component == 0) return fail(table_error(K::ZeroPosition, {"component"}));
+
+  ColumnSource source;
+  source.kind = index ? ColumnSource::Kind::SegmentIndex
+                      : (group ? ColumnSource::Kind::GroupElement : ColumnSource::Kind::Element);
+  source.element = element.value_or(0);
+  source.component = component;
+
+  if (table.segment) {
+    for (const char* key : {"segment", "loop", "where", "occurrence", "pick"})
+      if (const json* m = member(column, key))
+        return fail(table_error(K::AnchorSegmentOnly, {key, compact_json(*m), *table.segment}));
+    if (group) {
+      if (!table.repeat) return fail(table_error(K::GroupWithoutRepeat));
+      if (*group >= table.repeat->step)
+        return fail(table_error(K::OffsetBeyondStep, {}, {*group, table.repeat->step}));
+      source.offset = *group;
+    }
+    source.segment = *table.segment;
+    return source;
+  }
+  if (group) return fail(table_error(K::GroupWithoutRepeat));
+
+  std::vector<LoopId> read = table.loops;
+  if (std::optional<std::string> loop_name = text_member(column, "loop")) {
+    std::optional<LoopId> l = spec.loop_id(*loop_name);
+    if (!l) return fail(table_error(K::UnknownLoop, {*loop_name}));
+    for (LoopId a : table.loops)
+      if (*l != a && !is_ancestor(spec, a, *l) && !is_ancestor(spec, *l, a))
+        return fail(table_error(K::UnrelatedLoop, {*loop_name, spec.loops[a].name}));
+    if (std::find(table.loops.begin(), table.loops.end(), *l) == table.loops.end()) {
+      source.loop = *l;
+      read = {*l};
+    }
+  }
+
+  std::optional<std::string> occurrence = text_member(column, "occurrence");
+  const json* pick = member(column, "pick");
+  if (!occurrence) {
+    if (pick != nullptr) return fail(table_error(K::PickNeedsOccurrence, {written_pick(*pick)}));
+    std::optional<std::string> segment = text_member(column, "segment");
+    if (!segment) return fail(table_error(K::NeedsSegment));
+    if (segment->empty())
+      return err(SpecError::empty_segment_id(
+          std::nullopt, "tables." + render_key(table.name) + ".columns." + render_key(name) +
+                            ".segment"));
+    if (const json* where = member(column, "where")) {
+      for (const auto& [key, value] : where->items()) {
+        std::optional<uint64_t> position = parse_position(key);
+        if (!position) return fail(table_error(K::BadPosition, {key}));
+        source.where.emplace_back(*position, value.get<std::string>());
+      }
+      std::stable_sort(source.where.begin(), source.where.end());
+    }
+    if (auto held = check_held(spec.loops, read, *segment); !held.ok())
+      return fail(std::move(held.error()));
+    source.segment = std::move(*segment);
+  } else {
+    for (const char* key : {"segment", "where"})
+      if (const json* m = member(column, key))
+        return fail(table_error(K::OccurrenceAndSegment, {key, compact_json(*m)}));
+    if (pick != nullptr) {
+      auto parsed = parse_pick(*pick);
+      if (!parsed.ok()) return fail(std::move(parsed.error()));
+      source.pick = parsed.value();
+    }
+    const OccurrenceDef* first = nullptr;
+    LoopId first_loop = 0;
+    for (LoopId l : read) {
+      const LoopDef& loop = spec.loops[l];
+      const OccurrenceDef* o = find_occurrence(loop, *occurrence);
+      if (o == nullptr) {
+        TableDefError e = table_error(K::UnknownOccurrence, {loop.name, *occurrence});
+        for (const OccurrenceDef& each : loop.occurrences) e.names.push_back(each.name);
+        std::sort(e.names.begin(), e.names.end());
+        return fail(std::move(e));
+      }
+      if (first == nullptr) {
+        first = o;
+        first_loop = l;
+      } else if (o->segment != first->segment) {
+        return fail(table_error(K::OccurrenceSegments,
+                                {*occurrence, first->segment, spec.loops[first_loop].name,
+                                 o->segment, loop.name}));
+      }
+      if (pick != nullptr && o->max == std::optional<uint64_t>(1))
+        return fail(table_error(K::PickOnSingle, {*occurrence, loop.name, to_string(source.pick)}));
+      if (source.pick.kind == Pick::Kind::Nth && o->max && *o->max < source.pick.n)
+        return fail(table_error(K::PickBeyondMax, {*occurrence, loop.name},
+                                {source.pick.n, *o->max}));
+    }
+    source.occurrence = std::move(occurrence);
+    source.segment = first->segment;
+  }
+
+  if (source.loop) {
+    if (auto reached = check_reached(spec, table, source); !reached.ok())
+      return fail(std::move(reached.error()));
+  }
+  return source;
+}
+
+Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& name,
+                                          const json& raw) {
+  auto fail = [&](TableDefError reason) { return bad_table(name, std::nullopt, std::move(reason)); };
+  TableDef table;
+  table.name = name;
+  if (name.empty()) return fail(table_error(K::EmptyName, {"table name"}));
+
+  const json& loops = raw.at("loops");
+  if (loops.empty()) return fail(table_error(K::NoLoops));
+  for (const json& item : loops) {
+    const auto& loop_name = item.get_ref<const std::string&>();
+    std::optional<LoopId> l = spec.loop_id(loop_name);
+    if (!l) return fail(table_error(K::UnknownLoop, {loop_name}));
+    if (std::find(table.loops.begin(), table.loops.end(), *l) != table.loops.end())
+      return fail(table_error(K::DuplicateLoop, {loop_name}));
+    table.loops.push_back(*l);
+  }
+
+  table.ref = text_member(raw, "ref").value_or(name);
+  if (table.ref == "row" || table.ref == "segment")
+    return fail(table_error(K::ReservedName, {table.ref}));
+  if (table.ref.empty()) return fail(table_error(K::EmptyName, {"ref"}));
+
+  table.segment = text_member(raw, "segment");
+  const json* repeat = member(raw, "repeat");
+  if (table.segment) {
+    if (table.segment->empty())
+      return err(SpecError::empty_segment_id(std::nullopt,
+                                             "tables." + render_key(name) + ".segment"));
+    if (repeat != nullptr) {
+      Repeat r{repeat->at("from").get<uint64_t>(), repeat->at("step").get<uint64_t>()};
+      if (r.from == 0) return fail(table_error(K::ZeroPosition, {"repeat.from"}));
+      if (r.step == 0) return fail(table_error(K::ZeroStep));
+      table.repeat = r;
+    }
+    if (auto held = check_held(spec.loops, table.loops, *table.segment); !held.ok())
+      return fail(std::move(held.error()));
+  } else {
+    if (repeat != nullptr) return fail(table_error(K::RepeatWithoutSegment));
+    for (LoopId a : table.loops)
+      for (LoopId b : table.loops)
+        if (a != b && is_ancestor(spec, a, b))
+          return fail(table_error(K::NestedAnchors, {spec.loops[a].name, spec.loops[b].name}));
+  }
+
+  if (const json* columns = member(raw, "columns")) {
+    for (const auto& [column_name, column] : columns->items()) {
+      auto source = compile_column(spec, table, column_name, column);
+      if (!source.ok()) return err(std::move(source.error()));
+      table.columns.emplace_back(column_name, std::move(source.value()));
+    }
+  }
+  return table;
+}
+
+// The tables that claim the loops from `start` up to the root, outermost first.
+std::vector<std::size_t> chain_from(const Spec& spec,
+                                    const std::vector<std::optional<std::size_t>>& claims,
+                                    std::optional<LoopId> start) {
+  std::vector<std::size_t> chain;
+  for (std::optional<LoopId> l = start; l; l = spec.loops[*l].parent)
+    if (claims[*l]) chain.push_back(*claims[*l]);
+  std::reverse(chain.begin(), chain.end());
+  return chain;
+}
+
+std::string render_table_chain(const std::vector<TableDef>& tables,
+                               const std::vector<std::size_t>& chain) {
+  std::vector<std::string> names;
+  for (std::size_t i : chain) names.push_back(tables[i].name);
+  return render_chain(names);
+}
+
+}  // namespace
+
+Result<Unit, TableDefError> check_held(const std::vector<LoopDef>& loops,
+                                       const std::vector<LoopId>& read, std::string_view segment) {
+  for (LoopId l : read) {
+    const LoopDef& loop = loops[l];
+    bool held = loop.trigger.segment == segment || loop.end == std::optional<std::string>(segment) ||
+                std::find(loop.held.begin(), loop.held.end(), segment) != loop.held.end();
+    if (!held) return err(table_error(K::SegmentNotHeld, {lossy_utf8(segment), loop.name}));
+  }
+  return Unit{};
+}
+
+Result<Unit, SpecError> link_tables(const Spec& spec, std::vector<TableDef>& tables) {
+  std::vector<std::optional<std::size_t>> claims(spec.loops.size());
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    if (tables[t].segment) continue;
+    for (LoopId l : tables[t].loops) {
+      if (claims[l])
+        return bad_table(tables[t].name, std::nullopt,
+                         table_error(K::SharedAnchor, {spec.loops[l].name, tables[*claims[l]].name}));
+      claims[l] = t;
+    }
+  }
+  for (std::size_t t = 0; t < tables.size(); ++t)
+    for (std::size_t earlier = 0; earlier < t; ++earlier)
+      if (tables[earlier].ref == tables[t].ref)
+        return bad_table(tables[t].name, std::nullopt,
+                         table_error(K::RefTaken, {tables[t].ref, tables[earlier].name}));
+  for (TableDef& table : tables) {
+    std::vector<std::vector<std::size_t>> chains;
+    std::size_t kept = 0;
+    for (LoopId l : table.loops) {
+      std::optional<LoopId> start = table.segment ? std::optional<LoopId>(l) : spec.loops[l].parent;
+      chains.push_back(chain_from(spec, claims, start));
+      if (chains.back().size() > chains[kept].size()) kept = chains.size() - 1;
+    }
+    for (std::size_t i = 0; i < chains.size(); ++i) {
+      const auto& c = chains[i];
+      if (!std::equal(c.begin(), c.end(), chains[kept].begin(), chains[kept].begin() +
+                                              static_cast<std::ptrdiff_t>(c.size())))
+        return bad_table(table.name, std::nullopt,
+                         table_error(K::UnrelatedAnchors,
+                                     {spec.loops[table.loops[kept]].name,
+                                      spec.loops[table.loops[i]].name,
+                                      render_table_chain(tables, chains[kept]),
+                                      render_table_chain(tables, c)}));
+    }
+    for (const auto& [column, source] : table.columns)
+      for (std::size_t t : chains[kept])
+        if (column == tables[t].ref)
+          return bad_table(table.name, column, table_error(K::ReservedName, {column}));
+    table.chain = std::move(chains[kept]);
+    table.parent = table.chain.empty() ? std::nullopt : std::optional<std::size_t>(table.chain.back());
+  }
+  return Unit{};
+}
+
+Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec, const json* raw) {
+  std::vector<TableDef> tables;
+  if (raw == nullptr || !raw->is_object()) return tables;
+  for (const auto& [name, value] : raw->items()) {
+    auto table = compile_table(spec, name, value);
+    if (!table.ok()) return err(std::move(table.error()));
+    tables.push_back(std::move(table.value()));
+  }
+  if (auto linked = link_tables(spec, tables); !linked.ok()) return err(std::move(linked.error()));
+  return tables;
+}
+
+}  // namespace zarvi_core::spec
