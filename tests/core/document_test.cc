@@ -59,7 +59,8 @@ TEST(Document, TrailingTriviaSpanLiesAtTheEnd) {
 }
 
 TEST(Document, AccessorsAreAbsentPastTheEnd) {
-  const Document doc = parse_ok(testing::small_interchange());
+  const std::string input = testing::small_interchange();
+  const Document doc = parse_ok(input);
   const std::size_t n = doc.size();
   EXPECT_EQ(n, 7u);
   EXPECT_FALSE(doc.raw(n));
