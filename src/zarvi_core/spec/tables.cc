@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "zarvi_core/spec.h"
+#include "zarvi_core/spec/elements.h"
+#include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
@@ -128,24 +130,6 @@ Err<SpecError> bad_table(const std::string& table, std::optional<std::string> co
   return err(SpecError::bad_table(table, std::move(column), std::move(reason)));
 }
 
-// A member that counts as given: present and not null.
-const json* member(const json& object, const char* key) {
-  auto it = object.find(key);
-  return it == object.end() || it->is_null() ? nullptr : &*it;
-}
-
-std::optional<std::string> text_member(const json& object, const char* key) {
-  const json* m = member(object, key);
-  if (m == nullptr) return std::nullopt;
-  return m->get<std::string>();
-}
-
-std::optional<uint64_t> count_member(const json& object, const char* key) {
-  const json* m = member(object, key);
-  if (m == nullptr) return std::nullopt;
-  return m->get<uint64_t>();
-}
-
 bool is_ancestor(const Spec& spec, LoopId ancestor, LoopId loop) {
   for (std::optional<LoopId> p = spec.loops[loop].parent; p; p = spec.loops[*p].parent)
     if (*p == ancestor) return true;
@@ -204,30 +188,33 @@ Result<Unit, TableDefError> check_reached(const Spec& spec, const TableDef& tabl
   return Unit{};
 }
 
-std::string written_pick(const json& pick) { return compact_json(pick); }
-
-Result<Pick, TableDefError> parse_pick(const json& pick) {
-  if (pick.is_number_unsigned() && pick.get<uint64_t>() > 0)
-    return Pick{Pick::Kind::Nth, pick.get<uint64_t>()};
-  if (pick.is_string()) {
-    const auto& s = pick.get_ref<const std::string&>();
-    if (s == "first") return Pick{Pick::Kind::First, 0};
-    if (s == "last") return Pick{Pick::Kind::Last, 0};
+Result<Pick, TableDefError> parse_pick(const RawPick& pick) {
+  if (const auto* n = std::get_if<uint64_t>(&pick.value); n != nullptr && *n > 0)
+    return Pick{Pick::Kind::Nth, *n};
+  if (const auto* text = std::get_if<std::string>(&pick.value)) {
+    if (*text == "first") return Pick{Pick::Kind::First, 0};
+    if (*text == "last") return Pick{Pick::Kind::Last, 0};
   }
-  return err(table_error(K::BadPick, {written_pick(pick)}));
+  return err(table_error(K::BadPick, {pick.written()}));
 }
 
+// The compact JSON text of a member that the decoded column holds.
+std::string member_text(const json& column, const char* key) { return compact_json(column.at(key)); }
+
 Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef& table,
-                                               const std::string& name, const json& column) {
+                                               const std::string& name, const json& value) {
   auto fail = [&](TableDefError reason) { return bad_table(table.name, name, std::move(reason)); };
+  auto decoded = decode_column(value);
+  if (!decoded.ok())
+    return err(SpecError(SpecError::TableSchema{table.name, name, std::move(decoded.error())}));
+  RawColumn& column = decoded.value();
   if (name == "row" || name == "segment") return fail(table_error(K::ReservedName, {name}));
   if (name.empty()) return fail(table_error(K::EmptyName, {"column name"}));
 
-  std::optional<uint64_t> element = count_member(column, "element");
-  std::optional<uint64_t> group = count_member(column, "group_element");
-  std::optional<uint64_t> component = count_member(column, "component");
-  const json* index_member = member(column, "segment_index");
-  bool index = index_member != nullptr && index_member->get<bool>();
+  const std::optional<uint64_t> element = column.element;
+  const std::optional<uint64_t> group = column.group_element;
+  const std::optional<uint64_t> component = column.component;
+  const bool index = column.segment_index;
   uint64_t sources = (element ? 1 : 0) + (group ? 1 : 0) + (index ? 1 : 0);
   if (sources != 1) return fail(table_error(K::SourceCount, {}, {sources, 0}));
   if (index && component) return fail(table_error(K::ComponentOnIndex));
@@ -241,9 +228,14 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
   source.component = component;
 
   if (table.segment) {
-    for (const char* key : {"segment", "loop", "where", "occurrence", "pick"})
-      if (const json* m = member(column, key))
-        return fail(table_error(K::AnchorSegmentOnly, {key, compact_json(*m), *table.segment}));
+    const bool given[] = {column.segment.has_value(), column.loop.has_value(),
+                          column.where.has_value(), column.occurrence.has_value(),
+                          column.pick.has_value()};
+    const char* const keys[] = {"segment", "loop", "where", "occurrence", "pick"};
+    for (std::size_t i = 0; i < std::size(keys); ++i)
+      if (given[i])
+        return fail(table_error(K::AnchorSegmentOnly,
+                                {keys[i], member_text(value, keys[i]), *table.segment}));
     if (group) {
       if (!table.repeat) return fail(table_error(K::GroupWithoutRepeat));
       if (*group >= table.repeat->step)
@@ -256,7 +248,7 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
   if (group) return fail(table_error(K::GroupWithoutRepeat));
 
   std::vector<LoopId> read = table.loops;
-  if (std::optional<std::string> loop_name = text_member(column, "loop")) {
+  if (const std::optional<std::string>& loop_name = column.loop) {
     std::optional<LoopId> l = spec.loop_id(*loop_name);
     if (!l) return fail(table_error(K::UnknownLoop, {*loop_name}));
     for (LoopId a : table.loops)
@@ -268,21 +260,21 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
     }
   }
 
-  std::optional<std::string> occurrence = text_member(column, "occurrence");
-  const json* pick = member(column, "pick");
+  std::optional<std::string>& occurrence = column.occurrence;
+  const std::optional<RawPick>& pick = column.pick;
   if (!occurrence) {
-    if (pick != nullptr) return fail(table_error(K::PickNeedsOccurrence, {written_pick(*pick)}));
-    std::optional<std::string> segment = text_member(column, "segment");
+    if (pick) return fail(table_error(K::PickNeedsOccurrence, {pick->written()}));
+    std::optional<std::string>& segment = column.segment;
     if (!segment) return fail(table_error(K::NeedsSegment));
     if (segment->empty())
       return err(SpecError::empty_segment_id(
           std::nullopt, "tables." + render_key(table.name) + ".columns." + render_key(name) +
                             ".segment"));
-    if (const json* where = member(column, "where")) {
-      for (const auto& [key, value] : where->items()) {
+    if (column.where) {
+      for (const auto& [key, text] : *column.where) {
         std::optional<uint64_t> position = parse_position(key);
         if (!position) return fail(table_error(K::BadPosition, {key}));
-        source.where.emplace_back(*position, value.get<std::string>());
+        source.where.push_back(Condition{*position, text});
       }
       std::stable_sort(source.where.begin(), source.where.end());
     }
@@ -290,10 +282,11 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
       return fail(std::move(held.error()));
     source.segment = std::move(*segment);
   } else {
-    for (const char* key : {"segment", "where"})
-      if (const json* m = member(column, key))
-        return fail(table_error(K::OccurrenceAndSegment, {key, compact_json(*m)}));
-    if (pick != nullptr) {
+    if (column.segment)
+      return fail(table_error(K::OccurrenceAndSegment, {"segment", member_text(value, "segment")}));
+    if (column.where)
+      return fail(table_error(K::OccurrenceAndSegment, {"where", member_text(value, "where")}));
+    if (pick) {
       auto parsed = parse_pick(*pick);
       if (!parsed.ok()) return fail(std::move(parsed.error()));
       source.pick = parsed.value();
@@ -317,7 +310,7 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
                                 {*occurrence, first->segment, spec.loops[first_loop].name,
                                  o->segment, loop.name}));
       }
-      if (pick != nullptr && o->max == std::optional<uint64_t>(1))
+      if (pick && o->max == std::optional<uint64_t>(1))
         return fail(table_error(K::PickOnSingle, {*occurrence, loop.name, to_string(source.pick)}));
       if (source.pick.kind == Pick::Kind::Nth && o->max && *o->max < source.pick.n)
         return fail(table_error(K::PickBeyondMax, {*occurrence, loop.name},
@@ -335,16 +328,18 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
 }
 
 Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& name,
-                                          const json& raw) {
+                                          const json& value) {
   auto fail = [&](TableDefError reason) { return bad_table(name, std::nullopt, std::move(reason)); };
+  auto decoded = decode_table(value);
+  if (!decoded.ok())
+    return err(SpecError(SpecError::TableSchema{name, std::nullopt, std::move(decoded.error())}));
+  RawTable& raw = decoded.value();
   TableDef table;
   table.name = name;
   if (name.empty()) return fail(table_error(K::EmptyName, {"table name"}));
 
-  const json& loops = raw.at("loops");
-  if (loops.empty()) return fail(table_error(K::NoLoops));
-  for (const json& item : loops) {
-    const auto& loop_name = item.get_ref<const std::string&>();
+  if (raw.loops.empty()) return fail(table_error(K::NoLoops));
+  for (const std::string& loop_name : raw.loops) {
     std::optional<LoopId> l = spec.loop_id(loop_name);
     if (!l) return fail(table_error(K::UnknownLoop, {loop_name}));
     if (std::find(table.loops.begin(), table.loops.end(), *l) != table.loops.end())
@@ -352,19 +347,19 @@ Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& n
     table.loops.push_back(*l);
   }
 
-  table.ref = text_member(raw, "ref").value_or(name);
+  table.ref = raw.ref.value_or(name);
   if (table.ref == "row" || table.ref == "segment")
     return fail(table_error(K::ReservedName, {table.ref}));
   if (table.ref.empty()) return fail(table_error(K::EmptyName, {"ref"}));
 
-  table.segment = text_member(raw, "segment");
-  const json* repeat = member(raw, "repeat");
+  table.segment = raw.segment;
+  const std::optional<RawRepeat>& repeat = raw.repeat;
   if (table.segment) {
     if (table.segment->empty())
       return err(SpecError::empty_segment_id(std::nullopt,
                                              "tables." + render_key(name) + ".segment"));
-    if (repeat != nullptr) {
-      Repeat r{repeat->at("from").get<uint64_t>(), repeat->at("step").get<uint64_t>()};
+    if (repeat) {
+      Repeat r{repeat->from, repeat->step};
       if (r.from == 0) return fail(table_error(K::ZeroPosition, {"repeat.from"}));
       if (r.step == 0) return fail(table_error(K::ZeroStep));
       table.repeat = r;
@@ -372,15 +367,15 @@ Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& n
     if (auto held = check_held(spec.loops, table.loops, *table.segment); !held.ok())
       return fail(std::move(held.error()));
   } else {
-    if (repeat != nullptr) return fail(table_error(K::RepeatWithoutSegment));
+    if (repeat) return fail(table_error(K::RepeatWithoutSegment));
     for (LoopId a : table.loops)
       for (LoopId b : table.loops)
         if (a != b && is_ancestor(spec, a, b))
           return fail(table_error(K::NestedAnchors, {spec.loops[a].name, spec.loops[b].name}));
   }
 
-  if (const json* columns = member(raw, "columns")) {
-    for (const auto& [column_name, column] : columns->items()) {
+  if (raw.columns != nullptr) {
+    for (const auto& [column_name, column] : raw.columns->items()) {
       auto source = compile_column(spec, table, column_name, column);
       if (!source.ok()) return err(std::move(source.error()));
       table.columns.emplace_back(column_name, std::move(source.value()));

@@ -15,6 +15,7 @@
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/loops.h"
+#include "zarvi_core/spec/trigger.h"
 
 namespace zarvi_core::spec {
 
@@ -32,9 +33,6 @@ struct Pick {
 // "\"first\"", "\"last\"" or the number.
 std::string to_string(const Pick& pick);
 
-// (1-based element position, value bytes), sorted by position then value.
-using Conditions = std::vector<std::pair<uint64_t, std::string>>;
-
 struct ColumnSource {
   enum class Kind : uint8_t { Element, SegmentIndex, GroupElement };
   Kind kind = Kind::Element;
@@ -43,7 +41,7 @@ struct ColumnSource {
   // column names a loop that is not one of the table's anchor loops.
   std::optional<LoopId> loop;
   std::string segment;
-  Conditions where;
+  std::vector<Condition> where;  // sorted by position, then value
   std::optional<std::string> occurrence;
   Pick pick;
 

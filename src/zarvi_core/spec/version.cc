@@ -30,19 +30,33 @@ VersionMatch DeclaredVersion::matches(const Segment& seg) const {
   return listed ? VersionMatch::Match : VersionMatch::Mismatch;
 }
 
+namespace {
+
+Err<VersionError> version_error(VersionError::Kind kind, std::string value = {},
+                                std::size_t first = 0, std::size_t second = 0) {
+  VersionError e;
+  e.kind = kind;
+  e.value = std::move(value);
+  e.first = first;
+  e.second = second;
+  return err(std::move(e));
+}
+
+}  // namespace
+
 Result<DeclaredVersion, VersionError> compile_version(std::string segment, uint64_t element,
                                                       const std::vector<std::string>& values) {
   using K = VersionError::Kind;
-  if (element == 0) return err(VersionError{K::ZeroElement});
-  if (values.empty()) return err(VersionError{K::NoValues});
+  if (element == 0) return version_error(K::ZeroElement);
+  if (values.empty()) return version_error(K::NoValues);
   for (std::size_t i = 0; i < values.size(); ++i)
-    if (values[i].empty()) return err(VersionError{K::EmptyValue, {}, i});
+    if (values[i].empty()) return version_error(K::EmptyValue, {}, i);
   for (std::size_t i = 1; i < values.size(); ++i) {
     auto earlier = std::find(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(i),
                              values[i]);
     if (earlier != values.begin() + static_cast<std::ptrdiff_t>(i))
-      return err(VersionError{K::DuplicateValue, values[i],
-                              static_cast<std::size_t>(earlier - values.begin()), i});
+      return version_error(K::DuplicateValue, values[i],
+                           static_cast<std::size_t>(earlier - values.begin()), i);
   }
   return DeclaredVersion{std::move(segment), element, values};
 }
