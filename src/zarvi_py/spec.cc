@@ -42,20 +42,20 @@ bool utf8_argument(PyObject* value, const char* function, const char* name,
 Ref raise_spec_error(const core_spec::SpecError& error) {
   PyObject* type = spec_error_type();
   if (type == nullptr) return Ref();
-  Ref message = str_from(core_spec::to_string(error));
+  Ref message = str_from(error.message());
   if (message) PyErr_SetObject(type, message.get());
   return Ref();
 }
 
 Ref raise_internal(const core_spec::SpecError& error) {
-  std::string text = "a built-in spec does not compile: " + core_spec::to_string(error);
+  std::string text = "a built-in spec does not compile: " + error.message();
   set_internal_error(text.c_str());
   return Ref();
 }
 
-Ref from_compiled(zarvi_core::Result<core_spec::Spec, core_spec::SpecError> compiled) {
+Ref from_compiled(core_spec::Compiled compiled) {
   if (!compiled.ok()) return raise_spec_error(compiled.error());
-  return wrap_spec(std::make_shared<const core_spec::Spec>(std::move(compiled.value())));
+  return wrap_spec(std::move(compiled.value()));
 }
 
 void spec_dealloc(PyObject* self) {
@@ -109,7 +109,7 @@ Ref dumps(PyObject* patch) {
   if (!module) return Ref();
   Ref function = Ref::steal(PyObject_GetAttrString(module.get(), "dumps"));
   if (!function) return Ref();
-  Ref text = Ref::steal(PyObject_CallOneArg(function.get(), patch));
+  Ref text = Ref::steal(PyObject_CallFunctionObjArgs(function.get(), patch, nullptr));
   if (text) return text;
   PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
@@ -255,7 +255,7 @@ SharedSpec given_or_selected(SharedSpec given, const core_spec::NextSegment& nex
   if (given) return given;
   auto chosen = core_spec::select_builtin(next);
   if (!chosen.ok()) {
-    fault = "a built-in spec does not compile: " + core_spec::to_string(chosen.error());
+    fault = "a built-in spec does not compile: " + chosen.error().message();
     return nullptr;
   }
   return std::move(chosen.value());

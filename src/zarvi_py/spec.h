@@ -4,13 +4,13 @@
 
 #include <memory>
 
-#include "zarvi_core/spec.h"
+#include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/version.h"
 #include "zarvi_py/ref.h"
 
 namespace zarvi_py {
 
-using SharedSpec = std::shared_ptr<const zarvi_core::spec::Spec>;
+using SharedSpec = zarvi_core::spec::SpecPtr;
 
 // A new Python Spec over `spec`.
 Ref wrap_spec(SharedSpec spec);

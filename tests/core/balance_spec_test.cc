@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "spec_fixture.h"
+#include "small_spec.h"
 #include "zarvi_core/spec/balance.h"
 
 namespace zarvi_core::spec {
@@ -122,7 +122,7 @@ TEST(CompileBalancing, RecordsAndScale) {
     "a": {"per": "sub", "target": [{"occurrence": "amount", "elements": [1], "sign": "-"}],
           "sum": [{"occurrence": "amount", "elements": [4], "component": 1, "sign": "+"}]}}})");
   ASSERT_TRUE(compiled.ok()) << compiled.error().message();
-  const Spec& spec = compiled.value();
+  const Spec& spec = *compiled.value();
   ASSERT_EQ(spec.balancing.size(), 2u);
   const BalanceRule& a = spec.balancing[0];
   const BalanceRule& z = spec.balancing[1];

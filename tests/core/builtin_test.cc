@@ -136,11 +136,11 @@ TEST(Builtins, ToJsonRoundTrips) {
     std::string text = spec->to_json();
     auto again = Spec::from_json(text);
     ASSERT_TRUE(again.ok()) << again.error().message();
-    EXPECT_EQ(again->to_json(), text);
-    EXPECT_EQ(again->source, spec->source);
-    EXPECT_EQ(again->tables, spec->tables);
-    EXPECT_EQ(again->balancing, spec->balancing);
-    EXPECT_EQ(again->version, spec->version);
+    EXPECT_EQ(again.value()->to_json(), text);
+    EXPECT_EQ(again.value()->source, spec->source);
+    EXPECT_EQ(again.value()->tables, spec->tables);
+    EXPECT_EQ(again.value()->balancing, spec->balancing);
+    EXPECT_EQ(again.value()->version, spec->version);
   }
   // Members are written in key order.
   std::string text = spec5010().to_json();
@@ -154,8 +154,8 @@ TEST(CompatibilityPatch, YieldsSeventeenTables) {
   EXPECT_EQ(text.back(), '\n');
   auto patched = spec5010().merge_patch(text);
   ASSERT_TRUE(patched.ok()) << patched.error().message();
-  EXPECT_EQ(patched->name, "edi_835_parser");
-  EXPECT_EQ(table_names(patched.value()),
+  EXPECT_EQ(patched.value()->name, "edi_835_parser");
+  EXPECT_EQ(table_names(*patched.value()),
             (std::vector<std::string>{
                 "rows", "rows_adjustment_groups", "rows_adjustments", "rows_claim_adjustments",
                 "rows_claim_amounts", "rows_claim_dates", "rows_claim_entities",
@@ -163,10 +163,10 @@ TEST(CompatibilityPatch, YieldsSeventeenTables) {
                 "rows_organizations", "rows_payments", "rows_provider_adjustments",
                 "rows_references", "rows_remarks", "rows_service_amounts",
                 "rows_service_dates"}));
-  EXPECT_EQ(patched->element_def("SVC", 5, std::nullopt)->type.kind, ElementType::Kind::AN);
-  const TableDef& rows = *patched->table("rows");
+  EXPECT_EQ(patched.value()->element_def("SVC", 5, std::nullopt)->type.kind, ElementType::Kind::AN);
+  const TableDef& rows = *patched.value()->table("rows");
   std::vector<std::string> chain;
-  for (std::size_t i : rows.chain) chain.push_back(patched->tables[i].name);
+  for (std::size_t i : rows.chain) chain.push_back(patched.value()->tables[i].name);
   EXPECT_EQ(chain, (std::vector<std::string>{"rows_interchanges", "rows_payments", "rows_claims"}));
   // The patched spec is a new one; the built-in keeps its tables.
   EXPECT_EQ(spec5010().tables.size(), 5u);
@@ -183,7 +183,7 @@ const PatchCase kPatchCases[] = {
     {"empty patch", "{}", ""},
     {"not JSON", "{", "invalid spec JSON: "},
     {"top level replaced", "[]",
-     "applying patch: spec: the spec must be a JSON object; found an array"},
+     "applying patch: the spec must be a JSON object; found an array"},
     {"unknown key in a loop", R"({"loops": {"2000": {"colour": "red"}}})",
      "applying patch: spec: unknown key \"colour\" at loops.2000"},
     {"table error", R"({"tables": {"claims": {"ref": "row"}}})",
@@ -211,7 +211,7 @@ TEST(MergePatch, OverTheBuiltin) {
   }
   auto bare = spec5010().merge_patch(R"({"tables": null})");
   ASSERT_TRUE(bare.ok());
-  EXPECT_TRUE(bare->tables.empty());
+  EXPECT_TRUE(bare.value()->tables.empty());
   EXPECT_EQ(spec5010().tables.size(), 5u);
 }
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "zarvi_core/spec.h"
+#include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/balance_error.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
@@ -60,7 +60,7 @@ BalanceError balance_error(BalanceError::Kind kind, std::string path) {
 }
 
 Err<SpecError> bad_balance(const std::string& rule, BalanceError reason) {
-  return err(SpecError::bad_balance(rule, std::move(reason)));
+  return err(SpecError(SpecError::BadBalance{rule, std::move(reason)}));
 }
 
 struct Seen {
@@ -74,45 +74,43 @@ struct Seen {
 }  // namespace
 
 Result<Unit, SpecError> check_balancing_shape(const json& value) {
-  static const std::vector<std::string> kRuleKeys = {"per", "target", "sum"};
-  static const std::vector<std::string> kTermKeys = {"loop", "occurrence", "elements",
-                                                     "component", "sign"};
-  static const std::vector<std::string> kTermRequired = {"occurrence", "elements"};
   auto section = object_at(value, "balancing");
   if (!section.ok()) return err(std::move(section.error()));
-  for (const auto& [name, rule_value] : section.value()->items()) {
-    std::string rule_path = child("balancing", name);
+  for (const auto& [name, rule_value] : *section.value()) {
+    const std::string rule_path = child("balancing", name);
     auto rule = object_at(rule_value, rule_path);
     if (!rule.ok()) return err(std::move(rule.error()));
-    if (auto r = check_keys(rule_value, rule_path, kRuleKeys, kRuleKeys); !r.ok()) return r;
-    if (auto r = check_member(rule_value, rule_path, "per", LeafKind::String, false); !r.ok()) return r;
+    const json::object_t& rule_map = *rule.value();
+    if (auto r = check_keys(rule_map, rule_path, {"per", "target", "sum"}, {"per", "target", "sum"});
+        !r.ok())
+      return r;
+    if (auto r = check_member(rule_map, rule_path, "per", LeafKind::String, false); !r.ok())
+      return r;
     for (const char* side : {"target", "sum"}) {
-      std::string side_path = child(rule_path, side);
-      const json& terms = rule_value.at(side);
+      const std::string side_path = child(rule_path, side);
+      const json& terms = rule_map.at(side);
       if (!terms.is_array())
-        return err(SpecError::wrong_type(side_path, "an array of objects", found_text(terms),
-                                         render_value(terms)));
+        return err(SpecError::WrongType{side_path, "an array of objects", found_text(terms),
+                                        render_value(terms)});
       for (std::size_t i = 0; i < terms.size(); ++i) {
-        std::string term_path = side_path + "[" + std::to_string(i) + "]";
-        const json& term = terms[i];
-        auto object = object_at(term, term_path);
-        if (!object.ok()) return err(std::move(object.error()));
-        if (auto r = check_keys(term, term_path, kTermKeys, kTermRequired); !r.ok()) return r;
+        const std::string term_path = side_path + "[" + std::to_string(i) + "]";
+        auto term = object_at(terms[i], term_path);
+        if (!term.ok()) return err(std::move(term.error()));
+        const json::object_t& term_map = *term.value();
+        if (auto r = check_keys(term_map, term_path,
+                                {"loop", "occurrence", "elements", "component", "sign"},
+                                {"occurrence", "elements"});
+            !r.ok())
+          return r;
         for (const auto& [key, kind] : {std::pair{"loop", LeafKind::String},
                                         std::pair{"occurrence", LeafKind::String},
                                         std::pair{"component", LeafKind::Count},
                                         std::pair{"sign", LeafKind::String}})
-          if (auto r = check_member(term, term_path, key, kind, false); !r.ok()) return r;
-        std::string elements_path = child(term_path, "elements");
-        const json& elements = term.at("elements");
-        if (!elements.is_array())
-          return err(SpecError::wrong_type(elements_path, "an array of non-negative integers",
-                                           found_text(elements), render_value(elements)));
-        for (std::size_t j = 0; j < elements.size(); ++j)
-          if (auto r = check_leaf(elements[j], elements_path + "[" + std::to_string(j) + "]",
-                                  LeafKind::Count);
-              !r.ok())
-            return r;
+          if (auto r = check_member(term_map, term_path, key, kind, false); !r.ok()) return r;
+        if (auto r = check_array(term_map.at("elements"), child(term_path, "elements"),
+                                 "an array of non-negative integers", LeafKind::Count);
+            !r.ok())
+          return r;
       }
     }
   }

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "zarvi_core/spec.h"
+#include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/elements.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
@@ -127,7 +127,7 @@ TableDefError table_error(K kind, std::vector<std::string> texts = {},
 
 Err<SpecError> bad_table(const std::string& table, std::optional<std::string> column,
                          TableDefError reason) {
-  return err(SpecError::bad_table(table, std::move(column), std::move(reason)));
+  return err(SpecError(SpecError::BadTable{table, std::move(column), std::move(reason)}));
 }
 
 bool is_ancestor(const Spec& spec, LoopId ancestor, LoopId loop) {
@@ -149,31 +149,41 @@ const OccurrenceDef* find_occurrence(const LoopDef& loop, std::string_view name)
   return nullptr;
 }
 
-// A column reading loop L above an anchor loop: the occurrence read must not
-// come after the anchor loop opens, or its segments arrive once the anchor's
-// rows are already appended.
+// What an Element or SegmentIndex column reads, before it takes its form.
+struct Read {
+  std::optional<LoopId> loop;
+  std::string segment;
+  std::vector<Condition> where;
+  std::optional<std::string> occurrence;
+  Pick pick;
+};
+
+// A column that reads loop L above an anchor loop: the occurrence read must
+// not come after the anchor loop opens, or its segments arrive once the
+// anchor's rows are already appended.
 Result<Unit, TableDefError> check_reached(const Spec& spec, const TableDef& table,
-                                          const ColumnSource& source) {
-  const LoopId l = *source.loop;
+                                          const Read& read) {
+  const LoopId l = *read.loop;
   const LoopDef& loop = spec.loops[l];
-  const OccurrenceDef* read = nullptr;
+  const OccurrenceDef* first = nullptr;
+  // Occurrences are sorted by pos, so the first candidate has the smallest.
   for (const OccurrenceDef& o : loop.occurrences) {
-    bool candidate = source.occurrence ? o.name == *source.occurrence : o.segment == source.segment;
-    // Occurrences are sorted by pos, so the first candidate has the smallest.
-    if (candidate) {
-      read = &o;
+    if (read.occurrence ? o.name == *read.occurrence : o.segment == read.segment) {
+      first = &o;
       break;
     }
   }
-  if (read == nullptr) return Unit{};
+  if (first == nullptr) return Unit{};
   for (LoopId a : table.loops) {
     if (!is_ancestor(spec, l, a)) continue;
-    std::optional<uint64_t> anchor_pos = trigger_pos(spec.loops[a]);
+    const std::optional<uint64_t> anchor_pos = trigger_pos(spec.loops[a]);
     if (!anchor_pos) continue;
+    // Only when each loop on the way up opens before the one below it do
+    // positions compare across loops.
     uint64_t previous = *anchor_pos;
     bool descends = true;
     for (std::optional<LoopId> p = spec.loops[a].parent; p; p = spec.loops[*p].parent) {
-      std::optional<uint64_t> pos = trigger_pos(spec.loops[*p]);
+      const std::optional<uint64_t> pos = trigger_pos(spec.loops[*p]);
       if (!pos || *pos >= previous) {
         descends = false;
         break;
@@ -181,9 +191,9 @@ Result<Unit, TableDefError> check_reached(const Spec& spec, const TableDef& tabl
       previous = *pos;
       if (*p == l) break;
     }
-    if (descends && read->pos > *anchor_pos)
-      return err(table_error(K::AfterAnchor, {read->name, loop.name, spec.loops[a].name},
-                             {read->pos, *anchor_pos}));
+    if (descends && first->pos > *anchor_pos)
+      return err(table_error(K::AfterAnchor, {first->name, loop.name, spec.loops[a].name},
+                             {first->pos, *anchor_pos}));
   }
   return Unit{};
 }
@@ -198,35 +208,114 @@ Result<Pick, TableDefError> parse_pick(const RawPick& pick) {
   return err(table_error(K::BadPick, {pick.written()}));
 }
 
-// The compact JSON text of a member that the decoded column holds.
-std::string member_text(const json& column, const char* key) { return compact_json(column.at(key)); }
+// The compact JSON text of a member of a decoded column object.
+std::string member_text(const nlohmann::json& column, const char* key) {
+  return compact_json(column.at(key));
+}
+
+// The read of a column in a table without "segment": by segment (with
+// conditions) or by occurrence, in the anchor loops or in one named loop.
+Result<Read, SpecError> compile_read(const Spec& spec, const TableDef& table,
+                                         const RawColumn& column, const nlohmann::json& value,
+                                         const std::string& column_name) {
+  auto fail = [&](TableDefError reason) {
+    return bad_table(table.name, column_name, std::move(reason));
+  };
+  Read read;
+  std::vector<LoopId> loops = table.loops;
+  if (column.loop) {
+    const std::optional<LoopId> l = spec.loop_id(*column.loop);
+    if (!l) return fail(table_error(K::UnknownLoop, {*column.loop}));
+    for (LoopId a : table.loops)
+      if (*l != a && !is_ancestor(spec, a, *l) && !is_ancestor(spec, *l, a))
+        return fail(table_error(K::UnrelatedLoop, {*column.loop, spec.loops[a].name}));
+    if (std::find(table.loops.begin(), table.loops.end(), *l) == table.loops.end()) {
+      read.loop = *l;
+      loops = {*l};
+    }
+  }
+
+  if (!column.occurrence) {
+    if (column.pick) return fail(table_error(K::PickNeedsOccurrence, {column.pick->written()}));
+    if (!column.segment) return fail(table_error(K::NeedsSegment));
+    if (column.segment->empty())
+      return err(SpecError(SpecError::EmptySegmentId{
+          std::nullopt, "tables." + render_key(table.name) + ".columns." +
+                            render_key(column_name) + ".segment"}));
+    if (column.where) {
+      for (const auto& [key, text] : *column.where) {
+        const std::optional<uint64_t> position = parse_position(key);
+        if (!position) return fail(table_error(K::BadPosition, {key}));
+        read.where.push_back(Condition{*position, text});
+      }
+      std::stable_sort(read.where.begin(), read.where.end());
+    }
+    if (auto held = check_held(spec.loops, loops, *column.segment); !held.ok())
+      return fail(std::move(held.error()));
+    read.segment = *column.segment;
+    return read;
+  }
+
+  if (column.segment)
+    return fail(table_error(K::OccurrenceAndSegment, {"segment", member_text(value, "segment")}));
+  if (column.where)
+    return fail(table_error(K::OccurrenceAndSegment, {"where", member_text(value, "where")}));
+  if (column.pick) {
+    auto pick = parse_pick(*column.pick);
+    if (!pick.ok()) return fail(std::move(pick.error()));
+    read.pick = pick.value();
+  }
+  const std::string& name = *column.occurrence;
+  const OccurrenceDef* first = nullptr;
+  LoopId first_loop = 0;
+  for (LoopId l : loops) {
+    const LoopDef& loop = spec.loops[l];
+    const OccurrenceDef* o = find_occurrence(loop, name);
+    if (o == nullptr) {
+      TableDefError e = table_error(K::UnknownOccurrence, {loop.name, name});
+      for (const OccurrenceDef& each : loop.occurrences) e.names.push_back(each.name);
+      std::sort(e.names.begin(), e.names.end());
+      return fail(std::move(e));
+    }
+    if (first == nullptr) {
+      first = o;
+      first_loop = l;
+    } else if (o->segment != first->segment) {
+      return fail(table_error(K::OccurrenceSegments, {name, first->segment,
+                                                     spec.loops[first_loop].name, o->segment,
+                                                     loop.name}));
+    }
+    if (column.pick && o->max == std::optional<uint64_t>(1))
+      return fail(table_error(K::PickOnSingle, {name, loop.name, to_string(read.pick)}));
+    if (read.pick.kind == Pick::Kind::Nth && o->max && *o->max < read.pick.n)
+      return fail(table_error(K::PickBeyondMax, {name, loop.name}, {read.pick.n, *o->max}));
+  }
+  read.occurrence = name;
+  read.segment = first->segment;
+  return read;
+}
 
 Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef& table,
-                                               const std::string& name, const json& value) {
+                                               const std::string& name,
+                                               const nlohmann::json& value) {
   auto fail = [&](TableDefError reason) { return bad_table(table.name, name, std::move(reason)); };
   auto decoded = decode_column(value);
   if (!decoded.ok())
     return err(SpecError(SpecError::TableSchema{table.name, name, std::move(decoded.error())}));
-  RawColumn& column = decoded.value();
+  const RawColumn& column = decoded.value();
   if (name == "row" || name == "segment") return fail(table_error(K::ReservedName, {name}));
   if (name.empty()) return fail(table_error(K::EmptyName, {"column name"}));
 
-  const std::optional<uint64_t> element = column.element;
-  const std::optional<uint64_t> group = column.group_element;
-  const std::optional<uint64_t> component = column.component;
   const bool index = column.segment_index;
-  uint64_t sources = (element ? 1 : 0) + (group ? 1 : 0) + (index ? 1 : 0);
+  const uint64_t sources = (column.element ? 1 : 0) + (column.group_element ? 1 : 0) + (index ? 1 : 0);
   if (sources != 1) return fail(table_error(K::SourceCount, {}, {sources, 0}));
-  if (index && component) return fail(table_error(K::ComponentOnIndex));
-  if (element && *element == 0) return fail(table_error(K::ZeroPosition, {"element"}));
-  if (component && *component == 0) return fail(table_error(K::ZeroPosition, {"component"}));
+  if (index && column.component) return fail(table_error(K::ComponentOnIndex));
+  if (column.element == std::optional<uint64_t>(0))
+    return fail(table_error(K::ZeroPosition, {"element"}));
+  if (column.component == std::optional<uint64_t>(0))
+    return fail(table_error(K::ZeroPosition, {"component"}));
 
-  ColumnSource source;
-  source.kind = index ? ColumnSource::Kind::SegmentIndex
-                      : (group ? ColumnSource::Kind::GroupElement : ColumnSource::Kind::Element);
-  source.element = element.value_or(0);
-  source.component = component;
-
+  Read read;
   if (table.segment) {
     const bool given[] = {column.segment.has_value(), column.loop.has_value(),
                           column.where.has_value(), column.occurrence.has_value(),
@@ -236,111 +325,46 @@ Result<ColumnSource, SpecError> compile_column(const Spec& spec, const TableDef&
       if (given[i])
         return fail(table_error(K::AnchorSegmentOnly,
                                 {keys[i], member_text(value, keys[i]), *table.segment}));
-    if (group) {
+    if (column.group_element) {
       if (!table.repeat) return fail(table_error(K::GroupWithoutRepeat));
-      if (*group >= table.repeat->step)
-        return fail(table_error(K::OffsetBeyondStep, {}, {*group, table.repeat->step}));
-      source.offset = *group;
+      if (*column.group_element >= table.repeat->step)
+        return fail(table_error(K::OffsetBeyondStep, {}, {*column.group_element, table.repeat->step}));
+      return ColumnSource(GroupElementSource{*column.group_element, column.component});
     }
-    source.segment = *table.segment;
-    return source;
-  }
-  if (group) return fail(table_error(K::GroupWithoutRepeat));
-
-  std::vector<LoopId> read = table.loops;
-  if (const std::optional<std::string>& loop_name = column.loop) {
-    std::optional<LoopId> l = spec.loop_id(*loop_name);
-    if (!l) return fail(table_error(K::UnknownLoop, {*loop_name}));
-    for (LoopId a : table.loops)
-      if (*l != a && !is_ancestor(spec, a, *l) && !is_ancestor(spec, *l, a))
-        return fail(table_error(K::UnrelatedLoop, {*loop_name, spec.loops[a].name}));
-    if (std::find(table.loops.begin(), table.loops.end(), *l) == table.loops.end()) {
-      source.loop = *l;
-      read = {*l};
-    }
-  }
-
-  std::optional<std::string>& occurrence = column.occurrence;
-  const std::optional<RawPick>& pick = column.pick;
-  if (!occurrence) {
-    if (pick) return fail(table_error(K::PickNeedsOccurrence, {pick->written()}));
-    std::optional<std::string>& segment = column.segment;
-    if (!segment) return fail(table_error(K::NeedsSegment));
-    if (segment->empty())
-      return err(SpecError::empty_segment_id(
-          std::nullopt, "tables." + render_key(table.name) + ".columns." + render_key(name) +
-                            ".segment"));
-    if (column.where) {
-      for (const auto& [key, text] : *column.where) {
-        std::optional<uint64_t> position = parse_position(key);
-        if (!position) return fail(table_error(K::BadPosition, {key}));
-        source.where.push_back(Condition{*position, text});
-      }
-      std::stable_sort(source.where.begin(), source.where.end());
-    }
-    if (auto held = check_held(spec.loops, read, *segment); !held.ok())
-      return fail(std::move(held.error()));
-    source.segment = std::move(*segment);
+    read.segment = *table.segment;
   } else {
-    if (column.segment)
-      return fail(table_error(K::OccurrenceAndSegment, {"segment", member_text(value, "segment")}));
-    if (column.where)
-      return fail(table_error(K::OccurrenceAndSegment, {"where", member_text(value, "where")}));
-    if (pick) {
-      auto parsed = parse_pick(*pick);
-      if (!parsed.ok()) return fail(std::move(parsed.error()));
-      source.pick = parsed.value();
+    if (column.group_element) return fail(table_error(K::GroupWithoutRepeat));
+    auto compiled = compile_read(spec, table, column, value, name);
+    if (!compiled.ok()) return err(std::move(compiled.error()));
+    read = std::move(compiled.value());
+    if (read.loop) {
+      if (auto reached = check_reached(spec, table, read); !reached.ok())
+        return fail(std::move(reached.error()));
     }
-    const OccurrenceDef* first = nullptr;
-    LoopId first_loop = 0;
-    for (LoopId l : read) {
-      const LoopDef& loop = spec.loops[l];
-      const OccurrenceDef* o = find_occurrence(loop, *occurrence);
-      if (o == nullptr) {
-        TableDefError e = table_error(K::UnknownOccurrence, {loop.name, *occurrence});
-        for (const OccurrenceDef& each : loop.occurrences) e.names.push_back(each.name);
-        std::sort(e.names.begin(), e.names.end());
-        return fail(std::move(e));
-      }
-      if (first == nullptr) {
-        first = o;
-        first_loop = l;
-      } else if (o->segment != first->segment) {
-        return fail(table_error(K::OccurrenceSegments,
-                                {*occurrence, first->segment, spec.loops[first_loop].name,
-                                 o->segment, loop.name}));
-      }
-      if (pick && o->max == std::optional<uint64_t>(1))
-        return fail(table_error(K::PickOnSingle, {*occurrence, loop.name, to_string(source.pick)}));
-      if (source.pick.kind == Pick::Kind::Nth && o->max && *o->max < source.pick.n)
-        return fail(table_error(K::PickBeyondMax, {*occurrence, loop.name},
-                                {source.pick.n, *o->max}));
-    }
-    source.occurrence = std::move(occurrence);
-    source.segment = first->segment;
   }
-
-  if (source.loop) {
-    if (auto reached = check_reached(spec, table, source); !reached.ok())
-      return fail(std::move(reached.error()));
-  }
-  return source;
+  if (index)
+    return ColumnSource(SegmentIndexSource{read.loop, std::move(read.segment),
+                                           std::move(read.where), std::move(read.occurrence),
+                                           read.pick});
+  return ColumnSource(ElementSource{read.loop, std::move(read.segment), std::move(read.where),
+                                    std::move(read.occurrence), read.pick, *column.element,
+                                    column.component});
 }
 
 Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& name,
-                                          const json& value) {
+                                          const nlohmann::json& value) {
   auto fail = [&](TableDefError reason) { return bad_table(name, std::nullopt, std::move(reason)); };
   auto decoded = decode_table(value);
   if (!decoded.ok())
     return err(SpecError(SpecError::TableSchema{name, std::nullopt, std::move(decoded.error())}));
-  RawTable& raw = decoded.value();
+  const RawTable& raw = decoded.value();
   TableDef table;
   table.name = name;
   if (name.empty()) return fail(table_error(K::EmptyName, {"table name"}));
 
   if (raw.loops.empty()) return fail(table_error(K::NoLoops));
   for (const std::string& loop_name : raw.loops) {
-    std::optional<LoopId> l = spec.loop_id(loop_name);
+    const std::optional<LoopId> l = spec.loop_id(loop_name);
     if (!l) return fail(table_error(K::UnknownLoop, {loop_name}));
     if (std::find(table.loops.begin(), table.loops.end(), *l) != table.loops.end())
       return fail(table_error(K::DuplicateLoop, {loop_name}));
@@ -353,21 +377,19 @@ Result<TableDef, SpecError> compile_table(const Spec& spec, const std::string& n
   if (table.ref.empty()) return fail(table_error(K::EmptyName, {"ref"}));
 
   table.segment = raw.segment;
-  const std::optional<RawRepeat>& repeat = raw.repeat;
   if (table.segment) {
     if (table.segment->empty())
-      return err(SpecError::empty_segment_id(std::nullopt,
-                                             "tables." + render_key(name) + ".segment"));
-    if (repeat) {
-      Repeat r{repeat->from, repeat->step};
-      if (r.from == 0) return fail(table_error(K::ZeroPosition, {"repeat.from"}));
-      if (r.step == 0) return fail(table_error(K::ZeroStep));
-      table.repeat = r;
+      return err(SpecError(SpecError::EmptySegmentId{std::nullopt,
+                                                     "tables." + render_key(name) + ".segment"}));
+    if (raw.repeat) {
+      if (raw.repeat->from == 0) return fail(table_error(K::ZeroPosition, {"repeat.from"}));
+      if (raw.repeat->step == 0) return fail(table_error(K::ZeroStep));
+      table.repeat = Repeat{raw.repeat->from, raw.repeat->step};
     }
     if (auto held = check_held(spec.loops, table.loops, *table.segment); !held.ok())
       return fail(std::move(held.error()));
   } else {
-    if (repeat) return fail(table_error(K::RepeatWithoutSegment));
+    if (raw.repeat) return fail(table_error(K::RepeatWithoutSegment));
     for (LoopId a : table.loops)
       for (LoopId b : table.loops)
         if (a != b && is_ancestor(spec, a, b))
@@ -408,8 +430,8 @@ Result<Unit, TableDefError> check_held(const std::vector<LoopDef>& loops,
                                        const std::vector<LoopId>& read, std::string_view segment) {
   for (LoopId l : read) {
     const LoopDef& loop = loops[l];
-    bool held = loop.trigger.segment == segment || loop.end == std::optional<std::string>(segment) ||
-                std::find(loop.held.begin(), loop.held.end(), segment) != loop.held.end();
+    const bool held = loop.trigger.segment == segment || (loop.end && *loop.end == segment) ||
+                      std::find(loop.held.begin(), loop.held.end(), segment) != loop.held.end();
     if (!held) return err(table_error(K::SegmentNotHeld, {lossy_utf8(segment), loop.name}));
   }
   return Unit{};
@@ -435,14 +457,14 @@ Result<Unit, SpecError> link_tables(const Spec& spec, std::vector<TableDef>& tab
     std::vector<std::vector<std::size_t>> chains;
     std::size_t kept = 0;
     for (LoopId l : table.loops) {
-      std::optional<LoopId> start = table.segment ? std::optional<LoopId>(l) : spec.loops[l].parent;
+      // A segment table's rows sit inside the anchor loop's own row.
+      const std::optional<LoopId> start = table.segment ? std::optional<LoopId>(l) : spec.loops[l].parent;
       chains.push_back(chain_from(spec, claims, start));
       if (chains.back().size() > chains[kept].size()) kept = chains.size() - 1;
     }
     for (std::size_t i = 0; i < chains.size(); ++i) {
-      const auto& c = chains[i];
-      if (!std::equal(c.begin(), c.end(), chains[kept].begin(), chains[kept].begin() +
-                                              static_cast<std::ptrdiff_t>(c.size())))
+      const std::vector<std::size_t>& c = chains[i];
+      if (!std::equal(c.begin(), c.end(), chains[kept].begin()))
         return bad_table(table.name, std::nullopt,
                          table_error(K::UnrelatedAnchors,
                                      {spec.loops[table.loops[kept]].name,
@@ -460,7 +482,8 @@ Result<Unit, SpecError> link_tables(const Spec& spec, std::vector<TableDef>& tab
   return Unit{};
 }
 
-Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec, const json* raw) {
+Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
+                                                        const nlohmann::json* raw) {
   std::vector<TableDef> tables;
   if (raw == nullptr || !raw->is_object()) return tables;
   for (const auto& [name, value] : raw->items()) {

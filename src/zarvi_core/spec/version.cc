@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "zarvi_core/spec/spec.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
@@ -93,6 +94,15 @@ std::optional<std::size_t> select_version(std::span<const DeclaredVersion* const
       }
     }
   }
+}
+
+SpecPtr Spec::select(std::span<const SpecPtr> candidates, SpecPtr fallback,
+                     const NextSegment& next) {
+  std::vector<const DeclaredVersion*> versions;
+  versions.reserve(candidates.size());
+  for (const SpecPtr& c : candidates) versions.push_back(c && c->version ? &*c->version : nullptr);
+  const std::optional<std::size_t> chosen = select_version(versions, next);
+  return chosen ? candidates[*chosen] : std::move(fallback);
 }
 
 }  // namespace zarvi_core::spec

@@ -13,19 +13,9 @@
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/segment.h"
+#include "zarvi_core/spec/version_error.h"
 
 namespace zarvi_core::spec {
-
-struct VersionError {
-  enum class Kind : uint8_t { ZeroElement, NoValues, EmptyValue, DuplicateValue };
-  Kind kind = Kind::ZeroElement;
-  std::string value;       // DuplicateValue
-  std::size_t first = 0;   // EmptyValue (the index), DuplicateValue
-  std::size_t second = 0;  // DuplicateValue
-
-  friend bool operator==(const VersionError&, const VersionError&) = default;
-};
-std::string to_string(const VersionError& error);
 
 enum class VersionMatch : uint8_t { NotThisSegment, Match, Mismatch };
 
