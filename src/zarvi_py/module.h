@@ -16,5 +16,9 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
+PyObject* diagnostic_type();
+
+// Module functions' definitions, also from their own files.
+extern PyMethodDef kExternalDiagnosticDef;
 
 }  // namespace zarvi_py
