@@ -164,6 +164,11 @@ TEST(ColumnData, BinaryByteTotalIsCappedAtInt32Max) {
             "2147483648");
   const std::string_view huge(base, std::numeric_limits<size_t>::max());
   EXPECT_EQ(col.check(Cell::binary(huge)).error().total, std::numeric_limits<uint64_t>::max());
+  // Pushed without a check, bytes past the limit become a null, never a cut value.
+  col.push_checked(Cell::binary(over));
+  EXPECT_EQ(col.get(1), Cell::null());
+  EXPECT_EQ(col.bytes(), "abc");
+  EXPECT_EQ(vec(col.offsets()), (std::vector<int32_t>{0, 3, 3}));
 }
 
 TEST(ColumnData, Render) {
