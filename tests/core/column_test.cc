@@ -24,16 +24,6 @@ std::vector<T> vec(std::span<const T> s) {
 
 bool aligned(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
 
-TEST(ColumnType, Texts) {
-  EXPECT_EQ(to_string(ColumnType::binary()), "binary");
-  EXPECT_EQ(to_string(ColumnType::int64()), "int64");
-  EXPECT_EQ(to_string(ColumnType::int64(2)), "int64 (scale 2)");
-  EXPECT_EQ(to_string(ColumnType::decimal128(38, 2)), "decimal128(38, 2)");
-  EXPECT_EQ(to_string(ColumnType::date32()), "date32");
-  EXPECT_EQ(to_string(ColumnType::time32()), "time32 (seconds)");
-  EXPECT_NE(ColumnType::int64(2), ColumnType::int64(0));
-}
-
 TEST(ColumnData, BinaryLayout) {
   ColumnData c(ColumnType::binary());
   EXPECT_EQ(vec(c.offsets()), (std::vector<int32_t>{0}));

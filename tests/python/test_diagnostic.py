@@ -100,11 +100,6 @@ class TestAttributes:
     def test_path(self, path, expected):
         assert external(path=path).path == expected
 
-    def test_values_are_fresh_each_access(self):
-        d = external(datum=b"x")
-        assert d.datum == d.datum
-        assert d.rule is not d.rule
-
 
 class TestText:
     def test_str_at_the_root(self):
@@ -210,9 +205,3 @@ class TestErrors:
     def test_check_order(self, kw, error, message):
         with pytest.raises(error, match=message.replace("(", r"\(")):
             external(**kw)
-
-    def test_missing_required_arguments(self):
-        with pytest.raises(TypeError):
-            _external_diagnostic("v", "m")
-        with pytest.raises(TypeError):
-            _external_diagnostic("v", "m", 1, unknown=1)
