@@ -202,9 +202,11 @@ void ColumnData::push_checked(const Cell& cell) {
   if (cell.kind() != cell_kind_of(type_.kind)) return push_null();
   switch (cell.kind()) {
     case Cell::Kind::Binary: {
+      // A value that check would refuse is stored as null rather than cut,
+      // so that the offsets always describe the bytes.
+      if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
       values_.append(cell.bytes().data(), cell.bytes().size());
-      const size_t end = std::min<size_t>(values_.size(), kMaxBinaryBytes);
-      offsets_.push(static_cast<int32_t>(end));
+      offsets_.push(static_cast<int32_t>(values_.size()));
       break;
     }
     case Cell::Kind::Int64: values_.push(cell.int64()); break;

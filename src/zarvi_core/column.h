@@ -155,8 +155,9 @@ class ColumnData {
 
   // Whether push_checked may append this cell; changes nothing.
   Result<Unit, CellError> check(const Cell& cell) const;
-  // Appends a cell that check accepted. A null cell, or one of another kind
-  // than the column's, is appended as push_null does.
+  // Appends a cell that check accepted. A null cell, one of another kind
+  // than the column's, or bytes past the column's limit are appended as
+  // push_null does.
   void push_checked(const Cell& cell);
   void push_null();
 

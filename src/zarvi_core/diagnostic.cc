@@ -1,7 +1,6 @@
 #include "zarvi_core/diagnostic.h"
 
-#include <limits>
-
+#include "zarvi_core/column.h"
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
@@ -172,7 +171,7 @@ void write(Sentence& s, const Rule::ValueDropped& r) {
   s.quoted(r.column) << " of table ";
   s.quoted(r.table) << " was not stored: it would bring the column to ";
   s.number(r.size) << " bytes and a column holds at most ";
-  s.number(std::numeric_limits<int32_t>::max());
+  s.number(column::kMaxBinaryBytes);
 }
 
 void write(Sentence& s, const Rule::CompositeShape& r) {

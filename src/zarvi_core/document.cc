@@ -1,6 +1,9 @@
 #include "zarvi_core/document.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace zarvi_core {
 
@@ -19,21 +22,62 @@ Result<Unit, SizeError> check_size(uint64_t length) {
   return Unit{};
 }
 
+BodyList::BodyList(std::initializer_list<Body> bodies) {
+  reserve(bodies.size());
+  for (const Body& b : bodies) push_back(b);
+}
+
+BodyList& BodyList::operator=(BodyList&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+BodyList::~BodyList() { std::free(data_); }
+
+void BodyList::reserve(std::size_t capacity) {
+  if (capacity <= capacity_) return;
+  if (capacity > SIZE_MAX / sizeof(Body)) throw std::bad_alloc();
+  void* grown = std::realloc(data_, capacity * sizeof(Body));
+  if (grown == nullptr) throw std::bad_alloc();
+  data_ = static_cast<Body*>(grown);
+  capacity_ = capacity;
+}
+
+void BodyList::shrink_to_fit() {
+  if (size_ == capacity_) return;
+  if (size_ == 0) {
+    std::free(data_);
+    data_ = nullptr;
+    capacity_ = 0;
+    return;
+  }
+  // Shrinking in place cannot fail in practice; keep the block if it does.
+  if (void* shrunk = std::realloc(data_, size_ * sizeof(Body))) {
+    data_ = static_cast<Body*>(shrunk);
+    capacity_ = size_;
+  }
+}
+
 namespace {
 
 // The framing of next_frame and first_frame, unrolled into one loop: this is
 // the hot path of every parse. Frames are cut exactly as there.
 template <bool kRelease>
-Result<std::vector<Body>, SizeError> index_frames(std::string_view input,
-                                                  const Delimiters& delimiters, uint64_t limit) {
+Result<BodyList, SizeError> index_frames(std::string_view input, const Delimiters& delimiters,
+                                         uint64_t limit) {
   const char* const base = input.data();
   const std::size_t n = input.size();
   const char terminator = delimiters.segment;
   const char release = delimiters.release.value_or('\0');
 
-  std::vector<Body> bodies;
-  // Segments of real files average well over 16 bytes; any spare capacity is
-  // released at the end.
+  BodyList bodies;
+  // Segments of real files average well over 16 bytes; the spare capacity is
+  // released at the end, and pages never written cost nothing meanwhile.
   bodies.reserve(n / 16 + 1);
 
   std::size_t at = 0;
@@ -74,23 +118,22 @@ Result<std::vector<Body>, SizeError> index_frames(std::string_view input,
 
 namespace detail {
 
-Result<std::vector<Body>, SizeError> index(std::string_view input, const Delimiters& delimiters,
-                                           uint64_t limit) {
+Result<BodyList, SizeError> index(std::string_view input, const Delimiters& delimiters,
+                                  uint64_t limit) {
   return delimiters.release ? index_frames<true>(input, delimiters, limit)
                             : index_frames<false>(input, delimiters, limit);
 }
 
 }  // namespace detail
 
-Result<std::vector<Body>, SizeError> index(std::string_view input, const Delimiters& delimiters) {
+Result<BodyList, SizeError> index(std::string_view input, const Delimiters& delimiters) {
   return detail::index(input, delimiters, kMaxDocumentBytes);
 }
 
-Document::Document(std::string_view borrowed, const Delimiters& delimiters,
-                   std::vector<Body> bodies)
+Document::Document(std::string_view borrowed, const Delimiters& delimiters, BodyList bodies)
     : source_(borrowed), delimiters_(delimiters), bodies_(std::move(bodies)) {}
 
-Document::Document(std::string&& owned, const Delimiters& delimiters, std::vector<Body> bodies)
+Document::Document(std::string&& owned, const Delimiters& delimiters, BodyList bodies)
     : owned_(std::make_unique<std::string>(std::move(owned))),
       source_(*owned_),
       delimiters_(delimiters),
@@ -99,7 +142,7 @@ Document::Document(std::string&& owned, const Delimiters& delimiters, std::vecto
 namespace {
 
 // Header, size, index: the steps both forms of Document::parse share.
-Result<std::pair<Delimiters, std::vector<Body>>, DocumentError> read_and_index(
+Result<std::pair<Delimiters, BodyList>, DocumentError> read_and_index(
     std::string_view input) {
   auto delimiters = Delimiters::from_isa_after_leading_trivia(input);
   if (!delimiters.ok()) {

@@ -6,12 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/frame.h"
@@ -28,6 +29,44 @@ struct Body {
   uint32_t start = 0;
   uint32_t end = 0;
   friend bool operator==(const Body&, const Body&) = default;
+};
+
+// The index: Body entries in one malloc'd block, so that growing and
+// shrinking a large index can remap its pages (realloc) instead of copying
+// them. Throws std::bad_alloc when memory runs out, like the standard
+// containers.
+class BodyList {
+ public:
+  BodyList() = default;
+  BodyList(std::initializer_list<Body> bodies);
+  BodyList(BodyList&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  BodyList& operator=(BodyList&& other) noexcept;
+  BodyList(const BodyList&) = delete;
+  BodyList& operator=(const BodyList&) = delete;
+  ~BodyList();
+
+  void reserve(std::size_t capacity);
+  void push_back(Body body) {
+    if (size_ == capacity_) reserve(capacity_ < 16 ? 16 : capacity_ * 2);
+    data_[size_++] = body;
+  }
+  void shrink_to_fit();
+
+  std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const Body& operator[](std::size_t i) const noexcept { return data_[i]; }
+  const Body* begin() const noexcept { return data_; }
+  const Body* end() const noexcept { return data_ + size_; }
+  operator std::span<const Body>() const noexcept { return {data_, size_}; }
+
+ private:
+  Body* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 struct SizeError {
@@ -51,13 +90,13 @@ Result<Unit, SizeError> check_size(uint64_t length);
 
 // Frames the whole input (the byte order mark and trivia go with segment 0)
 // and returns one Body per segment, shrunk to fit.
-Result<std::vector<Body>, SizeError> index(std::string_view input, const Delimiters& delimiters);
+Result<BodyList, SizeError> index(std::string_view input, const Delimiters& delimiters);
 
 namespace detail {
 // index with the offset limit as a parameter, so the size rule can be tested
 // without a 4 GiB input.
-Result<std::vector<Body>, SizeError> index(std::string_view input, const Delimiters& delimiters,
-                                           uint64_t limit);
+Result<BodyList, SizeError> index(std::string_view input, const Delimiters& delimiters,
+                                  uint64_t limit);
 }  // namespace detail
 
 // Byte ranges of one segment; ends are exclusive.
@@ -78,8 +117,8 @@ class Document {
   static Result<Document, DocumentError> parse(std::string&& input);
 
   // A document over bodies indexed by the caller (with its own delimiters).
-  Document(std::string_view borrowed, const Delimiters& delimiters, std::vector<Body> bodies);
-  Document(std::string&& owned, const Delimiters& delimiters, std::vector<Body> bodies);
+  Document(std::string_view borrowed, const Delimiters& delimiters, BodyList bodies);
+  Document(std::string&& owned, const Delimiters& delimiters, BodyList bodies);
 
   Document(Document&&) noexcept = default;
   Document& operator=(Document&&) noexcept = default;
@@ -102,7 +141,7 @@ class Document {
   std::unique_ptr<std::string> owned_;  // heap-held so views survive a move
   std::string_view source_;
   Delimiters delimiters_;
-  std::vector<Body> bodies_;
+  BodyList bodies_;
 };
 
 // The segments of a document in order, each rebuilt fresh.

@@ -94,8 +94,10 @@ Ref function_row(PyObject* module) {
 const Addition kAdditions[] = {
     {"ParseError", type_row<parse_error_type>},
     {"SpecError", type_row<spec_error_type>},
+    {"Diagnostic", type_row<diagnostic_type>},
     {"Delimiters", type_row<delimiters_type>},
     {"Spec", type_row<spec_type>},
+    {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
     {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 

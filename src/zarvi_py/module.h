@@ -17,7 +17,11 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
+PyObject* diagnostic_type();
 PyObject* spec_type();
+
+// Module functions' definitions, also from their own files.
+extern PyMethodDef kExternalDiagnosticDef;
 PyObject* delimiters_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).

@@ -200,18 +200,6 @@ TEST(DiagnosticLine, PiecesAndSeparators) {
   }
 }
 
-TEST(DiagnosticValue, CopiesDeeply) {
-  Diagnostic a{1, {}, {}, Rule{R::UnknownSegment{"ZZ"}}, {{"interchange", 1}}, "ZZ*1",
-               SnipLevel{0}};
-  Diagnostic b = a;
-  std::get<R::UnknownSegment>(a.rule.data).id = "YY";
-  a.loops[0].key = "group";
-  a.datum[0] = 'Q';
-  EXPECT_EQ(std::get<R::UnknownSegment>(b.rule.data).id, "ZZ");
-  EXPECT_EQ(render_path(b.loops), "interchange#1");
-  EXPECT_EQ(b.datum, "ZZ*1");
-}
-
 TEST(RenderAmount, PadsSignsAndPoints) {
   const struct {
     const char* name;

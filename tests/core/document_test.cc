@@ -143,6 +143,26 @@ TEST(Document, SizeRule) {
   }
 }
 
+TEST(Document, IndexIsShrunkToFit) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::size_t segments;
+  };
+  const Case cases[] = {
+      {"empty", "", 0},
+      {"more segments than reserved", std::string(1000, '~'), 1000},
+      {"fewer segments than reserved", std::string(1000, 'A') + "~", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bodies = index(c.input, Delimiters{});
+    ASSERT_TRUE(bodies.ok());
+    EXPECT_EQ(bodies->size(), c.segments);
+    EXPECT_EQ(bodies->capacity(), c.segments);
+  }
+}
+
 TEST(Document, OwnsOrBorrowsItsSource) {
   const std::string text = testing::small_interchange();
   const Document borrowed = parse_ok(text);

@@ -106,19 +106,6 @@ TEST(Segment, TextJoinsComponents) {
   EXPECT_EQ(*released.text(1, ':', buffer), "A:B:C");
 }
 
-TEST(Segment, KeepsFrameFields) {
-  const std::string input = "\r\nGS*HP~";
-  Segment s;
-  s.reparse(7, Frame{input, std::string_view(input).substr(2, 5), true}, Delimiters{});
-  EXPECT_EQ(s.index(), 7u);
-  EXPECT_EQ(s.raw(), input);
-  EXPECT_TRUE(s.terminated());
-  EXPECT_EQ(s.id(), "GS");
-  EXPECT_EQ(s.element(1)->value(), "HP");
-  EXPECT_EQ(s.element(2), nullptr);
-  EXPECT_EQ(s.element(0), nullptr);
-}
-
 TEST(Segment, RefillReusesElementSlots) {
   Segment s;
   s.reparse(0, Frame{"SVC*A:B:C*1*2*3", "SVC*A:B:C*1*2*3", true}, Delimiters{});
