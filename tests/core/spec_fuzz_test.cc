@@ -2,6 +2,7 @@
 // one SpecError, and that every Spec keeps the invariants its readers rely on.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "spec_fixture.h"
@@ -23,7 +24,7 @@ void pointers(const json& v, const json::json_pointer& at, std::vector<json::jso
 }
 
 json odd_value(std::mt19937& rng, const json& elsewhere) {
-  switch (rng() % 16) {
+  switch (rng() % 18) {
     case 0: return nullptr;
     case 1: return true;
     case 2: return 0;
@@ -44,6 +45,8 @@ json odd_value(std::mt19937& rng, const json& elsewhere) {
       for (int i = 0; i < depth; ++i) deep = json::array({std::move(deep)});
       return deep;
     }
+    case 15: return json::binary({1, 2, 3});
+    case 16: return std::numeric_limits<double>::quiet_NaN();
     default: return std::to_string(rng() % 1000);
   }
 }

@@ -6,12 +6,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/balance.h"
@@ -43,9 +42,9 @@ class Spec {
   std::vector<LoopId> ancestors(LoopId loop) const;
 
   std::string name;
-  std::vector<LoopDef> loops;  // a LoopId indexes it; byte order of names
-  std::vector<LoopId> roots;   // loops without a parent, ascending
-  std::vector<TableDef> tables;  // byte order of names
+  std::vector<LoopDef> loops;          // a LoopId indexes it; byte order of names
+  std::vector<LoopId> roots;           // loops without a parent, ascending
+  std::vector<TableDef> tables;        // byte order of names
   std::vector<BalanceRule> balancing;  // byte order of rule names
   std::optional<DeclaredVersion> version;
   nlohmann::json source;  // the value compiled, whole

@@ -60,13 +60,13 @@ using ColumnSource = std::variant<ElementSource, SegmentIndexSource, GroupElemen
 
 struct TableDef {
   std::string name;
-  std::string ref;              // key column name of nested tables
-  std::vector<LoopId> loops;    // anchor loops, in the order written
+  std::string ref;            // key column name of nested tables
+  std::vector<LoopId> loops;  // anchor loops, in the order written
   std::optional<std::string> segment;
   std::optional<Repeat> repeat;
   std::vector<std::pair<std::string, ColumnSource>> columns;  // by name
-  std::optional<std::size_t> parent;  // table index: the last of `chain`
-  std::vector<std::size_t> chain;     // enclosing tables, outermost first
+  std::optional<std::size_t> parent;                          // table index: the last of `chain`
+  std::vector<std::size_t> chain;                             // enclosing tables, outermost first
 };
 
 }  // namespace zarvi_core::spec
