@@ -66,10 +66,7 @@ TEST(SpecCompile, LoopMessages) {
       {"loop name escaped", {{"/loops/a\tb", loop("X")}, {"/loops/a\tb/max", 0}},
        R"~(loop "a\tb" has "max" 0; a loop that may appear appears at least once)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, Cycles) {
@@ -84,10 +81,7 @@ TEST(SpecCompile, Cycles) {
       {"names are bare", {{"/loops/x y", loop_under("x y", "A")}},
        "loops form a parent cycle: x y -> x y"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 // Two faults in one spec: the compile order decides which is reported.
@@ -127,10 +121,7 @@ TEST(SpecCompile, OrderOfSteps) {
         {"/loops/transaction/occurrences/date/max", 0}},
        R"~(loop "transaction" occurrence "date": "max" is 0; an occurrence that may appear appears at least once)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, TriggerAmbiguity) {
@@ -154,10 +145,7 @@ TEST(SpecCompile, TriggerAmbiguity) {
                                          {"/loops/p", loop_under("1000A", "N9")}, {"/loops/q", loop_under("1000A", "N9")}},
        R"~(loops "p" and "q" under "1000A" share the identical trigger "N9")~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, LoopDefinitions) {
@@ -237,10 +225,7 @@ TEST(SpecCompile, HostileNames) {
       {"huge qualifier element", {{"/loops/transaction/occurrences/receiver/qualifier/element", UINT64_MAX}},
        R"~(loop "transaction" occurrence "receiver": qualifier names REF18446744073709551615, which the "segments" section does not define for "REF")~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, KeyOrderOfTheTextDoesNotMatter) {

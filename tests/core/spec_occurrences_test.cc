@@ -70,10 +70,7 @@ TEST(SpecOccurrences, Messages) {
        R"~(loop "2110" occurrence "service": codes.1: "codes" applies to a simple element or a component; this element declares a "composite")~"},
       {"undefined segment without qualifier or codes", {}, "ok"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecOccurrences, TriggerChecks) {
@@ -97,10 +94,7 @@ TEST(SpecOccurrences, TriggerChecks) {
       {"first offender in pos order", {{"/loops/2110/occurrences/date/pos", 50}, {"/loops/2110/occurrences/a", {{"segment", "N9"}, {"pos", 70}}}},
        R"~(loop "2110": occurrence "date" has "pos" 50, at or before 100 of "service", the occurrence the loop opens on, which must come first)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 // Two faults in one loop: the per-occurrence and per-loop order decides.
@@ -137,10 +131,7 @@ TEST(SpecOccurrences, OrderOfChecks) {
        {{"/loops/1000A/occurrences/payer/qualifier/codes", {"PE"}}, {"/loops/1000B/occurrences/payee/max", 0}},
        R"~(loop "1000A" opens on "N1" where {1: "PR"}, but none of its occurrences holds that segment with a qualifier the trigger's conditions select)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecOccurrences, CompiledDefinitions) {
