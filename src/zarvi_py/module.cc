@@ -94,6 +94,9 @@ Ref function_row(PyObject* module) {
 const Addition kAdditions[] = {
     {"ParseError", type_row<parse_error_type>},
     {"SpecError", type_row<spec_error_type>},
+    {"Diagnostic", type_row<diagnostic_type>},
+    {"Delimiters", type_row<delimiters_type>},
+    {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
 };
 
 int add(PyObject* module, PyObject* all, const Addition& row) {

@@ -1,0 +1,18 @@
+// Core diagnostics as Python Diagnostic objects. Each object holds its own
+// copy of the diagnostic; nothing borrows from the input.
+#pragma once
+
+#include <vector>
+
+#include "zarvi_core/diagnostic.h"
+#include "zarvi_py/ref.h"
+
+namespace zarvi_py {
+
+// A new Diagnostic holding d.
+Ref new_diagnostic(zarvi_core::Diagnostic d);
+
+// A new list of Diagnostic objects in the given order.
+Ref diagnostic_list(std::vector<zarvi_core::Diagnostic> diagnostics);
+
+}  // namespace zarvi_py
