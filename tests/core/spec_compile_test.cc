@@ -66,10 +66,7 @@ TEST(SpecCompile, LoopMessages) {
       {"loop name escaped", {{"/loops/a\tb", loop("X")}, {"/loops/a\tb/max", 0}},
        R"~(loop "a\tb" has "max" 0; a loop that may appear appears at least once)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, Cycles) {
@@ -84,10 +81,7 @@ TEST(SpecCompile, Cycles) {
       {"names are bare", {{"/loops/x y", loop_under("x y", "A")}},
        "loops form a parent cycle: x y -> x y"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 // Two faults in one spec: the compile order decides which is reported.
@@ -127,10 +121,7 @@ TEST(SpecCompile, OrderOfSteps) {
         {"/loops/transaction/occurrences/date/max", 0}},
        R"~(loop "transaction" occurrence "date": "max" is 0; an occurrence that may appear appears at least once)~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, TriggerAmbiguity) {
@@ -154,10 +145,7 @@ TEST(SpecCompile, TriggerAmbiguity) {
                                          {"/loops/p", loop_under("1000A", "N9")}, {"/loops/q", loop_under("1000A", "N9")}},
        R"~(loops "p" and "q" under "1000A" share the identical trigger "N9")~"},
   };
-  for (const EditCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
-  }
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, LoopDefinitions) {
@@ -205,6 +193,39 @@ TEST(SpecCompile, HeldListSkipsTheOpenerAndRepeats) {
   }));
   ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ((*r)->loops[0].held, (std::vector<std::string>{"N3", "PER", "N1"}));
+}
+
+TEST(SpecCompile, LoopIdsFollowTheByteOrderOfNames) {
+  // "Z" (0x5A) < "a" (0x61) < "\xC3\xA9" (an e with an acute accent).
+  auto r = Spec::from_json(R"({"name": "x", "loops": {
+      "\u00e9": {"trigger": {"segment": "C"}, "occurrences": {"o": {"segment": "C", "pos": 1}}},
+      "a": {"trigger": {"segment": "B"}, "occurrences": {"o": {"segment": "B", "pos": 1}}},
+      "Z": {"trigger": {"segment": "A"}, "occurrences": {"o": {"segment": "A", "pos": 1}}}}})");
+  ASSERT_TRUE(r.ok()) << r.error().message();
+  EXPECT_EQ((*r)->loops[0].name, "Z");
+  EXPECT_EQ((*r)->loops[1].name, "a");
+  EXPECT_EQ((*r)->loops[2].name, "\xC3\xA9");
+  EXPECT_EQ((*r)->loop_id("\xC3\xA9"), LoopId{2});
+  EXPECT_EQ((*r)->roots, (std::vector<LoopId>{0, 1, 2}));
+}
+
+TEST(SpecCompile, HostileNames) {
+  const EditCase cases[] = {
+      {"invalid UTF-8 loop name is escaped", {{"/loops/\xFF", loop("X")}, {"/loops/\xFF/max", 0}},
+       R"~(loop "\xFF" has "max" 0; a loop that may appear appears at least once)~"},
+      {"parent named with a dot", {{"/loops/a.b", loop("X")}, {"/loops/c", loop_under("a.b", "Y")}}, "ok"},
+      {"unknown parent with white space", {{"/loops/c", loop_under("a\u2028b", "Y")}},
+       "loop \"c\" names unknown parent \"a\\u{2028}b\""},
+      {"huge where position", {{"/loops/1000A/trigger/where", {{"18446744073709551615", "PR"}}},
+                               {"/loops/1000A/occurrences/payer/qualifier", removed()}},
+       R"~(loops "1000A" and "1000B" under "transaction" can open on the same segment: "1000A" on "N1" where {18446744073709551615: "PR"}, "1000B" on "N1" where {1: "PE"}, no position they both test requires different values, and neither trigger is more specific than the other)~"},
+      {"where position past 64 bits", {{"/loops/1000A/trigger/where", {{"18446744073709551616", "PR"}}}},
+       R"~(loop "1000A" has an invalid "where" position "18446744073709551616": positions are 1-based integers written in canonical form)~"},
+      {"huge pos and max", {{"/loops/2110/occurrences/date/pos", UINT64_MAX}, {"/loops/2110/max", UINT64_MAX}}, "ok"},
+      {"huge qualifier element", {{"/loops/transaction/occurrences/receiver/qualifier/element", UINT64_MAX}},
+       R"~(loop "transaction" occurrence "receiver": qualifier names REF18446744073709551615, which the "segments" section does not define for "REF")~"},
+  };
+  expect_outcomes(cases);
 }
 
 TEST(SpecCompile, KeyOrderOfTheTextDoesNotMatter) {
@@ -256,6 +277,17 @@ TEST(SpecCompile, DeepNestingIsRefusedWithoutRecursion) {
   json value = json::array();
   for (int i = 0; i < 200; ++i) value = json::array({std::move(value)});
   EXPECT_EQ(outcome(edit(mini(), {{"/name", value}})), limit);
+
+  // Built in memory far past the guard: checked without recursion.
+  json far = 1;
+  for (int i = 0; i < 100000; ++i) {
+    json outer = json::array();
+    outer.push_back(std::move(far));
+    far = std::move(outer);
+  }
+  json spec = mini();
+  spec["name"] = std::move(far);
+  EXPECT_EQ(outcome(std::move(spec)), limit);
 
   // Composites nested past the guard never reach the recursive walks.
   json elements = {{"1", {{"name", "a"}, {"type", "AN"}}}};
