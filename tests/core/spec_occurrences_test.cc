@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "spec_fixture.h"
+#include "zarvi_core/element.h"
 
 namespace zarvi_core::spec {
 namespace {
@@ -190,6 +191,17 @@ TEST(SpecOccurrences, QualifierMatches) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.qualifier.matches(std::span<const FakeElement>(segment)), c.expected);
   }
+}
+
+TEST(SpecOccurrences, QualifierMatchesDocumentElements) {
+  std::vector<Element> elements(2);
+  elements[0].reparse("EV", ':', std::nullopt);
+  elements[1].reparse("HC:99213", ':', std::nullopt);
+  const std::span<const Element> segment(elements);
+  EXPECT_TRUE((Qualifier{1, std::nullopt, {"EV"}}.matches(segment)));
+  EXPECT_TRUE((Qualifier{2, 2, {"99213"}}.matches(segment)));
+  EXPECT_FALSE((Qualifier{2, std::nullopt, {"99213"}}.matches(segment)));
+  EXPECT_FALSE((Qualifier{1, 2, {"EV"}}.matches(segment)));
 }
 
 TEST(SpecOccurrences, OpensOn) {
