@@ -1,0 +1,282 @@
+#include "zarvi_core/column.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <new>
+#include <utility>
+
+#include "zarvi_core/column/parse.h"
+#include "zarvi_core/spec/balance.h"
+#include "zarvi_core/text.h"
+
+namespace zarvi_core::column {
+namespace {
+
+// Arrow's recommended alignment and padding for buffers.
+constexpr size_t kAlign = 64;
+alignas(kAlign) constexpr std::byte kEmptyBlock[kAlign] = {};
+
+// Mismatch messages show at most this many bytes of a binary value.
+constexpr size_t kShownBytes = 32;
+
+bool starts_with_vowel(std::string_view text) {
+  return !text.empty() && std::string_view("aeiou").find(text.front()) != std::string_view::npos;
+}
+
+std::string_view article(std::string_view text) { return starts_with_vowel(text) ? "an" : "a"; }
+
+// The longest prefix of at most kShownBytes bytes that does not end inside a
+// UTF-8 sequence, quoted, and "..." when bytes were cut.
+std::string shown_value(std::string_view bytes) {
+  size_t cut = bytes.size();
+  if (cut > kShownBytes) {
+    cut = kShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
+  }
+  std::string out = quote_bytes(bytes.substr(0, cut));
+  if (cut < bytes.size()) out += "...";
+  return out;
+}
+
+std::string value_text(const Cell& cell) {
+  switch (cell.kind()) {
+    case Cell::Kind::Null: return {};
+    case Cell::Kind::Binary: return shown_value(cell.bytes());
+    case Cell::Kind::Int64: return std::to_string(cell.int64());
+    case Cell::Kind::Decimal128: return spec::render_amount(cell.decimal128(), 0);
+    case Cell::Kind::Date32: return std::to_string(cell.date32());
+    case Cell::Kind::Time32: return std::to_string(cell.time32());
+  }
+  return {};
+}
+
+Cell::Kind cell_kind_of(ColumnType::Kind kind) {
+  switch (kind) {
+    case ColumnType::Kind::Binary: return Cell::Kind::Binary;
+    case ColumnType::Kind::Int64: return Cell::Kind::Int64;
+    case ColumnType::Kind::Decimal128: return Cell::Kind::Decimal128;
+    case ColumnType::Kind::Date32: return Cell::Kind::Date32;
+    case ColumnType::Kind::Time32: return Cell::Kind::Time32;
+  }
+  return Cell::Kind::Null;
+}
+
+void append_date(std::string& out, int32_t days) {
+  char buf[32];
+  if (days > kMaxCivilDay) {
+    std::snprintf(buf, sizeof buf, "date32(%d)", days);
+  } else {
+    const CivilDate d = civil_from_days(days);
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, unsigned{d.month}, unsigned{d.day});
+  }
+  out += buf;
+}
+
+void append_time(std::string& out, int32_t t) {
+  char buf[32];
+  if (t >= 0 && t < 86400) {
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "time32(%d)", t);
+  }
+  out += buf;
+}
+
+}  // namespace
+
+std::string to_string(const ColumnType& type) {
+  switch (type.kind) {
+    case ColumnType::Kind::Binary: return "binary";
+    case ColumnType::Kind::Int64:
+      return type.scale == 0 ? "int64" : "int64 (scale " + std::to_string(type.scale) + ")";
+    case ColumnType::Kind::Decimal128:
+      return "decimal128(" + std::to_string(type.precision) + ", " +
+             std::to_string(type.scale) + ")";
+    case ColumnType::Kind::Date32: return "date32";
+    case ColumnType::Kind::Time32: return "time32 (seconds)";
+  }
+  return {};
+}
+
+std::string_view kind_name(Cell::Kind kind) {
+  switch (kind) {
+    case Cell::Kind::Null: return "null";
+    case Cell::Kind::Binary: return "binary";
+    case Cell::Kind::Int64: return "int64";
+    case Cell::Kind::Decimal128: return "decimal128";
+    case Cell::Kind::Date32: return "date32";
+    case Cell::Kind::Time32: return "time32";
+  }
+  return {};
+}
+
+std::string to_string(const CellError& error) {
+  if (error.kind == CellError::Kind::Overflow) {
+    return "a binary column holds at most " + std::to_string(kMaxBinaryBytes) +
+           " bytes; this value would bring it to " + std::to_string(error.total);
+  }
+  const std::string column = to_string(error.column);
+  const std::string_view cell = kind_name(error.cell);
+  std::string out;
+  out.append(article(column)).append(" ").append(column).append(" column cannot hold ");
+  out.append(article(cell)).append(" ").append(cell).append(" value (");
+  out.append(error.value).append(")");
+  return out;
+}
+
+// Buffer
+
+Buffer::Buffer(Buffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+Buffer& Buffer::operator=(Buffer&& other) noexcept {
+  if (this != &other) {
+    Buffer old(std::move(*this));
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+Buffer::~Buffer() {
+  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
+}
+
+const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
+
+void Buffer::grow(size_t extra) {
+  // Doubling keeps appends amortised; whole 64-byte blocks give Arrow's padding.
+  size_t want = std::max({size_ + extra, capacity_ * 2, kAlign});
+  want = (want + kAlign - 1) / kAlign * kAlign;
+  auto* fresh = static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign}));
+  if (size_ > 0) std::memcpy(fresh, data_, size_);
+  std::memset(fresh + size_, 0, want - size_);
+  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
+  data_ = fresh;
+  capacity_ = want;
+}
+
+// ColumnData
+
+ColumnData::ColumnData(ColumnType type) : type_(type) {
+  if (type_.kind == ColumnType::Kind::Binary) offsets_.push(int32_t{0});
+}
+
+Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
+  if (cell.is_null()) return Unit{};
+  if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
+    const uint64_t len = cell.bytes().size();
+    const uint64_t have = values_.size();
+    const uint64_t total = len > UINT64_MAX - have ? UINT64_MAX : have + len;
+    if (total > kMaxBinaryBytes) return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
+    return Unit{};
+  }
+  if (cell.kind() == cell_kind_of(type_.kind)) return Unit{};
+  return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
+}
+
+void ColumnData::push_validity(bool valid) {
+  if (rows_ % 8 == 0) validity_.push(uint8_t{0});
+  if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
+  ++rows_;
+}
+
+void ColumnData::push_null() {
+  switch (type_.kind) {
+    case ColumnType::Kind::Binary:
+      offsets_.push(offsets_.as<int32_t>().back());
+      break;
+    case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
+    case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
+    case ColumnType::Kind::Date32:
+    case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
+  }
+  push_validity(false);
+}
+
+void ColumnData::push_checked(const Cell& cell) {
+  if (cell.kind() != cell_kind_of(type_.kind)) return push_null();
+  switch (cell.kind()) {
+    case Cell::Kind::Binary: {
+      values_.append(cell.bytes().data(), cell.bytes().size());
+      const size_t end = std::min<size_t>(values_.size(), kMaxBinaryBytes);
+      offsets_.push(static_cast<int32_t>(end));
+      break;
+    }
+    case Cell::Kind::Int64: values_.push(cell.int64()); break;
+    case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
+    case Cell::Kind::Date32: values_.push(cell.date32()); break;
+    case Cell::Kind::Time32: values_.push(cell.time32()); break;
+    case Cell::Kind::Null: break;
+  }
+  push_validity(true);
+}
+
+std::optional<Cell> ColumnData::get(size_t row) const {
+  if (row >= rows_) return std::nullopt;
+  const auto bits = validity();
+  if (row / 8 >= bits.size()) return std::nullopt;
+  const bool valid = (bits[row / 8] >> (row % 8)) & 1;
+  switch (type_.kind) {
+    case ColumnType::Kind::Binary: {
+      const auto offs = offsets();
+      if (row + 1 >= offs.size()) return std::nullopt;
+      const int32_t start = offs[row], end = offs[row + 1];
+      if (start < 0 || end < start || static_cast<size_t>(end) > values_.size())
+        return std::nullopt;
+      if (!valid) return Cell::null();
+      return Cell::binary(bytes().substr(static_cast<size_t>(start),
+                                         static_cast<size_t>(end - start)));
+    }
+    case ColumnType::Kind::Int64: {
+      const auto v = int64_values();
+      if (row >= v.size()) return std::nullopt;
+      return valid ? Cell::int64(v[row]) : Cell::null();
+    }
+    case ColumnType::Kind::Decimal128: {
+      const auto v = decimal128_values();
+      if (row >= v.size()) return std::nullopt;
+      return valid ? Cell::decimal128(v[row]) : Cell::null();
+    }
+    case ColumnType::Kind::Date32:
+    case ColumnType::Kind::Time32: {
+      const auto v = int32_values();
+      if (row >= v.size()) return std::nullopt;
+      if (!valid) return Cell::null();
+      return type_.kind == ColumnType::Kind::Date32 ? Cell::date32(v[row]) : Cell::time32(v[row]);
+    }
+  }
+  return std::nullopt;
+}
+
+bool ColumnData::render_to(std::string& out, size_t row) const {
+  const std::optional<Cell> cell = get(row);
+  if (!cell) return false;
+  switch (cell->kind()) {
+    case Cell::Kind::Null: out += "\xE2\x88\x85"; break;  // U+2205 EMPTY SET
+    case Cell::Kind::Binary: out += lossy_utf8(cell->bytes()); break;
+    case Cell::Kind::Int64: out += std::to_string(cell->int64()); break;
+    case Cell::Kind::Decimal128: spec::append_amount(out, cell->decimal128(), type_.scale); break;
+    case Cell::Kind::Date32: append_date(out, cell->date32()); break;
+    case Cell::Kind::Time32: append_time(out, cell->time32()); break;
+  }
+  return true;
+}
+
+std::optional<std::string> ColumnData::render(size_t row) const {
+  std::string out;
+  if (!render_to(out, row)) return std::nullopt;
+  return out;
+}
+
+size_t ColumnData::null_count() const {
+  size_t set = 0;
+  for (const uint8_t byte : validity()) set += static_cast<size_t>(std::popcount(byte));
+  return set >= rows_ ? 0 : rows_ - set;
+}
+
+}  // namespace zarvi_core::column

@@ -1,0 +1,194 @@
+// Typed columns in Arrow layout: a validity bitmap (LSB first) and the values
+// in Arrow's widths (binary: int32 offsets and bytes; int64; decimal128 as
+// 128-bit integers; date32 days since 1970-01-01; time32 seconds). Each buffer
+// is one 64-byte-aligned heap block owned by its column: moving a column
+// never moves its memory, and only the push operations reallocate, so a
+// column reached through a const (frozen, shared) table can hand its buffers
+// to Arrow consumers. A Cell borrows its bytes from the caller (push) or from
+// the column (get); the column must outlive and not grow under a read Cell.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "zarvi_core/int128.h"
+#include "zarvi_core/result.h"
+
+namespace zarvi_core::column {
+
+// The largest byte total of a binary column (int32 offsets).
+inline constexpr uint64_t kMaxBinaryBytes = 2147483647;
+
+struct ColumnType {
+  enum class Kind : uint8_t { Binary, Int64, Decimal128, Date32, Time32 };
+
+  Kind kind = Kind::Binary;
+  uint8_t precision = 0;  // decimal128 only
+  uint8_t scale = 0;      // int64 (implied decimals, a label only) and decimal128
+
+  static constexpr ColumnType binary() { return {Kind::Binary, 0, 0}; }
+  static constexpr ColumnType int64(uint8_t scale = 0) { return {Kind::Int64, 0, scale}; }
+  static constexpr ColumnType decimal128(uint8_t precision, uint8_t scale) {
+    return {Kind::Decimal128, precision, scale};
+  }
+  static constexpr ColumnType date32() { return {Kind::Date32, 0, 0}; }
+  static constexpr ColumnType time32() { return {Kind::Time32, 0, 0}; }
+
+  friend bool operator==(const ColumnType&, const ColumnType&) = default;
+};
+
+// "binary", "int64", "int64 (scale 2)", "decimal128(18, 2)", "date32",
+// "time32 (seconds)".
+std::string to_string(const ColumnType& type);
+
+// One value offered to or read from a column. Binary cells borrow their bytes.
+class Cell {
+ public:
+  enum class Kind : uint8_t { Null, Binary, Int64, Decimal128, Date32, Time32 };
+
+  constexpr Cell() = default;
+  static constexpr Cell null() { return Cell(); }
+  static constexpr Cell binary(std::string_view bytes) { return Cell(Kind::Binary, bytes, 0); }
+  static constexpr Cell int64(int64_t v) { return Cell(Kind::Int64, {}, v); }
+  static constexpr Cell decimal128(i128 unscaled) { return Cell(Kind::Decimal128, {}, unscaled); }
+  static constexpr Cell date32(int32_t days) { return Cell(Kind::Date32, {}, days); }
+  static constexpr Cell time32(int32_t seconds) { return Cell(Kind::Time32, {}, seconds); }
+
+  constexpr Kind kind() const { return kind_; }
+  constexpr bool is_null() const { return kind_ == Kind::Null; }
+  // Each accessor is meaningful for its own kind only.
+  constexpr std::string_view bytes() const { return bytes_; }
+  constexpr int64_t int64() const { return static_cast<int64_t>(number_); }
+  constexpr i128 decimal128() const { return number_; }
+  constexpr int32_t date32() const { return static_cast<int32_t>(number_); }
+  constexpr int32_t time32() const { return static_cast<int32_t>(number_); }
+
+  friend constexpr bool operator==(const Cell& a, const Cell& b) {
+    return a.kind_ == b.kind_ && a.number_ == b.number_ && a.bytes_ == b.bytes_;
+  }
+
+ private:
+  constexpr Cell(Kind kind, std::string_view bytes, i128 number)
+      : kind_(kind), bytes_(bytes), number_(number) {}
+
+  Kind kind_ = Kind::Null;
+  std::string_view bytes_;
+  i128 number_ = 0;
+};
+
+// "binary", "int64", "decimal128", "date32", "time32" ("null" for null).
+std::string_view kind_name(Cell::Kind kind);
+
+// Why a cell does not fit a column.
+struct CellError {
+  enum class Kind : uint8_t { Mismatch, Overflow };
+
+  Kind kind = Kind::Mismatch;
+  ColumnType column;           // mismatch
+  Cell::Kind cell = Cell::Kind::Null;  // mismatch
+  std::string value;           // mismatch: the value as text
+  uint64_t total = 0;          // overflow: the byte total the column would reach
+
+  friend bool operator==(const CellError&, const CellError&) = default;
+};
+
+std::string to_string(const CellError& error);
+
+// A growable, 64-byte-aligned byte buffer that owns one heap block. Moves
+// keep the block; data() is never null (an empty buffer points at a shared
+// zeroed block), as Arrow consumers expect of buffer pointers.
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept;
+  Buffer& operator=(Buffer&& other) noexcept;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer();
+
+  const std::byte* data() const;
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+
+  void append(const void* src, size_t n) {
+    if (n == 0) return;
+    if (capacity_ - size_ < n) grow(n);
+    std::memcpy(data_ + size_, src, n);
+    size_ += n;
+  }
+  template <class T>
+  void push(const T& v) {
+    append(&v, sizeof v);
+  }
+  // The byte at i, for updating the validity bitmap in place.
+  std::byte& at(size_t i) { return data_[i]; }
+
+  // The contents as an array of T (the buffer holds only T values).
+  template <class T>
+  std::span<const T> as() const {
+    return {reinterpret_cast<const T*>(data()), size_ / sizeof(T)};
+  }
+
+ private:
+  void grow(size_t extra);
+
+  std::byte* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+// The storage of one column. Appends are amortised and allocate nothing per
+// cell: values go straight into the buffers the Arrow export shares.
+class ColumnData {
+ public:
+  explicit ColumnData(ColumnType type);
+  ColumnData(ColumnData&&) noexcept = default;
+  ColumnData& operator=(ColumnData&&) noexcept = default;
+
+  ColumnType type() const { return type_; }
+  size_t rows() const { return rows_; }
+
+  // Whether push_checked may append this cell; changes nothing.
+  Result<Unit, CellError> check(const Cell& cell) const;
+  // Appends a cell that check accepted. A null cell, or one of another kind
+  // than the column's, is appended as push_null does.
+  void push_checked(const Cell& cell);
+  void push_null();
+
+  // The cell at row (null when its validity bit is 0), borrowing the
+  // column's bytes; none past the end or where the storage does not cover it.
+  std::optional<Cell> get(size_t row) const;
+  // The display text of one cell; none past the end.
+  std::optional<std::string> render(size_t row) const;
+  // Appends the display text; false (nothing written) past the end.
+  bool render_to(std::string& out, size_t row) const;
+
+  size_t null_count() const;
+
+  // The Arrow buffers. validity: ceil(rows / 8) bytes, bits past rows 0.
+  // Which value buffer is filled depends on the type; the others are empty.
+  std::span<const uint8_t> validity() const { return validity_.as<uint8_t>(); }
+  std::span<const int32_t> offsets() const { return offsets_.as<int32_t>(); }  // rows + 1
+  std::string_view bytes() const {
+    return {reinterpret_cast<const char*>(values_.data()), values_.size()};
+  }
+  std::span<const int64_t> int64_values() const { return values_.as<int64_t>(); }
+  std::span<const i128> decimal128_values() const { return values_.as<i128>(); }
+  std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
+
+ private:
+  void push_validity(bool valid);
+
+  ColumnType type_;
+  size_t rows_ = 0;
+  Buffer validity_;
+  Buffer offsets_;  // binary only
+  Buffer values_;   // binary bytes, or the fixed-width values
+};
+
+}  // namespace zarvi_core::column

@@ -1,0 +1,112 @@
+// Tables: named lists of named typed columns with one row count, filled a
+// whole row at a time, and the sorted Tables of one parse, batch or import.
+// A Table owns all its data. Once filled, a Tables value is frozen behind a
+// SharedTables (shared_ptr to const): nothing can push to it any more, so
+// its column buffers stay where they are for every Arrow consumer.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zarvi_core/column.h"
+#include "zarvi_core/result.h"
+
+namespace zarvi_core::column {
+
+struct Column {
+  std::string name;
+  ColumnData data;
+};
+
+// Why a row was refused.
+struct RowError {
+  enum class Kind : uint8_t { Width, Cell };
+
+  Kind kind = Kind::Width;
+  std::string table;
+  size_t columns = 0;  // width: the table's column count
+  size_t cells = 0;    // width: the row's cell count
+  std::string column;  // cell: the column that refused its cell
+  CellError cell;      // cell
+
+  friend bool operator==(const RowError&, const RowError&) = default;
+};
+
+std::string to_string(const RowError& error);
+
+class Table {
+ public:
+  Table(std::string name, std::span<const std::pair<std::string, ColumnType>> columns);
+  Table(std::string name, std::initializer_list<std::pair<std::string, ColumnType>> columns)
+      : Table(std::move(name), std::span(columns.begin(), columns.size())) {}
+
+  const std::string& name() const { return name_; }
+  size_t rows() const { return rows_; }
+  const std::vector<Column>& columns() const { return columns_; }
+
+  // Appends one cell per column, in column order, or nothing at all: every
+  // cell is checked before any column changes.
+  Result<Unit, RowError> push_row(std::span<const Cell> cells);
+
+  // Moves the filled rows out into a new table of the same name and columns;
+  // this table keeps its columns and types, empty, with 0 rows.
+  Table take_rows();
+
+  // The first column of that name.
+  const ColumnData* column(std::string_view name) const;
+
+  // "{name}: {type}" per column joined by " | ".
+  std::string header() const;
+  // Every column's cell text joined by " | "; none past the end.
+  std::optional<std::string> render_row(size_t row) const;
+  // Appends the row's line; false (nothing written) past the end.
+  bool render_row_to(std::string& out, size_t row) const;
+
+ private:
+  Table(std::string name, std::vector<Column> columns, size_t rows);
+
+  std::string name_;
+  std::vector<Column> columns_;
+  size_t rows_ = 0;
+};
+
+// "## {name} (rows: {n})", the header, one line per row, and an empty line.
+std::string to_string(const Table& table);
+void append_table(std::string& out, const Table& table);
+
+// Tables sorted by name, byte by byte; equal names keep their given order.
+class Tables {
+ public:
+  Tables() = default;
+  explicit Tables(std::vector<Table> tables);
+
+  size_t size() const { return tables_.size(); }
+  bool empty() const { return tables_.empty(); }
+  const Table& operator[](size_t i) const { return tables_[i]; }
+  auto begin() const { return tables_.begin(); }
+  auto end() const { return tables_.end(); }
+
+  // The first table of that name.
+  const Table* get(std::string_view name) const;
+
+ private:
+  std::vector<Table> tables_;
+};
+
+// Every table's text, in order; empty for no tables.
+std::string to_string(const Tables& tables);
+
+// A finished Tables value, shared read-only by Python objects and every
+// exported Arrow buffer.
+using SharedTables = std::shared_ptr<const Tables>;
+inline SharedTables freeze(Tables tables) {
+  return std::make_shared<const Tables>(std::move(tables));
+}
+
+}  // namespace zarvi_core::column
