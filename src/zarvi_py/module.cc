@@ -94,6 +94,9 @@ Ref function_row(PyObject* module) {
 const Addition kAdditions[] = {
     {"ParseError", type_row<parse_error_type>},
     {"SpecError", type_row<spec_error_type>},
+    {"Delimiters", type_row<delimiters_type>},
+    {"Spec", type_row<spec_type>},
+    {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 
 int add(PyObject* module, PyObject* all, const Addition& row) {

@@ -1,0 +1,146 @@
+#include "zarvi_core/column/table.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace zarvi_core::column {
+namespace {
+
+Table claims() {
+  return Table("claims", {{"row", ColumnType::int64()},
+                          {"status", ColumnType::binary()},
+                          {"paid", ColumnType::decimal128(18, 2)}});
+}
+
+std::vector<Cell> row(int64_t n, std::string_view status, i128 paid) {
+  return {Cell::int64(n), Cell::binary(status), Cell::decimal128(paid)};
+}
+
+TEST(Table, PushRowAppendsWholeRows) {
+  Table t = claims();
+  ASSERT_TRUE(t.push_row(row(0, "1", 1050)).ok());
+  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::int64(1), Cell::null(), Cell::null()}).ok());
+  EXPECT_EQ(t.rows(), 2u);
+  EXPECT_EQ(t.render_row(0), "0 | 1 | 10.50");
+  EXPECT_EQ(t.render_row(1), "1 | \xE2\x88\x85 | \xE2\x88\x85");
+  EXPECT_EQ(t.render_row(2), std::nullopt);
+  EXPECT_EQ(t.column("status")->rows(), 2u);
+  EXPECT_EQ(t.column("nope"), nullptr);
+}
+
+TEST(Table, RefusedRowsChangeNothing) {
+  const struct {
+    const char* name;
+    std::vector<Cell> cells;
+    std::string expected;
+  } cases[] = {
+      {"one cell too few", {Cell::int64(1), Cell::binary("x")},
+       "table \"claims\" has 3 columns; the row has 2 cells"},
+      {"one cell too many", {Cell::int64(1), Cell::binary("x"), Cell::null(), Cell::null()},
+       "table \"claims\" has 3 columns; the row has 4 cells"},
+      {"second cell refused", {Cell::int64(1), Cell::int64(2), Cell::decimal128(1)},
+       "table \"claims\" column \"status\": a binary column cannot hold an int64 value (2)"},
+      {"last cell refused", {Cell::int64(1), Cell::binary("x"), Cell::date32(3)},
+       "table \"claims\" column \"paid\": a decimal128(18, 2) column cannot hold a date32 "
+       "value (3)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Table t = claims();
+    ASSERT_TRUE(t.push_row(row(0, "ab", 1)).ok());
+    const auto r = t.push_row(c.cells);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(to_string(r.error()), c.expected);
+    EXPECT_EQ(t.rows(), 1u);
+    for (const Column& col : t.columns()) {
+      SCOPED_TRACE(col.name);
+      EXPECT_EQ(col.data.rows(), 1u);
+      EXPECT_EQ(col.data.validity().size(), 1u);
+    }
+    EXPECT_EQ(t.column("status")->bytes(), "ab");
+    EXPECT_EQ(t.column("status")->offsets().size(), 2u);
+  }
+}
+
+TEST(Table, NamesAreQuotedInRowErrors) {
+  Table t("my \"t\"", {{"c\xFF", ColumnType::date32()}});
+  EXPECT_EQ(to_string(t.push_row(std::vector<Cell>{Cell::int64(1)}).error()),
+            "table \"my \\\"t\\\"\" column \"c\\xFF\": a date32 column cannot hold an int64 "
+            "value (1)");
+}
+
+TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
+  Table t = claims();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(t.push_row(row(i, "s", i)).ok());
+  const auto* bytes_before = t.column("status")->bytes().data();
+
+  Table taken = t.take_rows();
+  EXPECT_EQ(taken.name(), "claims");
+  EXPECT_EQ(taken.rows(), 3u);
+  EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
+  EXPECT_EQ(taken.column("status")->bytes().data(), bytes_before) << "moved, not copied";
+
+  EXPECT_EQ(t.rows(), 0u);
+  EXPECT_EQ(t.header(), taken.header());
+  ASSERT_TRUE(t.push_row(row(9, "new", 5)).ok());
+  EXPECT_EQ(t.render_row(0), "9 | new | 0.05");
+  EXPECT_EQ(t.column("status")->offsets().size(), 2u);
+}
+
+TEST(Table, TextForm) {
+  Table t("claims", {{"row", ColumnType::int64()}, {"status", ColumnType::binary()}});
+  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::int64(0), Cell::null()}).ok());
+  EXPECT_EQ(to_string(t),
+            "## claims (rows: 1)\n"
+            "row: int64 | status: binary\n"
+            "0 | \xE2\x88\x85\n"
+            "\n");
+
+  const Table empty("e", {{"when", ColumnType::time32()}, {"n", ColumnType::int64(2)}});
+  EXPECT_EQ(to_string(empty), "## e (rows: 0)\nwhen: time32 (seconds) | n: int64 (scale 2)\n\n");
+
+  Table bare("bare", std::span<const std::pair<std::string, ColumnType>>());
+  ASSERT_TRUE(bare.push_row({}).ok());
+  ASSERT_TRUE(bare.push_row({}).ok());
+  EXPECT_EQ(to_string(bare), "## bare (rows: 2)\n\n\n\n\n");
+}
+
+TEST(Tables, SortedByteWiseAndStable) {
+  std::vector<Table> list;
+  for (const char* name : {"b", "a", "B", "a", "\xC3\xA9", "ab"})
+    list.emplace_back(name, std::span<const std::pair<std::string, ColumnType>>());
+  ASSERT_TRUE(list[3].push_row({}).ok());  // tells the second "a" apart
+  const Tables tables(std::move(list));
+  std::vector<std::string> names;
+  for (const Table& t : tables) names.push_back(t.name());
+  EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "a", "ab", "b", "\xC3\xA9"}));
+  EXPECT_EQ(tables[1].rows(), 0u);
+  EXPECT_EQ(tables[2].rows(), 1u);
+  EXPECT_EQ(tables.get("a"), &tables[1]);
+  EXPECT_EQ(tables.get("z"), nullptr);
+}
+
+TEST(Tables, TextConcatenatesTables) {
+  std::vector<Table> list;
+  list.emplace_back("y", std::initializer_list<std::pair<std::string, ColumnType>>{
+                             {"d", ColumnType::date32()}});
+  list.emplace_back("x", std::span<const std::pair<std::string, ColumnType>>());
+  ASSERT_TRUE(list[0].push_row(std::vector<Cell>{Cell::date32(0)}).ok());
+  EXPECT_EQ(to_string(Tables(std::move(list))),
+            "## x (rows: 0)\n\n\n## y (rows: 1)\nd: date32\n1970-01-01\n\n");
+  EXPECT_EQ(to_string(Tables()), "");
+}
+
+TEST(Tables, FrozenBuffersStayPut) {
+  Table t = claims();
+  ASSERT_TRUE(t.push_row(row(0, "abc", 1)).ok());
+  const auto* before = t.column("paid")->decimal128_values().data();
+  std::vector<Table> list;
+  list.push_back(std::move(t));
+  const SharedTables shared = freeze(Tables(std::move(list)));
+  EXPECT_EQ(shared->get("claims")->column("paid")->decimal128_values().data(), before);
+}
+
+}  // namespace
+}  // namespace zarvi_core::column
