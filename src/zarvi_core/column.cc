@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -10,12 +11,21 @@
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/text.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#define ZARVI_MAPPED_BUFFERS 1
+#endif
+
 namespace zarvi_core::column {
 namespace {
 
-// Arrow's recommended alignment and padding for buffers.
-constexpr size_t kAlign = 64;
-alignas(kAlign) constexpr std::byte kEmptyBlock[kAlign] = {};
+#ifdef ZARVI_MAPPED_BUFFERS
+// Buffers from this capacity on are mapped pages of their own.
+constexpr size_t kMappedBytes = size_t{1} << 20;
+#endif
+
+// What data() shows of an empty buffer: aligned and padded like the others.
+alignas(64) constexpr std::byte kEmptyBlock[64] = {};
 
 // Mismatch messages show at most this many bytes of a binary value.
 constexpr size_t kShownBytes = 32;
@@ -51,17 +61,6 @@ std::string value_text(const Cell& cell) {
   return {};
 }
 
-Cell::Kind cell_kind_of(ColumnType::Kind kind) {
-  switch (kind) {
-    case ColumnType::Kind::Binary: return Cell::Kind::Binary;
-    case ColumnType::Kind::Int64: return Cell::Kind::Int64;
-    case ColumnType::Kind::Decimal128: return Cell::Kind::Decimal128;
-    case ColumnType::Kind::Date32: return Cell::Kind::Date32;
-    case ColumnType::Kind::Time32: return Cell::Kind::Time32;
-  }
-  return Cell::Kind::Null;
-}
-
 void append_date(std::string& out, int32_t days) {
   char buf[32];
   if (days > kMaxCivilDay) {
@@ -81,6 +80,17 @@ void append_time(std::string& out, int32_t t) {
     std::snprintf(buf, sizeof buf, "time32(%d)", t);
   }
   out += buf;
+}
+
+Cell::Kind cell_kind_of(ColumnType::Kind kind) {
+  switch (kind) {
+    case ColumnType::Kind::Binary: return Cell::Kind::Binary;
+    case ColumnType::Kind::Int64: return Cell::Kind::Int64;
+    case ColumnType::Kind::Decimal128: return Cell::Kind::Decimal128;
+    case ColumnType::Kind::Date32: return Cell::Kind::Date32;
+    case ColumnType::Kind::Time32: return Cell::Kind::Time32;
+  }
+  return Cell::Kind::Null;
 }
 
 }  // namespace
@@ -128,35 +138,75 @@ std::string to_string(const CellError& error) {
 // Buffer
 
 Buffer::Buffer(Buffer&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
+    : block_(std::exchange(other.block_, nullptr)),
+      data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      mapped_(std::exchange(other.mapped_, false)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
     Buffer old(std::move(*this));
+    block_ = std::exchange(other.block_, nullptr);
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
   }
   return *this;
 }
 
-Buffer::~Buffer() {
-  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
+Buffer::~Buffer() { release(); }
+
+void Buffer::release() {
+#ifdef ZARVI_MAPPED_BUFFERS
+  if (mapped_) {
+    munmap(block_, capacity_);
+    return;
+  }
+#endif
+  std::free(block_);
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
 
 void Buffer::grow(size_t extra) {
-  // Doubling keeps appends amortised; whole 64-byte blocks give Arrow's padding.
-  size_t want = std::max({size_ + extra, capacity_ * 2, kAlign});
-  want = (want + kAlign - 1) / kAlign * kAlign;
-  auto* fresh = static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign}));
-  if (size_ > 0) std::memcpy(fresh, data_, size_);
-  std::memset(fresh + size_, 0, want - size_);
-  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
-  data_ = fresh;
+  if (extra > SIZE_MAX / 4 - size_) throw std::bad_alloc();
+  // Doubling keeps appends amortised; the unused capacity is never written,
+  // so it does not become resident.
+  const size_t want = round_up(std::max({size_ + extra, capacity_ * 2, kAlign}));
+#ifdef ZARVI_MAPPED_BUFFERS
+  // Large buffers get pages of their own: growing remaps them instead of
+  // copying, whatever the C library's current threshold for mapping a block
+  // (which rises after large frees and would leave big columns to be copied
+  // around the heap, both copies resident at once).
+  if (want >= kMappedBytes) {
+    void* fresh;
+    if (mapped_) {
+      fresh = mremap(block_, capacity_, want, MREMAP_MAYMOVE);
+    } else {
+      fresh = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (fresh != MAP_FAILED && size_ > 0) std::memcpy(fresh, data_, round_up(size_));
+    }
+    if (fresh == MAP_FAILED) throw std::bad_alloc();
+    if (!mapped_) std::free(block_);
+    block_ = data_ = static_cast<std::byte*>(fresh);
+    capacity_ = want;
+    mapped_ = true;
+    return;
+  }
+#endif
+  const size_t old_offset = block_ != nullptr ? static_cast<size_t>(data_ - block_) : 0;
+  void* fresh = std::realloc(block_, want + kAlign);
+  if (fresh == nullptr) throw std::bad_alloc();
+  auto* block = static_cast<std::byte*>(fresh);
+  const size_t offset =
+      round_up(reinterpret_cast<uintptr_t>(block)) - reinterpret_cast<uintptr_t>(block);
+  // A moved block may sit at another distance from a 64-byte boundary.
+  if (offset != old_offset && size_ > 0)
+    std::memmove(block + offset, block + old_offset, round_up(size_));
+  block_ = block;
+  data_ = block + offset;
   capacity_ = want;
 }
 

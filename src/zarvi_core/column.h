@@ -8,6 +8,7 @@
 // the column (get); the column must outlive and not grow under a read Cell.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -101,7 +102,10 @@ std::string to_string(const CellError& error);
 
 // A growable, 64-byte-aligned byte buffer that owns one heap block. Moves
 // keep the block; data() is never null (an empty buffer points at a shared
-// zeroed block), as Arrow consumers expect of buffer pointers.
+// zeroed block), as Arrow consumers expect of buffer pointers. The bytes from
+// size() to the next 64-byte boundary are zero (Arrow's padding); the rest of
+// the capacity is never touched, so a large buffer is resident only as far
+// as it is filled.
 class Buffer {
  public:
   Buffer() = default;
@@ -118,8 +122,16 @@ class Buffer {
   void append(const void* src, size_t n) {
     if (n == 0) return;
     if (capacity_ - size_ < n) grow(n);
+    const size_t end = size_ + n;
+    // The first write into a 64-byte block zeroes the block's tail; capacity
+    // is whole blocks, so the block lies within it.
+    const size_t padded = round_up(size_);
+    if (end > padded) {
+      const size_t from = std::max(padded, end & ~(kAlign - 1));
+      std::memset(data_ + from, 0, round_up(end) - from);
+    }
     std::memcpy(data_ + size_, src, n);
-    size_ += n;
+    size_ = end;
   }
   template <class T>
   void push(const T& v) {
@@ -135,11 +147,19 @@ class Buffer {
   }
 
  private:
+  static constexpr size_t kAlign = 64;
+  static constexpr size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
   void grow(size_t extra);
 
+  void release();
+
+  // From malloc, data_ at its first 64-byte boundary; or, when mapped_, pages
+  // of its own (capacity_ bytes) starting at data_.
+  std::byte* block_ = nullptr;
   std::byte* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  bool mapped_ = false;
 };
 
 // The storage of one column. Appends are amortised and allocate nothing per
