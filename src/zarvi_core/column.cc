@@ -82,17 +82,6 @@ void append_time(std::string& out, int32_t t) {
   out += buf;
 }
 
-Cell::Kind cell_kind_of(ColumnType::Kind kind) {
-  switch (kind) {
-    case ColumnType::Kind::Binary: return Cell::Kind::Binary;
-    case ColumnType::Kind::Int64: return Cell::Kind::Int64;
-    case ColumnType::Kind::Decimal128: return Cell::Kind::Decimal128;
-    case ColumnType::Kind::Date32: return Cell::Kind::Date32;
-    case ColumnType::Kind::Time32: return Cell::Kind::Time32;
-  }
-  return Cell::Kind::Null;
-}
-
 }  // namespace
 
 std::string to_string(const ColumnType& type) {
@@ -217,15 +206,13 @@ ColumnData::ColumnData(ColumnType type) : type_(type) {
 }
 
 Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
-  if (cell.is_null()) return Unit{};
+  if (accepts(cell)) return Unit{};
   if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
     const uint64_t len = cell.bytes().size();
     const uint64_t have = values_.size();
     const uint64_t total = len > UINT64_MAX - have ? UINT64_MAX : have + len;
-    if (total > kMaxBinaryBytes) return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
-    return Unit{};
+    return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
   }
-  if (cell.kind() == cell_kind_of(type_.kind)) return Unit{};
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
 }
 
@@ -252,7 +239,7 @@ void ColumnData::push_null() {
 }
 
 void ColumnData::push_checked(const Cell& cell) {
-  if (cell.kind() != cell_kind_of(type_.kind)) return push_null();
+  if (cell.kind() != cell_kind(type_.kind)) return push_null();
   switch (cell.kind()) {
     case Cell::Kind::Binary: {
       // A value that check would refuse is stored as null rather than cut,

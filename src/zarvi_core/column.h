@@ -85,6 +85,17 @@ class Cell {
 // "binary", "int64", "decimal128", "date32", "time32" ("null" for null).
 std::string_view kind_name(Cell::Kind kind);
 
+// The kind of cell a column of this type holds: the kinds after Null follow
+// the column kinds in order.
+constexpr Cell::Kind cell_kind(ColumnType::Kind kind) {
+  return static_cast<Cell::Kind>(static_cast<uint8_t>(kind) + 1);
+}
+static_assert(cell_kind(ColumnType::Kind::Binary) == Cell::Kind::Binary &&
+              cell_kind(ColumnType::Kind::Int64) == Cell::Kind::Int64 &&
+              cell_kind(ColumnType::Kind::Decimal128) == Cell::Kind::Decimal128 &&
+              cell_kind(ColumnType::Kind::Date32) == Cell::Kind::Date32 &&
+              cell_kind(ColumnType::Kind::Time32) == Cell::Kind::Time32);
+
 // Why a cell does not fit a column.
 struct CellError {
   enum class Kind : uint8_t { Mismatch, Overflow };
@@ -173,8 +184,15 @@ class ColumnData {
   ColumnType type() const { return type_; }
   size_t rows() const { return rows_; }
 
-  // Whether push_checked may append this cell; changes nothing.
+  // Whether push_checked may append this cell; changes nothing. `accepts`
+  // answers the same without building the error.
   Result<Unit, CellError> check(const Cell& cell) const;
+  bool accepts(const Cell& cell) const {
+    if (cell.is_null()) return true;
+    if (cell.kind() != cell_kind(type_.kind)) return false;
+    return cell.kind() != Cell::Kind::Binary ||
+           cell.bytes().size() <= kMaxBinaryBytes - values_.size();
+  }
   // Appends a cell that check accepted. A null cell, one of another kind
   // than the column's, or bytes past the column's limit are appended as
   // push_null does.
