@@ -1,5 +1,6 @@
 #include "zarvi_core/engine.h"
 
+#include <bit>
 #include <random>
 
 namespace zarvi_core::engine {
@@ -90,27 +91,42 @@ size_t IdHash::operator()(std::string_view s) const noexcept {
   return static_cast<size_t>(h ^ (h >> 32));
 }
 
-TriggerIndex::TriggerIndex(const spec::Spec& spec) {
+TriggerIndex::TriggerIndex(const spec::Spec& spec) : seed_(process_seed()) {
   const size_t n = spec.loops.size();
-  auto entry = [&](std::string_view id) -> Entry& {
-    auto it = entries_.find(id);
-    if (it == entries_.end()) {
-      it = entries_.emplace(std::string(id), Entry{}).first;
-      it->second.holds.assign(n, 0);
-    }
-    return it->second;
-  };
+  std::vector<std::string_view> ids;
+  for (const spec::LoopDef& loop : spec.loops) {
+    ids.push_back(loop.trigger.segment);
+    for (const auto& held : loop.held) ids.push_back(held);
+    if (loop.end) ids.push_back(*loop.end);
+  }
+  size_t slots = 2;
+  while (slots < 2 * ids.size()) slots *= 2;
+  keys_.assign(slots, 0);
+  positions_.assign(slots, 0);
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
   for (LoopId id = 0; id < n; ++id) {
     const spec::LoopDef& loop = spec.loops[id];
-    entry(loop.trigger.segment).openers.push_back(id);
-    for (const auto& held : loop.held) entry(held).holds[id] = 1;
-    if (loop.end) entry(*loop.end).holds[id] = 1;
+    entry(loop.trigger.segment, n).openers.push_back(id);
+    for (const auto& held : loop.held) entry(held, n).holds[id] = 1;
+    if (loop.end) entry(*loop.end, n).holds[id] = 1;
   }
 }
 
-const TriggerIndex::Entry* TriggerIndex::find(std::string_view id) const {
-  auto it = entries_.find(id);
-  return it == entries_.end() ? nullptr : &it->second;
+TriggerIndex::Entry& TriggerIndex::entry(std::string_view id, size_t loops) {
+  if (const Entry* found = find(id)) return entries_[static_cast<size_t>(found - entries_.data())];
+  const size_t at = entries_.size();
+  entries_.emplace_back();
+  entries_.back().holds.assign(loops, 0);
+  if (id.size() < 8) {
+    const uint64_t key = short_key(id);
+    uint64_t slot = (key ^ seed_) * 0x9E3779B97F4A7C15ULL >> shift_;
+    while (keys_[slot] != 0) slot = (slot + 1) & (keys_.size() - 1);
+    keys_[slot] = key;
+    positions_[slot] = static_cast<uint32_t>(at);
+  } else {
+    long_.emplace(std::string(id), at);
+  }
+  return entries_.back();
 }
 
 LoopEngine::LoopEngine(const spec::Spec& spec)
