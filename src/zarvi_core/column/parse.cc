@@ -69,31 +69,46 @@ std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
     negative = true;
     text.remove_prefix(1);
   }
-  u128 value = 0;
   size_t digits = 0;
   size_t fraction = 0;
   bool point = false;
-  auto shift_in = [&](unsigned d) {
-    if (value > (kMaxDecimal - d) / 10) return false;
-    value = value * 10 + d;
-    return true;
-  };
   for (char c : text) {
     if (c == '.') {
       if (point) return std::nullopt;
       point = true;
     } else if (is_digit(c)) {
       ++digits;
-      if (point && ++fraction > scale) return std::nullopt;
-      if (!shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
+      if (point) ++fraction;
     } else {
       return std::nullopt;
     }
   }
-  if (digits == 0) return std::nullopt;
-  for (size_t i = fraction; i < scale; ++i)
-    if (!shift_in(0)) return std::nullopt;
-  const i128 magnitude = static_cast<i128>(value);
+  if (digits == 0 || fraction > scale) return std::nullopt;
+  // Each digit and each missing fraction digit shifts the value one place.
+  // Up to 19 shifts fit 64 bits; up to 38 stay below 10^38; only longer runs
+  // (leading zeros included) need the bound test.
+  const size_t shifts = digits + (scale - fraction);
+  i128 magnitude;
+  if (shifts <= 19) {
+    uint64_t value = 0;
+    for (char c : text)
+      if (c != '.') value = value * 10 + static_cast<uint64_t>(c - '0');
+    for (size_t i = fraction; i < scale; ++i) value *= 10;
+    magnitude = static_cast<i128>(value);
+  } else {
+    u128 value = 0;
+    size_t done = 0;
+    auto shift_in = [&](unsigned d) {
+      if (++done > 38 && value > (kMaxDecimal - d) / 10) return false;
+      value = value * 10 + d;
+      return true;
+    };
+    for (char c : text)
+      if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
+    for (size_t i = fraction; i < scale; ++i)
+      if (!shift_in(0)) return std::nullopt;
+    magnitude = static_cast<i128>(value);
+  }
   return negative ? -magnitude : magnitude;
 }
 
