@@ -46,6 +46,8 @@ class Segment {
                                        std::string& buffer) const;
 
  private:
+  void split_plain(std::string_view body, char element, char component);
+
   std::string_view id_;
   std::string_view raw_;
   std::size_t index_ = 0;

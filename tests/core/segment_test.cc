@@ -1,5 +1,7 @@
 #include "zarvi_core/segment.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 namespace zarvi_core {
@@ -117,6 +119,25 @@ TEST(Segment, RefillReusesElementSlots) {
   EXPECT_EQ(render(s), (std::vector<std::string>{"[X|Y]", "9"}));
   EXPECT_EQ(s.elements().data(), slots);
   EXPECT_EQ(s.elements()[0].components().data(), components);
+}
+
+// Without a release character the body is split in one pass; with one that
+// does not occur the general path must give the same segment. Random bodies
+// over the separators, refilling one Segment each way.
+TEST(Segment, PlainSplitAgreesWithReleasePath) {
+  std::mt19937 random(835);
+  const std::string_view alphabet = "AB*:^ ";
+  Segment plain;
+  Segment released;
+  for (int round = 0; round < 2000; ++round) {
+    std::string body(random() % 12, ' ');
+    for (char& c : body) c = alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(body);
+    plain.reparse(round, Frame{body, body, true}, Delimiters{});
+    released.reparse(round, Frame{body, body, true}, with_release());
+    EXPECT_EQ(plain.id(), released.id());
+    EXPECT_EQ(render(plain), render(released));
+  }
 }
 
 }  // namespace
