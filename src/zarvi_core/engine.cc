@@ -160,19 +160,41 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
     return events_;
   }
 
-  // A trigger at an open level, innermost level first, then the root level.
-  if (!entry->openers.empty()) {
-    for (size_t level = stack_.size() + 1; level-- > 0;) {
-      std::optional<LoopId> parent;
-      if (level > 0) parent = stack_[level - 1];
-      if (auto child = matching_child(*spec_, entry->openers, parent, segment)) {
-        close_above(level);
-        push(*child);
-        events_.push_back(Event::open(*child, at, false));
-        events_.push_back(Event::placed(*child, at));
-        return events_;
-      }
+  // One pass over the loops that open on this id. A trigger at an open level
+  // wins, the innermost level first (the root level last); among the loops
+  // of one level, the most conditions, then the lowest LoopId. The best
+  // match over all of them waits for step (d).
+  std::optional<LoopId> child;
+  std::optional<LoopId> any;
+  size_t child_level = 0;
+  size_t child_conditions = 0;
+  size_t any_conditions = 0;
+  for (LoopId id : entry->openers) {
+    const spec::LoopDef& loop = spec_->loops[id];
+    if (!trigger_matches(loop.trigger, segment)) continue;
+    const size_t conditions = loop.trigger.conditions.size();
+    if (!any || conditions > any_conditions) {
+      any = id;
+      any_conditions = conditions;
     }
+    // The level whose innermost loop is this loop's parent: 0 for a root.
+    size_t level = 0;
+    if (loop.parent) {
+      level = depth_of_[*loop.parent];
+      if (level == 0) continue;
+    }
+    if (!child || level > child_level || (level == child_level && conditions > child_conditions)) {
+      child = id;
+      child_level = level;
+      child_conditions = conditions;
+    }
+  }
+  if (child) {
+    close_above(child_level);
+    push(*child);
+    events_.push_back(Event::open(*child, at, false));
+    events_.push_back(Event::placed(*child, at));
+    return events_;
   }
 
   // An open loop that holds the segment or ends on it, innermost first.
@@ -187,7 +209,7 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
   }
 
   // A trigger under a loop that is not open: open the missing ancestors.
-  if (auto found = best_match(*spec_, entry->openers, segment)) {
+  if (const std::optional<LoopId> found = any) {
     scratch_.clear();
     std::optional<LoopId> parent = spec_->loops[*found].parent;
     // The compiler refuses parent cycles; the bound only guards the walk.
