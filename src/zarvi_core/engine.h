@@ -121,8 +121,20 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
 // The text a reader of one value takes from element `element`: component
 // `component` (1 when none) of a composite, or a simple element itself when
 // no component or component 1 is asked for; none otherwise or when absent.
-std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
-                                               std::optional<uint64_t> component);
+// Inline: the balancing sums and the projector read every amount through it.
+inline std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                                      std::optional<uint64_t> component) {
+  const Element* e = segment.element(element);
+  if (e == nullptr) return std::nullopt;
+  const uint64_t c = component.value_or(1);
+  if (e->is_composite()) {
+    auto parts = e->components();
+    if (c == 0 || c > parts.size()) return std::nullopt;
+    return parts[c - 1].view();
+  }
+  if (c != 1) return std::nullopt;
+  return e->value();
+}
 
 // A diagnostic with the SNIP level of its rule and, as its loops, the open
 // instances `open` (each with a `loop` and an `ordinal`), outermost first.
