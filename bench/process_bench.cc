@@ -4,7 +4,6 @@
 // child, and the diagnostics of the run counted by rule. Without a file it
 // generates a 100 MB 5010 interchange in memory. --run-only times the runs
 // alone, for a profiler.
-#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,12 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
-#include "generator.h"
+#include "bench_support.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
 #include "zarvi_core/spec/builtin.h"
@@ -38,18 +35,6 @@ double best_seconds(int runs, F&& run) {
   return best;
 }
 
-// Resident kilobytes of this process: "VmRSS:" now, "VmHWM:" the peak since
-// reset_peak.
-std::size_t status_kb(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + std::strlen(key), nullptr, 10);
-  }
-  return 0;
-}
-
-void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 struct Peak {
   std::size_t before_kb = 0;  // resident just before the measured step
@@ -66,11 +51,11 @@ Peak peak_in_child(F&& step) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    reset_peak();
+    zarvi_bench::reset_peak();
     Peak p;
-    p.before_kb = status_kb("VmRSS:");
+    p.before_kb = zarvi_bench::status_kb("VmRSS:");
     step();
-    p.peak_kb = status_kb("VmHWM:");
+    p.peak_kb = zarvi_bench::status_kb("VmHWM:");
     const ssize_t written = write(fds[1], &p, sizeof p);
     _exit(written == static_cast<ssize_t>(sizeof p) ? 0 : 1);
   }
@@ -116,19 +101,9 @@ int main(int argc, char** argv) {
       path = argv[i];
   }
 
-  std::string input;
-  if (path != nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      std::perror(path);
-      return 1;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    input = text.str();
-  } else {
-    input = zarvi_bench::generate_835(100 * 1000 * 1000, zarvi_bench::Version::V5010);
-  }
+  const std::optional<std::string> loaded = zarvi_bench::load_input(path);
+  if (!loaded) return 1;
+  const std::string& input = *loaded;
   const double mb = static_cast<double>(input.size()) / 1e6;
 
   auto probe = zarvi_core::Document::parse(std::string_view(input));
@@ -144,7 +119,8 @@ int main(int argc, char** argv) {
   }
   const zarvi_core::spec::Spec& spec = *built.value();
   if (run_only) {
-    const double run = best_seconds(runs, [&] { (void)zarvi_core::process::Processor::run(spec, doc); });
+    const double run =
+        best_seconds(runs, [&] { (void)zarvi_core::process::Processor::run(spec, doc); });
     std::printf("Processor::run    %8.1f MB/s  (best of %d)\n", mb / run, runs);
     return 0;
   }
