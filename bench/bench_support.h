@@ -1,5 +1,6 @@
 // Helpers the benchmarks share: the input (a file, or a generated 100 MB 5010
-// interchange) and this process's resident memory from /proc/self/status.
+// interchange), this process's resident memory from /proc/self/status, and
+// the count of allocations through operator new.
 #pragma once
 
 #include <cstdio>
@@ -39,5 +40,8 @@ inline std::size_t status_kb(const char* key) {
 }
 
 inline void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Calls of the global operator new so far (count_new.cc replaces it).
+std::size_t allocations();
 
 }  // namespace zarvi_bench

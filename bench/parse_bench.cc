@@ -17,30 +17,14 @@
 
 namespace {
 
-// Counts allocations through new, to show that a walk reuses its buffers.
-std::size_t g_allocations = 0;
-
-void* counted_alloc(std::size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
 // Bytes held by malloc, mapped blocks included.
 std::size_t heap_bytes() {
   const struct mallinfo2 info = mallinfo2();
   return info.uordblks + info.hblkhd;
 }
 
-
 }  // namespace
 
-void* operator new(std::size_t size) { return counted_alloc(size); }
-void* operator new[](std::size_t size) { return counted_alloc(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -115,7 +99,7 @@ int main(int argc, char** argv) {
   // grows.
   zarvi_core::Segment segment;
   std::size_t elements = 0;
-  const std::size_t allocations_before = g_allocations;
+  const std::size_t allocations_before = zarvi_bench::allocations();
   const double walk = best_seconds([&] {
     elements = 0;
     for (std::size_t i = 0; i < doc.size(); ++i) {
@@ -123,7 +107,7 @@ int main(int argc, char** argv) {
       elements += segment.elements().size();
     }
   });
-  const std::size_t walk_allocations = g_allocations - allocations_before;
+  const std::size_t walk_allocations = zarvi_bench::allocations() - allocations_before;
 
   std::printf("input            %.1f MB, %zu segments (%.1f bytes each), %zu terminators\n", mb,
               segments, static_cast<double>(input.size()) / static_cast<double>(segments),

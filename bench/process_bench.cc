@@ -143,6 +143,12 @@ int main(int argc, char** argv) {
     parsed = d.ok() ? d->size() : 0;
   });
 
+  // Allocations through operator new of one whole run: the processor's own
+  // set-up and buffers growing, and none per segment once they are warm.
+  const std::size_t allocations_before = zarvi_bench::allocations();
+  (void)zarvi_core::process::Processor::run(spec, doc);
+  const std::size_t run_allocations = zarvi_bench::allocations() - allocations_before;
+
   zarvi_core::process::RunResult result;
   const double run = best_seconds(runs, [&] {
     result = zarvi_core::process::RunResult{};
@@ -166,6 +172,8 @@ int main(int argc, char** argv) {
               grown(run_peak), grown(run_peak) / in_mb);
   std::printf("peak growth both  %8.1f MiB = %.2f x input  (parse + run)\n", grown(whole_peak),
               grown(whole_peak) / in_mb);
+  std::printf("allocations       %zu in one run (operator new; column buffers use malloc)\n",
+              run_allocations);
   std::printf("tables            %zu tables, %zu rows, %.1f MiB of buffers\n",
               result.tables.size(), table_rows(result.tables),
               static_cast<double>(table_bytes(result.tables)) / (1024.0 * 1024.0));
