@@ -18,6 +18,7 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
 PyObject* diagnostic_type();
+PyObject* spec_type();
 
 // Module functions' definitions, also from their own files.
 extern PyMethodDef kExternalDiagnosticDef;
@@ -27,5 +28,8 @@ PyObject* delimiters_type();
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
 // The value of a Delimiters object, or null (no exception) for anything else.
 const zarvi_core::Delimiters* delimiters_value(PyObject* object);
+
+// Makers of the module's constants (new references).
+Ref edi_835_parser_patch_row(PyObject* module);
 
 }  // namespace zarvi_py

@@ -1,6 +1,6 @@
 // Balancing rules of a spec: sums that must agree inside each instance of a
-// loop. Their shape check, compilation into BalanceRule records (owned by the
-// Spec), and the texts of their terms and of scaled amounts.
+// loop. Their shape check, their compilation into BalanceRule records (owned
+// by the Spec), and the texts of their terms and of scaled amounts.
 #pragma once
 
 #include <cstddef>
@@ -14,25 +14,18 @@
 #include "zarvi_core/int128.h"
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/loops.h"
+#include "zarvi_core/spec/spec_error.h"
 
 namespace zarvi_core::spec {
 
-// The decimal text of `value` scaled by 10^scale: "-" when negative, the
-// magnitude's digits padded with zeros to at least scale + 1 digits, and "."
-// before the last `scale` digits when scale > 0. 5 at scale 2 is "0.05".
-std::string render_amount(i128 value, uint8_t scale);
-void append_amount(std::string& out, i128 value, uint8_t scale);
-
-struct SpecError;
-struct Spec;
+class Spec;
 
 struct BalanceTerm {
   LoopId loop = 0;
   std::size_t occurrence = 0;      // index into that loop's occurrences
-  std::vector<uint64_t> elements;  // 1-based positions, as written
+  std::vector<uint64_t> elements;  // positions, in the order written
   std::optional<uint64_t> component;
   bool negative = false;
-
   friend bool operator==(const BalanceTerm&, const BalanceTerm&) = default;
 };
 
@@ -41,14 +34,14 @@ struct BalanceRule {
   LoopId per = 0;
   std::vector<BalanceTerm> target;
   std::vector<BalanceTerm> sum;
-  // The largest scale of the R elements read: every amount of the rule is
+  // The largest scale among the R elements read: every amount of the rule is
   // parsed and printed at this scale.
   uint8_t scale = 0;
-
   friend bool operator==(const BalanceRule&, const BalanceRule&) = default;
 };
 
-// The structure of the "balancing" value, checked before anything is decoded.
+// The structure of the "balancing" value, checked with the rest of the spec
+// before anything is decoded.
 Result<Unit, SpecError> check_balancing_shape(const nlohmann::json& value);
 
 // Compiles the "balancing" object (null: no rules), rules in name order.
@@ -58,5 +51,11 @@ Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
 // One side of a rule for messages: CLP03 of 2100 "claim_payment_information"
 // - CLP04 of 2100 "claim_payment_information".
 std::string render_terms(const Spec& spec, LoopId per, const std::vector<BalanceTerm>& terms);
+
+// The decimal text of `value` scaled by 10^scale: "-" when negative, the
+// magnitude's digits padded with zeros to at least scale + 1 digits, and "."
+// before the last `scale` digits when scale > 0. 5 at scale 2 is "0.05".
+std::string render_amount(i128 value, uint8_t scale);
+void append_amount(std::string& out, i128 value, uint8_t scale);
 
 }  // namespace zarvi_core::spec

@@ -5,9 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/shape.h"
+#include "zarvi_core/spec/tables.h"
+#include "zarvi_core/spec/version.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
@@ -78,13 +81,18 @@ class Compiler {
     if (auto r = link_loops(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_segments(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_occurrences_and_triggers(); !r.ok()) return err(std::move(r).error());
-    // Place of the "version" step: after the occurrences, before the
-    // trigger ambiguity check.
+    if (auto r = compile_declared_version(); !r.ok()) return err(std::move(r).error());
     if (auto r = check_ambiguity(spec_->loops, spec_->roots); !r.ok()) {
       return err(std::move(r).error());
     }
-    // Place of the "tables" step, then of the "balancing" step, in that
-    // order: both read the loops, segments and occurrences compiled above.
+    // Tables and balancing rules read the loops, segments and occurrences
+    // compiled above.
+    auto tables = compile_tables(*spec_, raw_.tables);
+    if (!tables.ok()) return err(std::move(tables).error());
+    spec_->tables = std::move(tables).value();
+    auto balancing = compile_balancing(*spec_, raw_.balancing);
+    if (!balancing.ok()) return err(std::move(balancing).error());
+    spec_->balancing = std::move(balancing).value();
     return SpecPtr(spec_.release());
   }
 
@@ -192,6 +200,16 @@ class Compiler {
         }
       }
     }
+    return Unit{};
+  }
+
+  Step compile_declared_version() {
+    if (!raw_.version) return Unit{};
+    const RawVersion& raw = *raw_.version;
+    if (raw.segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
+    auto version = compile_version(raw.segment, raw.element, raw.values);
+    if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+    spec_->version = std::move(version).value();
     return Unit{};
   }
 

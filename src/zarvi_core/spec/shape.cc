@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 
 namespace zarvi_core::spec {
@@ -370,8 +371,9 @@ Checked check_shape(const json& value) {
   if (const json* tables = member(map, "tables")) {
     if (Checked c = check_section(*tables, "tables", check_table); !c.ok()) return c;
   }
-  // Place of the "balancing" section's shape walk: after "tables", before
-  // "segments".
+  if (const json* balancing = member(map, "balancing")) {
+    if (Checked c = check_balancing_shape(*balancing); !c.ok()) return c;
+  }
   if (const json* segments = member(map, "segments")) {
     if (Checked c = check_section(*segments, "segments", check_segment); !c.ok()) return c;
   }

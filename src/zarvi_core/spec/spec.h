@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,24 @@ class Spec {
                                 std::optional<uint64_t> component = std::nullopt) const;
   // The loop's ancestors, outermost first, the loop itself excluded.
   std::vector<LoopId> ancestors(LoopId loop) const;
+
+  // A new spec compiled from this one's source with a JSON merge patch text
+  // merged over it; this spec is unchanged. Text that is not JSON is Json;
+  // a merged value that does not compile is Patch around the compile error.
+  Compiled merge_patch(std::string_view patch) const;
+  // The source, pretty-printed with two-space indentation, members in key
+  // order; "" if it cannot be written.
+  std::string to_json() const;
+
+  // The built-in 835 spec for 005010X221A1, and the 4010 spec (the 4010
+  // patch merged over it), compiled afresh; builtin.h holds the shared ones.
+  static Compiled builtin_835();
+  static Compiled builtin_835_4010();
+
+  // The first candidate whose declared version the segments from `next`
+  // match, read only until the declarations decide; otherwise `fallback`.
+  static SpecPtr select(std::span<const SpecPtr> candidates, SpecPtr fallback,
+                        const NextSegment& next);
 
   std::string name;
   std::vector<LoopDef> loops;  // a LoopId indexes it; byte order of names

@@ -73,9 +73,11 @@ struct Message {
   std::string operator()(const E::TableSchema& e) const {
     return table_part(e.table, e.column) + " does not match the schema: " + e.source;
   }
-  std::string operator()(const E::BadTable& e) const { return table_part(e.table, e.column); }
-  std::string operator()(const E::BadVersion&) const {
-    return "the spec's \"version\" is invalid";
+  std::string operator()(const E::BadTable& e) const {
+    return table_part(e.table, e.column) + ": " + to_string(e.reason);
+  }
+  std::string operator()(const E::BadVersion& e) const {
+    return "the spec's \"version\" is invalid: " + to_string(e.reason);
   }
   std::string operator()(const E::BadControl& e) const {
     return loop_prefix(e.loop_name) + " has an invalid \"control\": " + e.reason.message();
@@ -88,7 +90,7 @@ struct Message {
     return "balancing rule " + quote_name(e.rule) + " does not match the schema: " + e.source;
   }
   std::string operator()(const E::BadBalance& e) const {
-    return "balancing rule " + quote_name(e.rule);
+    return "balancing rule " + quote_name(e.rule) + ": " + to_string(e.reason);
   }
   std::string operator()(const E::UnmatchedTrigger& e) const {
     std::string out = loop_prefix(e.loop_name) + " opens on " + e.trigger +
@@ -217,9 +219,11 @@ struct Debug {
     return Fields("TableSchema").text("table", e.table).text("column", e.column).text("source", e.source).done();
   }
   std::string operator()(const E::BadTable& e) const {
-    return Fields("BadTable").text("table", e.table).text("column", e.column).done();
+    return Fields("BadTable").text("table", e.table).text("column", e.column).text("reason", to_string(e.reason)).done();
   }
-  std::string operator()(const E::BadVersion&) const { return Fields("BadVersion").done(); }
+  std::string operator()(const E::BadVersion& e) const {
+    return Fields("BadVersion").text("reason", to_string(e.reason)).done();
+  }
   std::string operator()(const E::BadControl& e) const {
     return Fields("BadControl").text("loop_name", e.loop_name).text("reason", e.reason.message()).done();
   }
@@ -229,7 +233,9 @@ struct Debug {
   std::string operator()(const E::BalanceSchema& e) const {
     return Fields("BalanceSchema").text("rule", e.rule).text("source", e.source).done();
   }
-  std::string operator()(const E::BadBalance& e) const { return Fields("BadBalance").text("rule", e.rule).done(); }
+  std::string operator()(const E::BadBalance& e) const {
+    return Fields("BadBalance").text("rule", e.rule).text("reason", to_string(e.reason)).done();
+  }
   std::string operator()(const E::UnmatchedTrigger& e) const {
     return Fields("UnmatchedTrigger").text("loop_name", e.loop_name).text("trigger", e.trigger).flag("segment_held", e.segment_held).done();
   }

@@ -15,6 +15,9 @@
 #include "zarvi_core/spec/control_error.h"
 #include "zarvi_core/spec/element_error.h"
 #include "zarvi_core/spec/occurrence_error.h"
+#include "zarvi_core/spec/balance_error.h"
+#include "zarvi_core/spec/table_error.h"
+#include "zarvi_core/spec/version_error.h"
 
 namespace zarvi_core::spec {
 
@@ -88,8 +91,11 @@ struct SpecError {
   struct BadTable {
     std::string table;
     std::optional<std::string> column;
+    TableDefError reason;
   };
-  struct BadVersion {};
+  struct BadVersion {
+    VersionError reason;
+  };
   struct BadControl {
     std::string loop_name;
     ControlError reason;
@@ -105,6 +111,7 @@ struct SpecError {
   };
   struct BadBalance {
     std::string rule;
+    BalanceError reason;
   };
   struct UnmatchedTrigger {
     std::string loop_name;
