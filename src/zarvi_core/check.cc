@@ -262,16 +262,8 @@ void EnvelopeChecker::unknown_occurrence(LoopId loop, const Segment& segment) {
   }
   if (first == nullptr) return;
   const spec::Qualifier& q = *first->qualifier;
-  std::string_view datum;
-  if (const Element* e = segment.element(q.element)) {
-    if (e->is_composite()) {
-      const uint64_t c = q.component.value_or(1);
-      auto parts = e->components();
-      if (c >= 1 && c <= parts.size()) datum = parts[c - 1].view();
-    } else if (!q.component || *q.component == 1) {
-      datum = e->value();
-    }
-  }
+  const std::string_view datum =
+      engine::component_text(segment, q.element, q.component).value_or(std::string_view());
   report_at(Rule{Rule::UnknownOccurrence{std::string(segment.id()), std::move(names), def.name,
                                          place(segment.id(), q.element, q.component)}},
             segment.index(), q.element, q.component, datum);

@@ -34,6 +34,20 @@ bool matches_and_beats(const spec::Spec& spec, LoopId id, const Segment& segment
 
 }  // namespace
 
+std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                               std::optional<uint64_t> component) {
+  const Element* e = segment.element(element);
+  if (e == nullptr) return std::nullopt;
+  const uint64_t c = component.value_or(1);
+  if (e->is_composite()) {
+    auto parts = e->components();
+    if (c == 0 || c > parts.size()) return std::nullopt;
+    return parts[c - 1].view();
+  }
+  if (c != 1) return std::nullopt;
+  return e->value();
+}
+
 bool trigger_matches(const spec::Trigger& trigger, const Segment& segment) {
   if (segment.id() != std::string_view(trigger.segment)) return false;
   for (const auto& [position, value] : trigger.conditions) {

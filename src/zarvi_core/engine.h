@@ -90,6 +90,12 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
                                      std::optional<LoopId> parent,
                                      const Segment& segment);
 
+// The text a reader of one value takes from element `element`: component
+// `component` (1 when none) of a composite, or a simple element itself when
+// no component or component 1 is asked for; none otherwise or when absent.
+std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                               std::optional<uint64_t> component);
+
 // A diagnostic with the SNIP level of its rule and, as its loops, the open
 // instances `open` (each with a `loop` and an `ordinal`), outermost first.
 template <class Open>

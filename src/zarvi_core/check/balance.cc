@@ -1,26 +1,11 @@
 #include "zarvi_core/check/balance.h"
 
 #include "zarvi_core/column/parse.h"
+#include "zarvi_core/engine.h"
 
 namespace zarvi_core::check::balance {
 
 namespace {
-
-// The text a term reads: component c (or 1) of a composite, or a simple
-// element when the term names no component or component 1.
-std::optional<std::string_view> term_text(const Segment& segment, uint64_t position,
-                                          std::optional<uint64_t> component) {
-  const Element* e = segment.element(position);
-  if (e == nullptr) return std::nullopt;
-  uint64_t c = component.value_or(1);
-  if (e->is_composite()) {
-    auto parts = e->components();
-    if (c == 0 || c > parts.size()) return std::nullopt;
-    return parts[c - 1].view();
-  }
-  if (c != 1) return std::nullopt;
-  return e->value();
-}
 
 bool checked_add(i128& total, i128 value) {
   i128 out;
@@ -95,7 +80,7 @@ void Balances::feed(size_t flat, const Segment& segment) {
     if (p->segments.empty() || p->segments.back() != at) p->segments.push_back(at);
     const uint8_t scale = f.rule < scales_.size() ? scales_[f.rule] : 0;
     for (const auto& [position, required] : f.elements) {
-      auto text = term_text(segment, position, f.component);
+      auto text = engine::component_text(segment, position, f.component);
       if (f.target && !p->first_seen) {
         p->first_seen = true;
         p->first_target.component = f.component;

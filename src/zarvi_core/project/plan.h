@@ -13,6 +13,7 @@
 
 #include "zarvi_core/column.h"
 #include "zarvi_core/engine.h"
+#include "zarvi_core/project/carry.h"
 #include "zarvi_core/spec/spec.h"
 
 namespace zarvi_core::project {
@@ -44,9 +45,20 @@ struct ElementPlan {
   std::vector<ComponentPlan> components;
 };
 
+// One table column that a segment placed in a given loop feeds.
+struct Watcher {
+  size_t table = 0;
+  size_t column = 0;  // among the table's declared columns
+  std::optional<size_t> occurrence;  // the occurrence the column names
+  spec::Pick pick;
+  std::optional<size_t> carried;  // index into the table's carried values
+};
+
 struct SegmentPlan {
   // Per loop (by LoopId), in the loop's occurrence order.
   std::vector<std::vector<Candidate>> candidates;
+  // Per loop (by LoopId).
+  std::vector<std::vector<Watcher>> watchers;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
 };
@@ -55,6 +67,18 @@ struct SegmentPlan {
 // d, R decimal128(38, scale), DT date32, TM time32.
 column::ColumnType column_type_of(spec::ElementType type);
 
+// The columns of a projected table: "row", "segment", one key per table of
+// its chain (named by that table's ref), then the declared columns.
+std::vector<std::pair<std::string, column::ColumnType>> table_columns(const spec::Spec& spec,
+                                                                      const spec::TableDef& table);
+// The type of one declared column.
+column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& table,
+                               const spec::ColumnSource& source);
+
+// Per loop, the carried values that a new instance of the loop clears:
+// (table index, carried index) pairs.
+using CarryRegistrations = std::vector<std::vector<std::pair<size_t, size_t>>>;
+
 class Plans {
  public:
   explicit Plans(const spec::Spec& spec);
@@ -62,6 +86,11 @@ class Plans {
   const SegmentPlan* get(std::string_view id) const;
   // The plan of `id`, made empty (candidate lists for every loop) on first use.
   SegmentPlan& entry(std::string_view id, size_t loop_count);
+
+  // Registers the columns of table `t` (a table without "segment") under the
+  // loops that feed them; returns the table's carried values.
+  std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
+                                            CarryRegistrations& carries);
 
  private:
   // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
