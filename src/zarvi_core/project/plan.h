@@ -84,7 +84,8 @@ class Plans {
   explicit Plans(const spec::Spec& spec);
 
   const SegmentPlan* get(std::string_view id) const;
-  // The plan of `id`, made empty (candidate lists for every loop) on first use.
+  // The plan of `id`, made empty (candidate and watcher lists for every loop)
+  // on first use.
   SegmentPlan& entry(std::string_view id, size_t loop_count);
 
   // Registers the columns of table `t` (a table without "segment") under the
@@ -92,7 +93,13 @@ class Plans {
   std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
                                             CarryRegistrations& carries);
 
+  // Sets the read flag of every element and component that a column of
+  // `table` reads, so that checking it keeps its parsed cell for the column.
+  void mark_columns(const spec::TableDef& table);
+
  private:
+  SegmentPlan* find(std::string_view id);
+
   // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
   // the common two- and three-byte ids hash one integer.
   static std::optional<uint64_t> short_key(std::string_view id);

@@ -1,0 +1,362 @@
+#include "zarvi_core/project.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "project_support.h"
+#include "zarvi_core/document.h"
+#include "zarvi_core/process.h"
+
+namespace zarvi_test {
+namespace {
+
+// One transaction around `body`: ST is segment 0, the body starts at 1.
+std::string tx(std::string_view body) {
+  return "ST*835*1234~" + std::string(body) + "SE*9*1234~";
+}
+
+// A BPR whose element 16 (the payment date) holds `date`.
+std::string bpr_dated(std::string_view date) {
+  return "BPR*I*1" + std::string(14, '*') + std::string(date) + "~";
+}
+
+TEST(Projector, ChecksElementValues) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"clean values pass",
+       tx("BPR*I*-12.50~REF*EV*T~CLP*C1*22*10*2*-15~SVC*HC:A1*1~DTM*472*230115*1230~"),
+       {}},
+      {"empty required element", "ST**1234~", {"RequiredElementMissing@0.1"}},
+      {"absent required elements", "ST~",
+       {"RequiredElementMissing@0.1", "RequiredElementMissing@0.2"}},
+      {"code not in the list", "ST*830*1234~", {"CodeNotInList@0.1 \"830\""}},
+      {"a composite value is checked joined", "ST*83:5*1234~",
+       {"CodeNotInList@0.1 \"83:5\""}},
+      {"too short", "ST*835*123~", {"LengthOutOfRange@0.2 \"123\""}},
+      {"an R length counts digits only", tx("BPR*I*123.45~"),
+       {"LengthOutOfRange@1.2 \"123.45\""}},
+      {"a type mismatch hides the length", tx("BPR*I*1x345~"),
+       {"TypeMismatch@1.2 \"1x345\""}},
+      {"more fraction digits than the scale", tx("BPR*I*1.234~"),
+       {"TypeMismatch@1.2 \"1.234\""}},
+      {"a date that does not exist", tx(bpr_dated("20230229")),
+       {"TypeMismatch@1.16 \"20230229\""}},
+      {"an N value with a point", tx("CLP*C1*1*10**1.5~"), {"TypeMismatch@1.5 \"1.5\""}},
+      {"an N value past 64 bits", tx("CLP*C1*1*10**99999999999999999999~"),
+       {"TypeMismatch@1.5 \"99999999999999999999\""}},
+      {"an ID code of the element's list", tx("CLP*C1*3*10~"), {"CodeNotInList@1.2 \"3\""}},
+      {"the occurrence's own list wins", tx("CLP*C1*1*10~SVC*HC:A1*1~DTM*150*20230101~"),
+       {"CodeNotInList@3.1 \"150\""}},
+      {"a time past 23:59", tx("CLP*C1*1*10~SVC*HC:A1*1~DTM*472*20230101*2460~"),
+       {"TypeMismatch@3.3 \"2460\""}},
+      {"more components than declared", tx("CLP*C1*1*10~SVC*HC:A1:X:Y*1~"),
+       {"CompositeShape@2.1-3 \"X\""}},
+      {"shape first, then each component",
+       tx("CLP*C1*1*10~SVC*XX:ABCDEF:Z*1~"),
+       {"CompositeShape@2.1-3 \"Z\"", "CodeNotInList@2.1-1 \"XX\"",
+        "LengthOutOfRange@2.1-2 \"ABCDEF\""}},
+      {"an empty required composite", tx("CLP*C1*1*10~SVC**1~"),
+       {"RequiredElementMissing@2.1"}},
+      {"a composite of empty components only", tx("CLP*C1*1*10~SVC*::*1~"),
+       {"RequiredElementMissing@2.1"}},
+      {"a simple value is a composite of one", tx("CLP*C1*1*10~SVC*HC*1~"),
+       {"RequiredElementMissing@2.1-2"}},
+      {"a simple value checked as component 1", tx("CLP*C1*1*10~SVC*ZZ*1~"),
+       {"CodeNotInList@2.1-1 \"ZZ\"", "RequiredElementMissing@2.1-2"}},
+      {"undefined positions and segments pass", tx("REF*EV*T*X*Y~FOO*~"), {}},
+      {"an unplaced segment is not checked", "REF**~ST*835*1234~", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(briefs(project_text(projection_spec(), c.text).diagnostics), c.expected);
+  }
+}
+
+TEST(Projector, DiagnosticsNamePlaceElementAndOpenLoops) {
+  const Projected p = project_text(
+      projection_spec(),
+      tx("") + tx("CLP*C1*1*10~SVC*HC:A1:X*1~DTM*150*20230101~"));
+  std::vector<std::string> lines;
+  for (const Diagnostic& d : p.diagnostics) lines.push_back(to_string(d));
+  const std::vector<std::string> expected = {
+      "SNIP 2 · element SVC01-3 (procedure) has 3 components; the spec declares 2 · segment #4, "
+      "element 1, component 3 · at tx#2/claim#1/svc#1 · datum \"X\"",
+      "SNIP 2 · element DTM01 (qualifier) is not the one code the spec lists for it in "
+      "occurrence \"dtm\" (\"472\") · segment #5, element 1 · at tx#2/claim#1/svc#1 · datum "
+      "\"150\"",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+// Two transactions: every kind of column read, picks, a carried column, keys
+// of enclosing rows, repeat groups and rows per end segment.
+constexpr std::string_view kStream =
+    "ST*835*1234~"                                                 // 0
+    "BPR*I*12.50**************20230301~"                           // 1
+    "REF*EV*TR1~"                                                  // 2
+    "REF*F2*OTHER~"                                                // 3
+    "N1*PR*ACME~"                                                  // 4
+    "CLP*C1*1*100.00**150~"                                        // 5
+    "CAS*CO*45*10.00*1*97*5.00~"                                   // 6
+    "CAS*PR*1*7.00~"                                               // 7
+    "CAS*OA*2*3.00~"                                               // 8
+    "SVC*HC:A1*60.00~"                                             // 9
+    "DTM*472*20230115*1230~"                                       // 10
+    "DTM*472*20230116~"                                            // 11
+    "SVC*AD:B2*40~"                                                // 12
+    "CLP*C2*2*50~"                                                 // 13
+    "SE*15*1234~"                                                  // 14
+    "ST*835*5678~"                                                 // 15
+    "CLP*C3*22*5~"                                                 // 16
+    "SE*3*5678~";                                                  // 17
+
+TEST(Projector, FillsTables) {
+  const Projected p = project_text(projection_spec(), kStream);
+  EXPECT_EQ(briefs(p.diagnostics), std::vector<std::string>{});
+  struct Case {
+    const char* table;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"payments",
+       "## payments (rows: 2)\n"
+       "row: int64 | segment: int64 | amount: decimal128(38, 2) | date: date32 | "
+       "other_ref: binary | payer_name: binary | st_at: int64 | trace: binary\n"
+       "0 | 0 | 12.50 | 2023-03-01 | OTHER | ACME | 0 | TR1\n"
+       "1 | 15 | ∅ | ∅ | ∅ | ∅ | 15 | ∅\n\n"},
+      {"claims",
+       "## claims (rows: 3)\n"
+       "row: int64 | segment: int64 | payment: int64 | cas_first: decimal128(38, 2) | "
+       "cas_last: decimal128(38, 2) | cas_second: decimal128(38, 2) | "
+       "charge: decimal128(38, 2) | claim_id: binary | trace: binary | units: int64 (scale 2)\n"
+       "0 | 5 | 0 | 10.00 | 3.00 | 7.00 | 100.00 | C1 | TR1 | 150\n"
+       "1 | 13 | 0 | ∅ | ∅ | ∅ | 50.00 | C2 | TR1 | ∅\n"
+       "2 | 16 | 1 | ∅ | ∅ | ∅ | 5.00 | C3 | ∅ | ∅\n\n"},
+      {"services",
+       "## services (rows: 2)\n"
+       "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
+       "charge: decimal128(38, 2) | code: binary | date: date32 | procedure: binary | "
+       "time: time32 (seconds)\n"
+       "0 | 9 | 0 | 0 | 60.00 | A1 | 2023-01-15 | HC:A1 | 12:30:00\n"
+       "1 | 12 | 0 | 0 | 40.00 | B2 | ∅ | AD:B2 | ∅\n\n"},
+      {"adjustments",
+       "## adjustments (rows: 4)\n"
+       "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
+       "amount: decimal128(38, 2) | at: int64 | group: binary | "
+       "quantity: decimal128(38, 0) | reason: binary\n"
+       "0 | 6 | 0 | 0 | 10.00 | 6 | CO | 1 | 45\n"
+       "1 | 6 | 0 | 0 | 5.00 | 6 | CO | ∅ | 97\n"
+       "2 | 7 | 0 | 0 | 7.00 | 7 | PR | ∅ | 1\n"
+       "3 | 8 | 0 | 0 | 3.00 | 8 | OA | ∅ | 2\n\n"},
+      {"endings",
+       "## endings (rows: 2)\n"
+       "row: int64 | segment: int64 | payment: int64 | count: binary\n"
+       "0 | 14 | 0 | 15\n"
+       "1 | 17 | 1 | 3\n\n"},
+  };
+  ASSERT_EQ(p.tables.size(), std::size(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const column::Table* table = p.tables.get(c.table);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(to_string(*table), c.expected);
+  }
+}
+
+TEST(Projector, ColumnReads) {
+  // Each case: the body of one claim, and the expected claims row.
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"first pick keeps the first repeat; nth and last wait for theirs",
+       "CLP*C1*1*1~CAS*CO*1*1.00~",
+       "0 | 1 | 0 | 1.00 | 1.00 | ∅ | 1.00 | C1 | ∅ | ∅"},
+      {"an unconvertible value reads as null", "CLP*C1*1*x**y~",
+       "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
+      {"a present empty text is an empty binary value, null elsewhere", "CLP**1*~",
+       "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ |  | ∅ | ∅"},
+      {"a second claim starts empty", "CLP*C1*1*1~CAS*CO*1*9~CLP*C2~",
+       "0 | 1 | 0 | 9.00 | 9.00 | ∅ | 1.00 | C1 | ∅ | ∅\n"
+       "1 | 3 | 0 | ∅ | ∅ | ∅ | ∅ | C2 | ∅ | ∅"},
+      {"a ref that does not match the column's where is not read",
+       "REF*F2*NO~CLP*C1~",
+       "0 | 2 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Projected p = project_text(projection_spec(), tx(c.body));
+    const column::Table* claims = p.tables.get("claims");
+    ASSERT_NE(claims, nullptr);
+    std::string lines;
+    for (const std::string& line : row_lines(*claims)) lines += (lines.empty() ? "" : "\n") + line;
+    EXPECT_EQ(lines, c.expected);
+  }
+}
+
+TEST(Projector, CarriedValueIsClearedByTheNextInstanceOfItsLoop) {
+  const Projected p = project_text(
+      projection_spec(),
+      tx("REF*EV*A~CLP*C1~CLP*C2~") + tx("CLP*C3~REF*EV*B~") + tx("REF*EV*C~CLP*C4~"));
+  const column::Table* claims = p.tables.get("claims");
+  ASSERT_NE(claims, nullptr);
+  std::vector<std::string> trace;
+  const column::ColumnData* column = claims->column("trace");
+  ASSERT_NE(column, nullptr);
+  for (size_t r = 0; r < claims->rows(); ++r) trace.push_back(column->render(r).value_or("?"));
+  // C3 opened before its transaction's REF: the value of A must not leak in.
+  EXPECT_EQ(trace, (std::vector<std::string>{"A", "A", "∅", "C"}));
+}
+
+TEST(Projector, RowNumbersContinueAcrossTakes) {
+  const spec::Spec& spec = projection_spec();
+  engine::LoopEngine engine(spec);
+  project::Projector projector(spec, Delimiters{});
+  std::vector<std::string> claim_rows;
+  auto take = [&] {
+    std::vector<column::Table> taken;
+    projector.take_rows(taken);
+    for (const column::Table& t : taken)
+      if (t.name() == "claims")
+        for (const std::string& line : row_lines(t)) claim_rows.push_back(line);
+  };
+  const std::string first = tx("CLP*A~CLP*B~");
+  const std::string second = tx("CLP*C~");
+  for (const Segment& s : frame_all(first)) (void)projector.on(engine.feed(s), s);
+  take();
+  for (const Segment& s : frame_all(second)) (void)projector.on(engine.feed(s), s);
+  (void)projector.finish();
+  take();
+  // The second text's segments are numbered from 0 again by frame_all.
+  EXPECT_EQ(claim_rows, (std::vector<std::string>{"0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ | A | ∅ | ∅",
+                                                  "1 | 2 | 0 | ∅ | ∅ | ∅ | ∅ | B | ∅ | ∅",
+                                                  "2 | 1 | 1 | ∅ | ∅ | ∅ | ∅ | C | ∅ | ∅"}));
+}
+
+TEST(Projector, FinishAppendsPendingRowsAndResets) {
+  const spec::Spec& spec = projection_spec();
+  engine::LoopEngine engine(spec);
+  project::Projector projector(spec, Delimiters{});
+  // No SE: the transaction and its claim are still open at the end.
+  for (const Segment& s : frame_all("ST*835*1234~CLP*A~")) (void)projector.on(engine.feed(s), s);
+  (void)projector.finish();
+  std::vector<column::Table> taken;
+  projector.take_rows(taken);
+  ASSERT_EQ(taken.size(), 5u);
+  EXPECT_EQ(taken[1].name(), "claims");
+  EXPECT_EQ(taken[1].rows(), 1u);
+  EXPECT_EQ(taken[3].name(), "payments");
+  EXPECT_EQ(taken[3].rows(), 1u);
+  // A new input after finish numbers rows and loop instances from the start.
+  std::vector<engine::Event> close;
+  engine.close_all(close);
+  const std::vector<Segment> again = frame_all("ST**1~");
+  const auto& ds = projector.on(engine.feed(again[0]), again[0]);
+  ASSERT_EQ(ds.size(), 2u);
+  EXPECT_EQ(render_path(ds[0].loops), "tx#1");
+  (void)projector.finish();
+  taken.clear();
+  projector.take_rows(taken);
+  EXPECT_EQ(taken[3].render_row(0).value_or(""), "0 | 0 | ∅ | ∅ | ∅ | ∅ | 0 | ∅");
+}
+
+// Segments the random streams are drawn from: every loop's trigger, end and
+// held segments, with good, bad and odd values.
+const char* const kPool[] = {
+    "ST*835*1234~", "ST~",  "SE*1~",  "BPR*I*12.50~", "BPR*I*x~", "REF*EV*A~",
+    "REF*F2*B~", "REF~", "N1*PR*P~", "N1*XX~", "CLP*C*1*10*2*150~", "CLP~",
+    "CAS*CO*45*1*2*3*4*5*6*7~", "CAS*PR~", "CAS*::~", "SVC*HC:A1*9~", "SVC*:::::*~",
+    "DTM*472*20230101*1230~", "DTM*1*2*3~", "ZZ*1~", "~", "*~", "SVC*HC:A1:B:C:D~",
+};
+
+std::string random_stream(std::mt19937& rng, size_t length) {
+  std::uniform_int_distribution<size_t> pick(0, std::size(kPool) - 1);
+  std::string out;
+  for (size_t i = 0; i < length; ++i) out += kPool[pick(rng)];
+  return out;
+}
+
+// "row" numbers within each table are 0, 1, 2... in append order.
+void expect_rows_in_order(const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    const column::ColumnData* row = t.column("row");
+    ASSERT_NE(row, nullptr);
+    for (size_t r = 0; r < t.rows(); ++r) {
+      ASSERT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(r))) << t.name();
+    }
+  }
+}
+
+TEST(Projector, RandomStreamsKeepRowsInOrder) {
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = random_stream(rng, 1 + round % 60);
+    SCOPED_TRACE(text);
+    const Projected p = project_text(projection_spec(), text);
+    ASSERT_EQ(p.tables.size(), 5u);
+    expect_rows_in_order(p.tables);
+    for (const Diagnostic& d : p.diagnostics) EXPECT_EQ(d.level.value, 1);
+  }
+}
+
+// Rows of every table as text, keyed by table name, appended batch by batch.
+using RowsByTable = std::map<std::string, std::vector<std::string>>;
+
+void append_rows(RowsByTable& out, const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    auto& lines = out[t.name()];
+    for (const std::string& line : row_lines(t)) lines.push_back(line);
+  }
+}
+
+TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
+  const spec::Spec& spec = projection_spec();
+  std::mt19937 rng(777);
+  for (int round = 0; round < 200; ++round) {
+    const std::string text = random_stream(rng, 1 + round % 80);
+    SCOPED_TRACE(text);
+    auto bodies = index(text, Delimiters{});
+    ASSERT_TRUE(bodies.ok());
+    const Document document(std::string_view(text), Delimiters{}, std::move(bodies).value());
+    const process::RunResult whole = process::Processor::run(spec, document);
+    RowsByTable expected;
+    append_rows(expected, whole.tables);
+
+    for (const char* by : {"tx", "claim", "svc"}) {
+      SCOPED_TRACE(by);
+      const spec::LoopId loop = *spec.loop_id(by);
+      process::Processor processor(spec, document.delimiters());
+      RowsByTable batched;
+      std::vector<Diagnostic> diagnostics;
+      for (size_t i = 0; i < document.size(); ++i) {
+        const process::Output& out = processor.feed(*document.segment(i));
+        diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+        for (const engine::Event& e : out.events) {
+          if (e.kind == engine::Event::Kind::Close && e.loop == loop) {
+            append_rows(batched, processor.take_tables());
+            break;
+          }
+        }
+      }
+      const process::Output& out = processor.finish();
+      diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+      append_rows(batched, processor.take_tables());
+      EXPECT_EQ(batched, expected);
+      EXPECT_EQ(briefs(diagnostics), briefs(whole.diagnostics));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zarvi_test
