@@ -21,8 +21,20 @@ void* operator new(size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  if (g_counting) ++g_allocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace zarvi_test {
 namespace {
@@ -74,7 +86,8 @@ TEST(Processor, FinishClosesInnermostFirstAndResets) {
   process::Processor processor(mini_spec(), Delimiters{});
   const std::string text = isa() + "GS*HP~ST*835*0001~LX*1~CLP*C*1*1*1~SVC*HC:1*1~";
   std::vector<spec::LoopId> stack;
-  for (const Segment& segment : frame_all(text)) check_nesting(processor.feed(segment).events, stack);
+  for (const Segment& segment : frame_all(text))
+    check_nesting(processor.feed(segment).events, stack);
   ASSERT_EQ(stack.size(), 6u);
   const process::Output& last = processor.finish();
   EXPECT_EQ(events_text(mini_spec(), last.events),
@@ -90,7 +103,8 @@ TEST(Processor, FinishClosesInnermostFirstAndResets) {
                                              "RequiredOccurrenceMissing"}));
   // A finished processor reads the next stream from scratch: ordinals restart.
   EXPECT_TRUE(briefs(run_text(mini_spec(), clean())).empty());
-  for (const Segment& segment : frame_all(clean())) processor.feed(segment);
+  const std::string again = clean();
+  for (const Segment& segment : frame_all(again)) processor.feed(segment);
   EXPECT_TRUE(processor.finish().diagnostics.empty());
 }
 
@@ -137,7 +151,8 @@ TEST(Processor, TenThousandOpeningsWithoutClosing) {
   for (int i = 0; i < 10000; ++i) text += (i % 2 == 0) ? "ISA*1~" : "SVC*HC:1*1~";
   process::Processor processor(mini_spec(), Delimiters{});
   size_t diagnostics = 0;
-  for (const Segment& segment : frame_all(text)) diagnostics += processor.feed(segment).diagnostics.size();
+  for (const Segment& segment : frame_all(text))
+    diagnostics += processor.feed(segment).diagnostics.size();
   const process::Output& last = processor.finish();
   EXPECT_GT(diagnostics, 10000u);
   // interchange, group, transaction, header, claim, service
