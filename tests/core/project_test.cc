@@ -347,10 +347,22 @@ const char* const kPool[] = {
     "DTM*472*20230101*1230~", "DTM*1*2*3~", "ZZ*1~", "~", "*~", "SVC*HC:A1:B:C:D~",
 };
 
+// Segments of the pool, with one in four replaced by a few random bytes drawn
+// from delimiters, digits and the letters of the spec's ids.
 std::string random_stream(std::mt19937& rng, size_t length) {
+  static constexpr char kBytes[] = "STCLPAVDMBRE*:~~.-0129\x00\xff";
   std::uniform_int_distribution<size_t> pick(0, std::size(kPool) - 1);
+  std::uniform_int_distribution<size_t> byte(0, sizeof kBytes - 2);
+  std::uniform_int_distribution<int> odds(0, 3);
+  std::uniform_int_distribution<int> size(0, 12);
   std::string out;
-  for (size_t i = 0; i < length; ++i) out += kPool[pick(rng)];
+  for (size_t i = 0; i < length; ++i) {
+    if (odds(rng) != 0) {
+      out += kPool[pick(rng)];
+      continue;
+    }
+    for (int n = size(rng); n > 0; --n) out += kBytes[byte(rng)];
+  }
   return out;
 }
 
