@@ -65,6 +65,55 @@ std::string bpr_dated(std::string_view date) {
   return "BPR*I*1" + std::string(14, '*') + std::string(date) + "~";
 }
 
+TEST(ColumnType, OfEachSource) {
+  const spec::Spec& spec = projection_spec();
+  spec::TableDef cas;
+  cas.segment = "CAS";
+  cas.repeat = spec::Repeat{2, 3};
+  spec::TableDef dtm;
+  dtm.segment = "DTM";
+  dtm.repeat = spec::Repeat{1, 3};
+  spec::TableDef far = cas;
+  far.repeat = spec::Repeat{UINT64_MAX, 3};
+  const spec::TableDef plain;
+  auto element = [](const char* segment, uint64_t position,
+                    std::optional<uint64_t> component = std::nullopt) {
+    spec::ElementSource source;
+    source.segment = segment;
+    source.element = position;
+    source.component = component;
+    return spec::ColumnSource(source);
+  };
+  auto group = [](uint64_t offset) {
+    spec::GroupElementSource source;
+    source.offset = offset;
+    return spec::ColumnSource(source);
+  };
+  using column::ColumnType;
+  struct Case {
+    const char* name;
+    const spec::TableDef& table;
+    spec::ColumnSource source;
+    ColumnType expected;
+  };
+  const Case cases[] = {
+      {"segment index", plain, spec::SegmentIndexSource{}, ColumnType::int64()},
+      {"N2 element", plain, element("CLP", 5), ColumnType::int64(2)},
+      {"R element", plain, element("CLP", 3), ColumnType::decimal128(38, 2)},
+      {"R element of scale 0", plain, element("CAS", 4), ColumnType::decimal128(38, 0)},
+      {"component", plain, element("SVC", 1, 2), ColumnType::binary()},
+      {"undefined segment", plain, element("ZZ", 1), ColumnType::binary()},
+      {"group element", cas, group(1), ColumnType::decimal128(38, 2)},
+      {"group element of a TM", dtm, group(2), ColumnType::time32()},
+      {"group element past 64 bits", far, group(1), ColumnType::binary()},
+      {"group element without a repeat", plain, group(1), ColumnType::binary()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(project::column_type(spec, c.table, c.source), c.expected);
+  }
+}
+
 TEST(Projector, ChecksElementValues) {
   struct Case {
     const char* name;

@@ -1,6 +1,8 @@
-// Projection plans: per segment id, the occurrences a placed segment may be in
-// each loop and the element definitions to check it against. Built once from
-// a Spec, which must outlive the plans (they point into its definitions).
+// Projection plans: per segment id, the occurrences a placed segment may be
+// in each loop, the element definitions to check it against and the table
+// columns it feeds; and the column list and types of a projected table, which
+// the writer and the table import share. Built once from a Spec, which must
+// outlive the plans (they point into its definitions).
 #pragma once
 
 #include <cstddef>
@@ -71,7 +73,10 @@ column::ColumnType column_type_of(spec::ElementType type);
 // its chain (named by that table's ref), then the declared columns.
 std::vector<std::pair<std::string, column::ColumnType>> table_columns(const spec::Spec& spec,
                                                                       const spec::TableDef& table);
-// The type of one declared column.
+// The type of one declared column: int64 for a segment index; for an element,
+// the column type of its definition; for a group element, that of element
+// "from" + offset of the table's segment. Binary when there is no such
+// definition, and for a group element without a repeat or past 64 bits.
 column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& table,
                                const spec::ColumnSource& source);
 
