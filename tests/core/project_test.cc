@@ -3,7 +3,6 @@
 #include "zarvi_core/project.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cstdlib>
@@ -309,31 +308,6 @@ TEST(Projector, CarriedValueIsClearedByTheNextInstanceOfItsLoop) {
   EXPECT_EQ(trace, (std::vector<std::string>{"A", "A", "∅", "C"}));
 }
 
-TEST(Projector, RowNumbersContinueAcrossTakes) {
-  const spec::Spec& spec = projection_spec();
-  engine::LoopEngine engine(spec);
-  project::Projector projector(spec, Delimiters{});
-  std::vector<std::string> claim_rows;
-  auto take = [&] {
-    std::vector<column::Table> taken;
-    projector.take_rows(taken);
-    for (const column::Table& t : taken)
-      if (t.name() == "claims")
-        for (const std::string& line : row_lines(t)) claim_rows.push_back(line);
-  };
-  const std::string first = tx("CLP*A~CLP*B~");
-  const std::string second = tx("CLP*C~");
-  for (const Segment& s : frame_all(first)) (void)projector.on(engine.feed(s), s);
-  take();
-  for (const Segment& s : frame_all(second)) (void)projector.on(engine.feed(s), s);
-  (void)projector.finish();
-  take();
-  // The second text's segments are numbered from 0 again by frame_all.
-  EXPECT_EQ(claim_rows, (std::vector<std::string>{"0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ | A | ∅ | ∅",
-                                                  "1 | 2 | 0 | ∅ | ∅ | ∅ | ∅ | B | ∅ | ∅",
-                                                  "2 | 1 | 1 | ∅ | ∅ | ∅ | ∅ | C | ∅ | ∅"}));
-}
-
 TEST(Projector, FinishAppendsPendingRowsAndResets) {
   const spec::Spec& spec = projection_spec();
   engine::LoopEngine engine(spec);
@@ -427,18 +401,6 @@ void expect_rows_in_order(const column::Tables& tables) {
   }
 }
 
-TEST(Projector, RandomStreamsKeepRowsInOrder) {
-  std::mt19937 rng(12345);
-  for (int round = 0; round < 300; ++round) {
-    const std::string text = random_stream(rng, 1 + round % 60);
-    SCOPED_TRACE(text);
-    const Projected p = project_text(projection_spec(), text);
-    ASSERT_EQ(p.tables.size(), 5u);
-    expect_rows_in_order(p.tables);
-    for (const Diagnostic& d : p.diagnostics) EXPECT_EQ(d.level.value, 1);
-  }
-}
-
 // Rows of every table as text, keyed by table name, appended batch by batch.
 using RowsByTable = std::map<std::string, std::vector<std::string>>;
 
@@ -459,6 +421,7 @@ TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
     ASSERT_TRUE(bodies.ok());
     const Document document(std::string_view(text), Delimiters{}, std::move(bodies).value());
     const process::RunResult whole = process::Processor::run(spec, document);
+    expect_rows_in_order(whole.tables);
     RowsByTable expected;
     append_rows(expected, whole.tables);
 
@@ -484,69 +447,6 @@ TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
       EXPECT_EQ(briefs(diagnostics), briefs(whole.diagnostics));
     }
   }
-}
-
-const spec::Spec& tables_spec() {
-  static const spec::SpecPtr compiled = [] {
-    nlohmann::json value = nlohmann::json::parse(kSpecJson);
-    value["tables"] = nlohmann::json::parse(R"json({
-      "claims": {"loops": ["claim"], "ref": "claim", "columns": {
-        "id": {"segment": "CLP", "element": 1},
-        "charge": {"segment": "CLP", "element": 3},
-        "at": {"segment": "CLP", "segment_index": true},
-        "number": {"loop": "header", "segment": "LX", "element": 1},
-        "first_cas": {"occurrence": "cas", "element": 3},
-        "second_cas": {"occurrence": "cas", "element": 3, "pick": 2},
-        "last_cas": {"occurrence": "cas", "element": 3, "pick": "last"}}},
-      "services": {"loops": ["service"], "columns": {
-        "code": {"segment": "SVC", "element": 1, "component": 2},
-        "procedure": {"segment": "SVC", "element": 1}}},
-      "adjustments": {"loops": ["claim", "service"], "segment": "CAS",
-        "repeat": {"from": 2, "step": 3}, "columns": {
-          "reason": {"group_element": 0},
-          "amount": {"group_element": 1}}}
-    })json");
-    auto result = spec::Spec::from_value(std::move(value));
-    if (!result.ok()) {
-      ADD_FAILURE() << result.error().message();
-      std::abort();
-    }
-    return std::move(result).value();
-  }();
-  return *compiled;
-}
-
-// ST(0) BPR(1) N1(2) LX(3) CLP(4) CAS(5) CAS(6) SVC(7) CAS(8) LX(9) CLP(10) SE(11)
-constexpr std::string_view kInput =
-    "ST*835*0001~BPR*I*100~N1*PR*P~LX*7~CLP*C1*1*100*80~CAS*CO*45*5*1*46*6~CAS*OA*23*3~"
-    "SVC*HC:99213*60~CAS*PR*1*6~LX*8~CLP*C2*1*10*10~SE*12*0001~";
-
-TEST(Projector, RowsFromAWholeRun) {
-  const std::string text = isa() + std::string(kInput);
-  auto document = Document::parse(std::string_view(text));
-  ASSERT_TRUE(document.ok());
-  process::RunResult result = process::Processor::run(tables_spec(), document.value());
-  // ISA(0) ST(1) BPR(2) N1(3) LX(4) CLP(5) CAS(6) CAS(7) SVC(8) CAS(9) LX(10) CLP(11) SE(12)
-  EXPECT_EQ(to_string(result.tables),
-            "## adjustments (rows: 4)\n"
-            "row: int64 | segment: int64 | claim: int64 | services: int64 | "
-            "amount: decimal128(38, 2) | reason: binary\n"
-            "0 | 6 | 0 | ∅ | 5.00 | 45\n"
-            "1 | 6 | 0 | ∅ | 6.00 | 46\n"
-            "2 | 7 | 0 | ∅ | 3.00 | 23\n"
-            "3 | 9 | 0 | 0 | 6.00 | 1\n"
-            "\n"
-            "## claims (rows: 2)\n"
-            "row: int64 | segment: int64 | at: int64 | charge: decimal128(38, 2) | "
-            "first_cas: decimal128(38, 2) | id: binary | last_cas: decimal128(38, 2) | "
-            "number: int64 | second_cas: decimal128(38, 2)\n"
-            "0 | 5 | 5 | 100.00 | 5.00 | C1 | 3.00 | 7 | 3.00\n"
-            "1 | 11 | 11 | 10.00 | ∅ | C2 | ∅ | 8 | ∅\n"
-            "\n"
-            "## services (rows: 1)\n"
-            "row: int64 | segment: int64 | claim: int64 | code: binary | procedure: binary\n"
-            "0 | 8 | 0 | 99213 | HC:99213\n"
-            "\n");
 }
 
 }  // namespace
