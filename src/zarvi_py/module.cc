@@ -95,6 +95,7 @@ const Addition kAdditions[] = {
     {"ParseError", type_row<parse_error_type>},
     {"SpecError", type_row<spec_error_type>},
     {"Diagnostic", type_row<diagnostic_type>},
+    {"Delimiters", type_row<delimiters_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
 };
 

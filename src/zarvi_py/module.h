@@ -2,6 +2,7 @@
 // cells and the type and function makers that the one registration list uses.
 #pragma once
 
+#include "zarvi_core/delimiters.h"
 #include "zarvi_py/ref.h"
 
 namespace zarvi_py {
@@ -17,6 +18,12 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
 PyObject* diagnostic_type();
+PyObject* delimiters_type();
+
+// A new Delimiters object holding value (of type, by default Delimiters).
+Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
+// The value of a Delimiters object, or null (no exception) for anything else.
+const zarvi_core::Delimiters* delimiters_value(PyObject* object);
 
 // Module functions' definitions, also from their own files.
 extern PyMethodDef kExternalDiagnosticDef;

@@ -1,0 +1,163 @@
+// parse_bench [file]: Document::parse throughput against a plain memchr scan
+// for segment terminators over the same buffer, best of several runs each,
+// with the index's memory. Without a file it generates a 100 MB 5010
+// interchange in memory.
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "generator.h"
+#include "zarvi_core/document.h"
+
+namespace {
+
+// Counts allocations through new, to show that a walk reuses its buffers.
+std::size_t g_allocations = 0;
+
+void* counted_alloc(std::size_t size) {
+  ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+// Bytes held by malloc, mapped blocks included.
+std::size_t heap_bytes() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Resident kilobytes of this process, now and at the peak since reset_peak.
+std::size_t status_kb(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + std::strlen(key), nullptr, 10);
+  }
+  return 0;
+}
+
+void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_alloc(size); }
+void* operator new[](std::size_t size) { return counted_alloc(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRuns = 7;
+
+template <class F>
+double best_seconds(F&& run) {
+  double best = 1e300;
+  for (int i = 0; i < kRuns; ++i) {
+    const auto start = Clock::now();
+    run();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return best;
+}
+
+std::size_t memchr_scan(std::string_view input, char terminator) {
+  std::size_t count = 0;
+  const char* p = input.data();
+  const char* const end = p + input.size();
+  while (p < end) {
+    const void* hit = std::memchr(p, terminator, static_cast<std::size_t>(end - p));
+    if (hit == nullptr) break;
+    ++count;
+    p = static_cast<const char*>(hit) + 1;
+  }
+  return count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string input;
+  if (argc > 1) {
+    std::ifstream in(argv[1], std::ios::binary);
+    if (!in) {
+      std::perror(argv[1]);
+      return 1;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    input = text.str();
+  } else {
+    input = zarvi_bench::generate_835(100 * 1000 * 1000, zarvi_bench::Version::V5010);
+  }
+  const double mb = static_cast<double>(input.size()) / 1e6;
+
+  auto probe = zarvi_core::Document::parse(std::string_view(input));
+  if (!probe.ok()) {
+    std::fprintf(stderr, "%s\n", zarvi_core::to_string(probe.error()).c_str());
+    return 1;
+  }
+  const zarvi_core::Document& doc = probe.value();
+  const char terminator = doc.delimiters().segment;
+  const std::size_t segments = doc.size();
+
+  std::size_t scanned = 0;
+  const double scan = best_seconds([&] { scanned = memchr_scan(input, terminator); });
+
+  std::size_t parsed = 0;
+  const double parse = best_seconds([&] {
+    auto d = zarvi_core::Document::parse(std::string_view(input));
+    parsed = d.ok() ? d->size() : 0;
+  });
+
+  // Memory of one parse beyond the input: what the document keeps, and how
+  // much resident memory grew while it was built.
+  const std::size_t heap_before = heap_bytes();
+  const std::size_t rss_before = status_kb("VmRSS:");
+  reset_peak();
+  std::size_t kept = 0;
+  std::size_t peak = 0;
+  {
+    auto d = zarvi_core::Document::parse(std::string_view(input));
+    kept = heap_bytes() - heap_before;
+    peak = (status_kb("VmHWM:") - std::min(rss_before, status_kb("VmHWM:"))) * 1024;
+  }
+
+  // Walking every segment with one refilled Segment allocates only while it
+  // grows.
+  zarvi_core::Segment segment;
+  std::size_t elements = 0;
+  const std::size_t allocations_before = g_allocations;
+  const double walk = best_seconds([&] {
+    elements = 0;
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+      segment.reparse(i, *doc.frame(i), doc.delimiters());
+      elements += segment.elements().size();
+    }
+  });
+  const std::size_t walk_allocations = g_allocations - allocations_before;
+
+  std::printf("input            %.1f MB, %zu segments (%.1f bytes each), %zu terminators\n", mb,
+              segments, static_cast<double>(input.size()) / static_cast<double>(segments),
+              scanned);
+  std::printf("memchr scan      %8.1f MB/s\n", mb / scan);
+  std::printf("Document::parse  %8.1f MB/s  (%zu segments)\n", mb / parse, parsed);
+  std::printf("ratio            %8.1f %%\n", 100.0 * scan / parse);
+  std::printf("index kept       %zu bytes = %.2f bytes per segment\n", kept,
+              static_cast<double>(kept) / static_cast<double>(segments));
+  std::printf("resident growth  %zu bytes = %.2f bytes per segment\n", peak,
+              static_cast<double>(peak) / static_cast<double>(segments));
+  std::printf("segment walk     %8.1f MB/s  (%zu elements, %zu allocations over %d walks)\n",
+              mb / walk, elements, walk_allocations, kRuns);
+  return 0;
+}

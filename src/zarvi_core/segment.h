@@ -1,0 +1,57 @@
+// One segment: its id, its elements and its raw bytes. A Segment borrows from
+// the input it was framed from (which must outlive it) except for element
+// bytes from which a release character was removed; refilling one Segment
+// for each segment of an input reuses its element storage.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zarvi_core/delimiters.h"
+#include "zarvi_core/element.h"
+#include "zarvi_core/frame.h"
+
+namespace zarvi_core {
+
+class Segment {
+ public:
+  // The body before the first element separator, release bytes kept; the
+  // whole body when there is no separator.
+  std::string_view id() const noexcept { return id_; }
+  // Leading trivia, body and terminator, exactly as in the input.
+  std::string_view raw() const noexcept { return raw_; }
+  // 0-based position of the segment in its input.
+  std::size_t index() const noexcept { return index_; }
+  bool terminated() const noexcept { return terminated_; }
+
+  // elements()[0] is element 01.
+  std::span<const Element> elements() const noexcept { return {elements_.data(), count_}; }
+  // The element at a 1-based position, or null.
+  const Element* element(std::size_t position) const noexcept {
+    return position == 0 || position > count_ ? nullptr : &elements_[position - 1];
+  }
+
+  // Refills this segment from a frame. Element slots beyond the new count
+  // are kept, unused, so a walk allocates only when a segment outgrows them.
+  void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
+
+  // The text of the element at a 1-based position: a simple element's bytes,
+  // or a composite's components joined by separator into buffer. Absent for
+  // position 0 and past the last element.
+  std::optional<std::string_view> text(std::size_t position, char separator,
+                                       std::string& buffer) const;
+
+ private:
+  std::string_view id_;
+  std::string_view raw_;
+  std::size_t index_ = 0;
+  bool terminated_ = false;
+  std::vector<Element> elements_;  // the first count_ are in use
+  std::size_t count_ = 0;
+};
+
+}  // namespace zarvi_core

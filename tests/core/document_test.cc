@@ -1,0 +1,322 @@
+#include "zarvi_core/document.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "test_input.h"
+#include "zarvi_core/tokenizer.h"
+
+namespace zarvi_core {
+namespace {
+
+using testing::isa;
+
+Document parse_ok(std::string_view input) {
+  auto parsed = Document::parse(input);
+  EXPECT_TRUE(parsed.ok()) << to_string(parsed.error());
+  return std::move(parsed.value());
+}
+
+TEST(Document, SpansOfEdgeInputs) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::size_t segment;  // counted from the end: 1 is the last
+    std::string raw;
+    std::string id;
+    bool terminated;
+  };
+  const std::string header = isa();
+  const Case cases[] = {
+      {"trailing CR LF is a last segment", header + "GS*HP~\r\n", 1, "\r\n", "", false},
+      {"segment before it keeps its terminator", header + "GS*HP~\r\n", 2, "GS*HP~", "GS", true},
+      {"unterminated last segment", header + "GS*HP", 1, "GS*HP", "GS", false},
+      {"empty body between terminators", header + "~GS~", 2, "~", "", true},
+      {"mark goes with segment 0", "\xEF\xBB\xBF " + header, 1, "\xEF\xBB\xBF " + header, "ISA", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Document doc = parse_ok(c.input);
+    const std::size_t i = doc.size() - c.segment;
+    EXPECT_EQ(doc.raw(i), c.raw);
+    EXPECT_EQ(doc.segment_id(i), c.id);
+    EXPECT_EQ(doc.span(i)->terminated, c.terminated);
+    EXPECT_EQ(doc.segment(i)->index(), i);
+    EXPECT_EQ(doc.segment(i)->raw(), c.raw);
+  }
+}
+
+TEST(Document, TrailingTriviaSpanLiesAtTheEnd) {
+  const std::string input = isa() + "GS*HP~\r\n";
+  const Document doc = parse_ok(input);
+  const uint64_t len = input.size();
+  ASSERT_EQ(doc.size(), 3u);
+  EXPECT_EQ(doc.span(2), (Span{len - 2, len, len, len, false}));
+  EXPECT_EQ(doc.span(0), (Span{0, 106, 0, 105, true}));
+  EXPECT_EQ(doc.bodies()[1], (Body{106, 111}));
+}
+
+TEST(Document, AccessorsAreAbsentPastTheEnd) {
+  const std::string input = testing::small_interchange();
+  const Document doc = parse_ok(input);
+  const std::size_t n = doc.size();
+  EXPECT_EQ(n, 7u);
+  EXPECT_FALSE(doc.raw(n));
+  EXPECT_FALSE(doc.span(n));
+  EXPECT_FALSE(doc.segment(n));
+  EXPECT_FALSE(doc.segment_id(n));
+  EXPECT_FALSE(doc.frame(n));
+  Segments walk(doc);
+  std::size_t count = 0;
+  while (walk.next()) ++count;
+  EXPECT_EQ(count, n);
+}
+
+TEST(Document, SegmentIdIsReleaseAware) {
+  Delimiters d;
+  d.release = '?';
+  const std::string input = "N?*1*X~~";
+  auto bodies = index(input, d);
+  ASSERT_TRUE(bodies.ok());
+  const Document doc(input, d, std::move(bodies.value()));
+  EXPECT_EQ(doc.segment_id(0), "N?*1");
+  EXPECT_EQ(doc.segment(0)->element(1)->value(), "X");
+  EXPECT_EQ(doc.segment_id(1), "");
+}
+
+TEST(Document, EntriesOutsideTheSourceAreAbsent) {
+  const std::string input = "AB~CD~";
+  const Document doc(input, Delimiters{},
+                     {Body{0, 2}, Body{4, 3}, Body{4, 5}, Body{6, 6}, Body{7, 9}, Body{9, 9}});
+  EXPECT_EQ(doc.raw(0), "AB~");
+  EXPECT_FALSE(doc.span(1)) << "body ends before it starts";
+  EXPECT_EQ(doc.raw(2), "D~") << "raw starts after the terminator of entry 1";
+  EXPECT_FALSE(doc.span(3)) << "not last, so it needs a terminator past the end";
+  EXPECT_FALSE(doc.span(4)) << "raw starts past the source";
+  EXPECT_FALSE(doc.segment_id(5));
+}
+
+TEST(Document, ParseErrorsKeepTheInnerSentence) {
+  auto isa_error = Document::parse(std::string_view("\n\nGS*"));
+  ASSERT_FALSE(isa_error.ok());
+  EXPECT_EQ(isa_error.error().kind, DocumentError::Kind::Isa);
+  EXPECT_EQ(isa_error.error().isa.skipped.whitespace, 2u);
+  EXPECT_EQ(to_string(isa_error.error()),
+            "input does not start with an ISA segment (found bytes [47 53 2a] after skipping 2 "
+            "bytes of whitespace)");
+  DocumentError size{DocumentError::Kind::Size, {}, SizeError{4294967296}};
+  EXPECT_EQ(to_string(size),
+            "input of 4294967296 bytes exceeds the document size limit of 4294967295 bytes "
+            "(segment offsets are stored as 32-bit integers)");
+}
+
+TEST(Document, SizeRule) {
+  EXPECT_TRUE(check_size(4294967295).ok());
+  auto over = check_size(4294967296);
+  ASSERT_FALSE(over.ok());
+  EXPECT_EQ(over.error().length, 4294967296u);
+
+  // The index stops at the first offset above the limit, and reports the
+  // whole input's length.
+  struct Case {
+    const char* name;
+    std::string input;
+    uint64_t limit;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"fits", "AB~CD~", 6, true},
+      {"terminator just past the limit", "AB~CD~", 5, true},
+      {"body end past the limit", "AB~CD~", 4, false},
+      {"trailing trivia at length", "AB~ ", 3, false},
+      {"unterminated tail", "AB~CD", 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bodies = detail::index(c.input, Delimiters{}, c.limit);
+    EXPECT_EQ(bodies.ok(), c.ok);
+    if (!bodies.ok()) {
+      EXPECT_EQ(bodies.error().length, c.input.size());
+    }
+  }
+}
+
+TEST(Document, IndexIsShrunkToFit) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::size_t segments;
+  };
+  const Case cases[] = {
+      {"empty", "", 0},
+      {"more segments than reserved", std::string(1000, '~'), 1000},
+      {"fewer segments than reserved", std::string(1000, 'A') + "~", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bodies = index(c.input, Delimiters{});
+    ASSERT_TRUE(bodies.ok());
+    EXPECT_EQ(bodies->size(), c.segments);
+    EXPECT_EQ(bodies->capacity(), c.segments);
+  }
+}
+
+TEST(Document, OwnsOrBorrowsItsSource) {
+  const std::string text = testing::small_interchange();
+  const Document borrowed = parse_ok(text);
+  EXPECT_EQ(borrowed.source().data(), text.data());
+
+  std::string buffer = text;
+  const char* bytes = buffer.data();
+  auto owned = Document::parse(std::move(buffer));
+  ASSERT_TRUE(owned.ok());
+  Document doc = std::move(owned.value());
+  EXPECT_EQ(doc.source().data(), bytes) << "the buffer is taken over, not copied";
+  const std::string_view id = *doc.segment_id(1);
+  Document moved = std::move(doc);
+  EXPECT_EQ(id, "GS") << "views stay valid when the document moves";
+  EXPECT_EQ(moved.source(), text);
+}
+
+TEST(Document, IndexesTheSampleFile) {
+  const std::string text = testing::data_file("simple_5010.835");
+  const Document doc = parse_ok(text);
+  ASSERT_EQ(doc.size(), 42u);
+  EXPECT_EQ(doc.segment_id(0), "ISA");
+  EXPECT_EQ(doc.segment_id(2), "ST");
+  EXPECT_EQ(doc.segment_id(40), "IEA");
+  EXPECT_EQ(doc.raw(41), "\n");
+  EXPECT_EQ(doc.delimiters().repetition, '^');
+  const std::optional<Segment> se = doc.segment(38);
+  ASSERT_TRUE(se);
+  EXPECT_EQ(se->id(), "SE");
+  EXPECT_EQ(se->element(1)->value(), "37");
+}
+
+// The invariants every input must keep: raw spans tile the input in order,
+// bodies lie inside them, and the tokenizer frames the same segments.
+void check_tiling(std::string_view input, const Delimiters& d) {
+  auto bodies = index(input, d);
+  ASSERT_TRUE(bodies.ok());
+  const Document doc(input, d, std::move(bodies.value()));
+  uint64_t at = 0;
+  Tokenizer tokens(input, d);
+  for (std::size_t i = 0; i < doc.size(); ++i) {
+    const std::optional<Span> s = doc.span(i);
+    ASSERT_TRUE(s) << "segment " << i;
+    ASSERT_EQ(s->raw_start, at) << "segment " << i;
+    ASSERT_LE(s->raw_start, s->body_start);
+    ASSERT_LE(s->body_end, s->raw_end);
+    ASSERT_EQ(s->terminated, s->raw_end == s->body_end + 1);
+    if (s->terminated) {
+      ASSERT_EQ(input[s->body_end], d.segment);
+    }
+    at = s->raw_end;
+
+    const std::optional<Segment> from_doc = doc.segment(i);
+    const std::optional<Segment> from_tokens = tokens.next();
+    ASSERT_TRUE(from_doc && from_tokens) << "segment " << i;
+    ASSERT_EQ(from_doc->raw(), from_tokens->raw());
+    ASSERT_EQ(from_doc->id(), from_tokens->id());
+    ASSERT_EQ(doc.segment_id(i), from_doc->id());
+    ASSERT_EQ(from_doc->terminated(), from_tokens->terminated());
+    ASSERT_EQ(from_tokens->index(), i);
+    ASSERT_EQ(from_doc->elements().size(), from_tokens->elements().size());
+  }
+  ASSERT_EQ(at, input.size());
+  ASSERT_FALSE(tokens.next()) << "the tokenizer found more segments";
+  ASSERT_FALSE(doc.span(doc.size()));
+}
+
+// Document::parse and Tokenizer::create read the header alike.
+void check_parse(std::string_view input) {
+  auto doc = Document::parse(input);
+  auto tokens = Tokenizer::create(input);
+  ASSERT_EQ(doc.ok(), tokens.ok());
+  if (!doc.ok()) {
+    ASSERT_EQ(to_string(doc.error()), to_string(tokens.error()));
+    return;
+  }
+  ASSERT_EQ(doc->delimiters(), tokens->delimiters());
+  check_tiling(input, doc->delimiters());
+}
+
+std::string sample_with_crlf() {
+  std::string out;
+  for (char c : testing::data_file("simple_5010.835")) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+TEST(DocumentProperty, EveryPrefixOfAnInterchange) {
+  const std::string inputs[] = {testing::data_file("simple_5010.835"), sample_with_crlf(),
+                                "\xEF\xBB\xBF" + testing::small_interchange()};
+  Delimiters released;
+  released.release = '?';
+  for (const std::string& input : inputs) {
+    for (std::size_t n = 0; n <= input.size(); ++n) {
+      const std::string_view prefix = std::string_view(input).substr(0, n);
+      SCOPED_TRACE(n);
+      check_parse(prefix);
+      check_tiling(prefix, released);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(DocumentProperty, RandomBytesAndDelimiters) {
+  std::mt19937 rng(20260105);
+  // Bytes that matter to framing, plus anything at all.
+  const std::string alphabet = std::string("*:~^?\\|\r\n\t ISAGS0\xEF\xBB\xBF", 20);
+  auto random_byte = [&] {
+    return rng() % 4 == 0 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
+  };
+  const std::string base = testing::small_interchange();
+  for (int round = 0; round < 3000; ++round) {
+    std::string input;
+    switch (round % 3) {
+      case 0:  // random bytes
+        for (std::size_t n = rng() % 120; n > 0; --n) input += random_byte();
+        break;
+      case 1:  // a valid interchange with bytes changed
+        input = base;
+        for (int k = 0; k < 4; ++k) input[rng() % input.size()] = random_byte();
+        break;
+      default:  // a header followed by noise
+        input = isa(random_byte(), random_byte(), random_byte()).substr(0, 90 + rng() % 17);
+        for (std::size_t n = rng() % 60; n > 0; --n) input += random_byte();
+    }
+    Delimiters d;
+    d.element = random_byte();
+    d.component = random_byte();
+    d.segment = random_byte();
+    if (rng() % 2) d.release = random_byte();
+    if (round % 5 == 0 && d.release) input += *d.release;  // release as the last byte
+    SCOPED_TRACE(round);
+    check_parse(input);
+    check_tiling(input, d);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+TEST(DocumentProperty, CorpusFiles) {
+  namespace fs = std::filesystem;
+  fs::path corpus = fs::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus";
+  if (!fs::is_directory(corpus)) corpus = "/work/shared/corpus";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus";
+  int files = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    check_parse(testing::read_file(entry.path().string()));
+    ++files;
+  }
+  EXPECT_GT(files, 0);
+}
+
+}  // namespace
+}  // namespace zarvi_core

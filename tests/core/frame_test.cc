@@ -1,0 +1,91 @@
+#include "zarvi_core/frame.h"
+
+#include <gtest/gtest.h>
+
+namespace zarvi_core {
+namespace {
+
+struct Expected {
+  std::string raw;
+  std::string body;
+  bool terminated;
+  std::string rest;
+};
+
+void expect_frame(const std::optional<Framed>& got, const Expected& want) {
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->frame.raw, want.raw);
+  EXPECT_EQ(got->frame.body, want.body);
+  EXPECT_EQ(got->frame.terminated, want.terminated);
+  EXPECT_EQ(got->rest, want.rest);
+}
+
+Delimiters with_release(char release) {
+  Delimiters d;
+  d.release = release;
+  return d;
+}
+
+TEST(NextFrame, CutsAtTheTerminator) {
+  struct Case {
+    const char* name;
+    std::string input;
+    Delimiters delimiters;
+    Expected expected;
+  };
+  const Delimiters plain;
+  const Case cases[] = {
+      {"plain", "GS*HP~ST", plain, {"GS*HP~", "GS*HP", true, "ST"}},
+      {"leading CR LF", "\r\nGS*HP~", plain, {"\r\nGS*HP~", "GS*HP", true, ""}},
+      {"every trivia byte", "\t\n\r GS~", plain, {"\t\n\r GS~", "GS", true, ""}},
+      {"trailing trivia stays in rest", "SE*5*0001~\n", plain, {"SE*5*0001~", "SE*5*0001", true, "\n"}},
+      {"all trivia", "\r\n", plain, {"\r\n", "", false, ""}},
+      {"empty body", "~~", plain, {"~", "", true, "~"}},
+      {"no terminator", "IEA*1*1", plain, {"IEA*1*1", "IEA*1*1", false, ""}},
+      {"trivia inside the body kept", "N1*A B\n~", plain, {"N1*A B\n~", "N1*A B\n", true, ""}},
+      {"terminator is one byte", "A~\r\nB~", plain, {"A~", "A", true, "\r\nB~"}},
+      {"released terminator", "NM1*A?~B~C", with_release('?'), {"NM1*A?~B~", "NM1*A?~B", true, "C"}},
+      {"released release", "A??~B", with_release('?'), {"A??~", "A??", true, "B"}},
+      {"release at the end", "A*B?", with_release('?'), {"A*B?", "A*B?", false, ""}},
+      {"release before the end", "A?~", with_release('?'), {"A?~", "A?~", false, ""}},
+      {"release ignored without one", "A?~B", plain, {"A?~", "A?", true, "B"}},
+      {"mark is not trivia later", "\xEF\xBB\xBFGS~", plain,
+       {"\xEF\xBB\xBFGS~", "\xEF\xBB\xBFGS", true, ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_frame(next_frame(c.input, c.delimiters), c.expected);
+  }
+  EXPECT_FALSE(next_frame("", plain).has_value());
+}
+
+TEST(FirstFrame, TakesTheByteOrderMarkAsTrivia) {
+  struct Case {
+    const char* name;
+    std::string input;
+    Expected expected;
+  };
+  const Case cases[] = {
+      {"mark then header", "\xEF\xBB\xBF" "ISA*~GS~", {"\xEF\xBB\xBF" "ISA*~", "ISA*", true, "GS~"}},
+      {"mark then whitespace", "\xEF\xBB\xBF\r\nISA~", {"\xEF\xBB\xBF\r\nISA~", "ISA", true, ""}},
+      {"mark only", "\xEF\xBB\xBF", {"\xEF\xBB\xBF", "", false, ""}},
+      {"mark and trivia only", "\xEF\xBB\xBF  ", {"\xEF\xBB\xBF  ", "", false, ""}},
+      {"whitespace before the mark", " \xEF\xBB\xBF~", {" \xEF\xBB\xBF~", "\xEF\xBB\xBF", true, ""}},
+      {"no mark", "ISA~", {"ISA~", "ISA", true, ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_frame(first_frame(c.input, Delimiters{}), c.expected);
+  }
+  EXPECT_FALSE(first_frame("", Delimiters{}).has_value());
+}
+
+TEST(FirstFrame, EmptyBodyLiesAtTheEndOfTheMark) {
+  const std::string input = "\xEF\xBB\xBF";
+  auto framed = first_frame(input, Delimiters{});
+  ASSERT_TRUE(framed.has_value());
+  EXPECT_EQ(framed->frame.body.data(), input.data() + 3);
+}
+
+}  // namespace
+}  // namespace zarvi_core

@@ -1,0 +1,123 @@
+#include "zarvi_core/segment.h"
+
+#include <gtest/gtest.h>
+
+namespace zarvi_core {
+namespace {
+
+// Elements as text: simple bytes, a composite as [a|b], with a trailing
+// "(owned)" when some bytes do not point into the segment's raw bytes.
+std::vector<std::string> render(const Segment& s) {
+  std::vector<std::string> out;
+  auto outside = [&](std::string_view v) {
+    return !v.empty() && (v.data() < s.raw().data() || v.data() >= s.raw().data() + s.raw().size());
+  };
+  for (const Element& e : s.elements()) {
+    std::string text;
+    bool owned = false;
+    if (e.is_composite()) {
+      text = "[";
+      for (const Bytes& c : e.components()) {
+        text += std::string(c.view()) + "|";
+        owned = owned || outside(c.view());
+      }
+      text.back() = ']';
+    } else {
+      text = e.value();
+      owned = outside(e.value());
+    }
+    out.push_back(owned ? text + "(owned)" : text);
+  }
+  return out;
+}
+
+Segment parse(std::string_view body, const Delimiters& d, std::size_t index = 0) {
+  Segment s;
+  s.reparse(index, Frame{body, body, true}, d);
+  return s;
+}
+
+Delimiters with_release() {
+  Delimiters d;
+  d.release = '?';
+  return d;
+}
+
+TEST(Segment, SplitsIdAndElements) {
+  struct Case {
+    const char* name;
+    std::string body;
+    Delimiters delimiters;
+    std::string id;
+    std::vector<std::string> elements;
+  };
+  const Delimiters plain;
+  const Case cases[] = {
+      {"no separator", "IEA", plain, "IEA", {}},
+      {"empty body", "", plain, "", {}},
+      {"one trailing separator", "N1*", plain, "N1", {""}},
+      {"trailing empty element", "N1*PR*", plain, "N1", {"PR", ""}},
+      {"empty id", "*A", plain, "", {"A"}},
+      {"composite", "SVC*HC:99213:25*100", plain, "SVC", {"[HC|99213|25]", "100"}},
+      {"repetition kept whole", "REF*A^B^C", plain, "REF", {"A^B^C"}},
+      {"released terminator", "NM1*A?~B", with_release(), "NM1", {"A~B(owned)"}},
+      {"released element separator", "N1*A?*B*C", with_release(), "N1", {"A*B(owned)", "C"}},
+      {"released component separator", "SVC*C?:D:E", with_release(), "SVC", {"[C:D|E](owned)"}},
+      {"id keeps release bytes", "N?*1*X", with_release(), "N?*1", {"X"}},
+      {"release at the end", "N1*A?", with_release(), "N1", {"A(owned)"}},
+      {"released release", "N1*??*B", with_release(), "N1", {"?(owned)", "B"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Segment s = parse(c.body, c.delimiters);
+    EXPECT_EQ(s.id(), c.id);
+    EXPECT_EQ(render(s), c.elements);
+  }
+}
+
+TEST(Segment, TextJoinsComponents) {
+  struct Case {
+    const char* name;
+    std::size_t position;
+    char separator;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"position 0", 0, ':', std::nullopt},
+      {"composite", 1, ':', "HC:99213:25"},
+      {"composite, other separator", 1, '>', "HC>99213>25"},
+      {"simple", 2, ':', "100"},
+      {"last, empty", 3, ':', ""},
+      {"one past the last", 4, ':', std::nullopt},
+  };
+  const Segment s = parse("SVC*HC:99213:25*100*", Delimiters{});
+  std::string buffer;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto got = s.text(c.position, c.separator, buffer);
+    ASSERT_EQ(got.has_value(), c.expected.has_value());
+    if (got) {
+      EXPECT_EQ(*got, *c.expected);
+    }
+  }
+  // Components come back unescaped, joined by the separator the caller gives.
+  const Segment released = parse("SVC*A?:B:C", with_release());
+  ASSERT_TRUE(released.text(1, ':', buffer).has_value());
+  EXPECT_EQ(*released.text(1, ':', buffer), "A:B:C");
+}
+
+TEST(Segment, RefillReusesElementSlots) {
+  Segment s;
+  s.reparse(0, Frame{"SVC*A:B:C*1*2*3", "SVC*A:B:C*1*2*3", true}, Delimiters{});
+  const Element* slots = s.elements().data();
+  const Bytes* components = s.elements()[0].components().data();
+  s.reparse(1, Frame{"LX*1", "LX*1", true}, Delimiters{});
+  EXPECT_EQ(render(s), std::vector<std::string>{"1"});
+  s.reparse(2, Frame{"SVC*X:Y*9", "SVC*X:Y*9", true}, Delimiters{});
+  EXPECT_EQ(render(s), (std::vector<std::string>{"[X|Y]", "9"}));
+  EXPECT_EQ(s.elements().data(), slots);
+  EXPECT_EQ(s.elements()[0].components().data(), components);
+}
+
+}  // namespace
+}  // namespace zarvi_core

@@ -1,0 +1,37 @@
+// Small X12 inputs for the core tests.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace zarvi_core::testing {
+
+// An ISA header (with its terminator) declaring the given delimiters.
+inline std::string isa(char element = '*', char component = ':', char terminator = '~',
+                       const std::string& isa11 = "^", const std::string& isa12 = "00501") {
+  const std::string e(1, element);
+  return "ISA" + e + "00" + e + std::string(10, ' ') + e + "00" + e + std::string(10, ' ') + e +
+         "ZZ" + e + "SENDER         " + e + "ZZ" + e + "RECEIVER       " + e + "260105" + e +
+         "1200" + e + isa11 + e + isa12 + e + "000000001" + e + "0" + e + "P" + e + component +
+         terminator;
+}
+
+// A short interchange with default delimiters, ending in a terminator.
+inline std::string small_interchange() {
+  return isa() + "GS*HP*S*R*20260105*1200*1*X*005010X221A1~ST*835*0001~" +
+         "SVC*HC:99213:25*100*80~SE*3*0001~GE*1*1~IEA*1*000000001~";
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline std::string data_file(const std::string& name) {
+  return read_file(std::string(ZARVI_SOURCE_DIR) + "/tests/data/" + name);
+}
+
+}  // namespace zarvi_core::testing
