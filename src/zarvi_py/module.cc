@@ -96,7 +96,9 @@ const Addition kAdditions[] = {
     {"SpecError", type_row<spec_error_type>},
     {"Diagnostic", type_row<diagnostic_type>},
     {"Delimiters", type_row<delimiters_type>},
+    {"Spec", type_row<spec_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
+    {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 
 int add(PyObject* module, PyObject* all, const Addition& row) {

@@ -18,6 +18,7 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 // Type makers (borrowed references), one per class, live in their own files
 // and are declared here.
 PyObject* diagnostic_type();
+PyObject* spec_type();
 PyObject* delimiters_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
@@ -27,5 +28,8 @@ const zarvi_core::Delimiters* delimiters_value(PyObject* object);
 
 // Module functions' definitions, also from their own files.
 extern PyMethodDef kExternalDiagnosticDef;
+
+// Makers of the module's constants (new references).
+Ref edi_835_parser_patch_row(PyObject* module);
 
 }  // namespace zarvi_py

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "zarvi_core/spec/occurrences.h"
+#include "zarvi_core/spec/trigger.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
@@ -80,6 +82,41 @@ std::string render_value(const nlohmann::json& value) {
   if (value.is_array()) return std::to_string(value.size()) + " items";
   if (value.is_object()) return std::to_string(value.size()) + " members";
   return compact_json(value);
+}
+
+std::string render_trigger(const Trigger& trigger) {
+  std::string out = quote_name(lossy_utf8(trigger.segment));
+  if (trigger.conditions.empty()) return out + " with no conditions";
+  out += " where {";
+  for (size_t i = 0; i < trigger.conditions.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += std::to_string(trigger.conditions[i].position) + ": ";
+    append_quoted(out, lossy_utf8(trigger.conditions[i].value));
+  }
+  out += "}";
+  return out;
+}
+
+std::string render_selector(const OccurrenceDef& occurrence) {
+  const std::string id = lossy_utf8(occurrence.segment);
+  std::string out = quote_name(id);
+  if (!occurrence.qualifier) return out;
+  const Qualifier& q = *occurrence.qualifier;
+  out += " where " + element_place(id, q.element, q.component) + " ";
+  const size_t n = q.codes.size();
+  if (n == 1) {
+    out += "is ";
+    append_quoted(out, lossy_utf8(q.codes.front()));
+  } else if (n <= 5) {
+    out += "is one of ";
+    for (size_t i = 0; i < n; ++i) {
+      if (i > 0) out += ", ";
+      append_quoted(out, lossy_utf8(q.codes[i]));
+    }
+  } else {
+    out += "is one of " + std::to_string(n) + " codes";
+  }
+  return out;
 }
 
 }  // namespace zarvi_core::spec

@@ -1,0 +1,223 @@
+#include "zarvi_core/spec/compile.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zarvi_core/spec/balance.h"
+#include "zarvi_core/spec/raw.h"
+#include "zarvi_core/spec/render.h"
+#include "zarvi_core/spec/shape.h"
+#include "zarvi_core/spec/tables.h"
+#include "zarvi_core/spec/version.h"
+#include "zarvi_core/text.h"
+
+namespace zarvi_core::spec {
+namespace {
+
+using json = nlohmann::json;
+
+const std::string kTooDeep =
+    "the value nests arrays and objects deeper than " + std::to_string(kMaxSpecDepth) + " levels";
+
+// Thrown by the parser callback to stop at the first container that is too
+// deep; caught in parse_spec_json and never seen outside it.
+struct TooDeep {};
+
+// The JSON library's message without its "[json.exception...] " prefix.
+std::string library_message(const char* what) {
+  std::string_view text(what);
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find("] ");
+    if (close != std::string_view::npos) text.remove_prefix(close + 2);
+  }
+  return lossy_utf8(text);
+}
+
+}  // namespace
+
+Result<json, SpecError> parse_spec_json(std::string_view text) {
+  const json::parser_callback_t guard = [](int depth, json::parse_event_t event, json&) {
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        static_cast<size_t>(depth) >= kMaxSpecDepth) {
+      throw TooDeep{};
+    }
+    return true;
+  };
+  try {
+    return json::parse(text.begin(), text.end(), guard);
+  } catch (const TooDeep&) {
+    return err(SpecError::Json{kTooDeep});
+  } catch (const json::exception& e) {
+    return err(SpecError::Json{library_message(e.what())});
+  }
+}
+
+Result<Unit, SpecError> check_depth(const json& value) {
+  // Iterative, so that the check itself cannot overflow the stack.
+  std::vector<std::pair<const json*, size_t>> pending{{&value, 0}};
+  while (!pending.empty()) {
+    auto [v, depth] = pending.back();
+    pending.pop_back();
+    if (!v->is_structured()) continue;
+    if (depth >= kMaxSpecDepth) return err(SpecError::Json{kTooDeep});
+    for (const json& item : *v) pending.emplace_back(&item, depth + 1);
+  }
+  return Unit{};
+}
+
+// Runs the compile steps in order over one value; owns the Spec being
+// built until it is handed out.
+class Compiler {
+ public:
+  explicit Compiler(json value) : spec_(new Spec()) { spec_->source = std::move(value); }
+
+  Compiled run() {
+    if (auto r = check_depth(spec_->source); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_shape(spec_->source); !r.ok()) return err(std::move(r).error());
+    if (auto r = decode_top(); !r.ok()) return err(std::move(r).error());
+    if (auto r = compile_loops(); !r.ok()) return err(std::move(r).error());
+    if (auto r = link_loops(); !r.ok()) return err(std::move(r).error());
+    if (auto r = compile_segments(); !r.ok()) return err(std::move(r).error());
+    if (auto r = compile_occurrences_and_triggers(); !r.ok()) return err(std::move(r).error());
+    if (auto r = compile_declared_version(); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_ambiguity(spec_->loops, spec_->roots); !r.ok()) {
+      return err(std::move(r).error());
+    }
+    // Tables and balancing rules read the loops, segments and occurrences
+    // compiled above.
+    auto tables = compile_tables(*spec_, raw_.tables);
+    if (!tables.ok()) return err(std::move(tables).error());
+    spec_->tables = std::move(tables).value();
+    auto balancing = compile_balancing(*spec_, raw_.balancing);
+    if (!balancing.ok()) return err(std::move(balancing).error());
+    spec_->balancing = std::move(balancing).value();
+    return SpecPtr(spec_.release());
+  }
+
+ private:
+  using Step = Result<Unit, SpecError>;
+
+  // The top-level record; "loops" must hold at least one loop.
+  Step decode_top() {
+    auto top = decode_spec(spec_->source);
+    if (!top.ok()) return err(SpecError::Schema{std::nullopt, std::move(top).error()});
+    raw_ = std::move(top).value();
+    spec_->name = raw_.name;
+    if (raw_.loops->empty()) return err(SpecError::NoLoops{spec_->name});
+    return Unit{};
+  }
+
+  // Every loop record is decoded before any loop is checked, so a record
+  // that does not decode is reported first whatever its place.
+  Step compile_loops() {
+    for (const auto& [name, value] : raw_.loops->get_ref<const json::object_t&>()) {
+      auto loop = decode_loop(value);
+      if (!loop.ok()) return err(SpecError::Schema{name, std::move(loop).error()});
+      raw_loops_.push_back(std::move(loop).value());
+      spec_->loops.emplace_back();
+      spec_->loops.back().name = name;
+    }
+    for (size_t id = 0; id < raw_loops_.size(); ++id) {
+      if (auto r = compile_loop(id); !r.ok()) return r;
+    }
+    return Unit{};
+  }
+
+  Step compile_loop(LoopId id) {
+    const RawLoop& raw = raw_loops_[id];
+    LoopDef& loop = spec_->loops[id];
+    const std::string& name = loop.name;
+    if (raw.trigger.segment.empty()) return err(SpecError::EmptySegmentId{name, "trigger.segment"});
+    if (raw.end && raw.end->empty()) return err(SpecError::EmptySegmentId{name, "end"});
+    const std::optional<Usage> usage = parse_usage(raw.usage);
+    if (!usage) return err(SpecError::UnknownLoopUsage{name, *raw.usage});
+    if (raw.max && *raw.max == 0) return err(SpecError::ZeroLoopMax{name});
+    if (raw.end && *raw.end == raw.trigger.segment) {
+      return err(SpecError::EndIsTrigger{name, raw.trigger.segment});
+    }
+    if (raw.parent) {
+      loop.parent = find_loop(*raw.parent);
+      if (!loop.parent) return err(SpecError::UnknownParent{name, *raw.parent});
+    }
+    loop.trigger.segment = raw.trigger.segment;
+    for (const auto& [key, value] : raw.trigger.where) {
+      const std::optional<uint64_t> position = parse_position(key);
+      if (!position) return err(SpecError::BadPosition{name, key});
+      loop.trigger.conditions.push_back(Condition{*position, value});
+    }
+    std::stable_sort(loop.trigger.conditions.begin(), loop.trigger.conditions.end());
+    if (raw.control) {
+      auto control = compile_control(*raw.control, raw.end.has_value());
+      if (!control.ok()) return err(SpecError::BadControl{name, std::move(control).error()});
+      loop.control = std::move(control).value();
+    }
+    loop.end = raw.end;
+    loop.usage = *usage;
+    loop.max = raw.max;
+    return Unit{};
+  }
+
+  // Loop names are sorted byte-wise, so a binary search finds a name.
+  std::optional<LoopId> find_loop(std::string_view name) const {
+    const std::vector<LoopDef>& loops = spec_->loops;
+    auto it = std::lower_bound(loops.begin(), loops.end(), name,
+                               [](const LoopDef& l, std::string_view n) { return l.name < n; });
+    if (it == loops.end() || it->name != name) return std::nullopt;
+    return static_cast<LoopId>(it - loops.begin());
+  }
+
+  Step link_loops() {
+    if (auto r = check_cycles(spec_->loops); !r.ok()) return r;
+    spec_->roots = link_children(spec_->loops);
+    return Unit{};
+  }
+
+  Step compile_segments() {
+    for (const auto& [id, value] : section(spec_->source, "segments")) {
+      if (id.empty()) return err(SpecError::EmptySegmentId{std::nullopt, child("segments", "")});
+      auto segment = decode_segment(*value);
+      if (!segment.ok()) return err(SpecError::SegmentSchema{std::string(id), std::move(segment).error()});
+      auto elements = compile_elements(id, segment->elements);
+      if (!elements.ok()) return err(std::move(elements).error());
+      spec_->segments.emplace(std::string(id), SegmentDef{std::move(elements).value()});
+    }
+    return Unit{};
+  }
+
+  Step compile_occurrences_and_triggers() {
+    for (size_t id = 0; id < spec_->loops.size(); ++id) {
+      LoopDef& loop = spec_->loops[id];
+      auto occurrences = compile_occurrences(loop.name, raw_loops_[id].occurrences, spec_->segments);
+      if (!occurrences.ok()) return err(std::move(occurrences).error());
+      loop.occurrences = std::move(occurrences).value();
+      if (auto r = check_trigger(loop.name, loop.occurrences, loop.trigger); !r.ok()) return r;
+      for (const OccurrenceDef& occ : loop.occurrences) {
+        if (occ.opens_on(loop.trigger.segment, loop.trigger.conditions)) continue;
+        if (std::find(loop.held.begin(), loop.held.end(), occ.segment) == loop.held.end()) {
+          loop.held.push_back(occ.segment);
+        }
+      }
+    }
+    return Unit{};
+  }
+
+  Step compile_declared_version() {
+    if (!raw_.version) return Unit{};
+    const RawVersion& raw = *raw_.version;
+    if (raw.segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
+    auto version = compile_version(raw.segment, raw.element, raw.values);
+    if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+    spec_->version = std::move(version).value();
+    return Unit{};
+  }
+
+  std::unique_ptr<Spec> spec_;
+  RawSpec raw_;  // borrows from spec_->source
+  std::vector<RawLoop> raw_loops_;  // by LoopId
+};
+
+Compiled compile_spec(json value) { return Compiler(std::move(value)).run(); }
+
+}  // namespace zarvi_core::spec

@@ -1,0 +1,266 @@
+// Spec: the compiled spec in Python, and the compatibility patch constant.
+#include "zarvi_py/spec.h"
+
+#include <new>
+#include <string>
+
+#include "zarvi_core/spec/builtin.h"
+#include "zarvi_core/text.h"
+#include "zarvi_py/module.h"
+
+namespace zarvi_py {
+
+namespace core_spec = zarvi_core::spec;
+
+namespace {
+
+struct PySpec {
+  PyObject_HEAD
+  SharedSpec spec;
+};
+
+PyObject* spec_type_cell = nullptr;
+
+// The text of a str argument as UTF-8, or a TypeError naming the argument in
+// the interpreter's words.
+bool utf8_argument(PyObject* value, const char* function, const char* name,
+                   std::string_view& out) {
+  if (!PyUnicode_Check(value)) {
+    Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(value)));
+    if (type_name)
+      PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %U", function, name,
+                   type_name.get());
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+Ref raise_spec_error(const core_spec::SpecError& error) {
+  PyObject* type = spec_error_type();
+  if (type == nullptr) return Ref();
+  Ref message = str_from(error.message());
+  if (message) PyErr_SetObject(type, message.get());
+  return Ref();
+}
+
+Ref raise_internal(const core_spec::SpecError& error) {
+  std::string text = "a built-in spec does not compile: " + error.message();
+  set_internal_error(text.c_str());
+  return Ref();
+}
+
+Ref from_compiled(core_spec::Compiled compiled) {
+  if (!compiled.ok()) return raise_spec_error(compiled.error());
+  return wrap_spec(std::move(compiled.value()));
+}
+
+void spec_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<PySpec*>(self)->spec.~SharedSpec();
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  Py_DECREF(type);
+}
+
+PyObject* spec_builtin(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    static const char* kKeywords[] = {"version", nullptr};
+    PyObject* version = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:builtin", const_cast<char**>(kKeywords),
+                                     &version))
+      return Ref();
+    std::string_view text = "5010";
+    if (version != nullptr && !utf8_argument(version, "builtin", "version", text)) return Ref();
+    const auto* cell = text == "5010"   ? &core_spec::shared_builtin_835()
+                       : text == "4010" ? &core_spec::shared_builtin_835_4010()
+                                        : nullptr;
+    if (cell == nullptr) {
+      std::string message = "Spec.builtin(version=" + zarvi_core::quote_bytes(text) +
+                            "): no built-in spec for that version; the built-ins are \"5010\" "
+                            "and \"4010\"";
+      PyErr_SetString(PyExc_ValueError, message.c_str());
+      return Ref();
+    }
+    if (!cell->ok()) return raise_internal(cell->error());
+    return wrap_spec(cell->value());
+  });
+}
+
+PyObject* spec_from_json(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    static const char* kKeywords[] = {"json", nullptr};
+    PyObject* json = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:from_json", const_cast<char**>(kKeywords),
+                                     &json))
+      return Ref();
+    std::string_view text;
+    if (!utf8_argument(json, "from_json", "json", text)) return Ref();
+    return from_compiled(core_spec::Spec::from_json(text));
+  });
+}
+
+// json.dumps(patch) with its default arguments; a failure becomes TypeError.
+Ref dumps(PyObject* patch) {
+  Ref module = Ref::steal(PyImport_ImportModule("json"));
+  if (!module) return Ref();
+  Ref function = Ref::steal(PyObject_GetAttrString(module.get(), "dumps"));
+  if (!function) return Ref();
+  Ref text = Ref::steal(PyObject_CallFunctionObjArgs(function.get(), patch, nullptr));
+  if (text) return text;
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value),
+      owned_traceback = Ref::steal(traceback);
+  Ref why = Ref::steal(PyObject_Str(owned_value.get()));
+  if (!why) return Ref();
+  PyErr_Format(PyExc_TypeError, "Spec.patch: the dict cannot be written as JSON: %U", why.get());
+  return Ref();
+}
+
+PyObject* spec_patch(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guard([&] {
+    static const char* kKeywords[] = {"patch", nullptr};
+    PyObject* patch = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:patch", const_cast<char**>(kKeywords),
+                                     &patch))
+      return Ref();
+    Ref text;
+    if (PyUnicode_Check(patch)) {
+      text = Ref::borrow(patch);
+    } else if (PyDict_Check(patch)) {
+      text = dumps(patch);
+      if (!text) return Ref();
+    } else {
+      Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(patch)));
+      if (type_name)
+        PyErr_Format(PyExc_TypeError, "Spec.patch takes a dict or a JSON string, not %U",
+                     type_name.get());
+      return Ref();
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (data == nullptr) return Ref();
+    const core_spec::Spec& spec = *reinterpret_cast<PySpec*>(self)->spec;
+    return from_compiled(spec.merge_patch(std::string_view(data, static_cast<std::size_t>(size))));
+  });
+}
+
+PyObject* spec_to_json(PyObject* self, PyObject*) {
+  return guard([&] { return str_from(reinterpret_cast<PySpec*>(self)->spec->to_json()); });
+}
+
+PyObject* spec_loops(PyObject* self, PyObject*) {
+  return guard([&] {
+    const core_spec::Spec& spec = *reinterpret_cast<PySpec*>(self)->spec;
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(spec.loops.size())));
+    if (!list) return Ref();
+    for (std::size_t i = 0; i < spec.loops.size(); ++i) {
+      Ref name = str_from(spec.loops[i].name);
+      if (!name) return Ref();
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), name.release());
+    }
+    return list;
+  });
+}
+
+PyObject* spec_repr(PyObject* self) {
+  return guard([&] {
+    const core_spec::Spec& spec = *reinterpret_cast<PySpec*>(self)->spec;
+    Ref name = str_from(spec.name);
+    if (!name) return Ref();
+    return Ref::steal(PyUnicode_FromFormat("Spec(name='%U', loops=%zu, tables=%zu)", name.get(),
+                                           spec.loops.size(), spec.tables.size()));
+  });
+}
+
+PyMethodDef kSpecMethods[] = {
+    {"builtin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_builtin)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "builtin(version=\"5010\")\n--\n\n"
+     "The built-in 835 spec of `version`, `\"5010\"` (the default) or\n"
+     "`\"4010\"`; raises `ValueError` for any other version."},
+    {"from_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_from_json)),
+     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_json(json)\n--\n\n"
+     "The spec described by `json`; raises `SpecError` with the core message\n"
+     "when it is not valid."},
+    {"patch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_patch)),
+     METH_VARARGS | METH_KEYWORDS,
+     "patch($self, patch)\n--\n\n"
+     "A new spec with `patch` (a dict or JSON text) merged over this one;\n"
+     "raises `SpecError` when the result is not valid."},
+    {"to_json", spec_to_json, METH_NOARGS, "to_json($self)\n--\n\nThe spec as JSON text."},
+    {"loops", spec_loops, METH_NOARGS, "loops($self)\n--\n\nThe loop names, in spec order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSpecSlots[] = {
+    {Py_tp_doc,
+     const_cast<char*>("The loop structure, element definitions and tables of a file format.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(spec_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(spec_repr)},
+    {Py_tp_methods, kSpecMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpecSpec = {
+    "zarvi.Spec",
+    sizeof(PySpec),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kSpecSlots,
+};
+
+}  // namespace
+
+PyObject* spec_type() { return cached_type(spec_type_cell, kSpecSpec); }
+
+Ref wrap_spec(SharedSpec spec) {
+  PyObject* type = spec_type();
+  if (type == nullptr) return Ref();
+  auto alloc = reinterpret_cast<allocfunc>(
+      PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
+  Ref object = Ref::steal(alloc(reinterpret_cast<PyTypeObject*>(type), 0));
+  if (!object) return Ref();
+  new (&reinterpret_cast<PySpec*>(object.get())->spec) SharedSpec(std::move(spec));
+  return object;
+}
+
+const SharedSpec* spec_of(PyObject* object) {
+  PyObject* type = spec_type();
+  if (type == nullptr) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type))) return nullptr;
+  return &reinterpret_cast<PySpec*>(object)->spec;
+}
+
+SharedSpec builtin() {
+  const auto& cell = core_spec::shared_builtin_835();
+  if (!cell.ok()) {
+    raise_internal(cell.error());
+    return nullptr;
+  }
+  return cell.value();
+}
+
+SharedSpec given_or_selected(SharedSpec given, const core_spec::NextSegment& next,
+                             std::string& fault) {
+  if (given) return given;
+  auto chosen = core_spec::select_builtin(next);
+  if (!chosen.ok()) {
+    fault = "a built-in spec does not compile: " + chosen.error().message();
+    return nullptr;
+  }
+  return std::move(chosen.value());
+}
+
+Ref edi_835_parser_patch_row(PyObject*) { return str_from(core_spec::edi_835_parser_patch_text()); }
+
+}  // namespace zarvi_py
