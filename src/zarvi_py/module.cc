@@ -96,7 +96,11 @@ const Addition kAdditions[] = {
     {"SpecError", type_row<spec_error_type>},
     {"Diagnostic", type_row<diagnostic_type>},
     {"Delimiters", type_row<delimiters_type>},
+    {"Document", type_row<document_type>},
+    {"Segment", type_row<segment_type>},
     {"Spec", type_row<spec_type>},
+    {"Table", type_row<table_type>},
+    {"Tables", type_row<tables_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
     {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };

@@ -19,7 +19,11 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 // and are declared here.
 PyObject* diagnostic_type();
 PyObject* spec_type();
+PyObject* table_type();
+PyObject* tables_type();
 PyObject* delimiters_type();
+PyObject* document_type();
+PyObject* segment_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
