@@ -1,0 +1,369 @@
+#include "zarvi_core/check.h"
+
+#include <limits>
+
+#include "zarvi_core/spec/balance.h"
+#include "zarvi_core/spec/render.h"
+
+namespace zarvi_core::check {
+
+namespace {
+
+using engine::Event;
+
+constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+
+void bump(uint64_t& counter) {
+  if (counter != kMax) ++counter;
+}
+
+// One or more ASCII digits whose value fits 64 bits and equals `expected`;
+// leading zeros are accepted.
+bool count_matches(std::string_view text, uint64_t expected) {
+  if (text.empty()) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (kMax - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return value == expected;
+}
+
+ElementRef place(std::string_view id, uint64_t element,
+                 std::optional<uint64_t> component = std::nullopt) {
+  return ElementRef{std::string(id), element, component};
+}
+
+}  // namespace
+
+EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delimiters)
+    : spec_(&spec),
+      component_(delimiters.component),
+      ordinals_(spec.loops.size(), 0),
+      limits_(limits(spec)),
+      layouts_(layouts(spec)),
+      required_(required(spec)),
+      root_counts_(spec.roots.size(), 0),
+      balances_(spec, limits_.bases) {}
+
+std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
+                                                      uint64_t position) {
+  return segment.text(position, component_, text_buffer_);
+}
+
+void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
+                                std::optional<uint64_t> element,
+                                std::optional<uint64_t> component, std::string_view datum) {
+  diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element, component,
+                                                datum, std::span<const Open>(open_)));
+}
+
+void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
+  report_at(std::move(rule), segment.index(), std::nullopt, std::nullopt, segment.id());
+}
+
+const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segment,
+                                                           std::span<const Event> events,
+                                                           std::optional<size_t> occurrence) {
+  diagnostics_.clear();
+  if (segment.index() == 0 && segment.raw().starts_with(kByteOrderMark))
+    report_at(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, std::nullopt, kByteOrderMark);
+  for (const Event& event : events) {
+    switch (event.kind) {
+      case Event::Kind::Open:
+        on_open(segment, event);
+        break;
+      case Event::Kind::Segment:
+        on_segment(segment, event.loop, occurrence);
+        break;
+      case Event::Kind::Unplaced:
+        bump(segment_counter_);
+        report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
+        break;
+      case Event::Kind::Close:
+        closed(&segment);
+        break;
+      case Event::Kind::Empty:
+        break;
+    }
+  }
+  return diagnostics_;
+}
+
+void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
+  const LoopId id = event.loop;
+  if (id >= spec_->loops.size()) return;
+  const spec::LoopDef& loop = spec_->loops[id];
+  const Layout& layout = layouts_[id];
+  Open* parent = open_.empty() ? nullptr : &open_.back();
+
+  bump(ordinals_[id]);
+  if (!event.implicit && parent != nullptr) bump(parent->children);
+
+  std::optional<uint64_t> over_max;
+  if (layout.slot) {
+    uint64_t* counter = nullptr;
+    if (parent != nullptr) {
+      size_t at = parent->base + layouts_[parent->loop].occurrences + *layout.slot;
+      if (at < counters_.size()) counter = &counters_[at];
+    } else if (!loop.parent && *layout.slot < root_counts_.size()) {
+      counter = &root_counts_[*layout.slot];
+    }
+    if (counter != nullptr) {
+      bump(*counter);
+      if (layout.max && *counter > *layout.max) over_max = *counter;
+    }
+  }
+
+  std::optional<Rule> order;
+  if (parent != nullptr && !event.implicit && layout.position) {
+    if (parent->last && parent->last->position > *layout.position)
+      order = out_of_order(*spec_, id, 0, *parent->last);
+    else
+      parent->last = OrderRecord{id, 0, *layout.position};
+  }
+  const std::optional<LoopId> parent_loop =
+      parent != nullptr ? std::optional<LoopId>(parent->loop) : std::nullopt;
+
+  Open instance;
+  instance.base = counters_.size();
+  counters_.resize(counters_.size() + layout.occurrences + layout.children, 0);
+
+  bool opener_missing = false;
+  if (loop.control && !event.implicit) {
+    if (auto value = text(segment, loop.control->opener_element))
+      instance.opener_value.emplace(*value);
+    else
+      opener_missing = true;
+  }
+  if (!event.implicit) instance.opened = event.segment;
+  instance.loop = id;
+  instance.ordinal = ordinals_[id];
+  instance.counter_at_open = segment_counter_;
+  instance.implicit = event.implicit;
+  open_.push_back(std::move(instance));
+  balances_.open(id, open_.size() - 1);
+
+  if (over_max) {
+    std::optional<std::string> parent_name;
+    if (parent_loop) parent_name = spec_->loops[*parent_loop].name;
+    report_at_segment(
+        Rule{Rule::LoopOverMax{loop.name, *over_max, std::move(parent_name), *layout.max}},
+        segment);
+  }
+  if (order) report_at_segment(std::move(*order), segment);
+  if (opener_missing) {
+    const uint64_t e = loop.control->opener_element;
+    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
+              std::nullopt, {});
+  }
+  if (event.implicit)
+    report_at(Rule{Rule::ImplicitLoop{loop.name, spec::render_trigger(loop.trigger),
+                                      std::string(segment.id())}},
+              event.segment, std::nullopt, std::nullopt, segment.id());
+}
+
+void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
+                                 std::optional<size_t> occurrence) {
+  bump(segment_counter_);
+  if (loop >= spec_->loops.size()) return;
+  if (occurrence)
+    count_occurrence(segment, loop, *occurrence);
+  else
+    unknown_occurrence(loop, segment);
+  check_closer(segment, loop);
+}
+
+void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
+  const spec::LoopDef& def = spec_->loops[loop];
+  if (k >= def.occurrences.size()) return;
+  const size_t flat = limits_.bases[loop] + k;
+  if (flat >= limits_.entries.size()) return;
+  if (!open_.empty() && open_.back().loop == loop && open_.back().base + k < counters_.size()) {
+    Open& instance = open_.back();
+    uint64_t& counter = counters_[instance.base + k];
+    bump(counter);
+    const Limit& limit = limits_.entries[flat];
+    std::optional<OrderRecord> previous = later(instance.highest_closed, instance.last);
+    const bool out_of_place = previous && previous->position > limit.position;
+    if (!out_of_place) instance.last = OrderRecord{loop, k, limit.position};
+    const spec::OccurrenceDef& occ = def.occurrences[k];
+    if (limit.max && counter > *limit.max)
+      report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
+                                                     def.name, counter, *limit.max}},
+                        segment);
+    if (out_of_place) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+  }
+  balances_.feed(flat, segment);
+}
+
+void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
+  const spec::LoopDef& def = spec_->loops[loop];
+  if (!def.end || segment.id() != std::string_view(*def.end)) return;
+  if (open_.empty() || open_.back().loop != loop) return;
+  Open& instance = open_.back();
+  instance.end_seen = true;
+  if (!def.control) return;
+  const spec::Control& control = *def.control;
+  const uint64_t at = segment.index();
+
+  uint64_t expected;
+  if (control.count == spec::Count::Children)
+    expected = instance.children;
+  else
+    expected = segment_counter_ > instance.counter_at_open
+                   ? segment_counter_ - instance.counter_at_open
+                   : 0;
+  const uint64_t ce = control.count_element;
+  if (auto declared = text(segment, ce)) {
+    if (!count_matches(*declared, expected)) {
+      std::string bytes(*declared);
+      report_at(Rule{Rule::ControlCountMismatch{place(segment.id(), ce), bytes, expected}}, at,
+                ce, std::nullopt, bytes);
+    }
+  } else {
+    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), ce), ce}}, at, ce,
+              std::nullopt, {});
+  }
+
+  if (!instance.opener_value) return;
+  std::string opener = std::move(*instance.opener_value);
+  instance.opener_value.reset();
+  const std::optional<uint64_t> opened = instance.opened;
+  const uint64_t cl = control.closer_element;
+  if (auto closer = text(segment, cl)) {
+    if (*closer != opener) {
+      std::string bytes(*closer);
+      report_at(Rule{Rule::ControlNumberMismatch{
+                    place(segment.id(), cl), bytes,
+                    place(def.trigger.segment, control.opener_element), std::move(opener),
+                    opened}},
+                at, cl, std::nullopt, bytes);
+    }
+  } else {
+    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), cl), cl}}, at, cl,
+              std::nullopt, {});
+  }
+}
+
+void EnvelopeChecker::unknown_occurrence(LoopId loop, const Segment& segment) {
+  const spec::LoopDef& def = spec_->loops[loop];
+  const spec::OccurrenceDef* first = nullptr;
+  std::vector<std::string> names;
+  for (const spec::OccurrenceDef& occ : def.occurrences) {
+    if (std::string_view(occ.segment) != segment.id()) continue;
+    if (first == nullptr) {
+      first = &occ;
+      if (!occ.qualifier) return;
+    }
+    names.push_back(occ.name);
+  }
+  if (first == nullptr) return;
+  const spec::Qualifier& q = *first->qualifier;
+  const std::string_view datum =
+      engine::component_text(segment, q.element, q.component).value_or(std::string_view());
+  report_at(Rule{Rule::UnknownOccurrence{std::string(segment.id()), std::move(names), def.name,
+                                         place(segment.id(), q.element, q.component)}},
+            segment.index(), q.element, q.component, datum);
+}
+
+void EnvelopeChecker::closed(const Segment* segment) {
+  if (open_.empty()) return;
+  Open& instance = open_.back();
+  const LoopId id = instance.loop;
+  const spec::LoopDef& def = spec_->loops[id];
+  std::optional<uint64_t> at;
+  std::string_view datum;
+  if (segment != nullptr) {
+    at = segment->index();
+    datum = segment->id();
+  }
+
+  if (def.end && !instance.end_seen && !instance.implicit)
+    report_at(Rule{Rule::UnterminatedLoop{def.name, instance.opened, *def.end}}, at,
+              std::nullopt, std::nullopt, datum);
+
+  if (!instance.implicit) {
+    if (layouts_[id].position && open_.size() >= 2) {
+      Open& parent = open_[open_.size() - 2];
+      parent.highest_closed =
+          later(later(instance.highest_closed, instance.last), parent.highest_closed);
+    }
+    for (size_t offset : required_[id]) {
+      const size_t i = instance.base + offset;
+      if (i < counters_.size() && counters_[i] == 0) {
+        report_missing(instance, segment);
+        break;
+      }
+    }
+  }
+
+  if (instance.base <= counters_.size()) counters_.resize(instance.base);
+  const std::optional<uint64_t> opened = instance.opened;
+  balances_.close(open_.size() - 1,
+                  [&](const balance::Pending& p) { balance_mismatch(p, opened); });
+  open_.pop_back();
+}
+
+void EnvelopeChecker::report_missing(const Open& instance, const Segment* segment) {
+  const spec::LoopDef& def = spec_->loops[instance.loop];
+  std::optional<uint64_t> at;
+  std::string_view datum;
+  if (segment != nullptr) {
+    at = segment->index();
+    datum = segment->id();
+  }
+  auto zero = [&](size_t offset) {
+    const size_t i = instance.base + offset;
+    return i < counters_.size() && counters_[i] == 0;
+  };
+  for (size_t k = 0; k < def.occurrences.size(); ++k) {
+    const spec::OccurrenceDef& occ = def.occurrences[k];
+    if (occ.usage == spec::Usage::Required && zero(k))
+      report_at(Rule{Rule::RequiredOccurrenceMissing{def.name, instance.opened, occ.name,
+                                                     spec::render_selector(occ)}},
+                at, std::nullopt, std::nullopt, datum);
+  }
+  for (size_t j = 0; j < def.children.size(); ++j) {
+    const LoopId child = def.children[j];
+    if (child >= spec_->loops.size()) continue;
+    const spec::LoopDef& c = spec_->loops[child];
+    if (c.usage == spec::Usage::Required && zero(def.occurrences.size() + j))
+      report_at(Rule{Rule::RequiredLoopMissing{def.name, instance.opened, c.name,
+                                               spec::render_trigger(c.trigger)}},
+                at, std::nullopt, std::nullopt, datum);
+  }
+}
+
+void EnvelopeChecker::balance_mismatch(const balance::Pending& pending,
+                                       std::optional<uint64_t> opened) {
+  if (pending.rule >= spec_->balancing.size() || !pending.first_seen) return;
+  const spec::BalanceRule& rule = spec_->balancing[pending.rule];
+  Rule::BalanceMismatch r;
+  r.rule = rule.name;
+  r.loop = rule.per < spec_->loops.size() ? spec_->loops[rule.per].name : std::string();
+  r.opened_at = opened;
+  r.target_terms = spec::render_terms(*spec_, rule.per, rule.target);
+  r.target = pending.target;
+  r.sum_terms = spec::render_terms(*spec_, rule.per, rule.sum);
+  r.sum = pending.sum;
+  r.scale = rule.scale;
+  r.segments = pending.segments;
+  const balance::TargetPlace& first = pending.first_target;
+  report_at(Rule{std::move(r)}, first.segment, first.element, first.component, first.text);
+}
+
+const std::vector<Diagnostic>& EnvelopeChecker::finish() {
+  diagnostics_.clear();
+  while (!open_.empty()) closed(nullptr);
+  counters_.clear();
+  balances_.reset();
+  segment_counter_ = 0;
+  std::fill(ordinals_.begin(), ordinals_.end(), 0);
+  std::fill(root_counts_.begin(), root_counts_.end(), 0);
+  return diagnostics_;
+}
+
+}  // namespace zarvi_core::check

@@ -1,0 +1,109 @@
+#include "zarvi_core/check/balance.h"
+
+#include "zarvi_core/column/parse.h"
+#include "zarvi_core/engine.h"
+
+namespace zarvi_core::check::balance {
+
+namespace {
+
+bool checked_add(i128& total, i128 value) {
+  i128 out;
+  if (__builtin_add_overflow(total, value, &out)) return false;
+  total = out;
+  return true;
+}
+
+}  // namespace
+
+Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
+    : per_(spec.loops.size()) {
+  size_t flat_count = 0;
+  for (const spec::LoopDef& loop : spec.loops) flat_count += loop.occurrences.size();
+  feeds_.resize(flat_count);
+  for (size_t r = 0; r < spec.balancing.size(); ++r) {
+    const spec::BalanceRule& rule = spec.balancing[r];
+    scales_.push_back(rule.scale);
+    if (rule.per < per_.size()) per_[rule.per].push_back(r);
+    auto add_terms = [&](const std::vector<spec::BalanceTerm>& terms, bool target) {
+      for (const spec::BalanceTerm& term : terms) {
+        if (term.loop >= spec.loops.size() || term.loop >= bases.size()) continue;
+        const spec::LoopDef& loop = spec.loops[term.loop];
+        if (term.occurrence >= loop.occurrences.size()) continue;
+        const std::string& id = loop.occurrences[term.occurrence].segment;
+        Feed feed;
+        feed.component = term.component;
+        feed.rule = r;
+        feed.target = target;
+        feed.negative = term.negative;
+        for (uint64_t e : term.elements) {
+          const spec::ElementDef* def = spec.element_def(id, e, std::nullopt);
+          feed.elements.emplace_back(e, def != nullptr && def->required);
+        }
+        size_t flat = bases[term.loop] + term.occurrence;
+        if (flat < feeds_.size()) feeds_[flat].push_back(std::move(feed));
+      }
+    };
+    add_terms(rule.target, true);
+    add_terms(rule.sum, false);
+  }
+}
+
+void Balances::open(LoopId loop, size_t depth) {
+  if (loop >= per_.size()) return;
+  for (size_t r : per_[loop]) {
+    if (live_ == pending_.size()) pending_.emplace_back();
+    Pending& p = pending_[live_++];
+    p.target = 0;
+    p.sum = 0;
+    p.first_seen = false;
+    p.segments.clear();
+    p.rule = r;
+    p.depth = depth;
+    p.target_seen = false;
+    p.failed = false;
+  }
+}
+
+void Balances::feed(size_t flat, const Segment& segment) {
+  if (flat >= feeds_.size()) return;
+  for (const Feed& f : feeds_[flat]) {
+    Pending* p = nullptr;
+    for (size_t i = live_; i-- > 0;) {
+      if (pending_[i].rule == f.rule) {
+        p = &pending_[i];
+        break;
+      }
+    }
+    if (p == nullptr) continue;
+    const uint64_t at = segment.index();
+    if (p->segments.empty() || p->segments.back() != at) p->segments.push_back(at);
+    const uint8_t scale = f.rule < scales_.size() ? scales_[f.rule] : 0;
+    for (const auto& [position, required] : f.elements) {
+      auto text = engine::component_text(segment, position, f.component);
+      if (f.target && !p->first_seen) {
+        p->first_seen = true;
+        p->first_target.component = f.component;
+        p->first_target.segment = at;
+        p->first_target.element = position;
+        p->first_target.text.assign(text.value_or(std::string_view()));
+      }
+      i128 value = 0;
+      if (text && !text->empty()) {
+        if (auto parsed = column::parse_r(*text, scale)) {
+          value = *parsed;
+        } else {
+          p->failed = true;
+        }
+      } else if (required) {
+        p->failed = true;
+      }
+      i128& total = f.target ? p->target : p->sum;
+      // A negated value of at most 38 digits cannot overflow; the total can.
+      if (!checked_add(total, f.negative ? -value : value)) p->failed = true;
+    }
+    if (f.target) p->target_seen = true;
+  }
+}
+
+}  // namespace zarvi_core::check::balance

@@ -1,0 +1,89 @@
+// Balancing sums of a stream: per open instance of a rule's "per" loop, the
+// running totals of its target and sum terms, compared when the instance
+// closes. Built once from a Spec (which must outlive it); pending sums are
+// recycled between instances so a warm stream does not allocate.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "zarvi_core/int128.h"
+#include "zarvi_core/segment.h"
+#include "zarvi_core/spec/spec.h"
+
+namespace zarvi_core::check::balance {
+
+using spec::LoopId;
+
+// One term of a rule as seen from the occurrence it reads.
+struct Feed {
+  std::optional<uint64_t> component;
+  // Element positions, each with the required flag of its definition.
+  std::vector<std::pair<uint64_t, bool>> elements;
+  size_t rule = 0;
+  bool target = false;
+  bool negative = false;
+};
+
+// Where the first target value of a pending sum was read.
+struct TargetPlace {
+  std::optional<uint64_t> component;
+  uint64_t segment = 0;
+  uint64_t element = 0;
+  std::string text;
+};
+
+// One rule in one open instance of its "per" loop.
+struct Pending {
+  i128 target = 0;
+  i128 sum = 0;
+  // `first_target` is meaningful once `first_seen` is set; its text buffer is
+  // kept between instances.
+  TargetPlace first_target;
+  bool first_seen = false;
+  std::vector<uint64_t> segments;
+  size_t rule = 0;
+  size_t depth = 0;
+  bool target_seen = false;
+  bool failed = false;
+};
+
+class Balances {
+ public:
+  // `bases`: the flat occurrence index of each loop's first occurrence.
+  Balances(const spec::Spec& spec, std::span<const size_t> bases);
+
+  // After an instance of `loop` was pushed at `depth` of the open stack.
+  void open(LoopId loop, size_t depth);
+
+  // A segment placed as flat occurrence `flat`.
+  void feed(size_t flat, const Segment& segment);
+
+  // Takes off every pending of an instance at `depth` or deeper, innermost
+  // first, and calls `report(pending)` for each one that must be reported.
+  template <class F>
+  void close(size_t depth, F&& report) {
+    while (live_ > 0 && pending_[live_ - 1].depth >= depth) {
+      Pending& p = pending_[--live_];
+      if (p.target_seen && !p.failed && p.target != p.sum) report(p);
+    }
+  }
+
+  // Drops every pending sum.
+  void reset() { live_ = 0; }
+
+ private:
+  std::vector<std::vector<Feed>> feeds_;     // by flat occurrence index
+  std::vector<std::vector<size_t>> per_;     // rule indices by "per" loop
+  std::vector<uint8_t> scales_;              // by rule
+  // The first live_ entries are the pending sums of the open instances, in
+  // the order they opened; entries past live_ keep their buffers for reuse.
+  std::vector<Pending> pending_;
+  size_t live_ = 0;
+};
+
+}  // namespace zarvi_core::check::balance

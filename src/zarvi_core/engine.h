@@ -1,0 +1,145 @@
+// LoopEngine: places each segment of a stream in the loop tree of a compiled
+// Spec and reports which loop instances open and close around it. It checks
+// nothing; the checker and the projector read its events. The engine refers to
+// the spec, which must outlive it; the events of `feed` stay valid until the
+// next call.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "zarvi_core/diagnostic.h"
+#include "zarvi_core/segment.h"
+#include "zarvi_core/spec/spec.h"
+
+namespace zarvi_core::engine {
+
+using spec::LoopId;
+
+struct Event {
+  enum class Kind : uint8_t { Open, Close, Segment, Unplaced, Empty };
+
+  Kind kind = Kind::Empty;
+  // Open only: the loop opened only as a missing ancestor of another loop.
+  bool implicit = false;
+  // Open, Close and Segment.
+  LoopId loop = 0;
+  // Open, Segment, Unplaced and Empty: the 0-based segment index.
+  uint64_t segment = 0;
+
+  static Event open(LoopId loop, uint64_t segment, bool implicit) {
+    return {Kind::Open, implicit, loop, segment};
+  }
+  static Event close(LoopId loop) { return {Kind::Close, false, loop, 0}; }
+  static Event placed(LoopId loop, uint64_t segment) {
+    return {Kind::Segment, false, loop, segment};
+  }
+  static Event unplaced(uint64_t segment) {
+    return {Kind::Unplaced, false, 0, segment};
+  }
+  static Event empty(uint64_t segment) { return {Kind::Empty, false, 0, segment}; }
+
+  friend bool operator==(const Event&, const Event&) = default;
+};
+
+// "Open(2000, 3, implicit)", "Close(2000)", "Segment(2100, 4)"... for tests
+// and debugging; loops by name.
+std::string to_string(const spec::Spec& spec, const Event& event);
+
+// Whether a loop's trigger matches a segment: the ids are equal byte for byte
+// and every condition's element exists, is simple and equals its value.
+bool trigger_matches(const spec::Trigger& trigger, const Segment& segment);
+
+// A transparent string hash with a per-process seed, for maps keyed by ids.
+struct IdHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept;
+};
+
+// Per segment id, the loops that open on it (ascending LoopId) and the loops
+// that hold it or end on it. Built once per engine; lookups do not allocate.
+class TriggerIndex {
+ public:
+  explicit TriggerIndex(const spec::Spec& spec);
+
+  struct Entry {
+    std::vector<LoopId> openers;
+    // One flag per loop: the loop holds the id or ends on it.
+    std::vector<uint8_t> holds;
+  };
+  // Null when no loop opens on, holds or ends on the id.
+  const Entry* find(std::string_view id) const;
+
+ private:
+  std::unordered_map<std::string, Entry, IdHash, std::equal_to<>> entries_;
+};
+
+// Among the candidate loops (ascending) whose trigger matches the segment, the
+// one with the most conditions, the lowest LoopId among equals.
+// `matching_child` takes only the candidates whose parent is `parent` (no
+// parent: the roots).
+std::optional<LoopId> best_match(const spec::Spec& spec,
+                                 std::span<const LoopId> candidates,
+                                 const Segment& segment);
+std::optional<LoopId> matching_child(const spec::Spec& spec,
+                                     std::span<const LoopId> candidates,
+                                     std::optional<LoopId> parent,
+                                     const Segment& segment);
+
+// The text a reader of one value takes from element `element`: component
+// `component` (1 when none) of a composite, or a simple element itself when
+// no component or component 1 is asked for; none otherwise or when absent.
+std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                               std::optional<uint64_t> component);
+
+// A diagnostic with the SNIP level of its rule and, as its loops, the open
+// instances `open` (each with a `loop` and an `ordinal`), outermost first.
+template <class Open>
+Diagnostic diagnostic_at(const spec::Spec& spec, Rule rule, std::optional<uint64_t> segment,
+                         std::optional<uint64_t> element, std::optional<uint64_t> component,
+                         std::string_view datum, std::span<const Open> open) {
+  Diagnostic d;
+  d.segment = segment;
+  d.element = element;
+  d.component = component;
+  d.loops.reserve(open.size());
+  for (const Open& o : open) d.loops.push_back(LoopRef{spec.loops[o.loop].name, o.ordinal});
+  d.datum.assign(datum);
+  d.level = rule.level();
+  d.rule = std::move(rule);
+  return d;
+}
+
+class LoopEngine {
+ public:
+  explicit LoopEngine(const spec::Spec& spec);
+
+  // The events of one segment, valid until the next call.
+  const std::vector<Event>& feed(const Segment& segment);
+
+  // Closes every open loop, innermost first, appending one Close event per
+  // loop to `out`; the engine can then read another stream.
+  void close_all(std::vector<Event>& out);
+
+  // The open loop instances, outermost first.
+  std::span<const LoopId> stack() const { return stack_; }
+  const spec::Spec& spec() const { return *spec_; }
+
+ private:
+  void push(LoopId loop);
+  void close_above(size_t depth);
+
+  const spec::Spec* spec_;
+  TriggerIndex index_;
+  std::vector<LoopId> stack_;
+  // Per loop: its place on the stack plus one, 0 when it is not open.
+  std::vector<uint32_t> depth_of_;
+  std::vector<Event> events_;
+  std::vector<LoopId> scratch_;
+};
+
+}  // namespace zarvi_core::engine

@@ -1,0 +1,401 @@
+#include "zarvi_core/project.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "zarvi_core/column/parse.h"
+#include "zarvi_core/text.h"
+
+namespace zarvi_core::project {
+
+namespace {
+
+using engine::Event;
+
+void bump(uint64_t& counter) {
+  if (counter != std::numeric_limits<uint64_t>::max()) ++counter;
+}
+
+bool valid_for_type(std::string_view text, spec::ElementType type) {
+  using K = spec::ElementType::Kind;
+  switch (type.kind) {
+    case K::AN:
+    case K::ID:
+      return true;
+    case K::N:
+      return column::parse_int64(text).has_value();
+    case K::R:
+      return column::parse_r(text, type.scale).has_value();
+    case K::DT:
+      return column::civil_date(text).has_value();
+    case K::TM:
+      return column::parse_tm(text).has_value();
+  }
+  return true;
+}
+
+// Numbers count their digits only (sign and point do not count).
+uint64_t value_length(std::string_view text, spec::ElementType type) {
+  using K = spec::ElementType::Kind;
+  if (type.kind != K::N && type.kind != K::R) return text.size();
+  return static_cast<uint64_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
+}
+
+}  // namespace
+
+Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
+    : spec_(&spec),
+      component_(delimiters.component),
+      plans_(spec),
+      ordinals_(spec.loops.size(), 0),
+      loop_tables_(spec.loops.size()) {
+  CarryRegistrations carries(spec.loops.size());
+  for (size_t t = 0; t < spec.tables.size(); ++t) {
+    const spec::TableDef& def = spec.tables[t];
+    const auto columns = table_columns(spec, def);
+    TableState state{column::Table(def.name, columns)};
+    for (const auto& [name, source] : def.columns) state.types.push_back(column_type(spec, def, source));
+    state.keys.resize(def.chain.size());
+    state.slots.resize(def.columns.size());
+    if (def.segment) {
+      for (LoopId anchor : def.loops) loop_tables_[anchor].segment_tables.push_back(t);
+    } else {
+      for (LoopId anchor : def.loops) loop_tables_[anchor].anchored = t;
+      state.carried = plans_.watch_columns(spec, t, carries);
+    }
+    tables_.push_back(std::move(state));
+  }
+  for (LoopId l = 0; l < spec.loops.size(); ++l) loop_tables_[l].carries = std::move(carries[l]);
+}
+
+const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
+                                             const Segment& segment) {
+  diagnostics_.clear();
+  matched_.reset();
+  for (const Event& event : events) {
+    switch (event.kind) {
+      case Event::Kind::Open:
+        on_open(event.loop, event.segment);
+        break;
+      case Event::Kind::Close:
+        on_close();
+        break;
+      case Event::Kind::Segment:
+        on_placed(event.loop, segment);
+        break;
+      case Event::Kind::Unplaced:
+      case Event::Kind::Empty:
+        break;
+    }
+  }
+  return diagnostics_;
+}
+
+void Projector::on_open(LoopId loop, uint64_t segment) {
+  if (loop >= ordinals_.size()) return;
+  bump(ordinals_[loop]);
+  open_.push_back(OpenLoop{loop, ordinals_[loop]});
+  const LoopTables& lt = loop_tables_[loop];
+  for (const auto& [t, c] : lt.carries) tables_[t].carried[c].value.clear();
+  if (!lt.anchored) return;
+  TableState& state = tables_[*lt.anchored];
+  state.number = next_row(state);
+  state.segment = segment;
+  fill_keys(spec_->tables[*lt.anchored], state);
+  for (carry::Held& slot : state.slots) slot.clear();
+  for (const carry::Carried& c : state.carried)
+    if (c.value.is_set()) state.slots[c.column] = c.value;
+  state.pending = true;
+}
+
+void Projector::on_close() {
+  if (open_.empty()) return;
+  const LoopId loop = open_.back().loop;
+  open_.pop_back();
+  const std::optional<size_t> t = loop_tables_[loop].anchored;
+  if (t && tables_[*t].pending) {
+    tables_[*t].pending = false;
+    append_row(*t);
+  }
+}
+
+uint64_t Projector::next_row(TableState& state) {
+  const uint64_t number = state.counter;
+  bump(state.counter);
+  return number;
+}
+
+void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
+  for (size_t i = 0; i < def.chain.size() && i < state.keys.size(); ++i) {
+    const TableState& outer = tables_[def.chain[i]];
+    state.keys[i].reset();
+    if (outer.pending) state.keys[i] = static_cast<int64_t>(outer.number);
+  }
+}
+
+void Projector::on_placed(LoopId loop, const Segment& segment) {
+  const SegmentPlan* plan = plans_.get(segment.id());
+  if (plan == nullptr) return;
+  if (loop < plan->candidates.size()) {
+    for (const Candidate& c : plan->candidates[loop]) {
+      if (c.qualifier == nullptr || c.qualifier->matches(segment.elements())) {
+        matched_ = c.occurrence;
+        matched_loop_ = loop;
+        break;
+      }
+    }
+  }
+  check_elements(*plan, segment);
+  feed_watchers(*plan, loop, segment);
+  segment_rows(loop, segment);
+}
+
+void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
+  if (loop >= plan.watchers.size()) return;
+  for (const Watcher& w : plan.watchers[loop]) {
+    TableState& state = tables_[w.table];
+    carry::Held* target;
+    if (w.carried) {
+      target = &state.carried[*w.carried].value;
+    } else {
+      if (!state.pending) continue;
+      target = &state.slots[w.column];
+    }
+    const spec::ColumnSource& source = spec_->tables[w.table].columns[w.column].second;
+    const auto* element = std::get_if<spec::ElementSource>(&source);
+    const auto* index = std::get_if<spec::SegmentIndexSource>(&source);
+    if (element == nullptr && index == nullptr) continue;
+    if (w.occurrence) {
+      if (matched_ != w.occurrence) continue;
+    } else {
+      bool holds = true;
+      for (const auto& [position, code] : element != nullptr ? element->where : index->where) {
+        const Element* e = segment.element(position);
+        holds = holds && e != nullptr && !e->is_composite() && e->value() == code;
+      }
+      if (!holds) continue;
+    }
+    switch (w.pick.kind) {
+      case spec::Pick::Kind::First:
+        if (target->is_set()) continue;
+        break;
+      case spec::Pick::Kind::Nth:
+        if (target->count_pick() != w.pick.n) continue;
+        break;
+      case spec::Pick::Kind::Last:
+        break;
+    }
+    if (index != nullptr)
+      target->set(column::Cell::int64(static_cast<int64_t>(segment.index())));
+    else
+      target->set(read(segment, element->element, element->component, state.types[w.column]));
+  }
+}
+
+column::Cell Projector::read(const Segment& segment, uint64_t element,
+                             std::optional<uint64_t> component, column::ColumnType type) {
+  std::optional<std::string_view> text;
+  if (!component)
+    text = segment.text(element, component_, text_buffer_);
+  else
+    text = engine::component_text(segment, element, component);
+  if (!text) return column::Cell::null();
+  if (text->empty())
+    return type.kind == column::ColumnType::Kind::Binary ? column::Cell::binary({})
+                                                          : column::Cell::null();
+  return column::cell_from_text(type, *text).value_or(column::Cell::null());
+}
+
+void Projector::segment_rows(LoopId loop, const Segment& segment) {
+  if (loop >= loop_tables_.size()) return;
+  for (size_t t : loop_tables_[loop].segment_tables) {
+    const spec::TableDef& def = spec_->tables[t];
+    if (!def.segment || segment.id() != std::string_view(*def.segment)) continue;
+    if (!def.repeat) {
+      segment_row(t, segment, std::nullopt);
+      continue;
+    }
+    const uint64_t present = segment.elements().size();
+    for (uint64_t g = def.repeat->from; g >= 1 && g <= present;) {
+      const Element& e = segment.elements()[g - 1];
+      bool filled = !e.value().empty();
+      for (const Bytes& part : e.components()) filled = filled || !part.view().empty();
+      if (filled) segment_row(t, segment, g);
+      if (__builtin_add_overflow(g, def.repeat->step, &g)) break;
+    }
+  }
+}
+
+void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group) {
+  const spec::TableDef& def = spec_->tables[t];
+  TableState& state = tables_[t];
+  state.number = next_row(state);
+  state.segment = segment.index();
+  fill_keys(def, state);
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const spec::ColumnSource& source = def.columns[c].second;
+    column::Cell cell = column::Cell::null();
+    if (std::holds_alternative<spec::SegmentIndexSource>(source)) {
+      cell = column::Cell::int64(static_cast<int64_t>(segment.index()));
+    } else if (const auto* e = std::get_if<spec::ElementSource>(&source)) {
+      cell = read(segment, e->element, e->component, state.types[c]);
+    } else if (const auto* g = std::get_if<spec::GroupElementSource>(&source)) {
+      uint64_t position;
+      if (group && !__builtin_add_overflow(*group, g->offset, &position))
+        cell = read(segment, position, g->component, state.types[c]);
+    }
+    state.slots[c].set(cell);
+  }
+  append_row(t);
+}
+
+void Projector::append_row(size_t t) {
+  TableState& state = tables_[t];
+  cells_.clear();
+  cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.number)));
+  cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.segment)));
+  for (const std::optional<int64_t>& key : state.keys)
+    cells_.push_back(key ? column::Cell::int64(*key) : column::Cell::null());
+  for (const carry::Held& slot : state.slots) cells_.push_back(slot.cell());
+  dropped_.clear();
+  const auto& columns = state.table.columns();
+  for (;;) {
+    auto pushed = state.table.push_row(cells_);
+    if (pushed.ok()) break;
+    const column::RowError& error = pushed.error();
+    // A text too large for its column is dropped, the rest of the row kept.
+    if (error.kind != column::RowError::Kind::Cell ||
+        error.cell.kind != column::CellError::Kind::Overflow)
+      break;
+    size_t i = 0;
+    while (i < columns.size() &&
+           (columns[i].name != error.column || cells_[i].kind() != column::Cell::Kind::Binary))
+      ++i;
+    if (i == columns.size()) break;
+    dropped_.push_back(Dropped{error.column, error.cell.total, std::string(cells_[i].bytes())});
+    cells_[i] = column::Cell::null();
+  }
+  for (Dropped& d : dropped_)
+    report_at(Rule{Rule::ValueDropped{d.column, state.table.name(), d.total}}, state.segment,
+              std::nullopt, std::nullopt, d.value);
+}
+
+void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) {
+  for (const ElementPlan& element : plan.elements) {
+    if (element.def->composite) {
+      check_composite(element, segment);
+      continue;
+    }
+    std::string_view text =
+        segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
+    check_value(text, *element.def, segment, element.position, std::nullopt);
+  }
+}
+
+void Projector::check_composite(const ElementPlan& plan, const Segment& segment) {
+  // A simple data element counts as a composite of one component.
+  const Element* e = segment.element(plan.position);
+  std::span<const Bytes> parts;
+  std::string_view single;
+  size_t present = 0;
+  bool any = false;
+  if (e != nullptr && e->is_composite()) {
+    parts = e->components();
+    present = parts.size();
+    for (const Bytes& p : parts) any = any || !p.view().empty();
+  } else if (e != nullptr) {
+    single = e->value();
+    present = 1;
+    any = !single.empty();
+  }
+  auto component = [&](uint64_t c) -> std::string_view {
+    if (c == 0 || c > present) return {};
+    return e->is_composite() ? parts[c - 1].view() : single;
+  };
+  if (!any) {
+    if (plan.def->required)
+      report(Rule{Rule::RequiredElementMissing{
+                 ElementRef{std::string(segment.id()), plan.position, std::nullopt},
+                 plan.def->name}},
+             segment, plan.position, std::nullopt, {});
+    return;
+  }
+  if (present > plan.declared_components) {
+    const uint64_t extra = plan.declared_components + 1;
+    report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
+                                     plan.def->name, present, plan.declared_components}},
+           segment, plan.position, extra, component(extra));
+  }
+  for (const ComponentPlan& c : plan.components)
+    check_value(component(c.position), *c.def, segment, plan.position, c.position);
+}
+
+void Projector::check_value(std::string_view text, const spec::ElementDef& def,
+                            const Segment& segment, uint64_t element,
+                            std::optional<uint64_t> component) {
+  auto here = [&] { return ElementRef{std::string(segment.id()), element, component}; };
+  if (text.empty()) {
+    if (def.required)
+      report(Rule{Rule::RequiredElementMissing{here(), def.name}}, segment, element, component,
+             text);
+    return;
+  }
+  if (!valid_for_type(text, def.type)) {
+    report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
+           text);
+    return;
+  }
+  const uint64_t length = value_length(text, def.type);
+  if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
+    report(Rule{Rule::LengthOutOfRange{here(), def.name, length, def.min, def.max}}, segment,
+           element, component, text);
+    return;
+  }
+  const std::vector<std::string>* codes = &def.codes;
+  const spec::OccurrenceDef* own = nullptr;
+  if (matched_ && matched_loop_ < spec_->loops.size() &&
+      *matched_ < spec_->loops[matched_loop_].occurrences.size()) {
+    const spec::OccurrenceDef& occ = spec_->loops[matched_loop_].occurrences[*matched_];
+    auto it = occ.codes.find({element, component});
+    if (it != occ.codes.end()) {
+      codes = &it->second;
+      own = &occ;
+    }
+  }
+  if (codes->empty() || std::binary_search(codes->begin(), codes->end(), text)) return;
+  std::optional<std::string> occurrence;
+  if (own != nullptr) occurrence = own->name;
+  report(Rule{Rule::CodeNotInList{here(), def.name, *codes, std::move(occurrence)}}, segment,
+         element, component, text);
+}
+
+void Projector::report(Rule rule, const Segment& segment, uint64_t element,
+                       std::optional<uint64_t> component, std::string_view datum) {
+  report_at(std::move(rule), segment.index(), element, component, datum);
+}
+
+void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
+                          std::optional<uint64_t> component, std::string_view datum) {
+  diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element,
+                                                component, datum,
+                                                std::span<const OpenLoop>(open_)));
+}
+
+const std::vector<Diagnostic>& Projector::finish() {
+  diagnostics_.clear();
+  while (!open_.empty()) on_close();
+  matched_.reset();
+  std::fill(ordinals_.begin(), ordinals_.end(), 0);
+  for (TableState& state : tables_) {
+    state.counter = 0;
+    for (carry::Carried& c : state.carried) c.value.clear();
+  }
+  return diagnostics_;
+}
+
+void Projector::take_rows(std::vector<column::Table>& out) {
+  for (TableState& state : tables_) out.push_back(state.table.take_rows());
+}
+
+}  // namespace zarvi_core::project

@@ -1,0 +1,113 @@
+// Projector: the second stage of every segment step. It follows the loop
+// engine's events with its own stack of open instances, chooses the
+// occurrence of each placed segment, checks every defined element value
+// against the spec and fills the spec's tables: one row per instance of an
+// anchor loop, or per segment (or repeat group) of a segment table. It refers
+// to the Spec, which must outlive it; returned diagnostics stay valid until
+// its next call. Rows in progress own copies of their text values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "zarvi_core/column/table.h"
+#include "zarvi_core/delimiters.h"
+#include "zarvi_core/diagnostic.h"
+#include "zarvi_core/engine.h"
+#include "zarvi_core/project/plan.h"
+#include "zarvi_core/segment.h"
+#include "zarvi_core/spec/spec.h"
+
+namespace zarvi_core::project {
+
+class Projector {
+ public:
+  Projector(const spec::Spec& spec, const Delimiters& delimiters);
+
+  // Processes one segment's events in order; returns this step's diagnostics.
+  const std::vector<Diagnostic>& on(std::span<const engine::Event> events,
+                                    const Segment& segment);
+
+  // The occurrence chosen for the segment of the last `on`: an index into the
+  // occurrences of the loop it was placed in, or none.
+  std::optional<size_t> matched() const { return matched_; }
+
+  // Closes every open instance and resets for a new input.
+  const std::vector<Diagnostic>& finish();
+
+  // Appends the rows gathered so far, one table per spec table in table
+  // order; row counters and rows in progress are kept.
+  void take_rows(std::vector<column::Table>& out);
+
+ private:
+  struct OpenLoop {
+    LoopId loop = 0;
+    uint64_t ordinal = 0;
+  };
+
+  struct TableState {
+    explicit TableState(column::Table t) : table(std::move(t)) {}
+    column::Table table;
+    std::vector<column::ColumnType> types;  // of the declared columns
+    // The row in progress.
+    uint64_t number = 0;
+    uint64_t segment = 0;
+    std::vector<std::optional<int64_t>> keys;  // per chain table
+    std::vector<carry::Held> slots;           // per declared column
+    bool pending = false;
+    uint64_t counter = 0;  // the next row number
+    std::vector<carry::Carried> carried;
+  };
+
+  struct LoopTables {
+    std::optional<size_t> anchored;
+    std::vector<size_t> segment_tables;
+    std::vector<std::pair<size_t, size_t>> carries;  // (table, carried index)
+  };
+
+  void on_open(LoopId loop, uint64_t segment);
+  void on_close();
+  void on_placed(LoopId loop, const Segment& segment);
+  void feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment);
+  void segment_rows(LoopId loop, const Segment& segment);
+  void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
+  // The cell of a column reading element `element` (and `component`).
+  column::Cell read(const Segment& segment, uint64_t element, std::optional<uint64_t> component,
+                    column::ColumnType type);
+  uint64_t next_row(TableState& state);
+  void fill_keys(const spec::TableDef& def, TableState& state);
+  void append_row(size_t t);
+  void check_elements(const SegmentPlan& plan, const Segment& segment);
+  void check_composite(const ElementPlan& plan, const Segment& segment);
+  void check_value(std::string_view text, const spec::ElementDef& def, const Segment& segment,
+                   uint64_t element, std::optional<uint64_t> component);
+  void report(Rule rule, const Segment& segment, uint64_t element,
+              std::optional<uint64_t> component, std::string_view datum);
+  void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
+                 std::optional<uint64_t> component, std::string_view datum);
+
+  const spec::Spec* spec_;
+  char component_;
+  Plans plans_;
+  std::optional<size_t> matched_;
+  LoopId matched_loop_ = 0;
+  std::vector<uint64_t> ordinals_;
+  std::vector<OpenLoop> open_;
+  std::vector<Diagnostic> diagnostics_;
+  std::string text_buffer_;
+  std::vector<TableState> tables_;
+  std::vector<LoopTables> loop_tables_;
+  std::vector<column::Cell> cells_;
+  struct Dropped {
+    std::string column;
+    uint64_t total = 0;
+    std::string value;
+  };
+  std::vector<Dropped> dropped_;
+};
+
+}  // namespace zarvi_core::project

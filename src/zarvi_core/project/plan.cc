@@ -1,0 +1,166 @@
+#include "zarvi_core/project/plan.h"
+
+namespace zarvi_core::project {
+
+column::ColumnType column_type_of(spec::ElementType type) {
+  using K = spec::ElementType::Kind;
+  switch (type.kind) {
+    case K::AN:
+    case K::ID:
+      return column::ColumnType::binary();
+    case K::N:
+      return column::ColumnType::int64(type.scale);
+    case K::R:
+      return column::ColumnType::decimal128(38, type.scale);
+    case K::DT:
+      return column::ColumnType::date32();
+    case K::TM:
+      return column::ColumnType::time32();
+  }
+  return column::ColumnType::binary();
+}
+
+ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
+    : position(pos), def(&d), type(column_type_of(d.type)) {
+  if (!d.composite) return;
+  for (const auto& [c, component] : *d.composite) {
+    components.push_back(ComponentPlan{c, &component, column_type_of(component.type), false});
+    if (c > declared_components) declared_components = c;
+  }
+}
+
+std::optional<uint64_t> Plans::short_key(std::string_view id) {
+  if (id.size() >= 8) return std::nullopt;
+  uint64_t key = 1;
+  for (unsigned char c : id) key = (key << 8) | c;
+  return key;
+}
+
+Plans::Plans(const spec::Spec& spec) {
+  const size_t loops = spec.loops.size();
+  for (const auto& [id, def] : spec.segments) {
+    SegmentPlan& plan = entry(id, loops);
+    for (const auto& [position, element] : def.elements) plan.elements.emplace_back(position, element);
+  }
+  for (LoopId l = 0; l < loops; ++l) {
+    const auto& occurrences = spec.loops[l].occurrences;
+    for (size_t k = 0; k < occurrences.size(); ++k) {
+      const spec::OccurrenceDef& occ = occurrences[k];
+      entry(occ.segment, loops)
+          .candidates[l]
+          .push_back(Candidate{k, occ.qualifier ? &*occ.qualifier : nullptr});
+    }
+  }
+}
+
+const SegmentPlan* Plans::get(std::string_view id) const {
+  if (auto key = short_key(id)) {
+    auto it = short_.find(*key);
+    return it == short_.end() ? nullptr : &it->second;
+  }
+  auto it = long_.find(id);
+  return it == long_.end() ? nullptr : &it->second;
+}
+
+SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
+  SegmentPlan* plan;
+  if (auto key = short_key(id))
+    plan = &short_[*key];
+  else
+    plan = &long_.try_emplace(std::string(id)).first->second;
+  if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);
+  if (plan->watchers.size() < loop_count) plan->watchers.resize(loop_count);
+  return *plan;
+}
+
+std::vector<std::pair<std::string, column::ColumnType>> table_columns(
+    const spec::Spec& spec, const spec::TableDef& table) {
+  std::vector<std::pair<std::string, column::ColumnType>> out;
+  out.emplace_back("row", column::ColumnType::int64());
+  out.emplace_back("segment", column::ColumnType::int64());
+  for (size_t t : table.chain)
+    if (t < spec.tables.size()) out.emplace_back(spec.tables[t].ref, column::ColumnType::int64());
+  for (const auto& [name, source] : table.columns)
+    out.emplace_back(name, column_type(spec, table, source));
+  return out;
+}
+
+column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& table,
+                               const spec::ColumnSource& source) {
+  const spec::ElementDef* def = nullptr;
+  if (std::holds_alternative<spec::SegmentIndexSource>(source)) {
+    return column::ColumnType::int64();
+  } else if (const auto* e = std::get_if<spec::ElementSource>(&source)) {
+    def = spec.element_def(e->segment, e->element, e->component);
+  } else if (const auto* g = std::get_if<spec::GroupElementSource>(&source)) {
+    uint64_t position;
+    if (table.segment && table.repeat &&
+        !__builtin_add_overflow(table.repeat->from, g->offset, &position))
+      def = spec.element_def(*table.segment, position, g->component);
+  }
+  return def != nullptr ? column_type_of(def->type) : column::ColumnType::binary();
+}
+
+namespace {
+
+// What an element or segment-index column selects its segment by.
+struct Selector {
+  const std::optional<LoopId>& loop;
+  const std::string& segment;
+  const std::optional<std::string>& occurrence;
+  const spec::Pick& pick;
+
+  template <class Source>
+  static Selector of(const Source& s) {
+    return Selector{s.loop, s.segment, s.occurrence, s.pick};
+  }
+};
+
+}  // namespace
+
+std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t t,
+                                                 CarryRegistrations& carries) {
+  std::vector<carry::Carried> carried;
+  const spec::TableDef& table = spec.tables[t];
+  const size_t loops = spec.loops.size();
+  for (size_t c = 0; c < table.columns.size(); ++c) {
+    const spec::ColumnSource& column = table.columns[c].second;
+    if (std::holds_alternative<spec::GroupElementSource>(column)) continue;
+    // Element and segment-index sources share what selects the segment.
+    const Selector source = std::holds_alternative<spec::ElementSource>(column)
+                             ? Selector::of(std::get<spec::ElementSource>(column))
+                             : Selector::of(std::get<spec::SegmentIndexSource>(column));
+    std::optional<size_t> carried_index;
+    if (source.loop) {
+      // Carried when the column's loop encloses an anchor loop.
+      bool encloses = false;
+      for (LoopId anchor : table.loops) {
+        for (std::optional<LoopId> up = spec.loops[anchor].parent; up && !encloses;
+             up = spec.loops[*up].parent)
+          encloses = *up == *source.loop;
+      }
+      if (encloses) {
+        carried_index = carried.size();
+        carried.push_back(carry::Carried{c, {}});
+        carries[*source.loop].emplace_back(t, *carried_index);
+      }
+    }
+    auto watch = [&](LoopId loop) {
+      Watcher w{t, c, std::nullopt, source.pick, carried_index};
+      if (source.occurrence) {
+        const auto& occurrences = spec.loops[loop].occurrences;
+        for (size_t k = 0; k < occurrences.size() && !w.occurrence; ++k)
+          if (occurrences[k].name == *source.occurrence) w.occurrence = k;
+        if (!w.occurrence) return;
+      }
+      entry(source.segment, loops).watchers[loop].push_back(w);
+    };
+    if (source.loop)
+      watch(*source.loop);
+    else
+      for (LoopId anchor : table.loops) watch(anchor);
+  }
+  return carried;
+}
+
+}  // namespace zarvi_core::project

@@ -1,0 +1,104 @@
+// Projection plans: per segment id, the occurrences a placed segment may be in
+// each loop and the element definitions to check it against. Built once from
+// a Spec, which must outlive the plans (they point into its definitions).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "zarvi_core/column.h"
+#include "zarvi_core/engine.h"
+#include "zarvi_core/project/carry.h"
+#include "zarvi_core/spec/spec.h"
+
+namespace zarvi_core::project {
+
+using spec::LoopId;
+
+// One occurrence a segment may be in its loop.
+struct Candidate {
+  size_t occurrence = 0;
+  const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
+};
+
+struct ComponentPlan {
+  uint64_t position = 0;
+  const spec::ElementDef* def = nullptr;
+  column::ColumnType type;
+  bool read = false;
+};
+
+struct ElementPlan {
+  explicit ElementPlan(uint64_t position, const spec::ElementDef& def);
+
+  uint64_t position = 0;
+  const spec::ElementDef* def = nullptr;
+  column::ColumnType type;
+  bool read = false;
+  // The largest declared component position; 0 for a simple element.
+  uint64_t declared_components = 0;
+  std::vector<ComponentPlan> components;
+};
+
+// One table column that a segment placed in a given loop feeds.
+struct Watcher {
+  size_t table = 0;
+  size_t column = 0;  // among the table's declared columns
+  std::optional<size_t> occurrence;  // the occurrence the column names
+  spec::Pick pick;
+  std::optional<size_t> carried;  // index into the table's carried values
+};
+
+struct SegmentPlan {
+  // Per loop (by LoopId), in the loop's occurrence order.
+  std::vector<std::vector<Candidate>> candidates;
+  // Per loop (by LoopId).
+  std::vector<std::vector<Watcher>> watchers;
+  // In element position order; empty when the spec defines no such segment.
+  std::vector<ElementPlan> elements;
+};
+
+// The column type of an element type: AN and ID binary, Nd int64 with scale
+// d, R decimal128(38, scale), DT date32, TM time32.
+column::ColumnType column_type_of(spec::ElementType type);
+
+// The columns of a projected table: "row", "segment", one key per table of
+// its chain (named by that table's ref), then the declared columns.
+std::vector<std::pair<std::string, column::ColumnType>> table_columns(const spec::Spec& spec,
+                                                                      const spec::TableDef& table);
+// The type of one declared column.
+column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& table,
+                               const spec::ColumnSource& source);
+
+// Per loop, the carried values that a new instance of the loop clears:
+// (table index, carried index) pairs.
+using CarryRegistrations = std::vector<std::vector<std::pair<size_t, size_t>>>;
+
+class Plans {
+ public:
+  explicit Plans(const spec::Spec& spec);
+
+  const SegmentPlan* get(std::string_view id) const;
+  // The plan of `id`, made empty (candidate lists for every loop) on first use.
+  SegmentPlan& entry(std::string_view id, size_t loop_count);
+
+  // Registers the columns of table `t` (a table without "segment") under the
+  // loops that feed them; returns the table's carried values.
+  std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
+                                            CarryRegistrations& carries);
+
+ private:
+  // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
+  // the common two- and three-byte ids hash one integer.
+  static std::optional<uint64_t> short_key(std::string_view id);
+
+  std::unordered_map<uint64_t, SegmentPlan> short_;
+  std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;
+};
+
+}  // namespace zarvi_core::project

@@ -1,0 +1,166 @@
+#include "zarvi_core/process.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "process_support.h"
+
+// Counts heap allocations while `g_counting` is set, to show that a warm
+// processor does not allocate per segment.
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<size_t> g_allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  if (g_counting) ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace zarvi_test {
+namespace {
+
+constexpr std::string_view kClean =
+    "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~BPR*I*100~N1*PR*PAYER~LX*1~"
+    "CLP*C1*1*100*80~CAS*CO*45*5~SVC*HC:99213*60~CAS*PR*1*15~SE*9*0001~GE*1*7~"
+    "IEA*1*000000001~";
+
+std::string clean() { return isa() + std::string(kClean); }
+
+// Every Close names the innermost open loop; returns the depth left open.
+size_t check_nesting(const std::vector<engine::Event>& events, std::vector<spec::LoopId>& stack) {
+  for (const engine::Event& e : events) {
+    if (e.kind == engine::Event::Kind::Open) stack.push_back(e.loop);
+    if (e.kind == engine::Event::Kind::Close) {
+      EXPECT_FALSE(stack.empty());
+      if (stack.empty()) continue;
+      EXPECT_EQ(stack.back(), e.loop);
+      stack.pop_back();
+    }
+  }
+  return stack.size();
+}
+
+TEST(Processor, RunEqualsFeedingEverySegment) {
+  const std::string inputs[] = {
+      clean(),
+      "\xEF\xBB\xBF" + clean() + "\r\n",
+      isa() + "ST*835*1~CLP**1*x~SVC*HC:1:2*1~ZZ~",
+      "   " + isa() + "~~GS*HP~",
+  };
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input);
+    auto document = Document::parse(std::string_view(input));
+    ASSERT_TRUE(document.ok());
+    process::RunResult result = process::Processor::run(mini_spec(), document.value());
+    EXPECT_EQ(briefs(result.diagnostics), briefs(run_text(mini_spec(), input)));
+  }
+}
+
+TEST(Processor, EmptyDocumentGivesOnlyFinish) {
+  Document empty(std::string_view(), Delimiters{}, {});
+  process::RunResult result = process::Processor::run(mini_spec(), empty);
+  EXPECT_TRUE(result.diagnostics.empty());
+}
+
+TEST(Processor, FinishClosesInnermostFirstAndResets) {
+  process::Processor processor(mini_spec(), Delimiters{});
+  const std::string text = isa() + "GS*HP~ST*835*0001~LX*1~CLP*C*1*1*1~SVC*HC:1*1~";
+  std::vector<spec::LoopId> stack;
+  for (const Segment& segment : frame_all(text)) check_nesting(processor.feed(segment).events, stack);
+  ASSERT_EQ(stack.size(), 6u);
+  const process::Output& last = processor.finish();
+  EXPECT_EQ(events_text(mini_spec(), last.events),
+            "Close(service) Close(claim) Close(header) Close(transaction) Close(group) "
+            "Close(interchange)");
+  EXPECT_EQ(check_nesting(last.events, stack), 0u);
+  std::vector<std::string> kinds;
+  for (const Diagnostic& d : last.diagnostics) kinds.push_back(std::string(kind_name(d.rule.kind())));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"UnterminatedLoop", "RequiredOccurrenceMissing",
+                                             "RequiredOccurrenceMissing", "RequiredLoopMissing",
+                                             "UnterminatedLoop",
+                                             "RequiredOccurrenceMissing", "UnterminatedLoop",
+                                             "RequiredOccurrenceMissing"}));
+  // A finished processor reads the next stream from scratch: ordinals restart.
+  EXPECT_TRUE(briefs(run_text(mini_spec(), clean())).empty());
+  for (const Segment& segment : frame_all(clean())) processor.feed(segment);
+  EXPECT_TRUE(processor.finish().diagnostics.empty());
+}
+
+// Random segments from the spec's ids and a few others, with random elements
+// and composites: the walk never fails, events nest, and finish closes all.
+TEST(Processor, RandomStreamsNeverBreak) {
+  const char* ids[] = {"ISA", "GS", "ST", "SE", "GE", "IEA", "N1", "LX", "CLP",
+                       "CAS", "SVC", "REF", "DTM", "PLB", "BPR", "ZZ", ""};
+  const char* values[] = {"", "PR", "EV", "F2", "405", "1", "-1.5", "99999999999999999999999",
+                          "HC:1", "::", "A:B:C:D", "0001", "CO", "x"};
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 40; ++round) {
+    std::string text;
+    const int segments = 1 + static_cast<int>(rng() % 300);
+    for (int i = 0; i < segments; ++i) {
+      text += ids[rng() % std::size(ids)];
+      const int elements = static_cast<int>(rng() % 8);
+      for (int e = 0; e < elements; ++e) {
+        text += '*';
+        text += values[rng() % std::size(values)];
+      }
+      if (rng() % 50 != 0) text += '~';
+      if (rng() % 20 == 0) text += "\r\n";
+    }
+    process::Processor processor(mini_spec(), Delimiters{});
+    std::vector<spec::LoopId> stack;
+    for (const Segment& segment : frame_all(text)) {
+      const process::Output& out = processor.feed(segment);
+      check_nesting(out.events, stack);
+      for (const Diagnostic& d : out.diagnostics) EXPECT_TRUE(d.segment.has_value());
+    }
+    const process::Output& last = processor.finish();
+    EXPECT_EQ(check_nesting(last.events, stack), 0u);
+    // End-of-stream findings have no segment, except a balance, which points
+    // at its first target value.
+    for (const Diagnostic& d : last.diagnostics)
+      EXPECT_TRUE(!d.segment || d.rule.kind() == RuleKind::BalanceMismatch) << to_string(d);
+    EXPECT_TRUE(processor.finish().events.empty());
+  }
+}
+
+TEST(Processor, TenThousandOpeningsWithoutClosing) {
+  std::string text;
+  for (int i = 0; i < 10000; ++i) text += (i % 2 == 0) ? "ISA*1~" : "SVC*HC:1*1~";
+  process::Processor processor(mini_spec(), Delimiters{});
+  size_t diagnostics = 0;
+  for (const Segment& segment : frame_all(text)) diagnostics += processor.feed(segment).diagnostics.size();
+  const process::Output& last = processor.finish();
+  EXPECT_GT(diagnostics, 10000u);
+  // interchange, group, transaction, header, claim, service
+  EXPECT_EQ(last.events.size(), 6u);
+}
+
+TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {
+  const std::string text = clean() + clean();
+  const std::vector<Segment> segments = frame_all(text);
+  process::Processor processor(mini_spec(), Delimiters{});
+  for (int warm = 0; warm < 2; ++warm) {
+    for (const Segment& segment : segments) processor.feed(segment);
+    processor.finish();
+  }
+  g_allocations = 0;
+  g_counting = true;
+  size_t diagnostics = 0;
+  for (const Segment& segment : segments) diagnostics += processor.feed(segment).diagnostics.size();
+  g_counting = false;
+  EXPECT_EQ(diagnostics, 0u);
+  EXPECT_EQ(g_allocations.load(), 0u);
+  processor.finish();
+}
+
+}  // namespace
+}  // namespace zarvi_test
