@@ -98,10 +98,13 @@ const Addition kAdditions[] = {
     {"Delimiters", type_row<delimiters_type>},
     {"Document", type_row<document_type>},
     {"Segment", type_row<segment_type>},
+    {"Result", type_row<result_type>},
     {"Spec", type_row<spec_type>},
     {"Table", type_row<table_type>},
     {"Tables", type_row<tables_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
+    {"parse", function_row<&kParseDef>},
+    {"_loop_paths", function_row<&kLoopPathsDef>},
     {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 

@@ -24,6 +24,7 @@ PyObject* tables_type();
 PyObject* delimiters_type();
 PyObject* document_type();
 PyObject* segment_type();
+PyObject* result_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
@@ -32,6 +33,8 @@ const zarvi_core::Delimiters* delimiters_value(PyObject* object);
 
 // Module functions' definitions, also from their own files.
 extern PyMethodDef kExternalDiagnosticDef;
+extern PyMethodDef kParseDef;
+extern PyMethodDef kLoopPathsDef;
 
 // Makers of the module's constants (new references).
 Ref edi_835_parser_patch_row(PyObject* module);
