@@ -25,6 +25,8 @@ PyObject* delimiters_type();
 PyObject* document_type();
 PyObject* segment_type();
 PyObject* result_type();
+PyObject* batch_type();
+PyObject* stream_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
@@ -35,6 +37,7 @@ const zarvi_core::Delimiters* delimiters_value(PyObject* object);
 extern PyMethodDef kExternalDiagnosticDef;
 extern PyMethodDef kParseDef;
 extern PyMethodDef kLoopPathsDef;
+extern PyMethodDef kStreamDef;
 
 // Makers of the module's constants (new references).
 Ref edi_835_parser_patch_row(PyObject* module);
