@@ -1,4 +1,15 @@
+import inspect
+
+import pytest
+
 import zarvi._core as core
+
+# Every name of the module, in the order start-up adds them.
+ALL = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segment", "Result",
+       "Spec", "Batch", "Stream", "Table", "Tables", "Envelope", "WriteFinding",
+       "_external_diagnostic", "parse", "_loop_paths", "stream", "_write",
+       "EDI_835_PARSER_PATCH"]
+WRITER = {"Envelope", "WriteFinding", "_write"}
 
 
 def test_module_doc():
@@ -14,6 +25,35 @@ def test_exceptions_are_value_errors():
 
 
 def test_all_lists_names_in_order():
-    assert core.__all__[:2] == ["ParseError", "SpecError"]
+    # The writer's names join at their places once it is built.
+    assert core.__all__ == [n for n in ALL if n not in WRITER or hasattr(core, n)]
     for name in core.__all__:
         assert hasattr(core, name)
+
+
+CLASSES = ["Diagnostic", "Document", "Segment", "Result", "Spec", "Batch", "Stream", "Table",
+           "Tables"]
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_classes_without_constructor(name):
+    cls = getattr(core, name)
+    assert cls.__module__ == "zarvi" and cls.__qualname__ == name
+    with pytest.raises(TypeError):
+        cls()
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+
+
+@pytest.mark.parametrize(
+    "function, parameters",
+    [
+        (core.parse, "(data, spec=None, delimiters=None)"),
+        (core.stream, "(data, spec=None, by='transaction', delimiters=None)"),
+        (core._loop_paths, "(result, segments)"),
+    ],
+    ids=["parse", "stream", "_loop_paths"],
+)
+def test_function_signatures(function, parameters):
+    assert str(inspect.signature(function)) == parameters
+    assert function.__module__ == "zarvi._core"
