@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "zarvi_core/delimiters.h"
+#include "zarvi_py/args.h"
 #include "zarvi_py/module.h"
 
 namespace zarvi_py {
@@ -191,18 +192,8 @@ zarvi_core::Document& document_value(PyObject* self) {
 }
 
 void document_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   document_value(self).~Document();
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
-}
-
-Ref alloc_of(PyObject* type) {
-  if (type == nullptr) return Ref();
-  auto* t = reinterpret_cast<PyTypeObject*>(type);
-  auto slot = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  return Ref::steal(slot(t, 0));
+  free_object(self);
 }
 
 // IndexError "segment index {} is out of range: the document has {} segments".
@@ -213,7 +204,7 @@ Ref out_of_range(long long index, size_t count) {
 }
 
 Ref new_segment(PyObject* document, size_t index) {
-  Ref self = alloc_of(segment_type());
+  Ref self = alloc_object(segment_type());
   if (!self) return Ref();
   auto* s = reinterpret_cast<PySegment*>(self.get());
   s->document = Ref::borrow(document).release();
@@ -227,14 +218,7 @@ Py_ssize_t document_len(PyObject* self) {
 
 PyObject* document_getitem(PyObject* self, PyObject* key) {
   return guard([&]() -> Ref {
-    if (!PyIndex_Check(key)) {
-      Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(key)));
-      if (!type_name) return Ref();
-      PyErr_Format(PyExc_TypeError,
-                   "Document.__getitem__() argument 'index' must be int, not %U",
-                   type_name.get());
-      return Ref();
-    }
+    if (!PyIndex_Check(key)) return wrong_type("Document.__getitem__", "index", "int", key);
     Ref number = Ref::steal(PyNumber_Index(key));
     if (!number) return Ref();
     const long long i = PyLong_AsLongLong(number.get());
@@ -294,11 +278,8 @@ PyType_Spec kDocumentSpec = {
 PySegment* as_segment(PyObject* self) { return reinterpret_cast<PySegment*>(self); }
 
 void segment_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   Py_CLEAR(as_segment(self)->document);
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
+  free_object(self);
 }
 
 // The segment's document; every getter reads it afresh.
@@ -423,19 +404,13 @@ PyObject* segment_type() {
 }
 
 Ref new_document(zarvi_core::Document document) {
-  Ref self = alloc_of(document_type());
+  Ref self = alloc_object(document_type());
   if (self) new (&document_value(self.get())) zarvi_core::Document(std::move(document));
   return self;
 }
 
 const zarvi_core::Document* document_of(PyObject* object) {
-  PyObject* type = document_type();
-  if (type == nullptr) {
-    PyErr_Clear();
-    return nullptr;
-  }
-  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type))) return nullptr;
-  return &document_value(object);
+  return instance_of(object, document_type()) ? &document_value(object) : nullptr;
 }
 
 zarvi_core::Result<zarvi_core::Document, std::string> index_input(

@@ -49,20 +49,6 @@ Ref describe(PyObject* data) {
 
 }  // namespace
 
-Ref raise_text(PyObject* type, const std::string& text) {
-  Ref message = str_from(text);
-  if (message) PyErr_SetObject(type, message.get());
-  return Ref();
-}
-
-Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got) {
-  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
-  if (!type_name) return Ref();
-  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %U", function, name,
-               expected, type_name.get());
-  return Ref();
-}
-
 bool copy_input(PyObject* data, const char* function, std::string& out) {
   if (PyUnicode_Check(data)) {
     PyErr_SetString(PyExc_TypeError,

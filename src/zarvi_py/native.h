@@ -6,6 +6,7 @@
 #include <string>
 
 #include "zarvi_core/delimiters.h"
+#include "zarvi_py/args.h"
 #include "zarvi_py/ref.h"
 #include "zarvi_py/spec.h"
 
@@ -15,16 +16,10 @@ namespace zarvi_py {
 // with TypeError set otherwise. `function` names the caller in the message.
 bool copy_input(PyObject* data, const char* function, std::string& out);
 
-// The standard TypeError of an argument of the wrong type; returns null.
-Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got);
-
 // None or a Spec; false with the argument TypeError otherwise.
 bool spec_arg(const char* function, PyObject* arg, SharedSpec& out);
 // None or a Delimiters; false with the argument TypeError otherwise.
 bool delimiters_arg(const char* function, PyObject* arg,
                     std::optional<zarvi_core::Delimiters>& out);
-
-// Raises `type` with the text as its only argument; returns null.
-Ref raise_text(PyObject* type, const std::string& text);
 
 }  // namespace zarvi_py

@@ -51,12 +51,9 @@ int result_clear(PyObject* self) {
 }
 
 void result_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
   result_clear(self);
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
+  free_object(self);
 }
 
 const zarvi_core::column::Tables& tables_of_result(PyObject* self) {
@@ -265,11 +262,7 @@ PyType_Spec kResultSpec = {
 };
 
 Ref new_result(Ref document, Ref tables, Ref diagnostics) {
-  PyObject* type = result_type();
-  if (type == nullptr) return Ref();
-  auto* t = reinterpret_cast<PyTypeObject*>(type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  Ref self = Ref::steal(alloc(t, 0));
+  Ref self = alloc_object(result_type());
   if (!self) return Ref();
   PyParseResult* r = as_result(self.get());
   r->parts = {document_of(document.get()), tables_spec_of(tables.get())};
@@ -350,13 +343,7 @@ PyObject* result_type() {
 }
 
 const ResultParts* result_parts(PyObject* object) {
-  PyObject* type = result_type();
-  if (type == nullptr) {
-    PyErr_Clear();
-    return nullptr;
-  }
-  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type))) return nullptr;
-  return &as_result(object)->parts;
+  return instance_of(object, result_type()) ? &as_result(object)->parts : nullptr;
 }
 
 PyMethodDef kParseDef = {

@@ -94,20 +94,6 @@ struct PyBatch {
 PyStream* as_stream(PyObject* self) { return reinterpret_cast<PyStream*>(self); }
 PyBatch* as_batch(PyObject* self) { return reinterpret_cast<PyBatch*>(self); }
 
-Ref alloc_of(PyObject* type) {
-  if (type == nullptr) return Ref();
-  auto* t = reinterpret_cast<PyTypeObject*>(type);
-  auto slot = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  return Ref::steal(slot(t, 0));
-}
-
-void free_object(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
-}
-
 // ---- Batch ----
 
 int batch_traverse(PyObject* self, visitproc visit, void* arg) {
@@ -215,7 +201,7 @@ PyObject* stream_next(PyObject* self) {
     Ref tables = new_tables(zarvi_core::column::freeze(std::move(step->tables)),
                             s->state.walk->spec);
     if (!tables) return Ref();
-    Ref batch = alloc_of(batch_type());
+    Ref batch = alloc_object(batch_type());
     if (!batch) return Ref();
     as_batch(batch.get())->tables = tables.release();
     as_batch(batch.get())->diagnostics = diagnostics.release();
@@ -299,7 +285,7 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     const std::optional<LoopId> loop = by_loop(*chosen, by);
     if (!loop) return Ref();
 
-    Ref self = alloc_of(stream_type());
+    Ref self = alloc_object(stream_type());
     if (!self) return Ref();
     PyStream* s = as_stream(self.get());
     // The object is freed by its dealloc once these two exist.

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "zarvi_py/args.h"
 #include "zarvi_py/arrow.h"
 #include "zarvi_py/module.h"
 
@@ -33,25 +34,8 @@ PyTable* as_table(PyObject* self) { return reinterpret_cast<PyTable*>(self); }
 
 template <class T>
 void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<T*>(self)->~T();
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
-}
-
-template <class T>
-Ref alloc(PyObject* type) {
-  if (type == nullptr) return Ref();
-  auto* t = reinterpret_cast<PyTypeObject*>(type);
-  auto slot = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
-  return Ref::steal(slot(t, 0));
-}
-
-Ref raise(PyObject* type, const std::string& message) {
-  Ref text = str_from(message);
-  if (text) PyErr_SetObject(type, text.get());
-  return Ref();
+  free_object(self);
 }
 
 // The names of every table in stored order, joined by ", ".
@@ -62,15 +46,6 @@ std::string name_list(const zarvi_core::column::Tables& tables) {
     out += t.name();
   }
   return out;
-}
-
-// The standard TypeError of a wrongly typed argument.
-Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got) {
-  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
-  if (!type_name) return Ref();
-  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %U", function, name,
-               expected, type_name.get());
-  return Ref();
 }
 
 // The UTF-8 bytes of a str key; null with TypeError for anything else.
@@ -257,7 +232,7 @@ PyType_Spec kTableSpec = {
 };
 
 Ref new_table(const SharedTables& tables, size_t index) {
-  Ref self = alloc<PyTable>(table_type());
+  Ref self = alloc_object(table_type());
   if (!self) return Ref();
   new (&as_table(self.get())->tables) SharedTables(tables);
   as_table(self.get())->index = index;
@@ -284,7 +259,7 @@ PyObject* tables_getitem(PyObject* self, PyObject* key) {
     if (!key_text("Tables.__getitem__", key, name)) return Ref();
     const auto index = find(core(self), name);
     if (!index) {
-      return raise(PyExc_KeyError, "there is no table \"" + std::string(name) +
+      return raise_text(PyExc_KeyError, "there is no table \"" + std::string(name) +
                                        "\"; the tables are: " + name_list(core(self)));
     }
     return new_table(as_tables(self)->tables, *index);
@@ -422,7 +397,7 @@ PyObject* tables_type() {
 }
 
 Ref new_tables(SharedTables tables, SharedSpec spec) {
-  Ref self = alloc<PyTables>(tables_type());
+  Ref self = alloc_object(tables_type());
   if (!self) return Ref();
   new (&as_tables(self.get())->tables) SharedTables(std::move(tables));
   new (&as_tables(self.get())->spec) SharedSpec(std::move(spec));
@@ -430,13 +405,7 @@ Ref new_tables(SharedTables tables, SharedSpec spec) {
 }
 
 const SharedTables* tables_of(PyObject* object) {
-  PyObject* type = tables_type();
-  if (type == nullptr) {
-    PyErr_Clear();
-    return nullptr;
-  }
-  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type))) return nullptr;
-  return &as_tables(object)->tables;
+  return instance_of(object, tables_type()) ? &as_tables(object)->tables : nullptr;
 }
 
 const SharedSpec* tables_spec_of(PyObject* object) {

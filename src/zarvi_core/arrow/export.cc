@@ -162,15 +162,20 @@ struct SchemaKeep {
   std::vector<ArrowSchema*> child_pointers;
 };
 
-void release_schema(ArrowSchema* schema) {
-  if (schema == nullptr || schema->release == nullptr) return;
-  for (int64_t i = 0; i < schema->n_children; ++i) {
-    ArrowSchema* child = schema->children[i];
+// Releases the children a consumer has not moved out, then the node's own
+// private data. Needs no lock: the data is immutable and shared atomically.
+template <class Node, class Keep>
+void release_node(Node* node) {
+  if (node == nullptr || node->release == nullptr) return;
+  for (int64_t i = 0; i < node->n_children; ++i) {
+    Node* child = node->children[i];
     if (child->release != nullptr) child->release(child);  // null: moved out
   }
-  delete static_cast<SchemaKeep*>(schema->private_data);
-  schema->release = nullptr;
+  delete static_cast<Keep*>(node->private_data);
+  node->release = nullptr;
 }
+
+void release_schema(ArrowSchema* schema) { release_node<ArrowSchema, SchemaKeep>(schema); }
 
 void fill_schema(ArrowSchema* out, std::unique_ptr<SchemaKeep> keep, int64_t flags) noexcept {
   SchemaKeep* k = keep.release();
@@ -221,15 +226,7 @@ struct ArrayKeep {
   std::vector<ArrowArray*> child_pointers;
 };
 
-void release_array(ArrowArray* array) {
-  if (array == nullptr || array->release == nullptr) return;
-  for (int64_t i = 0; i < array->n_children; ++i) {
-    ArrowArray* child = array->children[i];
-    if (child->release != nullptr) child->release(child);  // null: moved out
-  }
-  delete static_cast<ArrayKeep*>(array->private_data);
-  array->release = nullptr;
-}
+void release_array(ArrowArray* array) { release_node<ArrowArray, ArrayKeep>(array); }
 
 void fill_array(ArrowArray* out, std::unique_ptr<ArrayKeep> keep, int64_t length,
                 int64_t null_count, int64_t n_buffers) noexcept {
