@@ -187,9 +187,12 @@ void ColumnData::push_validity(bool valid) {
 
 void ColumnData::push_null() {
   switch (type_.kind) {
-    case ColumnType::Kind::Binary:
-      offsets_.push(offsets_.as<int32_t>().back());
+    case ColumnType::Kind::Binary: {
+      // Copied first: push may move the buffer that back() points into.
+      const int32_t end = offsets_.as<int32_t>().back();
+      offsets_.push(end);
       break;
+    }
     case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
     case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
     case ColumnType::Kind::Date32:

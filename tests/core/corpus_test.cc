@@ -72,7 +72,9 @@ TEST(Corpus, EveryFileRunsAndBalancedFilesBalance) {
     std::string summary;
     for (const auto& [kind, n] : kinds) summary += " " + kind + "=" + std::to_string(n);
     std::cout << name << ":" << summary << "\n";
-    if (kBalanced.count(name)) EXPECT_EQ(kinds.count("BalanceMismatch"), 0u) << summary;
+    if (kBalanced.count(name)) {
+      EXPECT_EQ(kinds.count("BalanceMismatch"), 0u) << summary;
+    }
   }
   EXPECT_GT(run, 20u);
 }

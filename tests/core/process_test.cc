@@ -1,13 +1,18 @@
 #include "zarvi_core/process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <new>
 #include <random>
+#include <sstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "process_support.h"
+#include "zarvi_core/spec/builtin.h"
 
 // Counts heap allocations while `g_counting` is set, to show that a warm
 // processor does not allocate per segment.
@@ -21,8 +26,20 @@ void* operator new(size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  if (g_counting) ++g_allocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace zarvi_test {
 namespace {
@@ -74,7 +91,8 @@ TEST(Processor, FinishClosesInnermostFirstAndResets) {
   process::Processor processor(mini_spec(), Delimiters{});
   const std::string text = isa() + "GS*HP~ST*835*0001~LX*1~CLP*C*1*1*1~SVC*HC:1*1~";
   std::vector<spec::LoopId> stack;
-  for (const Segment& segment : frame_all(text)) check_nesting(processor.feed(segment).events, stack);
+  for (const Segment& segment : frame_all(text))
+    check_nesting(processor.feed(segment).events, stack);
   ASSERT_EQ(stack.size(), 6u);
   const process::Output& last = processor.finish();
   EXPECT_EQ(events_text(mini_spec(), last.events),
@@ -90,7 +108,8 @@ TEST(Processor, FinishClosesInnermostFirstAndResets) {
                                              "RequiredOccurrenceMissing"}));
   // A finished processor reads the next stream from scratch: ordinals restart.
   EXPECT_TRUE(briefs(run_text(mini_spec(), clean())).empty());
-  for (const Segment& segment : frame_all(clean())) processor.feed(segment);
+  const std::string again = clean();
+  for (const Segment& segment : frame_all(again)) processor.feed(segment);
   EXPECT_TRUE(processor.finish().diagnostics.empty());
 }
 
@@ -132,16 +151,103 @@ TEST(Processor, RandomStreamsNeverBreak) {
   }
 }
 
+std::string read_sample() {
+  std::ifstream in(std::string(ZARVI_SOURCE_DIR) + "/tests/data/simple_5010.835", std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The sample under the built-in 835 spec is clean; segments dropped,
+// repeated, swapped or cut short never break the walk.
+TEST(Processor, BuiltinSampleAndItsMutations) {
+  const spec::Compiled& builtin = spec::shared_builtin_835();
+  ASSERT_TRUE(builtin.ok());
+  const spec::Spec& spec = *builtin.value();
+  const std::string sample = read_sample();
+  auto document = Document::parse(std::string_view(sample));
+  ASSERT_TRUE(document.ok());
+  const process::RunResult clean_run = process::Processor::run(spec, document.value());
+  EXPECT_TRUE(clean_run.diagnostics.empty()) << to_string(clean_run.diagnostics.front());
+  ASSERT_NE(clean_run.tables.get("claims"), nullptr);
+  EXPECT_GT(clean_run.tables.get("claims")->rows(), 0u);
+
+  std::vector<std::string> pieces;
+  for (size_t start = 0, end; start < sample.size(); start = end + 1) {
+    end = std::min(sample.find('~', start), sample.size() - 1);
+    pieces.push_back(sample.substr(start, end + 1 - start));
+  }
+  std::mt19937 rng(777);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> mutated = pieces;
+    for (int edit = 0; edit < 3; ++edit) {
+      const size_t i = 1 + rng() % (mutated.size() - 1);
+      const size_t j = 1 + rng() % (mutated.size() - 1);
+      switch (rng() % 3) {
+        case 0: mutated.erase(mutated.begin() + static_cast<long>(i)); break;
+        case 1: mutated.insert(mutated.begin() + static_cast<long>(i), mutated[j]); break;
+        default: std::swap(mutated[i], mutated[j]); break;
+      }
+    }
+    std::string text;
+    for (const std::string& piece : mutated) text += piece;
+    text.resize(text.size() - rng() % 40);
+    auto parsed = Document::parse(std::string_view(text));
+    ASSERT_TRUE(parsed.ok());
+    process::Processor processor(spec, parsed.value().delimiters());
+    std::vector<spec::LoopId> stack;
+    Segments segments(parsed.value());
+    while (auto segment = segments.next()) check_nesting(processor.feed(*segment).events, stack);
+    EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
+  }
+}
+
 TEST(Processor, TenThousandOpeningsWithoutClosing) {
   std::string text;
   for (int i = 0; i < 10000; ++i) text += (i % 2 == 0) ? "ISA*1~" : "SVC*HC:1*1~";
   process::Processor processor(mini_spec(), Delimiters{});
   size_t diagnostics = 0;
-  for (const Segment& segment : frame_all(text)) diagnostics += processor.feed(segment).diagnostics.size();
+  for (const Segment& segment : frame_all(text))
+    diagnostics += processor.feed(segment).diagnostics.size();
   const process::Output& last = processor.finish();
   EXPECT_GT(diagnostics, 10000u);
   // interchange, group, transaction, header, claim, service
   EXPECT_EQ(last.events.size(), 6u);
+}
+
+// A chain of 1000 nested loops: the deepest trigger opens every ancestor
+// implicitly; then ten thousand openings, each one level deeper than the last
+// or back up to a random level, stay nested and open nothing implicitly.
+TEST(Processor, DeepLoopChain) {
+  constexpr int kDepth = 1000;
+  nlohmann::json loops = nlohmann::json::object();
+  for (int i = 0; i < kDepth; ++i) {
+    const std::string id = "L" + std::to_string(i);
+    nlohmann::json loop = {{"trigger", {{"segment", id}}},
+                           {"occurrences", {{"o", {{"segment", id}, {"pos", i + 1}}}}}};
+    if (i > 0) loop["parent"] = "L" + std::to_string(i - 1);
+    loops[id] = loop;
+  }
+  auto compiled = spec::Spec::from_value({{"name", "deep"}, {"loops", loops}});
+  ASSERT_TRUE(compiled.ok()) << compiled.error().message();
+  std::string text = "L" + std::to_string(kDepth - 1) + "~";
+  std::mt19937 rng(5);
+  for (int i = 0, level = kDepth - 1; i < 10000; ++i) {
+    const int up = static_cast<int>(rng() % static_cast<unsigned>(level + 1));
+    level = level + 1 < kDepth && rng() % 100 != 0 ? level + 1 : up;
+    text += "L" + std::to_string(level) + "~";
+  }
+  process::Processor processor(*compiled.value(), Delimiters{});
+  std::vector<spec::LoopId> stack;
+  size_t implicit = 0;
+  for (const Segment& segment : frame_all(text)) {
+    const process::Output& out = processor.feed(segment);
+    check_nesting(out.events, stack);
+    for (const Diagnostic& d : out.diagnostics)
+      implicit += d.rule.kind() == RuleKind::ImplicitLoop;
+  }
+  EXPECT_EQ(implicit, static_cast<size_t>(kDepth - 1));
+  EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
 }
 
 TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {
