@@ -116,7 +116,7 @@ using Path = std::vector<std::pair<LoopId, uint64_t>>;
 
 // The requested indexes; false with an exception set.
 bool segment_list(PyObject* arg, std::vector<size_t>& out) {
-  if (PyUnicode_Check(arg) || PyBytes_Check(arg) || !PySequence_Check(arg)) {
+  if (PyUnicode_Check(arg) || !PySequence_Check(arg)) {
     wrong_type("_loop_paths", "segments", "a sequence of non-negative integers", arg);
     return false;
   }

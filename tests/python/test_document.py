@@ -71,9 +71,3 @@ def test_release_character_is_removed():
 def test_segment_keeps_its_document_alive():
     seg = core.parse(SIMPLE).document[2]
     assert seg.id == b"ST" and seg.elements[0] == b"835"
-
-
-def test_no_constructors():
-    for cls in (core.Document, core.Segment):
-        with pytest.raises(TypeError):
-            cls()

@@ -35,10 +35,24 @@ CLASSES = ["Diagnostic", "Document", "Segment", "Result", "Spec", "Batch", "Stre
            "Tables"]
 
 
+DOCS = {
+    "Document": "The file, indexed into segments and held byte for byte.",
+    "Segment": "One segment of a document, read from the document on access.",
+    "Result": "What one parse produced.",
+    "Tables": "The tables of one parse or one batch, by name. Shared, never copied.",
+    "Table": "One projected table. Shares the tables it belongs to.",
+}
+
+
 @pytest.mark.parametrize("name", CLASSES)
 def test_classes_without_constructor(name):
     cls = getattr(core, name)
     assert cls.__module__ == "zarvi" and cls.__qualname__ == name
+    if name in DOCS:
+        assert cls.__doc__ == DOCS[name]
+    if name == "Stream":
+        assert cls.__doc__.startswith(
+            "Iterates the batches of a file. Each step runs with the GIL released.\n\n")
     with pytest.raises(TypeError):
         cls()
     with pytest.raises(TypeError):

@@ -95,12 +95,6 @@ def test_argument_types(kwargs, name):
         core.stream(THREE, **kwargs)
 
 
-def test_no_constructors():
-    for cls in (core.Stream, core.Batch):
-        with pytest.raises(TypeError):
-            cls()
-
-
 def test_second_thread_is_refused_instead_of_waiting():
     claims = [(f"C{i}", f"P{i}", "1") for i in range(40)]
     big = interchange(*[payment(claims=claims)] * 1500)

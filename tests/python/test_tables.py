@@ -65,12 +65,6 @@ def test_spec_is_the_projecting_spec():
     assert core.parse(FILE).tables.spec.to_json() == core.Spec.builtin().to_json()
 
 
-def test_classes_have_no_constructor():
-    for cls in (core.Tables, core.Table):
-        with pytest.raises(TypeError):
-            cls()
-
-
 def test_values_and_types_through_pyarrow(tables):
     payments = pa.table(tables["payments"])
     fields = {f.name: f for f in payments.schema}
