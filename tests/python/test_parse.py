@@ -4,6 +4,7 @@ import pathlib
 import threading
 import time
 
+import pyarrow as pa
 import pytest
 from hypothesis import given, settings, strategies as st
 
@@ -92,6 +93,13 @@ def test_parse_error(data, message):
     assert len(caught.value.args) == 1
     with pytest.raises(core.ParseError):
         core.stream(data)
+
+
+def test_truncated_file_is_read_with_findings():
+    result = core.parse(SIMPLE[:600])
+    assert len(result.document) == 17
+    assert "UnterminatedLoop" in {d.kind for d in result.diagnostics}
+    assert result.document.write() == SIMPLE[:600]
 
 
 def test_given_delimiters_skip_the_header():
@@ -257,5 +265,9 @@ def test_any_bytes_give_a_result_or_parse_error(data):
     repr(result)
     [str(d) for d in result.diagnostics]
     result.tables.render()
+    document = result.document
+    assert b"".join(document[i].raw for i in range(len(document))) == data
+    for name in result.tables:
+        pa.table(result.tables[name]).validate(full=True)
     for batch in core.stream(data):
         repr(batch)

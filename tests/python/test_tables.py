@@ -66,6 +66,8 @@ def test_spec_is_the_projecting_spec():
 
 
 def test_values_and_types_through_pyarrow(tables):
+    for name in tables:
+        pa.table(tables[name]).validate(full=True)
     payments = pa.table(tables["payments"])
     fields = {f.name: f for f in payments.schema}
     assert fields["total_payment_amount"].type == pa.decimal128(38, 2)
