@@ -1,6 +1,7 @@
 import array
 import decimal
 import pathlib
+import sys
 import threading
 import time
 
@@ -241,10 +242,11 @@ def test_no_leak_over_many_parses():
 
     for _ in range(300):
         once()
-    before = _rss()
+    before, references = _rss(), sys.getrefcount(SIMPLE)
     for _ in range(3000):
         once()
     assert _rss() - before < 4 * 1024 * 1024
+    assert sys.getrefcount(SIMPLE) == references
 
 
 VALID = [SIMPLE, ONE, TWO]
