@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import zarvi._core as core
-from x12_input import interchange, payment
+from x12_input import interchange, payment, slow_input
 
 SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
 ONE = interchange(payment(claims=[("C1", "0123", "100"), ("C2", "123", "20"),
@@ -203,8 +203,7 @@ def test_loop_paths():
 
 
 def test_lock_is_released_during_parse():
-    claims = [(f"C{i}", f"P{i}", "1") for i in range(40)]
-    big = interchange(*[payment(claims=claims)] * 1500)
+    big = slow_input(core.parse)
     done = threading.Event()
 
     def work():

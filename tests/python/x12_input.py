@@ -25,6 +25,22 @@ def payment(claims=(("CLAIM1", "MEMBER1", "150"),), payer=("ACME HEALTH PLAN", N
     return body
 
 
+def slow_input(read, seconds=0.5):
+    """An interchange large enough that read(data) takes at least `seconds`
+    in this build: grown by doubling from a few hundred transactions."""
+    import time
+
+    claims = [(f"C{i}", f"P{i}", "1") for i in range(40)]
+    count = 250
+    while True:
+        data = interchange(*[payment(claims=claims)] * count)
+        start = time.perf_counter()
+        read(data)
+        if time.perf_counter() - start >= seconds or count >= 64000:
+            return data
+        count *= 2
+
+
 def interchange(*transactions, version="005010X221A1", newline=""):
     """A whole interchange with one ST/SE pair per transaction and the
     control counts right."""
