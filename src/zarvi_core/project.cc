@@ -16,24 +16,6 @@ void bump(uint64_t& counter) {
   if (counter != std::numeric_limits<uint64_t>::max()) ++counter;
 }
 
-bool valid_for_type(std::string_view text, spec::ElementType type) {
-  using K = spec::ElementType::Kind;
-  switch (type.kind) {
-    case K::AN:
-    case K::ID:
-      return true;
-    case K::N:
-      return column::parse_int64(text).has_value();
-    case K::R:
-      return column::parse_r(text, type.scale).has_value();
-    case K::DT:
-      return column::civil_date(text).has_value();
-    case K::TM:
-      return column::parse_tm(text).has_value();
-  }
-  return true;
-}
-
 // Numbers count their digits only (sign and point do not count).
 uint64_t value_length(std::string_view text, spec::ElementType type) {
   using K = spec::ElementType::Kind;
@@ -64,6 +46,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
       for (LoopId anchor : def.loops) loop_tables_[anchor].anchored = t;
       state.carried = plans_.watch_columns(spec, t, carries);
     }
+    plans_.mark_columns(def);
     tables_.push_back(std::move(state));
   }
   for (LoopId l = 0; l < spec.loops.size(); ++l) loop_tables_[l].carries = std::move(carries[l]);
@@ -135,6 +118,7 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 }
 
 void Projector::on_placed(LoopId loop, const Segment& segment) {
+  checked_.clear();
   const SegmentPlan* plan = plans_.get(segment.id());
   if (plan == nullptr) return;
   if (loop < plan->candidates.size()) {
@@ -201,6 +185,8 @@ column::Cell Projector::read(const Segment& segment, uint64_t element,
   else
     text = engine::component_text(segment, element, component);
   if (!text) return column::Cell::null();
+  for (const Checked& c : checked_)
+    if (c.element == element && c.component == component && c.type == type) return c.cell;
   if (text->empty())
     return type.kind == column::ColumnType::Kind::Binary ? column::Cell::binary({})
                                                           : column::Cell::null();
@@ -289,7 +275,8 @@ void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) 
     }
     std::string_view text =
         segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
-    check_value(text, *element.def, segment, element.position, std::nullopt);
+    check_value(text, *element.def, element.type, element.read, segment, element.position,
+                std::nullopt);
   }
 }
 
@@ -328,12 +315,13 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
            segment, plan.position, extra, component(extra));
   }
   for (const ComponentPlan& c : plan.components)
-    check_value(component(c.position), *c.def, segment, plan.position, c.position);
+    check_value(component(c.position), *c.def, c.type, c.read, segment, plan.position,
+                c.position);
 }
 
 void Projector::check_value(std::string_view text, const spec::ElementDef& def,
-                            const Segment& segment, uint64_t element,
-                            std::optional<uint64_t> component) {
+                            column::ColumnType type, bool read, const Segment& segment,
+                            uint64_t element, std::optional<uint64_t> component) {
   auto here = [&] { return ElementRef{std::string(segment.id()), element, component}; };
   if (text.empty()) {
     if (def.required)
@@ -341,11 +329,17 @@ void Projector::check_value(std::string_view text, const spec::ElementDef& def,
              text);
     return;
   }
-  if (!valid_for_type(text, def.type)) {
+  // A text is valid for its type when the type's column takes it.
+  const std::optional<column::Cell> cell = column::cell_from_text(type, text);
+  if (!cell) {
     report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
            text);
     return;
   }
+  // Binary cells borrow text that the next element may overwrite; only
+  // parsed values are kept for the columns.
+  if (read && type.kind != column::ColumnType::Kind::Binary)
+    checked_.push_back(Checked{element, component, type, *cell});
   const uint64_t length = value_length(text, def.type);
   if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
     report(Rule{Rule::LengthOutOfRange{here(), def.name, length, def.min, def.max}}, segment,

@@ -83,8 +83,9 @@ class Projector {
   void append_row(size_t t);
   void check_elements(const SegmentPlan& plan, const Segment& segment);
   void check_composite(const ElementPlan& plan, const Segment& segment);
-  void check_value(std::string_view text, const spec::ElementDef& def, const Segment& segment,
-                   uint64_t element, std::optional<uint64_t> component);
+  void check_value(std::string_view text, const spec::ElementDef& def, column::ColumnType type,
+                   bool read, const Segment& segment, uint64_t element,
+                   std::optional<uint64_t> component);
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
@@ -108,6 +109,14 @@ class Projector {
     std::string value;
   };
   std::vector<Dropped> dropped_;
+  // Values of the current segment parsed by the checks that a column reads.
+  struct Checked {
+    uint64_t element = 0;
+    std::optional<uint64_t> component;
+    column::ColumnType type;
+    column::Cell cell;
+  };
+  std::vector<Checked> checked_;
 };
 
 }  // namespace zarvi_core::project

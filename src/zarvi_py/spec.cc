@@ -261,6 +261,17 @@ SharedSpec given_or_selected(SharedSpec given, const core_spec::NextSegment& nex
   return std::move(chosen.value());
 }
 
+SharedSpec given_or_selected(SharedSpec given, const zarvi_core::Document& document,
+                             std::string& fault) {
+  zarvi_core::Segments segments(document);
+  return given_or_selected(std::move(given), [&] { return segments.next(); }, fault);
+}
+
+SharedSpec given_or_selected(SharedSpec given, zarvi_core::Tokenizer tokenizer,
+                             std::string& fault) {
+  return given_or_selected(std::move(given), [&] { return tokenizer.next(); }, fault);
+}
+
 Ref edi_835_parser_patch_row(PyObject*) { return str_from(core_spec::edi_835_parser_patch_text()); }
 
 }  // namespace zarvi_py

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "zarvi_core/document.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/version.h"
+#include "zarvi_core/tokenizer.h"
 #include "zarvi_py/ref.h"
 
 namespace zarvi_py {
@@ -27,6 +30,12 @@ SharedSpec builtin();
 // writes the message to `fault`, for the caller to raise once it holds the
 // lock again.
 SharedSpec given_or_selected(SharedSpec given, const zarvi_core::spec::NextSegment& next,
+                             std::string& fault);
+// The same over an indexed document (for parse) or a tokenizer of its own
+// (for stream: the segments it reads are not handed back).
+SharedSpec given_or_selected(SharedSpec given, const zarvi_core::Document& document,
+                             std::string& fault);
+SharedSpec given_or_selected(SharedSpec given, zarvi_core::Tokenizer tokenizer,
                              std::string& fault);
 
 }  // namespace zarvi_py

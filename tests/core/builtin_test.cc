@@ -1,11 +1,14 @@
 #include "zarvi_core/spec/builtin.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "zarvi_core/spec/balance.h"
+#include "test_input.h"
+#include "zarvi_core/document.h"
 #include "zarvi_core/tokenizer.h"
 
 namespace zarvi_core::spec {
@@ -231,6 +234,47 @@ TEST(SelectBuiltin, ByDeclaredVersion) {
     SCOPED_TRACE(c.name);
     Tokenizer tokens(c.input, Delimiters{});
     auto chosen = select_builtin([&] { return tokens.next(); });
+    ASSERT_TRUE(chosen.ok());
+    EXPECT_EQ(chosen.value().get(), c.expected);
+  }
+}
+
+std::filesystem::path corpus_dir() {
+  std::filesystem::path beside = std::filesystem::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus";
+  if (std::filesystem::is_directory(beside)) return beside;
+  return "/work/shared/corpus";
+}
+
+TEST(SelectBuiltin, ThirdPartyFiles) {
+  const std::filesystem::path dir = corpus_dir();
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no corpus at " << dir;
+  struct Case {
+    const char* file;
+    const Spec* expected;
+  };
+  const Case cases[] = {
+      {"4010__oopfactory__grip-elements_bom-indented.txt", &spec4010()},
+      {"4010__pyx12__simple_reversals-plb.txt", &spec4010()},
+      {"4010__stupidedi__pipe-caret-tilde_plb.edi", &spec4010()},
+      // GS08 holds a placeholder, not a version.
+      {"4010__oopfactory__nth-deidentified-01.dat", &spec5010()},
+      // The GS has no element 8.
+      {"4010__tigershark__perl-x12-sample_cr-terminator_dummy-values.txt", &spec5010()},
+      // LF terminates segments and every id starts with a stray "~": no GS.
+      {"4010__tigershark__pipe-caret_lf-then-tilde.txt", &spec5010()},
+      {"5010__lfh__managed-care.835", &spec5010()},
+      {"5010__oopfactory__gs08-5010-isa-00401_bom-indented.txt", &spec5010()},
+      {"5010__x12parser-node__two-interchanges-one-line.edi", &spec5010()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::filesystem::path path = dir / c.file;
+    if (!std::filesystem::exists(path)) continue;
+    const std::string text = zarvi_core::testing::read_file(path.string());
+    auto document = Document::parse(std::string_view(text));
+    ASSERT_TRUE(document.ok());
+    Segments segments(document.value());
+    auto chosen = select_builtin([&] { return segments.next(); });
     ASSERT_TRUE(chosen.ok());
     EXPECT_EQ(chosen.value().get(), c.expected);
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "zarvi_core/spec/spec.h"
+
 namespace zarvi_core::spec {
 namespace {
 
@@ -44,6 +46,46 @@ TEST(MergePatch, Cases) {
     merge_patch(target, json::parse(c.patch));
     EXPECT_EQ(target, json::parse(c.expected));
   }
+}
+
+json minimal_spec(std::string name) {
+  json value = json::parse(R"({"loops": {"only": {"trigger": {"segment": "ISA"},
+    "occurrences": {"isa": {"segment": "ISA", "pos": 1}}}}})");
+  value["name"] = std::move(name);
+  return value;
+}
+
+TEST(ToJson, PrettyAndSorted) {
+  auto spec = Spec::from_value(minimal_spec("m"));
+  ASSERT_TRUE(spec.ok()) << spec.error().message();
+  EXPECT_EQ(spec.value()->to_json(),
+            "{\n  \"loops\": {\n    \"only\": {\n      \"occurrences\": {\n        \"isa\": {\n"
+            "          \"pos\": 1,\n          \"segment\": \"ISA\"\n        }\n      },\n"
+            "      \"trigger\": {\n        \"segment\": \"ISA\"\n      }\n    }\n  },\n"
+            "  \"name\": \"m\"\n}");
+}
+
+TEST(ToJson, EmptyWhenTheSourceCannotBeWritten) {
+  // Only a value built in code can hold bytes that are not UTF-8.
+  auto spec = Spec::from_value(minimal_spec("\xff"));
+  ASSERT_TRUE(spec.ok()) << spec.error().message();
+  EXPECT_EQ(spec.value()->to_json(), "");
+}
+
+TEST(SpecMergePatch, LeavesTheOriginalAlone) {
+  auto spec = Spec::from_value(minimal_spec("m"));
+  ASSERT_TRUE(spec.ok());
+  auto renamed = spec.value()->merge_patch(R"({"name": "n", "loops": {"only": {"max": 2}}})");
+  ASSERT_TRUE(renamed.ok()) << renamed.error().message();
+  EXPECT_EQ(renamed.value()->name, "n");
+  EXPECT_EQ(renamed.value()->loops[0].max, std::optional<uint64_t>(2));
+  EXPECT_EQ(spec.value()->name, "m");
+  EXPECT_EQ(spec.value()->loops[0].max, std::nullopt);
+  auto broken = spec.value()->merge_patch(R"({"loops": {"only": {"max": 0}}})");
+  ASSERT_FALSE(broken.ok());
+  EXPECT_EQ(broken.error().message(),
+            "applying patch: loop \"only\" has \"max\" 0; a loop that may appear appears at least once");
+  EXPECT_EQ(broken.error().kind(), SpecError::Kind::Patch);
 }
 
 }  // namespace

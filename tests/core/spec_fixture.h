@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "zarvi_core/spec/spec.h"
@@ -117,5 +118,14 @@ struct EditCase {
   std::vector<std::pair<std::string, json>> changes;
   std::string expected;
 };
+
+// Each case's edits applied to the mini spec compile to its expected outcome.
+template <size_t N>
+void expect_outcomes(const EditCase (&cases)[N]) {
+  for (const EditCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(outcome(edit(mini(), c.changes)), c.expected);
+  }
+}
 
 }  // namespace zarvi_core::spec::testing

@@ -138,4 +138,14 @@ def test_compatibility_patch_constant():
     assert len(spec["tables"]) == 17
     assert sorted(spec["tables"]) == sorted(
         ["rows"] + [t for t in patch["tables"] if t.startswith("rows_")])
-    assert core.__all__.index("EDI_835_PARSER_PATCH") == len(core.__all__) - 1
+
+
+ORDER = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segment", "Result",
+         "Spec", "Batch", "Stream", "Table", "Tables", "Envelope", "WriteFinding",
+         "_external_diagnostic", "parse", "_loop_paths", "stream", "_write", "EDI_835_PARSER_PATCH"]
+
+
+def test_spec_and_patch_take_their_places_in_all():
+    names = core.__all__
+    assert "Spec" in names and names[-1] == "EDI_835_PARSER_PATCH"
+    assert names == [n for n in ORDER if n in names]

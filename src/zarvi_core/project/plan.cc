@@ -53,14 +53,17 @@ Plans::Plans(const spec::Spec& spec) {
   }
 }
 
-const SegmentPlan* Plans::get(std::string_view id) const {
+template <class Self>
+auto* Plans::lookup(Self& self, std::string_view id) {
   if (auto key = short_key(id)) {
-    auto it = short_.find(*key);
-    return it == short_.end() ? nullptr : &it->second;
+    auto it = self.short_.find(*key);
+    return it == self.short_.end() ? nullptr : &it->second;
   }
-  auto it = long_.find(id);
-  return it == long_.end() ? nullptr : &it->second;
+  auto it = self.long_.find(id);
+  return it == self.long_.end() ? nullptr : &it->second;
 }
+
+const SegmentPlan* Plans::get(std::string_view id) const { return lookup(*this, id); }
 
 SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
   SegmentPlan* plan;
@@ -99,6 +102,21 @@ column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& tab
       def = spec.element_def(*table.segment, position, g->component);
   }
   return def != nullptr ? column_type_of(def->type) : column::ColumnType::binary();
+}
+
+void Plans::mark_columns(const spec::TableDef& table) {
+  for (const auto& [name, column] : table.columns) {
+    const auto* source = std::get_if<spec::ElementSource>(&column);
+    if (source == nullptr) continue;
+    SegmentPlan* plan = lookup(*this, source->segment);
+    if (plan == nullptr) continue;
+    for (ElementPlan& element : plan->elements) {
+      if (element.position != source->element) continue;
+      if (!source->component) element.read = true;
+      for (ComponentPlan& c : element.components)
+        if (source->component && c.position == *source->component) c.read = true;
+    }
+  }
 }
 
 namespace {

@@ -92,10 +92,17 @@ class Plans {
   std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
                                             CarryRegistrations& carries);
 
+  // Marks the elements and components that the table's columns read, so that
+  // the checks keep their parsed values for the columns.
+  void mark_columns(const spec::TableDef& table);
+
  private:
   // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
   // the common two- and three-byte ids hash one integer.
   static std::optional<uint64_t> short_key(std::string_view id);
+  // The plan of `id` in either map, const or not as `self` is; null if none.
+  template <class Self>
+  static auto* lookup(Self& self, std::string_view id);
 
   std::unordered_map<uint64_t, SegmentPlan> short_;
   std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;

@@ -178,7 +178,8 @@ class Compiler {
     for (const auto& [id, value] : section(spec_->source, "segments")) {
       if (id.empty()) return err(SpecError::EmptySegmentId{std::nullopt, child("segments", "")});
       auto segment = decode_segment(*value);
-      if (!segment.ok()) return err(SpecError::SegmentSchema{std::string(id), std::move(segment).error()});
+      if (!segment.ok())
+        return err(SpecError::SegmentSchema{std::string(id), std::move(segment).error()});
       auto elements = compile_elements(id, segment->elements);
       if (!elements.ok()) return err(std::move(elements).error());
       spec_->segments.emplace(std::string(id), SegmentDef{std::move(elements).value()});
@@ -189,7 +190,8 @@ class Compiler {
   Step compile_occurrences_and_triggers() {
     for (size_t id = 0; id < spec_->loops.size(); ++id) {
       LoopDef& loop = spec_->loops[id];
-      auto occurrences = compile_occurrences(loop.name, raw_loops_[id].occurrences, spec_->segments);
+      auto occurrences =
+          compile_occurrences(loop.name, raw_loops_[id].occurrences, spec_->segments);
       if (!occurrences.ok()) return err(std::move(occurrences).error());
       loop.occurrences = std::move(occurrences).value();
       if (auto r = check_trigger(loop.name, loop.occurrences, loop.trigger); !r.ok()) return r;
@@ -214,7 +216,7 @@ class Compiler {
   }
 
   std::unique_ptr<Spec> spec_;
-  RawSpec raw_;  // borrows from spec_->source
+  RawSpec raw_;                     // borrows from spec_->source
   std::vector<RawLoop> raw_loops_;  // by LoopId
 };
 

@@ -4,9 +4,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string_view>
-
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/spec.h"

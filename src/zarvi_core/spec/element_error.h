@@ -59,9 +59,22 @@ struct ElementDefError {
   };
 
   enum class Kind : uint8_t {
-    NonCanonicalPosition, EmptyName, DuplicateName, UnknownType, ScaleWithoutR, MinAboveMax,
-    CompositeOnNonAn, NestedComposite, ScaleAboveMaximum, ZeroMax, EmptyCodes, EmptyCode,
-    CodeLength, DuplicateCode, CodesOnComposite, CodesOnNumeric,
+    NonCanonicalPosition,
+    EmptyName,
+    DuplicateName,
+    UnknownType,
+    ScaleWithoutR,
+    MinAboveMax,
+    CompositeOnNonAn,
+    NestedComposite,
+    ScaleAboveMaximum,
+    ZeroMax,
+    EmptyCodes,
+    EmptyCode,
+    CodeLength,
+    DuplicateCode,
+    CodesOnComposite,
+    CodesOnNumeric
   };
   using Value = std::variant<NonCanonicalPosition, EmptyName, DuplicateName, UnknownType,
                              ScaleWithoutR, MinAboveMax, CompositeOnNonAn, NestedComposite,

@@ -48,7 +48,8 @@ Result<ElementDef, ElementDefError> compile_element(
   }
   if (raw.composite) {
     if (is_component) return err(ElementDefError::NestedComposite{});
-    if (type->kind != ElementType::Kind::AN) return err(ElementDefError::CompositeOnNonAn{raw.type});
+    if (type->kind != ElementType::Kind::AN)
+      return err(ElementDefError::CompositeOnNonAn{raw.type});
   }
   return def;
 }
@@ -99,8 +100,8 @@ Result<std::map<uint64_t, ElementDef>, SpecError> compile_elements(
   for (const auto& [key, raw] : elements) {
     auto wrap = [&](ElementDefError reason) {
       std::string position = parent ? std::string(*parent) + ".composite." + key : key;
-      return SpecError(SpecError::BadElementDef{std::string(segment), std::move(position),
-                                                std::move(reason)});
+      return SpecError(
+          SpecError::BadElementDef{std::string(segment), std::move(position), std::move(reason)});
     };
     auto def = compile_element(raw, key, parent.has_value(), names);
     if (!def.ok()) return err(wrap(std::move(def).error()));

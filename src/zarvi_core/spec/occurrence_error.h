@@ -56,8 +56,18 @@ struct OccurrenceError {
   };
 
   enum class Kind : uint8_t {
-    EmptyName, UnknownUsage, ZeroMax, UndefinedElement, BadCodesKey, EmptyCodes, BadCodes,
-    QualifierInCodes, QualifierCodeOutsideElement, Indistinct, QualifierPlaces, SharedCode,
+    EmptyName,
+    UnknownUsage,
+    ZeroMax,
+    UndefinedElement,
+    BadCodesKey,
+    EmptyCodes,
+    BadCodes,
+    QualifierInCodes,
+    QualifierCodeOutsideElement,
+    Indistinct,
+    QualifierPlaces,
+    SharedCode
   };
   using Value = std::variant<EmptyName, UnknownUsage, ZeroMax, UndefinedElement, BadCodesKey,
                              EmptyCodes, BadCodes, QualifierInCodes, QualifierCodeOutsideElement,

@@ -85,8 +85,8 @@ Result<OccurrenceDef, SpecError> compile_occurrence(const std::string& loop_name
     const std::string subject = "codes." + key;
     const ElementDef* element = find_element(segments, raw.segment, at->element, at->component);
     if (element == nullptr) {
-      return wrap(E::UndefinedElement{subject, element_place(raw.segment, at->element, at->component),
-                                      raw.segment});
+      return wrap(E::UndefinedElement{
+          subject, element_place(raw.segment, at->element, at->component), raw.segment});
     }
     auto codes = code_list(subject, list, *element);
     if (!codes.ok()) return wrap(std::move(codes).error());
@@ -97,7 +97,8 @@ Result<OccurrenceDef, SpecError> compile_occurrence(const std::string& loop_name
 
 // Why `later` cannot be told apart from `earlier`, an occurrence of the
 // same segment; none when their qualifiers keep them apart.
-std::optional<OccurrenceError> indistinct(const OccurrenceDef& earlier, const OccurrenceDef& later) {
+std::optional<OccurrenceError> indistinct(const OccurrenceDef& earlier,
+                                          const OccurrenceDef& later) {
   if (!earlier.qualifier || !later.qualifier) return E::Indistinct{later.segment, earlier.name};
   const Qualifier& a = *earlier.qualifier;
   const Qualifier& b = *later.qualifier;
@@ -160,9 +161,9 @@ Result<Unit, SpecError> check_trigger(const std::string& loop_name,
                                       const Trigger& trigger) {
   const OccurrenceDef* opener = trigger_occurrence(occurrences, trigger);
   if (opener == nullptr) {
-    const bool held = std::any_of(occurrences.begin(), occurrences.end(), [&](const OccurrenceDef& o) {
-      return o.segment == trigger.segment;
-    });
+    const bool held =
+        std::any_of(occurrences.begin(), occurrences.end(),
+                    [&](const OccurrenceDef& o) { return o.segment == trigger.segment; });
     return err(SpecError::UnmatchedTrigger{loop_name, render_trigger(trigger), held});
   }
   if (opener->qualifier) {
@@ -177,14 +178,15 @@ Result<Unit, SpecError> check_trigger(const std::string& loop_name,
     }
     for (const std::string& code : q.codes) {
       if (code != required) {
-        return err(SpecError::TriggerQualifierWider{loop_name, opener->name, render_trigger(trigger),
-                                                    code});
+        return err(SpecError::TriggerQualifierWider{loop_name, opener->name,
+                                                    render_trigger(trigger), code});
       }
     }
   }
   for (const OccurrenceDef& occ : occurrences) {
     if (&occ != opener && occ.pos <= opener->pos) {
-      return err(SpecError::TriggerNotFirst{loop_name, occ.name, occ.pos, opener->name, opener->pos});
+      return err(
+          SpecError::TriggerNotFirst{loop_name, occ.name, occ.pos, opener->name, opener->pos});
     }
   }
   return Unit{};

@@ -17,8 +17,10 @@ using Problem = std::optional<DecodeError>;
 // How the decoder names a value it did not expect.
 std::string unexpected(const json& v) {
   switch (v.type()) {
-    case json::value_t::boolean: return std::string("boolean `") + (v.get<bool>() ? "true" : "false") + "`";
-    case json::value_t::number_unsigned: return "integer `" + std::to_string(v.get<uint64_t>()) + "`";
+    case json::value_t::boolean:
+      return std::string("boolean `") + (v.get<bool>() ? "true" : "false") + "`";
+    case json::value_t::number_unsigned:
+      return "integer `" + std::to_string(v.get<uint64_t>()) + "`";
     case json::value_t::number_integer: return "integer `" + std::to_string(v.get<int64_t>()) + "`";
     case json::value_t::number_float: return "floating point `" + compact_json(v) + "`";
     case json::value_t::string: return "string " + quote_bytes(v.get_ref<const std::string&>());
@@ -92,9 +94,10 @@ Problem read(const json& v, std::map<std::string, T>& out) {
   return {};
 }
 
-// A member that stays undecoded: only its being an object is checked.
-Problem read_object_ref(const json& v, const json*& out) {
-  if (v.is_null()) {
+// A member that stays undecoded: only its being an object is checked. Null
+// counts as absent for an optional member.
+Problem read_object_ref(const json& v, const json*& out, bool is_required) {
+  if (v.is_null() && !is_required) {
     out = nullptr;
     return {};
   }
@@ -172,10 +175,13 @@ Field may(std::string_view name, T& out) {
   return {name, false, [&out](const json& v) { return read(v, out); }};
 }
 Field object_ref(std::string_view name, bool is_required, const json*& out) {
-  return {name, is_required, [&out](const json& v) { return read_object_ref(v, out); }};
+  return {name, is_required,
+          [&out, is_required](const json& v) { return read_object_ref(v, out, is_required); }};
 }
 
-std::string field_list(std::initializer_list<Field> fields) {
+using Fields = std::vector<Field>;
+
+std::string field_list(const Fields& fields) {
   const size_t n = fields.size();
   if (n == 0) return "there are no fields";
   std::string out = n > 2 ? "expected one of " : "expected ";
@@ -191,7 +197,7 @@ std::string field_list(std::initializer_list<Field> fields) {
 // Members in key order: an unknown key or a member that does not decode
 // fails at once; a missing required field is looked for afterwards, in
 // declaration order.
-Problem decode_object(const json& v, std::string_view expected, std::initializer_list<Field> fields) {
+Problem decode_object(const json& v, std::string_view expected, const Fields& fields) {
   if (!v.is_object()) return invalid_type(v, expected);
   std::vector<bool> seen(fields.size(), false);
   for (const auto& [key, member] : v.items()) {
@@ -218,10 +224,12 @@ Problem decode_object(const json& v, std::string_view expected, std::initializer
   return {};
 }
 
-template <class T>
-Decoded<T> finish(Problem p, T&& record) {
-  if (p) return err(std::move(*p));
-  return std::forward<T>(record);
+// A record whose fields `fields_of(record)` names, decoded from `v`.
+template <class T, class F>
+Decoded<T> decode_record(const json& v, std::string_view expected, F fields_of) {
+  T record{};
+  if (Problem p = decode_object(v, expected, fields_of(record))) return err(std::move(*p));
+  return record;
 }
 
 }  // namespace
@@ -232,111 +240,103 @@ std::string RawPick::written() const {
 }
 
 Decoded<RawSpec> decode_spec(const json& value) {
-  RawSpec out;
-  Problem p = decode_object(value, "a spec object with \"name\" and \"loops\"",
-                            {need("name", out.name), object_ref("loops", true, out.loops),
-                             object_ref("segments", false, out.segments),
-                             object_ref("tables", false, out.tables),
-                             object_ref("balancing", false, out.balancing),
-                             may("version", out.version)});
-  // "loops" given as null decodes to no pointer; it is required all the same.
-  if (!p && out.loops == nullptr) p = invalid_type(json(nullptr), "a map");
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawSpec>(value, "a spec object with \"name\" and \"loops\"", [](auto& out) {
+    return Fields{need("name", out.name),
+                  object_ref("loops", true, out.loops),
+                  object_ref("segments", false, out.segments),
+                  object_ref("tables", false, out.tables),
+                  object_ref("balancing", false, out.balancing),
+                  may("version", out.version)};
+  });
 }
 
 Decoded<RawVersion> decode_version(const json& value) {
-  RawVersion out;
-  Problem p = decode_object(value, "a version object",
-                            {need("segment", out.segment), need("element", out.element),
-                             need("values", out.values)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawVersion>(value, "a version object", [](auto& out) {
+    return Fields{need("segment", out.segment), need("element", out.element),
+                  need("values", out.values)};
+  });
 }
 
 Decoded<RawLoop> decode_loop(const json& value) {
-  RawLoop out;
-  Problem p = decode_object(
-      value, "a loop object",
-      {may("parent", out.parent), need("trigger", out.trigger),
-       may("occurrences", out.occurrences), may("max", out.max),
-       may("usage", out.usage), may("end", out.end), may("control", out.control)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawLoop>(value, "a loop object", [](auto& out) {
+    return Fields{may("parent", out.parent),
+                  need("trigger", out.trigger),
+                  may("occurrences", out.occurrences),
+                  may("max", out.max),
+                  may("usage", out.usage),
+                  may("end", out.end),
+                  may("control", out.control)};
+  });
 }
 
 Decoded<RawTrigger> decode_trigger(const json& value) {
-  RawTrigger out;
-  Problem p = decode_object(value, "a trigger object",
-                            {need("segment", out.segment), may("where", out.where)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawTrigger>(value, "a trigger object", [](auto& out) {
+    return Fields{need("segment", out.segment), may("where", out.where)};
+  });
 }
 
 Decoded<RawControl> decode_control(const json& value) {
-  RawControl out;
-  Problem p = decode_object(
-      value, "a control object",
-      {need("opener_element", out.opener_element), need("closer_element", out.closer_element),
-       need("count_element", out.count_element), need("count", out.count)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawControl>(value, "a control object", [](auto& out) {
+    return Fields{need("opener_element", out.opener_element),
+                  need("closer_element", out.closer_element),
+                  need("count_element", out.count_element), need("count", out.count)};
+  });
 }
 
 Decoded<RawOccurrence> decode_occurrence(const json& value) {
-  RawOccurrence out;
-  Problem p = decode_object(
-      value, "an occurrence object",
-      {need("segment", out.segment), need("pos", out.pos), may("usage", out.usage),
-       may("max", out.max), may("qualifier", out.qualifier), may("codes", out.codes)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawOccurrence>(value, "an occurrence object", [](auto& out) {
+    return Fields{need("segment", out.segment),    need("pos", out.pos),
+                  may("usage", out.usage),         may("max", out.max),
+                  may("qualifier", out.qualifier), may("codes", out.codes)};
+  });
 }
 
 Decoded<RawQualifier> decode_qualifier(const json& value) {
-  RawQualifier out;
-  Problem p = decode_object(value, "a qualifier object",
-                            {need("element", out.element), may("component", out.component),
-                             need("codes", out.codes)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawQualifier>(value, "a qualifier object", [](auto& out) {
+    return Fields{need("element", out.element), may("component", out.component),
+                  need("codes", out.codes)};
+  });
 }
 
 Decoded<RawSegment> decode_segment(const json& value) {
-  RawSegment out;
-  Problem p = decode_object(value, "a segment object", {may("elements", out.elements)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawSegment>(value, "a segment object",
+                                   [](auto& out) { return Fields{may("elements", out.elements)}; });
 }
 
 Decoded<RawElement> decode_element(const json& value) {
-  RawElement out;
-  Problem p = decode_object(
-      value, "an element object",
-      {need("name", out.name), need("type", out.type), may("required", out.required),
-       may("min", out.min), may("max", out.max), may("scale", out.scale),
-       may("codes", out.codes), may("composite", out.composite)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawElement>(value, "an element object", [](auto& out) {
+    return Fields{need("name", out.name),        need("type", out.type),
+                  may("required", out.required), may("min", out.min),
+                  may("max", out.max),           may("scale", out.scale),
+                  may("codes", out.codes),       may("composite", out.composite)};
+  });
 }
 
 Decoded<RawTable> decode_table(const json& value) {
-  RawTable out;
-  Problem p = decode_object(value, "a table object",
-                            {need("loops", out.loops), may("ref", out.ref),
-                             may("segment", out.segment), may("repeat", out.repeat),
-                             object_ref("columns", false, out.columns)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawTable>(value, "a table object", [](auto& out) {
+    return Fields{need("loops", out.loops), may("ref", out.ref), may("segment", out.segment),
+                  may("repeat", out.repeat), object_ref("columns", false, out.columns)};
+  });
 }
 
 Decoded<RawRepeat> decode_repeat(const json& value) {
-  RawRepeat out;
-  Problem p = decode_object(value, "a repeat object",
-                            {need("from", out.from), need("step", out.step)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawRepeat>(value, "a repeat object", [](auto& out) {
+    return Fields{need("from", out.from), need("step", out.step)};
+  });
 }
 
 Decoded<RawColumn> decode_column(const json& value) {
-  RawColumn out;
-  Problem p = decode_object(
-      value, "a column object",
-      {may("loop", out.loop), may("segment", out.segment), may("where", out.where),
-       may("occurrence", out.occurrence), may("pick", out.pick),
-       may("element", out.element), may("component", out.component),
-       may("group_element", out.group_element),
-       may("segment_index", out.segment_index)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawColumn>(value, "a column object", [](auto& out) {
+    return Fields{may("loop", out.loop),
+                  may("segment", out.segment),
+                  may("where", out.where),
+                  may("occurrence", out.occurrence),
+                  may("pick", out.pick),
+                  may("element", out.element),
+                  may("component", out.component),
+                  may("group_element", out.group_element),
+                  may("segment_index", out.segment_index)};
+  });
 }
 
 Decoded<RawPick> decode_pick(const json& value) {
@@ -347,21 +347,17 @@ Decoded<RawPick> decode_pick(const json& value) {
 }
 
 Decoded<RawBalance> decode_balance(const json& value) {
-  RawBalance out;
-  Problem p = decode_object(value, "a balancing rule object",
-                            {need("per", out.per), need("target", out.target),
-                             need("sum", out.sum)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawBalance>(value, "a balancing rule object", [](auto& out) {
+    return Fields{need("per", out.per), need("target", out.target), need("sum", out.sum)};
+  });
 }
 
 Decoded<RawTerm> decode_term(const json& value) {
-  RawTerm out;
-  Problem p = decode_object(
-      value, "a balancing value object",
-      {may("loop", out.loop), need("occurrence", out.occurrence),
-       need("elements", out.elements), may("component", out.component),
-       may("sign", out.sign)});
-  return finish(std::move(p), std::move(out));
+  return decode_record<RawTerm>(value, "a balancing value object", [](auto& out) {
+    return Fields{may("loop", out.loop), need("occurrence", out.occurrence),
+                  need("elements", out.elements), may("component", out.component),
+                  may("sign", out.sign)};
+  });
 }
 
 }  // namespace zarvi_core::spec

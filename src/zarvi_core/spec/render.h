@@ -1,6 +1,7 @@
 // Texts that write parts of a spec inside messages: keys, paths, name lists,
-// table chains, JSON values, loop triggers and occurrence selectors. Pure functions; render_key may return its
-// argument borrowed, so the key must outlive the returned view.
+// table chains, JSON values, loop triggers and occurrence selectors. Pure
+// functions; render_key may return its argument borrowed, so the key must
+// outlive the returned view.
 #pragma once
 
 #include <string>

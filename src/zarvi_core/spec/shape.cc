@@ -69,9 +69,9 @@ Checked check_loop(const json& value, const std::string& path) {
     const std::string cpath = child(path, "control");
     auto obj = object_at(*control, cpath);
     if (!obj.ok()) return fail(std::move(obj));
-    if (Checked c = check_keys(**obj, cpath,
-                               {"opener_element", "closer_element", "count_element", "count"},
-                               {"opener_element", "closer_element", "count_element", "count"});
+    if (Checked c =
+            check_keys(**obj, cpath, {"opener_element", "closer_element", "count_element", "count"},
+                       {"opener_element", "closer_element", "count_element", "count"});
         !c.ok())
       return c;
     for (std::string_view key : {"opener_element", "closer_element", "count_element"}) {
@@ -107,7 +107,8 @@ Checked check_table(const json& value, const std::string& path) {
   auto table = object_at(value, path);
   if (!table.ok()) return fail(std::move(table));
   const Object& map = **table;
-  if (Checked c = check_keys(map, path, {"loops", "ref", "segment", "repeat", "columns"}, {"loops"});
+  if (Checked c =
+          check_keys(map, path, {"loops", "ref", "segment", "repeat", "columns"}, {"loops"});
       !c.ok())
     return c;
   if (Checked c = check_member_texts(map, path, "loops"); !c.ok()) return c;
@@ -248,8 +249,8 @@ Checked check_member_map(const Object& map, const std::string& path) {
 Checked check_array(const json& value, const std::string& path, std::string_view expected,
                     LeafKind kind) {
   if (!value.is_array()) {
-    return err(SpecError::WrongType{path, std::string(expected), found_text(value),
-                                    render_value(value)});
+    return err(
+        SpecError::WrongType{path, std::string(expected), found_text(value), render_value(value)});
   }
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (Checked c = check_leaf(value[i], item_path(path, i), kind); !c.ok()) return c;
@@ -275,10 +276,9 @@ Checked check_elements_shape(const json& value, const std::string& path) {
     auto el = object_at(element, epath);
     if (!el.ok()) return fail(std::move(el));
     const Object& map = **el;
-    if (Checked c = check_keys(map, epath,
-                               {"name", "type", "required", "min", "max", "scale", "codes",
-                                "composite"},
-                               {"name", "type"});
+    if (Checked c = check_keys(
+            map, epath, {"name", "type", "required", "min", "max", "scale", "codes", "composite"},
+            {"name", "type"});
         !c.ok())
       return c;
     if (Checked c = check_member_texts(map, epath, "codes"); !c.ok()) return c;
@@ -309,13 +309,11 @@ Checked check_occurrences_shape(const json& value, const std::string& path) {
     auto occ = object_at(occurrence, opath);
     if (!occ.ok()) return fail(std::move(occ));
     const Object& map = **occ;
-    if (Checked c = check_keys(map, opath,
-                               {"segment", "pos", "usage", "max", "qualifier", "codes"},
+    if (Checked c = check_keys(map, opath, {"segment", "pos", "usage", "max", "qualifier", "codes"},
                                {"segment", "pos"});
         !c.ok())
       return c;
-    if (Checked c = check_member(map, opath, "segment", LeafKind::String, false); !c.ok())
-      return c;
+    if (Checked c = check_member(map, opath, "segment", LeafKind::String, false); !c.ok()) return c;
     if (Checked c = check_member(map, opath, "pos", LeafKind::Count, false); !c.ok()) return c;
     if (Checked c = check_member(map, opath, "usage", LeafKind::String, true); !c.ok()) return c;
     if (Checked c = check_member(map, opath, "max", LeafKind::Count, true); !c.ok()) return c;
@@ -323,7 +321,8 @@ Checked check_occurrences_shape(const json& value, const std::string& path) {
       const std::string qpath = child(opath, "qualifier");
       auto q = object_at(*qualifier, qpath);
       if (!q.ok()) return fail(std::move(q));
-      if (Checked c = check_keys(**q, qpath, {"element", "component", "codes"}, {"element", "codes"});
+      if (Checked c =
+              check_keys(**q, qpath, {"element", "component", "codes"}, {"element", "codes"});
           !c.ok())
         return c;
       if (Checked c = check_member(**q, qpath, "element", LeafKind::Count, false); !c.ok())
@@ -348,9 +347,9 @@ Checked check_shape(const json& value) {
   auto top = object_at(value, "");
   if (!top.ok()) return fail(std::move(top));
   const Object& map = **top;
-  if (Checked c = check_keys(map, "",
-                             {"name", "loops", "segments", "tables", "balancing", "version"},
-                             {"name", "loops"});
+  if (Checked c =
+          check_keys(map, "", {"name", "loops", "segments", "tables", "balancing", "version"},
+                     {"name", "loops"});
       !c.ok())
     return c;
   if (Checked c = check_member(map, "", "name", LeafKind::String, false); !c.ok()) return c;

@@ -4,12 +4,11 @@
 #pragma once
 
 #include <initializer_list>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/spec_error.h"
@@ -51,8 +50,8 @@ Checked check_member_texts(const nlohmann::json::object_t& map, const std::strin
 Checked check_texts(const nlohmann::json& value, const std::string& path);
 // An array whose items must be `kind`; `expected` is the WrongType text for a
 // value that is not an array ("an array of strings").
-Checked check_array(const nlohmann::json& value, const std::string& path,
-                    std::string_view expected, LeafKind kind);
+Checked check_array(const nlohmann::json& value, const std::string& path, std::string_view expected,
+                    LeafKind kind);
 Checked check_elements_shape(const nlohmann::json& value, const std::string& path);
 Checked check_occurrences_shape(const nlohmann::json& value, const std::string& path);
 
@@ -61,7 +60,7 @@ std::string item_path(std::string_view path, std::size_t index);
 
 // The members of the top-level object `key` in key order; none when the
 // member is absent or not an object. Views borrow from `spec`.
-std::vector<std::pair<std::string_view, const nlohmann::json*>> section(
-    const nlohmann::json& spec, std::string_view key);
+std::vector<std::pair<std::string_view, const nlohmann::json*>> section(const nlohmann::json& spec,
+                                                                        std::string_view key);
 
 }  // namespace zarvi_core::spec

@@ -36,7 +36,8 @@ const ElementDef* Spec::element_def(std::string_view segment, uint64_t element,
 std::vector<LoopId> Spec::ancestors(LoopId loop) const {
   std::vector<LoopId> out;
   if (loop >= loops.size()) return out;
-  for (std::optional<LoopId> at = loops[loop].parent; at; at = loops[*at].parent) out.push_back(*at);
+  for (std::optional<LoopId> at = loops[loop].parent; at; at = loops[*at].parent)
+    out.push_back(*at);
   std::reverse(out.begin(), out.end());
   return out;
 }

@@ -6,13 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/balance.h"
@@ -62,9 +61,9 @@ class Spec {
                         const NextSegment& next);
 
   std::string name;
-  std::vector<LoopDef> loops;  // a LoopId indexes it; byte order of names
-  std::vector<LoopId> roots;   // loops without a parent, ascending
-  std::vector<TableDef> tables;  // byte order of names
+  std::vector<LoopDef> loops;          // a LoopId indexes it; byte order of names
+  std::vector<LoopId> roots;           // loops without a parent, ascending
+  std::vector<TableDef> tables;        // byte order of names
   std::vector<BalanceRule> balancing;  // byte order of rule names
   std::optional<DeclaredVersion> version;
   nlohmann::json source;  // the value compiled, whole

@@ -53,7 +53,8 @@ struct Message {
     return "spec: the value at " + e.path + " must be a JSON object; found " + e.found;
   }
   std::string operator()(const E::WrongType& e) const {
-    std::string out = "spec: the value at " + e.path + " must be " + e.expected + "; found " + e.found;
+    std::string out =
+        "spec: the value at " + e.path + " must be " + e.expected + "; found " + e.found;
     if (!e.value.empty()) out += " (" + e.value + ")";
     return out;
   }
@@ -104,10 +105,9 @@ struct Message {
            ": a segment with that code would match the occurrence without opening the loop";
   }
   std::string operator()(const E::TriggerNotFirst& e) const {
-    return loop_prefix(e.loop_name) + ": occurrence " + quote_name(e.occurrence) +
-           " has \"pos\" " + to_string(e.pos) + ", at or before " + to_string(e.other_pos) +
-           " of " + quote_name(e.other) +
-           ", the occurrence the loop opens on, which must come first";
+    return loop_prefix(e.loop_name) + ": occurrence " + quote_name(e.occurrence) + " has \"pos\" " +
+           to_string(e.pos) + ", at or before " + to_string(e.other_pos) + " of " +
+           quote_name(e.other) + ", the occurrence the loop opens on, which must come first";
   }
   std::string operator()(const E::UnknownLoopUsage& e) const {
     return loop_prefix(e.loop_name) + " has \"usage\" " + quote_name(e.found) +
@@ -118,8 +118,8 @@ struct Message {
            " has \"max\" 0; a loop that may appear appears at least once";
   }
   std::string operator()(const E::AmbiguousTrigger& e) const {
-    std::string out = "loops " + quote_name(e.first) + " and " + quote_name(e.second) +
-                      " under " + parent_part(e.parent) + " share the identical trigger " +
+    std::string out = "loops " + quote_name(e.first) + " and " + quote_name(e.second) + " under " +
+                      parent_part(e.parent) + " share the identical trigger " +
                       quote_name(e.segment);
     if (!e.conditions.empty()) {
       out += " where {";
@@ -133,8 +133,8 @@ struct Message {
   }
   std::string operator()(const E::OverlappingTriggers& e) const {
     return "loops " + quote_name(e.a) + " and " + quote_name(e.b) + " under " +
-           parent_part(e.parent) + " can open on the same segment: " + quote_name(e.a) +
-           " on " + e.conditions_a + ", " + quote_name(e.b) + " on " + e.conditions_b +
+           parent_part(e.parent) + " can open on the same segment: " + quote_name(e.a) + " on " +
+           e.conditions_a + ", " + quote_name(e.b) + " on " + e.conditions_b +
            ", no position they both test requires different values, and neither trigger is "
            "more specific than the other";
   }
@@ -142,7 +142,8 @@ struct Message {
   static std::string at(const std::string& path) {
     return path.empty() ? std::string(" at the top level") : " at " + path;
   }
-  static std::string table_part(const std::string& table, const std::optional<std::string>& column) {
+  static std::string table_part(const std::string& table,
+                                const std::optional<std::string>& column) {
     std::string out = "table " + quote_name(table);
     if (column) out += " column " + quote_name(*column);
     return out;
@@ -176,7 +177,9 @@ class Fields {
 };
 
 struct Debug {
-  std::string operator()(const E::Json& e) const { return Fields("Json").text("source", e.message).done(); }
+  std::string operator()(const E::Json& e) const {
+    return Fields("Json").text("source", e.message).done();
+  }
   std::string operator()(const E::Schema& e) const {
     return Fields("Schema").text("loop_name", e.loop_name).text("source", e.source).done();
   }
@@ -186,8 +189,12 @@ struct Debug {
   std::string operator()(const E::UnknownParent& e) const {
     return Fields("UnknownParent").text("loop_name", e.loop_name).text("parent", e.parent).done();
   }
-  std::string operator()(const E::Cycle& e) const { return Fields("Cycle").names("members", e.members).done(); }
-  std::string operator()(const E::NoLoops& e) const { return Fields("NoLoops").text("spec_name", e.spec_name).done(); }
+  std::string operator()(const E::Cycle& e) const {
+    return Fields("Cycle").names("members", e.members).done();
+  }
+  std::string operator()(const E::NoLoops& e) const {
+    return Fields("NoLoops").text("spec_name", e.spec_name).done();
+  }
   std::string operator()(const E::EmptySegmentId& e) const {
     return Fields("EmptySegmentId").text("loop_name", e.loop_name).text("key", e.key).done();
   }
@@ -201,7 +208,12 @@ struct Debug {
     return Fields("NotAnObject").text("path", e.path).text("found", e.found).done();
   }
   std::string operator()(const E::WrongType& e) const {
-    return Fields("WrongType").text("path", e.path).text("expected", e.expected).text("found", e.found).text("value", e.value).done();
+    return Fields("WrongType")
+        .text("path", e.path)
+        .text("expected", e.expected)
+        .text("found", e.found)
+        .text("value", e.value)
+        .done();
   }
   std::string operator()(const E::UnknownKey& e) const {
     return Fields("UnknownKey").text("path", e.path).text("key", e.key).done();
@@ -213,10 +225,18 @@ struct Debug {
     return Fields("SegmentSchema").text("segment", e.segment).text("source", e.source).done();
   }
   std::string operator()(const E::BadElementDef& e) const {
-    return Fields("BadElementDef").text("segment", e.segment).text("position", e.position).text("reason", e.reason.message()).done();
+    return Fields("BadElementDef")
+        .text("segment", e.segment)
+        .text("position", e.position)
+        .text("reason", e.reason.message())
+        .done();
   }
   std::string operator()(const E::TableSchema& e) const {
-    return Fields("TableSchema").text("table", e.table).text("column", e.column).text("source", e.source).done();
+    return Fields("TableSchema")
+        .text("table", e.table)
+        .text("column", e.column)
+        .text("source", e.source)
+        .done();
   }
   std::string operator()(const E::BadTable& e) const {
     return Fields("BadTable").text("table", e.table).text("column", e.column).text("reason", to_string(e.reason)).done();
@@ -225,10 +245,17 @@ struct Debug {
     return Fields("BadVersion").text("reason", to_string(e.reason)).done();
   }
   std::string operator()(const E::BadControl& e) const {
-    return Fields("BadControl").text("loop_name", e.loop_name).text("reason", e.reason.message()).done();
+    return Fields("BadControl")
+        .text("loop_name", e.loop_name)
+        .text("reason", e.reason.message())
+        .done();
   }
   std::string operator()(const E::BadOccurrence& e) const {
-    return Fields("BadOccurrence").text("loop_name", e.loop_name).text("occurrence", e.occurrence).text("reason", e.reason.message()).done();
+    return Fields("BadOccurrence")
+        .text("loop_name", e.loop_name)
+        .text("occurrence", e.occurrence)
+        .text("reason", e.reason.message())
+        .done();
   }
   std::string operator()(const E::BalanceSchema& e) const {
     return Fields("BalanceSchema").text("rule", e.rule).text("source", e.source).done();
@@ -237,29 +264,59 @@ struct Debug {
     return Fields("BadBalance").text("rule", e.rule).text("reason", to_string(e.reason)).done();
   }
   std::string operator()(const E::UnmatchedTrigger& e) const {
-    return Fields("UnmatchedTrigger").text("loop_name", e.loop_name).text("trigger", e.trigger).flag("segment_held", e.segment_held).done();
+    return Fields("UnmatchedTrigger")
+        .text("loop_name", e.loop_name)
+        .text("trigger", e.trigger)
+        .flag("segment_held", e.segment_held)
+        .done();
   }
   std::string operator()(const E::TriggerQualifierWider& e) const {
-    return Fields("TriggerQualifierWider").text("loop_name", e.loop_name).text("occurrence", e.occurrence).text("trigger", e.trigger).text("code", e.code).done();
+    return Fields("TriggerQualifierWider")
+        .text("loop_name", e.loop_name)
+        .text("occurrence", e.occurrence)
+        .text("trigger", e.trigger)
+        .text("code", e.code)
+        .done();
   }
   std::string operator()(const E::TriggerNotFirst& e) const {
-    return Fields("TriggerNotFirst").text("loop_name", e.loop_name).text("occurrence", e.occurrence).num("pos", e.pos).text("other", e.other).num("other_pos", e.other_pos).done();
+    return Fields("TriggerNotFirst")
+        .text("loop_name", e.loop_name)
+        .text("occurrence", e.occurrence)
+        .num("pos", e.pos)
+        .text("other", e.other)
+        .num("other_pos", e.other_pos)
+        .done();
   }
   std::string operator()(const E::UnknownLoopUsage& e) const {
     return Fields("UnknownLoopUsage").text("loop_name", e.loop_name).text("found", e.found).done();
   }
-  std::string operator()(const E::ZeroLoopMax& e) const { return Fields("ZeroLoopMax").text("loop_name", e.loop_name).done(); }
+  std::string operator()(const E::ZeroLoopMax& e) const {
+    return Fields("ZeroLoopMax").text("loop_name", e.loop_name).done();
+  }
   std::string operator()(const E::AmbiguousTrigger& e) const {
     std::string conditions = "[";
     for (size_t i = 0; i < e.conditions.size(); ++i) {
       if (i > 0) conditions += ", ";
-      conditions += "(" + to_string(e.conditions[i].first) + ", " + quote_name(e.conditions[i].second) + ")";
+      conditions +=
+          "(" + to_string(e.conditions[i].first) + ", " + quote_name(e.conditions[i].second) + ")";
     }
     conditions += "]";
-    return Fields("AmbiguousTrigger").text("first", e.first).text("second", e.second).text("parent", e.parent).text("segment", e.segment).raw("conditions", conditions).done();
+    return Fields("AmbiguousTrigger")
+        .text("first", e.first)
+        .text("second", e.second)
+        .text("parent", e.parent)
+        .text("segment", e.segment)
+        .raw("conditions", conditions)
+        .done();
   }
   std::string operator()(const E::OverlappingTriggers& e) const {
-    return Fields("OverlappingTriggers").text("parent", e.parent).text("a", e.a).text("b", e.b).text("conditions_a", e.conditions_a).text("conditions_b", e.conditions_b).done();
+    return Fields("OverlappingTriggers")
+        .text("parent", e.parent)
+        .text("a", e.a)
+        .text("b", e.b)
+        .text("conditions_a", e.conditions_a)
+        .text("conditions_b", e.conditions_b)
+        .done();
   }
 };
 
@@ -275,12 +332,35 @@ std::string SpecError::debug() const { return std::visit(Debug{}, value); }
 
 std::string_view kind_name(SpecError::Kind kind) {
   static constexpr std::string_view kNames[] = {
-      "Json", "Schema", "Patch", "UnknownParent", "Cycle", "NoLoops", "EmptySegmentId",
-      "EndIsTrigger", "BadPosition", "NotAnObject", "WrongType", "UnknownKey", "MissingKey",
-      "SegmentSchema", "BadElementDef", "TableSchema", "BadTable", "BadVersion", "BadControl",
-      "BadOccurrence", "BalanceSchema", "BadBalance", "UnmatchedTrigger",
-      "TriggerQualifierWider", "TriggerNotFirst", "UnknownLoopUsage", "ZeroLoopMax",
-      "AmbiguousTrigger", "OverlappingTriggers",
+      "Json",
+      "Schema",
+      "Patch",
+      "UnknownParent",
+      "Cycle",
+      "NoLoops",
+      "EmptySegmentId",
+      "EndIsTrigger",
+      "BadPosition",
+      "NotAnObject",
+      "WrongType",
+      "UnknownKey",
+      "MissingKey",
+      "SegmentSchema",
+      "BadElementDef",
+      "TableSchema",
+      "BadTable",
+      "BadVersion",
+      "BadControl",
+      "BadOccurrence",
+      "BalanceSchema",
+      "BadBalance",
+      "UnmatchedTrigger",
+      "TriggerQualifierWider",
+      "TriggerNotFirst",
+      "UnknownLoopUsage",
+      "ZeroLoopMax",
+      "AmbiguousTrigger",
+      "OverlappingTriggers",
   };
   const auto i = static_cast<size_t>(kind);
   return i < std::size(kNames) ? kNames[i] : std::string_view();

@@ -154,19 +154,42 @@ struct SpecError {
   };
 
   enum class Kind : uint8_t {
-    Json, Schema, Patch, UnknownParent, Cycle, NoLoops, EmptySegmentId, EndIsTrigger,
-    BadPosition, NotAnObject, WrongType, UnknownKey, MissingKey, SegmentSchema, BadElementDef,
-    TableSchema, BadTable, BadVersion, BadControl, BadOccurrence, BalanceSchema, BadBalance,
-    UnmatchedTrigger, TriggerQualifierWider, TriggerNotFirst, UnknownLoopUsage, ZeroLoopMax,
-    AmbiguousTrigger, OverlappingTriggers,
+    Json,
+    Schema,
+    Patch,
+    UnknownParent,
+    Cycle,
+    NoLoops,
+    EmptySegmentId,
+    EndIsTrigger,
+    BadPosition,
+    NotAnObject,
+    WrongType,
+    UnknownKey,
+    MissingKey,
+    SegmentSchema,
+    BadElementDef,
+    TableSchema,
+    BadTable,
+    BadVersion,
+    BadControl,
+    BadOccurrence,
+    BalanceSchema,
+    BadBalance,
+    UnmatchedTrigger,
+    TriggerQualifierWider,
+    TriggerNotFirst,
+    UnknownLoopUsage,
+    ZeroLoopMax,
+    AmbiguousTrigger,
+    OverlappingTriggers
   };
-  using Value =
-      std::variant<Json, Schema, Patch, UnknownParent, Cycle, NoLoops, EmptySegmentId,
-                   EndIsTrigger, BadPosition, NotAnObject, WrongType, UnknownKey, MissingKey,
-                   SegmentSchema, BadElementDef, TableSchema, BadTable, BadVersion, BadControl,
-                   BadOccurrence, BalanceSchema, BadBalance, UnmatchedTrigger,
-                   TriggerQualifierWider, TriggerNotFirst, UnknownLoopUsage, ZeroLoopMax,
-                   AmbiguousTrigger, OverlappingTriggers>;
+  using Value = std::variant<Json, Schema, Patch, UnknownParent, Cycle, NoLoops, EmptySegmentId,
+                             EndIsTrigger, BadPosition, NotAnObject, WrongType, UnknownKey,
+                             MissingKey, SegmentSchema, BadElementDef, TableSchema, BadTable,
+                             BadVersion, BadControl, BadOccurrence, BalanceSchema, BadBalance,
+                             UnmatchedTrigger, TriggerQualifierWider, TriggerNotFirst,
+                             UnknownLoopUsage, ZeroLoopMax, AmbiguousTrigger, OverlappingTriggers>;
 
   template <class V>
     requires std::is_constructible_v<Value, V&&>

@@ -1,0 +1,193 @@
+#include "zarvi_core/spec/elements.h"
+
+#include <gtest/gtest.h>
+
+#include "spec_fixture.h"
+
+namespace zarvi_core::spec {
+namespace {
+
+using namespace testing;
+
+// The message of compiling one segment "X" with these elements, or "ok".
+std::string compile_x(const char* elements) {
+  return outcome(edit(mini(), {{"/segments/X", {{"elements", json::parse(elements)}}}}));
+}
+
+TEST(SpecElements, ParsePosition) {
+  struct Case {
+    const char* text;
+    std::optional<uint64_t> expected;
+  };
+  const Case cases[] = {
+      {"1", 1}, {"12", 12}, {"18446744073709551615", UINT64_MAX},
+      {"", std::nullopt}, {"0", std::nullopt}, {"01", std::nullopt}, {"+1", std::nullopt},
+      {" 1", std::nullopt}, {"1 ", std::nullopt}, {"1.0", std::nullopt}, {"-1", std::nullopt},
+      {"18446744073709551616", std::nullopt}, {"1e2", std::nullopt}, {"x", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_position(c.text), c.expected);
+  }
+}
+
+TEST(SpecElements, Messages) {
+  struct Case {
+    const char* name;
+    const char* elements;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"non-canonical key", R"({"01": {"name": "a", "type": "AN"}})",
+       R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
+      {"empty name", R"({"1": {"name": "", "type": "AN"}})", R"~(segment "X" element "1": "name" is empty)~"},
+      {"duplicate name in key order", R"({"1": {"name": "a", "type": "AN"}, "2": {"name": "b", "type": "AN"}, "10": {"name": "b", "type": "AN"}})",
+       R"~(segment "X" element "2": name "b" is already used by position "10")~"},
+      {"N without digit", R"({"1": {"name": "a", "type": "N"}})",
+       R"~(segment "X" element "1": type "N" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
+      {"N10", R"({"1": {"name": "a", "type": "N10"}})",
+       R"~(segment "X" element "1": type "N10" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
+      {"lower case", R"({"1": {"name": "a", "type": "an"}})",
+       R"~(segment "X" element "1": type "an" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
+      {"scale on AN", R"({"1": {"name": "a", "type": "AN", "scale": 2}})",
+       R"~(segment "X" element "1": "scale" applies only to type R; found type "AN")~"},
+      {"scale 0 on N2", R"({"1": {"name": "a", "type": "N2", "scale": 0}})",
+       R"~(segment "X" element "1": "scale" applies only to type R; found type "N2")~"},
+      {"scale 19", R"({"1": {"name": "a", "type": "R", "scale": 19}})",
+       R"~(segment "X" element "1": "scale" 19 is above the maximum of 18)~"},
+      {"scale 18", R"({"1": {"name": "a", "type": "R", "scale": 18}})", "ok"},
+      {"zero max", R"({"1": {"name": "a", "type": "AN", "max": 0}})",
+       R"~(segment "X" element "1": "max" is 0; an element holds at least one character)~"},
+      {"min above max", R"({"1": {"name": "a", "type": "AN", "min": 5, "max": 3}})",
+       R"~(segment "X" element "1": "min" 5 is greater than "max" 3)~"},
+      {"huge bounds", R"({"1": {"name": "a", "type": "AN", "min": 18446744073709551615, "max": 1}})",
+       R"~(segment "X" element "1": "min" 18446744073709551615 is greater than "max" 1)~"},
+      {"codes on numeric", R"({"1": {"name": "a", "type": "N2", "codes": ["1", "2"]}})",
+       R"~(segment "X" element "1": "codes" applies to non-numeric types; type "N2" holds numbers, which one value can write several ways (1, 01, 1.0))~"},
+      {"codes on a composite", R"({"1": {"name": "a", "type": "AN", "codes": ["A"], "composite": {}}})",
+       R"~(segment "X" element "1": "codes" applies to a simple element or a component; this element declares a "composite")~"},
+      {"composite on ID", R"({"1": {"name": "a", "type": "ID", "composite": {}}})",
+       R"~(segment "X" element "1": "composite" requires type AN; found type "ID")~"},
+      {"nested composite before its type", R"({"1": {"name": "a", "type": "AN", "composite": {"2": {"name": "b", "type": "ID", "composite": {}}}}})",
+       R"~(segment "X" element "1.composite.2": a component cannot declare its own "composite")~"},
+      {"component errors name the composite path", R"({"3": {"name": "a", "type": "AN", "composite": {"1": {"name": "b", "type": "ID"}, "2": {"name": "b", "type": "AN"}}}})",
+       R"~(segment "X" element "3.composite.2": name "b" is already used by position "1")~"},
+      {"component names apart from element names", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "a", "type": "ID"}}}})", "ok"},
+      {"empty codes", R"({"1": {"name": "a", "type": "ID", "codes": []}})",
+       R"~(segment "X" element "1": "codes" is empty; leave the key out to accept any value)~"},
+      {"empty code", R"({"1": {"name": "a", "type": "ID", "codes": ["A", ""]}})",
+       R"~(segment "X" element "1": the code at codes[1] is empty)~"},
+      {"duplicate code", R"({"1": {"name": "a", "type": "ID", "codes": ["A", "B", "A"]}})",
+       R"~(segment "X" element "1": code "A" is listed twice, at codes[0] and codes[2])~"},
+      {"code below min", R"({"1": {"name": "a", "type": "ID", "min": 2, "codes": ["X"]}})",
+       R"~(segment "X" element "1": code "X" at codes[0] has length 1; the element allows at least 2)~"},
+      {"code above max", R"({"1": {"name": "a", "type": "ID", "max": 2, "codes": ["AB", "ABC"]}})",
+       R"~(segment "X" element "1": code "ABC" at codes[1] has length 3; the element allows at most 2)~"},
+      {"code outside both", R"({"1": {"name": "a", "type": "ID", "min": 2, "max": 3, "codes": ["ABCD"]}})",
+       R"~(segment "X" element "1": code "ABCD" at codes[0] has length 4; the element allows 2 to 3)~"},
+      {"length in bytes", R"({"1": {"name": "a", "type": "AN", "max": 2, "codes": ["\u00e9\u00e9"]}})",
+       "segment \"X\" element \"1\": code \"\u00e9\u00e9\" at codes[0] has length 4; the element allows at most 2"},
+      {"code checks by index: empty before length", R"({"1": {"name": "a", "type": "ID", "min": 2, "codes": ["", "X"]}})",
+       R"~(segment "X" element "1": the code at codes[0] is empty)~"},
+      {"code checks by index: length before repeat", R"({"1": {"name": "a", "type": "ID", "max": 1, "codes": ["A", "A", "BB"]}})",
+       R"~(segment "X" element "1": code "A" is listed twice, at codes[0] and codes[1])~"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(compile_x(c.elements), c.expected);
+  }
+  EXPECT_EQ(outcome(edit(mini(), {{"/segments/a\"b", {{"elements", {{"1", {{"name", ""}, {"type", "AN"}}}}}}}})),
+            R"~(segment "a\"b" element "1": "name" is empty)~");
+}
+
+// Two faults in one element: the order of the checks decides.
+TEST(SpecElements, OrderOfChecks) {
+  struct Case {
+    const char* name;
+    const char* elements;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"position before name", R"({"01": {"name": "", "type": "x"}})",
+       R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
+      {"name before type", R"({"1": {"name": "", "type": "x"}})", R"~(segment "X" element "1": "name" is empty)~"},
+      {"duplicate name before type", R"({"1": {"name": "a", "type": "AN"}, "2": {"name": "a", "type": "x"}})",
+       R"~(segment "X" element "2": name "a" is already used by position "1")~"},
+      {"type before max", R"({"1": {"name": "a", "type": "x", "max": 0}})",
+       R"~(segment "X" element "1": type "x" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
+      {"scale before max", R"({"1": {"name": "a", "type": "R", "scale": 30, "max": 0}})",
+       R"~(segment "X" element "1": "scale" 30 is above the maximum of 18)~"},
+      {"max before min above max", R"({"1": {"name": "a", "type": "AN", "min": 3, "max": 0}})",
+       R"~(segment "X" element "1": "max" is 0; an element holds at least one character)~"},
+      {"bounds before codes", R"({"1": {"name": "a", "type": "AN", "min": 3, "max": 2, "codes": []}})",
+       R"~(segment "X" element "1": "min" 3 is greater than "max" 2)~"},
+      {"codes on composite before composite on ID", R"({"1": {"name": "a", "type": "ID", "codes": ["A"], "composite": {}}})",
+       R"~(segment "X" element "1": "codes" applies to a simple element or a component; this element declares a "composite")~"},
+      {"elements in key order", R"({"2": {"name": "", "type": "AN"}, "10": {"name": "", "type": "AN"}})",
+       R"~(segment "X" element "10": "name" is empty)~"},
+      {"components before later elements", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "", "type": "AN"}}}, "2": {"name": "", "type": "AN"}})",
+       R"~(segment "X" element "1.composite.1": "name" is empty)~"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(compile_x(c.elements), c.expected);
+  }
+}
+
+TEST(SpecElements, CompileCodes) {
+  const ElementType id{ElementType::Kind::ID, 0};
+  auto sorted = compile_codes({"B", "A", "C"}, id, std::nullopt, std::nullopt);
+  ASSERT_TRUE(sorted.ok());
+  EXPECT_EQ(*sorted, (std::vector<std::string>{"A", "B", "C"}));
+  // Numeric lengths count digits only.
+  const ElementType n2{ElementType::Kind::N, 2};
+  EXPECT_TRUE(compile_codes({"-1.5"}, n2, 2, 2).ok());
+  auto longer = compile_codes({"-1.55"}, n2, std::nullopt, 2);
+  ASSERT_FALSE(longer.ok());
+  EXPECT_EQ(longer.error().message(), R"~(code "-1.55" at codes[0] has length 3; the element allows at most 2)~");
+  EXPECT_EQ(ElementDefError(ElementDefError::CodeLength{"x", 0, 1, std::nullopt, std::nullopt}).message(),
+            R"~(code "x" at codes[0] has length 1; the element allows any length)~");
+}
+
+TEST(SpecElements, Definitions) {
+  auto r = Spec::from_value(mini());
+  ASSERT_TRUE(r.ok()) << r.error().message();
+  const Spec& s = **r;
+  const ElementDef* entity = s.element_def("N1", 1);
+  ASSERT_NE(entity, nullptr);
+  EXPECT_EQ(entity->name, "entity");
+  EXPECT_TRUE(entity->required);
+  EXPECT_EQ(entity->codes, (std::vector<std::string>{"PE", "PR"}));
+  EXPECT_TRUE(entity->rejects_code("XX"));
+  EXPECT_FALSE(entity->rejects_code("PR"));
+  const ElementDef* name = s.element_def("N1", 2);
+  ASSERT_NE(name, nullptr);
+  EXPECT_FALSE(name->rejects_code("anything"));
+  EXPECT_EQ(name->min, 1u);
+  EXPECT_EQ(name->max, 60u);
+  EXPECT_EQ(s.element_def("SVC", 2)->type, (ElementType{ElementType::Kind::R, 2}));
+  EXPECT_EQ(s.element_def("SVC", 5)->type, (ElementType{ElementType::Kind::R, 4}));
+  const ElementDef* code = s.element_def("SVC", 1, 2);
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(code->name, "code");
+  EXPECT_EQ(s.element_def("SVC", 1)->composite->size(), 2u);
+  EXPECT_EQ(s.element_def("SVC", 2, 1), nullptr);  // not a composite
+  EXPECT_EQ(s.element_def("SVC", 1, 3), nullptr);
+  EXPECT_EQ(s.element_def("SVC", 3), nullptr);
+  EXPECT_EQ(s.element_def("N3", 1), nullptr);
+  EXPECT_EQ(s.element_def("SVC", 0), nullptr);
+}
+
+TEST(SpecElements, TypeTexts) {
+  using K = ElementType::Kind;
+  EXPECT_EQ(to_string(ElementType{K::N, 2}), "N2 (integer with 2 implied decimals)");
+  EXPECT_EQ(type_code(ElementType{K::N, 7}), "N7");
+  EXPECT_EQ(type_code(ElementType{K::R, 4}), "R");
+  EXPECT_EQ(parse_element_type("N0"), (ElementType{K::N, 0}));
+  EXPECT_EQ(parse_element_type("TM"), (ElementType{K::TM, 0}));
+  EXPECT_EQ(parse_element_type("R2"), std::nullopt);
+  EXPECT_EQ(parse_element_type(""), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zarvi_core::spec

@@ -1,0 +1,216 @@
+#include "zarvi_core/spec/shape.h"
+
+#include <gtest/gtest.h>
+
+#include "spec_fixture.h"
+
+namespace zarvi_core::spec {
+namespace {
+
+using namespace testing;
+
+json table_with_column(const char* column) {
+  return json::parse(std::string(R"~({"t": {"loops": ["2110"], "columns": {"c": )~") + column + "}}}");
+}
+
+TEST(SpecShape, MessagesNameThePathAndTheValue) {
+  const EditCase cases[] = {
+      {"top level needs a name", {{"/name", removed()}},
+       R"~(spec: missing required key "name" at the top level)~"},
+      {"unknown keys before missing ones, first in byte order",
+       {{"/name", removed()}, {"/zeta", 1}, {"/alpha", 1}},
+       R"~(spec: unknown key "alpha" at the top level)~"},
+      {"name must be a string", {{"/name", 7}},
+       "spec: the value at name must be a string; found a number (7)"},
+      {"negative count", {{"/loops/2110/max", -1}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a negative "
+       "number (-1)"},
+      {"float without fraction", {{"/loops/2110/max", 2.0}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point "
+       "number (2.0)"},
+      {"float with fraction", {{"/loops/2110/max", 2.5}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a number with a "
+       "fractional part (2.5)"},
+      {"count past 64 bits", {{"/loops/2110/max", json::parse("18446744073709551616")}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point "
+       "number (1.8446744073709552e+19)"},
+      {"minus zero as a float", {{"/loops/2110/max", json::parse("-0.0")}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point "
+       "number (-0.0)"},
+      {"negative float", {{"/loops/2110/max", json::parse("-2.5")}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a number with a "
+       "fractional part (-2.5)"},
+      {"negative integer past 64 bits", {{"/loops/2110/max", json::parse("-9223372036854775809")}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point "
+       "number (-9.223372036854776e+18)"},
+      {"exponent", {{"/loops/2110/max", json::parse("1e3")}},
+       "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point "
+       "number (1000.0)"},
+      {"string where a count belongs", {{"/loops/2110/max", "3"}},
+       R"~(spec: the value at loops.2110.max must be a non-negative integer; found a string ("3"))~"},
+      {"small count above 255", {{"/segments/SVC/elements/5/scale", 256}},
+       "spec: the value at segments.SVC.elements.5.scale must be an integer from 0 to 255; "
+       "found a number above 255 (256)"},
+      {"null boolean has no parenthesis", {{"/segments/N1/elements/1/required", nullptr}},
+       "spec: the value at segments.N1.elements.1.required must be a boolean; found null"},
+      {"number where a boolean belongs", {{"/segments/N1/elements/1/required", 1}},
+       "spec: the value at segments.N1.elements.1.required must be a boolean; found a number (1)"},
+      {"version values as one string",
+       {{"/version", {{"segment", "GS"}, {"element", 8}, {"values", "005010"}}}},
+       R"~(spec: the value at version.values must be an array of strings; found a string ("005010"))~"},
+      {"version values item", {{"/version", {{"segment", "GS"}, {"element", 8}, {"values", {"a", 5}}}}},
+       "spec: the value at version.values[1] must be a string; found a number (5)"},
+      {"version values as object",
+       {{"/version", {{"segment", "GS"}, {"element", 8}, {"values", {{"a", 1}, {"b", 2}}}}}},
+       "spec: the value at version.values must be an array of strings; found an object (2 members)"},
+      {"version null", {{"/version", nullptr}},
+       "spec: the value at version must be a JSON object; found null"},
+      {"version keys in listed order", {{"/version", json::object()}},
+       R"~(spec: missing required key "segment" at version)~"},
+      {"where value", {{"/loops/1000A/trigger/where/1", 5}},
+       "spec: the value at loops.1000A.trigger.where.1 must be a string; found a number (5)"},
+      {"where null", {{"/loops/1000A/trigger/where", nullptr}},
+       "spec: the value at loops.1000A.trigger.where must be a JSON object; found null"},
+      {"loops as array", {{"/loops", json::array()}},
+       "spec: the value at loops must be a JSON object; found an array"},
+      {"loops null", {{"/loops", nullptr}},
+       "spec: the value at loops must be a JSON object; found null"},
+      {"empty loop name is quoted", {{"/loops/", {{"trigger", {{"segment", "X"}}}, {"max", "x"}}}},
+       R"~(spec: the value at loops."".max must be a non-negative integer; found a string ("x"))~"},
+      {"loop name with a dot", {{"/loops/a.b", {{"trigger", {{"segment", "X"}}}, {"max", true}}}},
+       R"~(spec: the value at loops."a.b".max must be a non-negative integer; found a boolean (true))~"},
+      {"loop name with a blank and a quote",
+       {{"/loops/a \"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}},
+       R"~(spec: unknown key "bogus" at loops."a \"b")~"},
+      {"loop name with a quote only stays bare",
+       {{"/loops/a\"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}},
+       R"~(spec: unknown key "bogus" at loops.a"b)~"},
+      {"empty segment id", {{"/segments/", {{"elements", 3}}}},
+       R"~(spec: the value at segments."".elements must be a JSON object; found a number)~"},
+      {"segment null", {{"/segments/N1", nullptr}},
+       "spec: the value at segments.N1 must be a JSON object; found null"},
+      {"missing trigger", {{"/loops/2110/trigger", removed()}},
+       R"~(spec: missing required key "trigger" at loops.2110)~"},
+      {"unknown before missing inside a loop",
+       {{"/loops/2110/trigger", removed()}, {"/loops/2110/bogus", 1}},
+       R"~(spec: unknown key "bogus" at loops.2110)~"},
+      {"trigger segment null", {{"/loops/2110/trigger/segment", nullptr}},
+       "spec: the value at loops.2110.trigger.segment must be a string; found null"},
+      {"control keys in listed order",
+       {{"/loops/interchange/control/opener_element", removed()},
+        {"/loops/interchange/control/count", removed()}},
+       R"~(spec: missing required key "opener_element" at loops.interchange.control)~"},
+      {"control count", {{"/loops/interchange/control/count", 1}},
+       "spec: the value at loops.interchange.control.count must be a string; found a number (1)"},
+      {"occurrence codes list", {{"/loops/transaction/occurrences/date/codes/1", "405"}},
+       "spec: the value at loops.transaction.occurrences.date.codes.1 must be an array of "
+       "strings; found a string (\"405\")"},
+      {"occurrence codes item", {{"/loops/transaction/occurrences/date/codes/1", {"405", nullptr}}},
+       "spec: the value at loops.transaction.occurrences.date.codes.1[1] must be a string; "
+       "found null"},
+      {"qualifier component null passes, element null does not",
+       {{"/loops/transaction/occurrences/receiver/qualifier/component", nullptr},
+        {"/loops/transaction/occurrences/receiver/qualifier/element", nullptr}},
+       "spec: the value at loops.transaction.occurrences.receiver.qualifier.element must be a "
+       "non-negative integer; found null"},
+      {"qualifier keys", {{"/loops/transaction/occurrences/receiver/qualifier/codes", removed()}},
+       R"~(spec: missing required key "codes" at loops.transaction.occurrences.receiver.qualifier)~"},
+      {"occurrence pos", {{"/loops/2110/occurrences/date/pos", -5}},
+       "spec: the value at loops.2110.occurrences.date.pos must be a non-negative integer; found "
+       "a negative number (-5)"},
+      {"component type path", {{"/segments/SVC/elements/1/composite/2/type", json::array({1, 2})}},
+       "spec: the value at segments.SVC.elements.1.composite.2.type must be a string; found an "
+       "array (2 items)"},
+      {"composite of a component is still checked",
+       {{"/segments/SVC/elements/1/composite/2/composite", {{"1", {{"name", "x"}}}}}},
+       R"~(spec: missing required key "type" at segments.SVC.elements.1.composite.2.composite.1)~"},
+      {"element codes checked before name",
+       {{"/segments/N1/elements/2/name", 5}, {"/segments/N1/elements/2/codes", "x"}},
+       "spec: the value at segments.N1.elements.2.codes must be an array of strings; found a "
+       "string (\"x\")"},
+      {"segment_index must be a boolean", {{"/tables", table_with_column(R"~({"segment_index": 1})~")}},
+       "spec: the value at tables.t.columns.c.segment_index must be a boolean; found a number (1)"},
+      {"segment_index null", {{"/tables", table_with_column(R"~({"segment_index": null})~")}},
+       "spec: the value at tables.t.columns.c.segment_index must be a boolean; found null"},
+      {"negative pick", {{"/tables", table_with_column(R"~({"pick": -1})~")}},
+       "spec: the value at tables.t.columns.c.pick must be \"first\", \"last\" or a positive "
+       "integer; found a negative number (-1)"},
+      {"pick of true", {{"/tables", table_with_column(R"~({"pick": true})~")}},
+       "spec: the value at tables.t.columns.c.pick must be \"first\", \"last\" or a positive "
+       "integer; found a boolean (true)"},
+      {"table loops", {{"/tables", json::parse(R"~({"t": {"loops": "2110"}})~")}},
+       R"~(spec: the value at tables.t.loops must be an array of strings; found a string ("2110"))~"},
+      {"table repeat", {{"/tables", json::parse(R"~({"t": {"loops": [], "repeat": {"from": 1}}})~")}},
+       R"~(spec: missing required key "step" at tables.t.repeat)~"},
+      {"column where", {{"/tables", table_with_column(R"~({"where": {"1": 1}})~")}},
+       "spec: the value at tables.t.columns.c.where.1 must be a string; found a number (1)"},
+      {"column null", {{"/tables", table_with_column("null")}},
+       "spec: the value at tables.t.columns.c must be a JSON object; found null"},
+  };
+  expect_outcomes(cases);
+}
+
+TEST(SpecShape, AcceptsWhatTheLaterStepsJudge) {
+  const EditCase cases[] = {
+      {"null optional members", {{"/loops/2110/usage", nullptr}, {"/loops/2110/end", nullptr},
+                                 {"/loops/2110/max", nullptr}, {"/loops/2110/parent", nullptr}},
+       "ok"},
+      {"pick texts reach the table compiler",
+       {{"/tables", table_with_column(R"~({"occurrence": "date", "element": 2, "pick": "second"})~")}},
+       R"~(table "t" column "c": "pick" must be "first", "last" or a 1-based position; found "second")~"},
+      {"pick zero reaches the table compiler",
+       {{"/tables", table_with_column(R"~({"occurrence": "date", "element": 2, "pick": 0})~")}},
+       R"~(table "t" column "c": "pick" must be "first", "last" or a 1-based position; found 0)~"},
+      {"scale 255 reaches the element compiler", {{"/segments/SVC/elements/5/scale", 255}},
+       R"~(segment "SVC" element "5": "scale" 255 is above the maximum of 18)~"},
+      {"empty loops reach the compiler", {{"/loops", json::object()}},
+       R"~(spec "mini" declares no loops)~"},
+      {"minus zero reads as the integer 0", {{"/loops/2110/max", json::parse("-0")}},
+       R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
+      {"table without columns", {{"/tables", json::parse(R"~({"t": {"loops": ["2110"]}})~")}}, "ok"},
+  };
+  expect_outcomes(cases);
+}
+
+// Two faults in one spec: the walk order decides which is reported.
+TEST(SpecShape, WalkOrderDecidesTheFirstError) {
+  const json bad_table = json::parse(R"~({"t": {"loops": 1}})~");
+  const EditCase cases[] = {
+      {"name before version", {{"/name", 1}, {"/version", 1}}, "spec: the value at name must be a string; found a number (1)"},
+      {"version before loops", {{"/version", 1}, {"/loops/2110/max", "x"}},
+       "spec: the value at version must be a JSON object; found a number"},
+      {"loops before tables", {{"/tables", bad_table}, {"/loops/2110/max", "x"}},
+       R"~(spec: the value at loops.2110.max must be a non-negative integer; found a string ("x"))~"},
+      {"tables before segments", {{"/tables", bad_table}, {"/segments/N1", 1}},
+       "spec: the value at tables.t.loops must be an array of strings; found a number (1)"},
+      {"loops in byte order", {{"/loops/2110/max", "x"}, {"/loops/1000B/max", "y"}},
+       R"~(spec: the value at loops.1000B.max must be a non-negative integer; found a string ("y"))~"},
+      {"usage before occurrences", {{"/loops/2110/usage", 1}, {"/loops/2110/occurrences", 1}},
+       "spec: the value at loops.2110.usage must be a string; found a number (1)"},
+      {"occurrences before trigger", {{"/loops/2110/occurrences", 1}, {"/loops/2110/trigger", 1}},
+       "spec: the value at loops.2110.occurrences must be a JSON object; found a number"},
+      {"trigger before control", {{"/loops/interchange/control", 1}, {"/loops/interchange/trigger/segment", 1}},
+       "spec: the value at loops.interchange.trigger.segment must be a string; found a number (1)"},
+      {"shape before any compile step", {{"/loops/2110/usage", "often"}, {"/segments/N1/elements/2/max", "x"}},
+       R"~(spec: the value at segments.N1.elements.2.max must be a non-negative integer; found a string ("x"))~"},
+  };
+  expect_outcomes(cases);
+}
+
+TEST(SpecShape, TopLevelThatIsNotAnObject) {
+  EXPECT_EQ(outcome(json::array()), "the spec must be a JSON object; found an array");
+  EXPECT_EQ(outcome(json()), "the spec must be a JSON object; found null");
+  EXPECT_EQ(outcome("x"), "the spec must be a JSON object; found a string");
+}
+
+TEST(SpecShape, SectionListsMembersInKeyOrder) {
+  const json spec = json::parse(R"~({"segments": {"b": {}, "a": {}, "10": {}, "2": {}}, "name": 1})~");
+  std::vector<std::string> names;
+  for (const auto& [name, value] : section(spec, "segments")) names.emplace_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"10", "2", "a", "b"}));
+  EXPECT_TRUE(section(spec, "name").empty());
+  EXPECT_TRUE(section(spec, "tables").empty());
+}
+
+}  // namespace
+}  // namespace zarvi_core::spec
