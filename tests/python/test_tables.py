@@ -195,9 +195,10 @@ def test_missing_optional_module(monkeypatch, tables, call, owner, missing, extr
 
 
 def test_no_optional_module_is_imported_at_start():
+    import os
     import subprocess
     code = ("import sys, zarvi._core as c; "
             "print(sorted(m for m in ('pandas', 'polars', 'pyarrow') if m in sys.modules))")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                         check=True, env={"PYTHONPATH": ":".join(sys.path)})
+                         check=True, env={**os.environ, "PYTHONPATH": ":".join(sys.path)})
     assert out.stdout.strip() == "[]"
