@@ -1,6 +1,8 @@
 #include "zarvi_py/arrow.h"
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "zarvi_core/arrow/export.h"

@@ -4,7 +4,9 @@
 #include "zarvi_py/tables.h"
 
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "zarvi_py/args.h"
