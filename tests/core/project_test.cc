@@ -18,39 +18,7 @@
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
 
-// Counts heap allocations while `g_counting` is set, to show that a warm
-// projector allocates nothing per segment or per cell. Column buffers are
-// the only aligned allocations; they are counted apart.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<size_t> g_allocations{0};
-std::atomic<size_t> g_buffer_allocations{0};
-}  // namespace
-
-void* operator new(size_t size) {
-  if (g_counting) ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  if (g_counting) ++g_allocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void* operator new(size_t size, std::align_val_t align) {
-  if (g_counting) ++g_buffer_allocations;
-  const size_t a = static_cast<size_t>(align);
-  if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  if (g_counting) ++g_buffer_allocations;
-  const size_t a = static_cast<size_t>(align);
-  return std::aligned_alloc(a, (size + a - 1) / a * a);
-}
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+#include "alloc_count.h"
 
 namespace zarvi_test {
 namespace {
@@ -346,20 +314,22 @@ TEST(Projector, WarmProjectorAllocatesOnlyToGrowColumns) {
   };
   constexpr int kTimes = 64;
   feed(kTimes);
-  g_allocations = 0;
-  g_buffer_allocations = 0;
-  g_counting = true;
-  feed(kTimes);
-  g_counting = false;
-  EXPECT_EQ(g_allocations.load(), 0u);
+  size_t ordinary = 0, aligned = 0;
+  {
+    const AllocationCount warm;
+    feed(kTimes);
+    ordinary = warm.ordinary();
+    aligned = warm.aligned();
+  }
+  EXPECT_EQ(ordinary, 0u);
   // Doubling the rows grows each column buffer (validity, offsets, values)
   // at most twice.
   size_t buffers = 0;
   std::vector<column::Table> taken;
   projector.take_rows(taken);
   for (const column::Table& t : taken) buffers += 3 * t.columns().size();
-  EXPECT_LE(g_buffer_allocations.load(), 2 * buffers);
-  EXPECT_GT(g_buffer_allocations.load(), 0u);
+  EXPECT_LE(aligned, 2 * buffers);
+  EXPECT_GT(aligned, 0u);
 }
 
 // Segments the random streams are drawn from: every loop's trigger, end and
