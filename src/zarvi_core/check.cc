@@ -124,8 +124,9 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
     else
       parent->last = OrderRecord{id, 0, *layout.position};
   }
-  const std::optional<LoopId> parent_loop =
-      parent != nullptr ? std::optional<LoopId>(parent->loop) : std::nullopt;
+  // Taken now: `parent` points into open_, which the push below may move.
+  const std::string* parent_loop_name =
+      parent != nullptr ? &spec_->loops[parent->loop].name : nullptr;
 
   Open instance;
   instance.base = counters_.size();
@@ -148,7 +149,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
 
   if (over_max) {
     std::optional<std::string> parent_name;
-    if (parent_loop) parent_name = spec_->loops[*parent_loop].name;
+    if (parent_loop_name != nullptr) parent_name = *parent_loop_name;
     report_at_segment(
         Rule{Rule::LoopOverMax{loop.name, *over_max, std::move(parent_name), *layout.max}},
         segment);

@@ -119,20 +119,25 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 
 void Projector::on_placed(LoopId loop, const Segment& segment) {
   checked_.clear();
-  const SegmentPlan* plan = plans_.get(segment.id());
-  if (plan == nullptr) return;
-  if (loop < plan->candidates.size()) {
-    for (const Candidate& c : plan->candidates[loop]) {
-      if (c.qualifier == nullptr || c.qualifier->matches(segment.elements())) {
-        matched_ = c.occurrence;
-        matched_loop_ = loop;
-        break;
-      }
+  // A segment without a plan (such as an end segment the spec neither
+  // defines nor names) can still make rows of a segment table.
+  if (const SegmentPlan* plan = plans_.get(segment.id())) {
+    choose_occurrence(*plan, loop, segment);
+    check_elements(*plan, segment);
+    feed_watchers(*plan, loop, segment);
+  }
+  segment_rows(loop, segment);
+}
+
+void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
+  if (loop >= plan.candidates.size()) return;
+  for (const Candidate& c : plan.candidates[loop]) {
+    if (c.qualifier == nullptr || c.qualifier->matches(segment.elements())) {
+      matched_ = c.occurrence;
+      matched_loop_ = loop;
+      return;
     }
   }
-  check_elements(*plan, segment);
-  feed_watchers(*plan, loop, segment);
-  segment_rows(loop, segment);
 }
 
 void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
@@ -179,14 +184,14 @@ void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segmen
 
 column::Cell Projector::read(const Segment& segment, uint64_t element,
                              std::optional<uint64_t> component, column::ColumnType type) {
+  for (const Checked& c : checked_)
+    if (c.element == element && c.component == component && c.type == type) return c.cell;
   std::optional<std::string_view> text;
   if (!component)
     text = segment.text(element, component_, text_buffer_);
   else
     text = engine::component_text(segment, element, component);
   if (!text) return column::Cell::null();
-  for (const Checked& c : checked_)
-    if (c.element == element && c.component == component && c.type == type) return c.cell;
   if (text->empty())
     return type.kind == column::ColumnType::Kind::Binary ? column::Cell::binary({})
                                                           : column::Cell::null();
@@ -245,26 +250,11 @@ void Projector::append_row(size_t t) {
     cells_.push_back(key ? column::Cell::int64(*key) : column::Cell::null());
   for (const carry::Held& slot : state.slots) cells_.push_back(slot.cell());
   dropped_.clear();
-  const auto& columns = state.table.columns();
-  for (;;) {
-    auto pushed = state.table.push_row(cells_);
-    if (pushed.ok()) break;
-    const column::RowError& error = pushed.error();
-    // A text too large for its column is dropped, the rest of the row kept.
-    if (error.kind != column::RowError::Kind::Cell ||
-        error.cell.kind != column::CellError::Kind::Overflow)
-      break;
-    size_t i = 0;
-    while (i < columns.size() &&
-           (columns[i].name != error.column || cells_[i].kind() != column::Cell::Kind::Binary))
-      ++i;
-    if (i == columns.size()) break;
-    dropped_.push_back(Dropped{error.column, error.cell.total, std::string(cells_[i].bytes())});
-    cells_[i] = column::Cell::null();
-  }
-  for (Dropped& d : dropped_)
-    report_at(Rule{Rule::ValueDropped{d.column, state.table.name(), d.total}}, state.segment,
-              std::nullopt, std::nullopt, d.value);
+  (void)rows::push_dropping(state.table, cells_, dropped_);
+  for (const rows::Dropped& d : dropped_)
+    report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
+                                      d.total}},
+              state.segment, std::nullopt, std::nullopt, d.value.bytes());
 }
 
 void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) {
@@ -275,8 +265,8 @@ void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) 
     }
     std::string_view text =
         segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
-    check_value(text, *element.def, element.type, element.read, segment, element.position,
-                std::nullopt);
+    check_value(text, Checking{*element.def, element.type, element.read}, segment,
+                element.position, std::nullopt);
   }
 }
 
@@ -315,13 +305,14 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
            segment, plan.position, extra, component(extra));
   }
   for (const ComponentPlan& c : plan.components)
-    check_value(component(c.position), *c.def, c.type, c.read, segment, plan.position,
+    check_value(component(c.position), Checking{*c.def, c.type, c.read}, segment, plan.position,
                 c.position);
 }
 
-void Projector::check_value(std::string_view text, const spec::ElementDef& def,
-                            column::ColumnType type, bool read, const Segment& segment,
-                            uint64_t element, std::optional<uint64_t> component) {
+void Projector::check_value(std::string_view text, const Checking& what,
+                            const Segment& segment, uint64_t element,
+                            std::optional<uint64_t> component) {
+  const spec::ElementDef& def = what.def;
   auto here = [&] { return ElementRef{std::string(segment.id()), element, component}; };
   if (text.empty()) {
     if (def.required)
@@ -329,17 +320,17 @@ void Projector::check_value(std::string_view text, const spec::ElementDef& def,
              text);
     return;
   }
-  // A text is valid for its type when the type's column takes it.
-  const std::optional<column::Cell> cell = column::cell_from_text(type, text);
+  // Valid for the type means convertible to a cell of its column type.
+  const std::optional<column::Cell> cell = column::cell_from_text(what.type, text);
   if (!cell) {
     report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
            text);
     return;
   }
-  // Binary cells borrow text that the next element may overwrite; only
-  // parsed values are kept for the columns.
-  if (read && type.kind != column::ColumnType::Kind::Binary)
-    checked_.push_back(Checked{element, component, type, *cell});
+  // Binary cells are the text itself and may borrow the joining buffer, which
+  // the next value reuses: only parsed cells are kept.
+  if (what.read && what.type.kind != column::ColumnType::Kind::Binary)
+    checked_.push_back(Checked{element, component, what.type, *cell});
   const uint64_t length = value_length(text, def.type);
   if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
     report(Rule{Rule::LengthOutOfRange{here(), def.name, length, def.min, def.max}}, segment,

@@ -19,6 +19,7 @@
 #include "zarvi_core/diagnostic.h"
 #include "zarvi_core/engine.h"
 #include "zarvi_core/project/plan.h"
+#include "zarvi_core/project/rows.h"
 #include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
 
@@ -69,9 +70,18 @@ class Projector {
     std::vector<std::pair<size_t, size_t>> carries;  // (table, carried index)
   };
 
+  // A value checked in this segment whose parsed cell a column will read.
+  struct Checked {
+    uint64_t element = 0;
+    std::optional<uint64_t> component;
+    column::ColumnType type;
+    column::Cell cell;
+  };
+
   void on_open(LoopId loop, uint64_t segment);
   void on_close();
   void on_placed(LoopId loop, const Segment& segment);
+  void choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment);
   void segment_rows(LoopId loop, const Segment& segment);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
@@ -83,9 +93,15 @@ class Projector {
   void append_row(size_t t);
   void check_elements(const SegmentPlan& plan, const Segment& segment);
   void check_composite(const ElementPlan& plan, const Segment& segment);
-  void check_value(std::string_view text, const spec::ElementDef& def, column::ColumnType type,
-                   bool read, const Segment& segment, uint64_t element,
-                   std::optional<uint64_t> component);
+  // What one checked value is: its definition, the column type of its
+  // element type, and whether a column reads it.
+  struct Checking {
+    const spec::ElementDef& def;
+    column::ColumnType type;
+    bool read;
+  };
+  void check_value(std::string_view text, const Checking& what, const Segment& segment,
+                   uint64_t element, std::optional<uint64_t> component);
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
@@ -100,23 +116,11 @@ class Projector {
   std::vector<OpenLoop> open_;
   std::vector<Diagnostic> diagnostics_;
   std::string text_buffer_;
+  std::vector<Checked> checked_;
   std::vector<TableState> tables_;
   std::vector<LoopTables> loop_tables_;
   std::vector<column::Cell> cells_;
-  struct Dropped {
-    std::string column;
-    uint64_t total = 0;
-    std::string value;
-  };
-  std::vector<Dropped> dropped_;
-  // Values of the current segment parsed by the checks that a column reads.
-  struct Checked {
-    uint64_t element = 0;
-    std::optional<uint64_t> component;
-    column::ColumnType type;
-    column::Cell cell;
-  };
-  std::vector<Checked> checked_;
+  std::vector<rows::Dropped> dropped_;
 };
 
 }  // namespace zarvi_core::project

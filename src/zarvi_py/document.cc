@@ -1,9 +1,16 @@
-// The Python Delimiters class: the five delimiters of an interchange, an
-// immutable value copied in and out of the core.
+// The lossless side of a parse in Python: Delimiters (the five delimiters of
+// an interchange, an immutable value copied in and out of the core),
+// Document (the indexed file, owning its bytes) and Segment (one segment,
+// read from its Document, which it keeps alive, on every access).
+#include "zarvi_py/document.h"
+
 #include <cstddef>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "zarvi_core/delimiters.h"
+#include "zarvi_py/args.h"
 #include "zarvi_py/module.h"
 
 namespace zarvi_py {
@@ -167,7 +174,256 @@ PyType_Spec kDelimitersSpec = {
     kDelimitersSlots,
 };
 
+// ---- Document and Segment ----
+
+struct PyDocument {
+  PyObject_HEAD
+  zarvi_core::Document value;
+};
+
+struct PySegment {
+  PyObject_HEAD
+  PyObject* document;  // a strong reference
+  size_t index;
+};
+
+zarvi_core::Document& document_value(PyObject* self) {
+  return reinterpret_cast<PyDocument*>(self)->value;
+}
+
+void document_dealloc(PyObject* self) {
+  document_value(self).~Document();
+  free_object(self);
+}
+
+// IndexError "segment index {} is out of range: the document has {} segments".
+Ref out_of_range(long long index, size_t count) {
+  PyErr_Format(PyExc_IndexError, "segment index %lld is out of range: the document has %zu segments",
+               index, count);
+  return Ref();
+}
+
+Ref new_segment(PyObject* document, size_t index) {
+  Ref self = alloc_object(segment_type());
+  if (!self) return Ref();
+  auto* s = reinterpret_cast<PySegment*>(self.get());
+  s->document = Ref::borrow(document).release();
+  s->index = index;
+  return self;
+}
+
+Py_ssize_t document_len(PyObject* self) {
+  return static_cast<Py_ssize_t>(document_value(self).size());
+}
+
+PyObject* document_getitem(PyObject* self, PyObject* key) {
+  return guard([&]() -> Ref {
+    if (!PyIndex_Check(key)) return wrong_type("Document.__getitem__", "index", "int", key);
+    Ref number = Ref::steal(PyNumber_Index(key));
+    if (!number) return Ref();
+    const long long i = PyLong_AsLongLong(number.get());
+    if (i == -1 && PyErr_Occurred()) return Ref();
+    const size_t count = document_value(self).size();
+    const auto n = static_cast<long long>(count);
+    if (i >= n || i < -n) return out_of_range(i, count);
+    return new_segment(self, static_cast<size_t>(i < 0 ? i + n : i));
+  });
+}
+
+PyObject* document_write(PyObject* self, PyObject*) {
+  return guard([&] { return bytes_from(document_value(self).source()); });
+}
+
+PyObject* document_delimiters(PyObject* self, void*) {
+  return guard([&] { return new_delimiters(document_value(self).delimiters()); });
+}
+
+PyObject* document_repr(PyObject* self) {
+  return guard([&] {
+    const zarvi_core::Document& d = document_value(self);
+    return Ref::steal(PyUnicode_FromFormat("Document(segments=%zu, bytes=%zu)", d.size(),
+                                           d.source().size()));
+  });
+}
+
+PyMethodDef kDocumentMethods[] = {
+    {"write", document_write, METH_NOARGS, "write($self, /)\n--\n\nThe file, byte for byte."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kDocumentGetSet[] = {
+    {"delimiters", document_delimiters, nullptr, "The delimiters of the file.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kDocumentSlots[] = {
+    {Py_tp_doc, const_cast<char*>("The file, indexed into segments and held byte for byte.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
+    {Py_tp_methods, kDocumentMethods},
+    {Py_tp_getset, kDocumentGetSet},
+    {Py_mp_length, reinterpret_cast<void*>(document_len)},
+    {Py_mp_subscript, reinterpret_cast<void*>(document_getitem)},
+    {0, nullptr},
+};
+
+PyType_Spec kDocumentSpec = {
+    "zarvi.Document",
+    sizeof(PyDocument),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kDocumentSlots,
+};
+
+PySegment* as_segment(PyObject* self) { return reinterpret_cast<PySegment*>(self); }
+
+void segment_dealloc(PyObject* self) {
+  Py_CLEAR(as_segment(self)->document);
+  free_object(self);
+}
+
+// The segment's document; every getter reads it afresh.
+const zarvi_core::Document& segment_document(PyObject* self) {
+  return document_value(as_segment(self)->document);
+}
+
+// Runs read(document, index) when the index is in range, else IndexError.
+template <class F>
+PyObject* segment_get(PyObject* self, F&& read) {
+  return guard([&]() -> Ref {
+    const zarvi_core::Document& d = segment_document(self);
+    const size_t i = as_segment(self)->index;
+    if (i >= d.size()) return out_of_range(static_cast<long long>(i), d.size());
+    return read(d, i);
+  });
+}
+
+PyObject* segment_index(PyObject* self, void*) {
+  return segment_get(self, [](const zarvi_core::Document&, size_t i) {
+    return Ref::steal(PyLong_FromSize_t(i));
+  });
+}
+
+PyObject* segment_id(PyObject* self, void*) {
+  return segment_get(self, [](const zarvi_core::Document& d, size_t i) {
+    return bytes_from(d.segment_id(i).value_or(std::string_view()));
+  });
+}
+
+PyObject* segment_raw(PyObject* self, void*) {
+  return segment_get(self, [](const zarvi_core::Document& d, size_t i) {
+    return bytes_from(d.raw(i).value_or(std::string_view()));
+  });
+}
+
+PyObject* segment_span(PyObject* self, void*) {
+  return segment_get(self, [](const zarvi_core::Document& d, size_t i) -> Ref {
+    const auto span = d.span(i);
+    if (!span) return out_of_range(static_cast<long long>(i), d.size());
+    return Ref::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(span->raw_start),
+                                    static_cast<unsigned long long>(span->raw_end)));
+  });
+}
+
+Ref bytes_list(std::span<const zarvi_core::Bytes> parts) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(parts.size())));
+  if (!list) return Ref();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    Ref item = bytes_from(parts[i].view());
+    if (!item) return Ref();
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
+  }
+  return list;
+}
+
+PyObject* segment_elements(PyObject* self, void*) {
+  return segment_get(self, [](const zarvi_core::Document& d, size_t i) -> Ref {
+    const auto segment = d.segment(i);
+    if (!segment) return out_of_range(static_cast<long long>(i), d.size());
+    const auto elements = segment->elements();
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(elements.size())));
+    if (!list) return Ref();
+    for (size_t e = 0; e < elements.size(); ++e) {
+      Ref item = elements[e].is_composite() ? bytes_list(elements[e].components())
+                                            : bytes_from(elements[e].value());
+      if (!item) return Ref();
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(e), item.release());
+    }
+    return list;
+  });
+}
+
+PyObject* segment_repr(PyObject* self) {
+  return segment_get(self, [](const zarvi_core::Document& d, size_t i) -> Ref {
+    Ref id = bytes_from(d.segment_id(i).value_or(std::string_view()));
+    if (!id) return Ref();
+    return Ref::steal(PyUnicode_FromFormat("Segment(index=%zu, id=%R)", i, id.get()));
+  });
+}
+
+PyGetSetDef kSegmentGetSet[] = {
+    {"index", segment_index, nullptr, "The 0-based position in the document.", nullptr},
+    {"id", segment_id, nullptr, "The segment identifier; empty for an empty frame.", nullptr},
+    {"raw", segment_raw, nullptr,
+     "The exact bytes of the segment: leading trivia, body and terminator.", nullptr},
+    {"span", segment_span, nullptr,
+     "The (start, end) byte range of raw in the input, end exclusive.", nullptr},
+    {"elements", segment_elements, nullptr,
+     "The elements in X12 order, elements[0] being XX01: bytes for a simple element, a list "
+     "of bytes for a composite one.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSegmentSlots[] = {
+    {Py_tp_doc, const_cast<char*>("One segment of a document, read from the document on access.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(segment_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(segment_repr)},
+    {Py_tp_getset, kSegmentGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kSegmentSpec = {
+    "zarvi.Segment",
+    sizeof(PySegment),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kSegmentSlots,
+};
+
 }  // namespace
+
+PyObject* document_type() {
+  static PyObject* cell = nullptr;
+  return cached_type(cell, kDocumentSpec);
+}
+
+PyObject* segment_type() {
+  static PyObject* cell = nullptr;
+  return cached_type(cell, kSegmentSpec);
+}
+
+Ref new_document(zarvi_core::Document document) {
+  Ref self = alloc_object(document_type());
+  if (self) new (&document_value(self.get())) zarvi_core::Document(std::move(document));
+  return self;
+}
+
+const zarvi_core::Document* document_of(PyObject* object) {
+  return instance_of(object, document_type()) ? &document_value(object) : nullptr;
+}
+
+zarvi_core::Result<zarvi_core::Document, std::string> index_input(
+    std::string input, const std::optional<zarvi_core::Delimiters>& delimiters) {
+  if (!delimiters) {
+    auto parsed = zarvi_core::Document::parse(std::move(input));
+    if (!parsed.ok()) return zarvi_core::err(zarvi_core::to_string(parsed.error()));
+    return std::move(parsed.value());
+  }
+  auto bodies = zarvi_core::index(input, *delimiters);
+  if (!bodies.ok()) return zarvi_core::err(zarvi_core::to_string(bodies.error()));
+  return zarvi_core::Document(std::move(input), *delimiters, std::move(bodies.value()));
+}
 
 PyObject* delimiters_type() {
   static PyObject* cell = nullptr;

@@ -96,8 +96,18 @@ const Addition kAdditions[] = {
     {"SpecError", type_row<spec_error_type>},
     {"Diagnostic", type_row<diagnostic_type>},
     {"Delimiters", type_row<delimiters_type>},
+    {"Document", type_row<document_type>},
+    {"Segment", type_row<segment_type>},
+    {"Result", type_row<result_type>},
     {"Spec", type_row<spec_type>},
+    {"Batch", type_row<batch_type>},
+    {"Stream", type_row<stream_type>},
+    {"Table", type_row<table_type>},
+    {"Tables", type_row<tables_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
+    {"parse", function_row<&kParseDef>},
+    {"_loop_paths", function_row<&kLoopPathsDef>},
+    {"stream", function_row<&kStreamDef>},
     {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 

@@ -19,15 +19,25 @@ PyObject* cached_type(PyObject*& cell, PyType_Spec& spec);
 // and are declared here.
 PyObject* diagnostic_type();
 PyObject* spec_type();
-
-// Module functions' definitions, also from their own files.
-extern PyMethodDef kExternalDiagnosticDef;
+PyObject* table_type();
+PyObject* tables_type();
 PyObject* delimiters_type();
+PyObject* document_type();
+PyObject* segment_type();
+PyObject* result_type();
+PyObject* batch_type();
+PyObject* stream_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
 // The value of a Delimiters object, or null (no exception) for anything else.
 const zarvi_core::Delimiters* delimiters_value(PyObject* object);
+
+// Module functions' definitions, also from their own files.
+extern PyMethodDef kExternalDiagnosticDef;
+extern PyMethodDef kParseDef;
+extern PyMethodDef kLoopPathsDef;
+extern PyMethodDef kStreamDef;
 
 // Makers of the module's constants (new references).
 Ref edi_835_parser_patch_row(PyObject* module);

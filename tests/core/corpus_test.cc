@@ -1,16 +1,14 @@
 // Every third-party 835 of the shared corpus through the processor under the
 // built-in spec its version selects: nothing breaks, and the files whose sums
 // agree give no BalanceMismatch. Skipped when the corpus is absent.
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "test_input.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
 #include "zarvi_core/spec/builtin.h"
@@ -18,14 +16,6 @@
 namespace {
 
 using namespace zarvi_core;
-namespace fs = std::filesystem;
-
-std::optional<fs::path> corpus_dir() {
-  for (const fs::path& p : {fs::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus",
-                            fs::path("/work/shared/corpus")})
-    if (fs::is_directory(p)) return p;
-  return std::nullopt;
-}
 
 // Files whose claims, services and payments all balance.
 const std::set<std::string> kBalanced = {
@@ -44,19 +34,11 @@ const std::set<std::string> kBalanced = {
 };
 
 TEST(Corpus, EveryFileRunsAndBalancedFilesBalance) {
-  const std::optional<fs::path> dir = corpus_dir();
-  if (!dir) {
-    GTEST_SKIP() << "no corpus";
-  }
+  const auto files = zarvi_core::testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
   size_t run = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(*dir)) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file() || name == "SOURCES.md") continue;
+  for (const auto& [name, text] : files) {
     SCOPED_TRACE(name);
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    const std::string text = bytes.str();
     auto document = Document::parse(std::string_view(text));
     if (!document.ok()) {
       EXPECT_FALSE(kBalanced.count(name)) << "balanced file did not index";

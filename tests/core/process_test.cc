@@ -14,32 +14,7 @@
 #include "process_support.h"
 #include "zarvi_core/spec/builtin.h"
 
-// Counts heap allocations while `g_counting` is set, to show that a warm
-// processor does not allocate per segment.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<size_t> g_allocations{0};
-}  // namespace
-
-void* operator new(size_t size) {
-  if (g_counting) ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  if (g_counting) ++g_allocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "alloc_count.h"
 
 namespace zarvi_test {
 namespace {
@@ -258,13 +233,16 @@ TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {
     for (const Segment& segment : segments) processor.feed(segment);
     processor.finish();
   }
-  g_allocations = 0;
-  g_counting = true;
   size_t diagnostics = 0;
-  for (const Segment& segment : segments) diagnostics += processor.feed(segment).diagnostics.size();
-  g_counting = false;
+  size_t allocations = 0;
+  {
+    const AllocationCount warm;
+    for (const Segment& segment : segments)
+      diagnostics += processor.feed(segment).diagnostics.size();
+    allocations = warm.count();
+  }
   EXPECT_EQ(diagnostics, 0u);
-  EXPECT_EQ(g_allocations.load(), 0u);
+  EXPECT_EQ(allocations, 0u);
   processor.finish();
 }
 

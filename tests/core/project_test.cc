@@ -1,129 +1,421 @@
-// Projection into tables: rows per anchor instance, carried columns, picks,
-// segment tables with repeat groups, key columns, and batches.
+// Projection: element checks, rows per anchor instance and per segment,
+// carried columns, picks, key columns, dropped values and batches.
 #include "zarvi_core/project.h"
 
-#include <map>
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include "process_support.h"
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <new>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "project_support.h"
+#include "zarvi_core/document.h"
+#include "zarvi_core/process.h"
+
+#include "alloc_count.h"
 
 namespace zarvi_test {
 namespace {
 
-const spec::Spec& tables_spec() {
-  static const spec::SpecPtr compiled = [] {
-    nlohmann::json value = nlohmann::json::parse(kSpecJson);
-    value["tables"] = nlohmann::json::parse(R"json({
-      "claims": {"loops": ["claim"], "ref": "claim", "columns": {
-        "id": {"segment": "CLP", "element": 1},
-        "charge": {"segment": "CLP", "element": 3},
-        "at": {"segment": "CLP", "segment_index": true},
-        "number": {"loop": "header", "segment": "LX", "element": 1},
-        "first_cas": {"occurrence": "cas", "element": 3},
-        "second_cas": {"occurrence": "cas", "element": 3, "pick": 2},
-        "last_cas": {"occurrence": "cas", "element": 3, "pick": "last"}}},
-      "services": {"loops": ["service"], "columns": {
-        "code": {"segment": "SVC", "element": 1, "component": 2},
-        "procedure": {"segment": "SVC", "element": 1}}},
-      "adjustments": {"loops": ["claim", "service"], "segment": "CAS",
-        "repeat": {"from": 2, "step": 3}, "columns": {
-          "reason": {"group_element": 0},
-          "amount": {"group_element": 1}}}
-    })json");
-    auto result = spec::Spec::from_value(std::move(value));
-    if (!result.ok()) {
-      ADD_FAILURE() << result.error().message();
-      std::abort();
-    }
-    return std::move(result).value();
-  }();
-  return *compiled;
+// One transaction around `body`: ST is segment 0, the body starts at 1.
+std::string tx(std::string_view body) {
+  return "ST*835*1234~" + std::string(body) + "SE*9*1234~";
 }
 
-// ST(0) BPR(1) N1(2) LX(3) CLP(4) CAS(5) CAS(6) SVC(7) CAS(8) LX(9) CLP(10) SE(11)
-constexpr std::string_view kInput =
-    "ST*835*0001~BPR*I*100~N1*PR*P~LX*7~CLP*C1*1*100*80~CAS*CO*45*5*1*46*6~CAS*OA*23*3~"
-    "SVC*HC:99213*60~CAS*PR*1*6~LX*8~CLP*C2*1*10*10~SE*12*0001~";
+// A BPR whose element 16 (the payment date) holds `date`.
+std::string bpr_dated(std::string_view date) {
+  return "BPR*I*1" + std::string(14, '*') + std::string(date) + "~";
+}
 
-TEST(Projector, TableColumnsAndTypes) {
-  const spec::Spec& spec = tables_spec();
+TEST(ColumnType, OfEachSource) {
+  const spec::Spec& spec = projection_spec();
+  spec::TableDef cas;
+  cas.segment = "CAS";
+  cas.repeat = spec::Repeat{2, 3};
+  spec::TableDef dtm;
+  dtm.segment = "DTM";
+  dtm.repeat = spec::Repeat{1, 3};
+  spec::TableDef far = cas;
+  far.repeat = spec::Repeat{UINT64_MAX, 3};
+  const spec::TableDef plain;
+  auto element = [](const char* segment, uint64_t position,
+                    std::optional<uint64_t> component = std::nullopt) {
+    spec::ElementSource source;
+    source.segment = segment;
+    source.element = position;
+    source.component = component;
+    return spec::ColumnSource(source);
+  };
+  auto group = [](uint64_t offset) {
+    spec::GroupElementSource source;
+    source.offset = offset;
+    return spec::ColumnSource(source);
+  };
+  using column::ColumnType;
   struct Case {
-    const char* table;
-    const char* header;
+    const char* name;
+    const spec::TableDef& table;
+    spec::ColumnSource source;
+    ColumnType expected;
   };
   const Case cases[] = {
-      {"claims",
-       "row: int64 | segment: int64 | at: int64 | charge: decimal128(38, 2) | first_cas: "
-       "decimal128(38, 2) | id: binary | last_cas: decimal128(38, 2) | number: int64 | "
-       "second_cas: decimal128(38, 2)"},
-      {"services", "row: int64 | segment: int64 | claim: int64 | code: binary | procedure: binary"},
-      {"adjustments",
-       "row: int64 | segment: int64 | claim: int64 | services: int64 | amount: decimal128(38, 2) | "
-       "reason: binary"},
+      {"segment index", plain, spec::SegmentIndexSource{}, ColumnType::int64()},
+      {"N2 element", plain, element("CLP", 5), ColumnType::int64(2)},
+      {"R element", plain, element("CLP", 3), ColumnType::decimal128(38, 2)},
+      {"R element of scale 0", plain, element("CAS", 4), ColumnType::decimal128(38, 0)},
+      {"component", plain, element("SVC", 1, 2), ColumnType::binary()},
+      {"undefined segment", plain, element("ZZ", 1), ColumnType::binary()},
+      {"group element", cas, group(1), ColumnType::decimal128(38, 2)},
+      {"group element of a TM", dtm, group(2), ColumnType::time32()},
+      {"group element past 64 bits", far, group(1), ColumnType::binary()},
+      {"group element without a repeat", plain, group(1), ColumnType::binary()},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.table);
-    const spec::TableDef* def = spec.table(c.table);
-    ASSERT_NE(def, nullptr);
-    column::Table table(def->name, project::table_columns(spec, *def));
-    EXPECT_EQ(table.header(), c.header);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(project::column_type(spec, c.table, c.source), c.expected);
   }
 }
 
-TEST(Projector, RowsFromAWholeRun) {
-  const std::string text = isa() + std::string(kInput);
-  auto document = Document::parse(std::string_view(text));
-  ASSERT_TRUE(document.ok());
-  process::RunResult result = process::Processor::run(tables_spec(), document.value());
-  // ISA(0) ST(1) BPR(2) N1(3) LX(4) CLP(5) CAS(6) CAS(7) SVC(8) CAS(9) LX(10) CLP(11) SE(12)
-  EXPECT_EQ(to_string(result.tables),
-            "## adjustments (rows: 4)\n"
-            "row: int64 | segment: int64 | claim: int64 | services: int64 | "
-            "amount: decimal128(38, 2) | reason: binary\n"
-            "0 | 6 | 0 | ∅ | 5.00 | 45\n"
-            "1 | 6 | 0 | ∅ | 6.00 | 46\n"
-            "2 | 7 | 0 | ∅ | 3.00 | 23\n"
-            "3 | 9 | 0 | 0 | 6.00 | 1\n"
-            "\n"
-            "## claims (rows: 2)\n"
-            "row: int64 | segment: int64 | at: int64 | charge: decimal128(38, 2) | "
-            "first_cas: decimal128(38, 2) | id: binary | last_cas: decimal128(38, 2) | "
-            "number: int64 | second_cas: decimal128(38, 2)\n"
-            "0 | 5 | 5 | 100.00 | 5.00 | C1 | 3.00 | 7 | 3.00\n"
-            "1 | 11 | 11 | 10.00 | ∅ | C2 | ∅ | 8 | ∅\n"
-            "\n"
-            "## services (rows: 1)\n"
-            "row: int64 | segment: int64 | claim: int64 | code: binary | procedure: binary\n"
-            "0 | 8 | 0 | 99213 | HC:99213\n"
-            "\n");
-}
-
-TEST(Projector, BatchesJoinToTheWholeRun) {
-  const std::string text = isa() + std::string(kInput) + isa("000000002") + std::string(kInput);
-  auto document = Document::parse(std::string_view(text));
-  ASSERT_TRUE(document.ok());
-  const process::RunResult whole = process::Processor::run(tables_spec(), document.value());
-
-  process::Processor processor(tables_spec(), document.value().delimiters());
-  std::map<std::string, std::string> joined;
-  auto take = [&] {
-    for (const column::Table& table : processor.take_tables())
-      for (size_t r = 0; r < table.rows(); ++r) joined[table.name()] += *table.render_row(r) + "\n";
+TEST(Projector, ChecksElementValues) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> expected;
   };
-  Segments segments(document.value());
-  while (auto segment = segments.next()) {
-    processor.feed(*segment);
-    take();
+  const Case cases[] = {
+      {"clean values pass",
+       tx("BPR*I*-12.50~REF*EV*T~CLP*C1*22*10*2*-15~SVC*HC:A1*1~DTM*472*230115*1230~"),
+       {}},
+      {"empty required element", "ST**1234~", {"RequiredElementMissing@0.1"}},
+      {"absent required elements", "ST~",
+       {"RequiredElementMissing@0.1", "RequiredElementMissing@0.2"}},
+      {"code not in the list", "ST*830*1234~", {"CodeNotInList@0.1 \"830\""}},
+      {"a composite value is checked joined", "ST*83:5*1234~",
+       {"CodeNotInList@0.1 \"83:5\""}},
+      {"too short", "ST*835*123~", {"LengthOutOfRange@0.2 \"123\""}},
+      {"an R length counts digits only", tx("BPR*I*123.45~"),
+       {"LengthOutOfRange@1.2 \"123.45\""}},
+      {"a type mismatch hides the length", tx("BPR*I*1x345~"),
+       {"TypeMismatch@1.2 \"1x345\""}},
+      {"more fraction digits than the scale", tx("BPR*I*1.234~"),
+       {"TypeMismatch@1.2 \"1.234\""}},
+      {"a date that does not exist", tx(bpr_dated("20230229")),
+       {"TypeMismatch@1.16 \"20230229\""}},
+      {"an N value with a point", tx("CLP*C1*1*10**1.5~"), {"TypeMismatch@1.5 \"1.5\""}},
+      {"an N value past 64 bits", tx("CLP*C1*1*10**99999999999999999999~"),
+       {"TypeMismatch@1.5 \"99999999999999999999\""}},
+      {"an ID code of the element's list", tx("CLP*C1*3*10~"), {"CodeNotInList@1.2 \"3\""}},
+      {"the occurrence's own list wins", tx("CLP*C1*1*10~SVC*HC:A1*1~DTM*150*20230101~"),
+       {"CodeNotInList@3.1 \"150\""}},
+      {"a time past 23:59", tx("CLP*C1*1*10~SVC*HC:A1*1~DTM*472*20230101*2460~"),
+       {"TypeMismatch@3.3 \"2460\""}},
+      {"more components than declared", tx("CLP*C1*1*10~SVC*HC:A1:X:Y*1~"),
+       {"CompositeShape@2.1-3 \"X\""}},
+      {"shape first, then each component",
+       tx("CLP*C1*1*10~SVC*XX:ABCDEF:Z*1~"),
+       {"CompositeShape@2.1-3 \"Z\"", "CodeNotInList@2.1-1 \"XX\"",
+        "LengthOutOfRange@2.1-2 \"ABCDEF\""}},
+      {"an empty required composite", tx("CLP*C1*1*10~SVC**1~"),
+       {"RequiredElementMissing@2.1"}},
+      {"a composite of empty components only", tx("CLP*C1*1*10~SVC*::*1~"),
+       {"RequiredElementMissing@2.1"}},
+      {"a simple value is a composite of one", tx("CLP*C1*1*10~SVC*HC*1~"),
+       {"RequiredElementMissing@2.1-2"}},
+      {"a simple value checked as component 1", tx("CLP*C1*1*10~SVC*ZZ*1~"),
+       {"CodeNotInList@2.1-1 \"ZZ\"", "RequiredElementMissing@2.1-2"}},
+      {"undefined positions and segments pass", tx("REF*EV*T*X*Y~FOO*~"), {}},
+      {"an unplaced segment is not checked", "REF**~ST*835*1234~", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(briefs(project_text(projection_spec(), c.text).diagnostics), c.expected);
   }
-  processor.finish();
-  take();
-  for (const column::Table& table : whole.tables) {
-    SCOPED_TRACE(table.name());
-    std::string rows;
-    for (size_t r = 0; r < table.rows(); ++r) rows += *table.render_row(r) + "\n";
-    EXPECT_EQ(joined[table.name()], rows);
+}
+
+TEST(Projector, DiagnosticsNamePlaceElementAndOpenLoops) {
+  const Projected p = project_text(
+      projection_spec(),
+      tx("") + tx("CLP*C1*1*10~SVC*HC:A1:X*1~DTM*150*20230101~"));
+  std::vector<std::string> lines;
+  for (const Diagnostic& d : p.diagnostics) lines.push_back(to_string(d));
+  const std::vector<std::string> expected = {
+      "SNIP 2 · element SVC01-3 (procedure) has 3 components; the spec declares 2 · segment #4, "
+      "element 1, component 3 · at tx#2/claim#1/svc#1 · datum \"X\"",
+      "SNIP 2 · element DTM01 (qualifier) is not the one code the spec lists for it in "
+      "occurrence \"dtm\" (\"472\") · segment #5, element 1 · at tx#2/claim#1/svc#1 · datum "
+      "\"150\"",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+// Two transactions: every kind of column read, picks, a carried column, keys
+// of enclosing rows, repeat groups and rows per end segment.
+constexpr std::string_view kStream =
+    "ST*835*1234~"                                                 // 0
+    "BPR*I*12.50**************20230301~"                           // 1
+    "REF*EV*TR1~"                                                  // 2
+    "REF*F2*OTHER~"                                                // 3
+    "N1*PR*ACME~"                                                  // 4
+    "CLP*C1*1*100.00**150~"                                        // 5
+    "CAS*CO*45*10.00*1*97*5.00~"                                   // 6
+    "CAS*PR*1*7.00~"                                               // 7
+    "CAS*OA*2*3.00~"                                               // 8
+    "SVC*HC:A1*60.00~"                                             // 9
+    "DTM*472*20230115*1230~"                                       // 10
+    "DTM*472*20230116~"                                            // 11
+    "SVC*AD:B2*40~"                                                // 12
+    "CLP*C2*2*50~"                                                 // 13
+    "SE*15*1234~"                                                  // 14
+    "ST*835*5678~"                                                 // 15
+    "CLP*C3*22*5~"                                                 // 16
+    "SE*3*5678~";                                                  // 17
+
+TEST(Projector, FillsTables) {
+  const Projected p = project_text(projection_spec(), kStream);
+  EXPECT_EQ(briefs(p.diagnostics), std::vector<std::string>{});
+  struct Case {
+    const char* table;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"payments",
+       "## payments (rows: 2)\n"
+       "row: int64 | segment: int64 | amount: decimal128(38, 2) | date: date32 | "
+       "other_ref: binary | payer_name: binary | st_at: int64 | trace: binary\n"
+       "0 | 0 | 12.50 | 2023-03-01 | OTHER | ACME | 0 | TR1\n"
+       "1 | 15 | ∅ | ∅ | ∅ | ∅ | 15 | ∅\n\n"},
+      {"claims",
+       "## claims (rows: 3)\n"
+       "row: int64 | segment: int64 | payment: int64 | cas_first: decimal128(38, 2) | "
+       "cas_last: decimal128(38, 2) | cas_second: decimal128(38, 2) | "
+       "charge: decimal128(38, 2) | claim_id: binary | trace: binary | units: int64 (scale 2)\n"
+       "0 | 5 | 0 | 10.00 | 3.00 | 7.00 | 100.00 | C1 | TR1 | 150\n"
+       "1 | 13 | 0 | ∅ | ∅ | ∅ | 50.00 | C2 | TR1 | ∅\n"
+       "2 | 16 | 1 | ∅ | ∅ | ∅ | 5.00 | C3 | ∅ | ∅\n\n"},
+      {"services",
+       "## services (rows: 2)\n"
+       "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
+       "charge: decimal128(38, 2) | code: binary | date: date32 | procedure: binary | "
+       "time: time32 (seconds)\n"
+       "0 | 9 | 0 | 0 | 60.00 | A1 | 2023-01-15 | HC:A1 | 12:30:00\n"
+       "1 | 12 | 0 | 0 | 40.00 | B2 | ∅ | AD:B2 | ∅\n\n"},
+      {"adjustments",
+       "## adjustments (rows: 4)\n"
+       "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
+       "amount: decimal128(38, 2) | at: int64 | group: binary | "
+       "quantity: decimal128(38, 0) | reason: binary\n"
+       "0 | 6 | 0 | 0 | 10.00 | 6 | CO | 1 | 45\n"
+       "1 | 6 | 0 | 0 | 5.00 | 6 | CO | ∅ | 97\n"
+       "2 | 7 | 0 | 0 | 7.00 | 7 | PR | ∅ | 1\n"
+       "3 | 8 | 0 | 0 | 3.00 | 8 | OA | ∅ | 2\n\n"},
+      {"endings",
+       "## endings (rows: 2)\n"
+       "row: int64 | segment: int64 | payment: int64 | count: binary\n"
+       "0 | 14 | 0 | 15\n"
+       "1 | 17 | 1 | 3\n\n"},
+  };
+  ASSERT_EQ(p.tables.size(), std::size(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const column::Table* table = p.tables.get(c.table);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(to_string(*table), c.expected);
+  }
+}
+
+TEST(Projector, ColumnReads) {
+  // Each case: the body of one claim, and the expected claims row.
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"first pick keeps the first repeat; nth and last wait for theirs",
+       "CLP*C1*1*1~CAS*CO*1*1.00~",
+       "0 | 1 | 0 | 1.00 | 1.00 | ∅ | 1.00 | C1 | ∅ | ∅"},
+      {"an unconvertible value reads as null", "CLP*C1*1*x**y~",
+       "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
+      {"a present empty text is an empty binary value, null elsewhere", "CLP**1*~",
+       "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ |  | ∅ | ∅"},
+      {"a second claim starts empty", "CLP*C1*1*1~CAS*CO*1*9~CLP*C2~",
+       "0 | 1 | 0 | 9.00 | 9.00 | ∅ | 1.00 | C1 | ∅ | ∅\n"
+       "1 | 3 | 0 | ∅ | ∅ | ∅ | ∅ | C2 | ∅ | ∅"},
+      {"a ref that does not match the column's where is not read",
+       "REF*F2*NO~CLP*C1~",
+       "0 | 2 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Projected p = project_text(projection_spec(), tx(c.body));
+    const column::Table* claims = p.tables.get("claims");
+    ASSERT_NE(claims, nullptr);
+    std::string lines;
+    for (const std::string& line : row_lines(*claims)) lines += (lines.empty() ? "" : "\n") + line;
+    EXPECT_EQ(lines, c.expected);
+  }
+}
+
+TEST(Projector, CarriedValueIsClearedByTheNextInstanceOfItsLoop) {
+  const Projected p = project_text(
+      projection_spec(),
+      tx("REF*EV*A~CLP*C1~CLP*C2~") + tx("CLP*C3~REF*EV*B~") + tx("REF*EV*C~CLP*C4~"));
+  const column::Table* claims = p.tables.get("claims");
+  ASSERT_NE(claims, nullptr);
+  std::vector<std::string> trace;
+  const column::ColumnData* column = claims->column("trace");
+  ASSERT_NE(column, nullptr);
+  for (size_t r = 0; r < claims->rows(); ++r) trace.push_back(column->render(r).value_or("?"));
+  // C3 opened before its transaction's REF: the value of A must not leak in.
+  EXPECT_EQ(trace, (std::vector<std::string>{"A", "A", "∅", "C"}));
+}
+
+TEST(Projector, FinishAppendsPendingRowsAndResets) {
+  const spec::Spec& spec = projection_spec();
+  engine::LoopEngine engine(spec);
+  project::Projector projector(spec, Delimiters{});
+  // No SE: the transaction and its claim are still open at the end.
+  for (const Segment& s : frame_all("ST*835*1234~CLP*A~")) (void)projector.on(engine.feed(s), s);
+  (void)projector.finish();
+  std::vector<column::Table> taken;
+  projector.take_rows(taken);
+  ASSERT_EQ(taken.size(), 5u);
+  EXPECT_EQ(taken[1].name(), "claims");
+  EXPECT_EQ(taken[1].rows(), 1u);
+  EXPECT_EQ(taken[3].name(), "payments");
+  EXPECT_EQ(taken[3].rows(), 1u);
+  // A new input after finish numbers rows and loop instances from the start.
+  std::vector<engine::Event> close;
+  engine.close_all(close);
+  const std::vector<Segment> again = frame_all("ST**1~");
+  const auto& ds = projector.on(engine.feed(again[0]), again[0]);
+  ASSERT_EQ(ds.size(), 2u);
+  EXPECT_EQ(render_path(ds[0].loops), "tx#1");
+  (void)projector.finish();
+  taken.clear();
+  projector.take_rows(taken);
+  EXPECT_EQ(taken[3].render_row(0).value_or(""), "0 | 0 | ∅ | ∅ | ∅ | ∅ | 0 | ∅");
+}
+
+TEST(Projector, WarmProjectorAllocatesOnlyToGrowColumns) {
+  const spec::Spec& spec = projection_spec();
+  engine::LoopEngine engine(spec);
+  project::Projector projector(spec, Delimiters{});
+  const std::vector<Segment> segments = frame_all(kStream);
+  auto feed = [&](int times) {
+    for (int i = 0; i < times; ++i)
+      for (const Segment& s : segments) EXPECT_TRUE(projector.on(engine.feed(s), s).empty());
+  };
+  constexpr int kTimes = 64;
+  feed(kTimes);
+  size_t ordinary = 0, aligned = 0;
+  {
+    const AllocationCount warm;
+    feed(kTimes);
+    ordinary = warm.ordinary();
+    aligned = warm.aligned();
+  }
+  EXPECT_EQ(ordinary, 0u);
+  // Doubling the rows grows each column buffer (validity, offsets, values)
+  // at most twice.
+  size_t buffers = 0;
+  std::vector<column::Table> taken;
+  projector.take_rows(taken);
+  for (const column::Table& t : taken) buffers += 3 * t.columns().size();
+  EXPECT_LE(aligned, 2 * buffers);
+  EXPECT_GT(aligned, 0u);
+}
+
+// Segments the random streams are drawn from: every loop's trigger, end and
+// held segments, with good, bad and odd values.
+const char* const kPool[] = {
+    "ST*835*1234~", "ST~",  "SE*1~",  "BPR*I*12.50~", "BPR*I*x~", "REF*EV*A~",
+    "REF*F2*B~", "REF~", "N1*PR*P~", "N1*XX~", "CLP*C*1*10*2*150~", "CLP~",
+    "CAS*CO*45*1*2*3*4*5*6*7~", "CAS*PR~", "CAS*::~", "SVC*HC:A1*9~", "SVC*:::::*~",
+    "DTM*472*20230101*1230~", "DTM*1*2*3~", "ZZ*1~", "~", "*~", "SVC*HC:A1:B:C:D~",
+};
+
+// Segments of the pool, with one in four replaced by a few random bytes drawn
+// from delimiters, digits and the letters of the spec's ids.
+std::string random_stream(std::mt19937& rng, size_t length) {
+  static constexpr char kBytes[] = "STCLPAVDMBRE*:~~.-0129\x00\xff";
+  std::uniform_int_distribution<size_t> pick(0, std::size(kPool) - 1);
+  std::uniform_int_distribution<size_t> byte(0, sizeof kBytes - 2);
+  std::uniform_int_distribution<int> odds(0, 3);
+  std::uniform_int_distribution<int> size(0, 12);
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    if (odds(rng) != 0) {
+      out += kPool[pick(rng)];
+      continue;
+    }
+    for (int n = size(rng); n > 0; --n) out += kBytes[byte(rng)];
+  }
+  return out;
+}
+
+// "row" numbers within each table are 0, 1, 2... in append order.
+void expect_rows_in_order(const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    const column::ColumnData* row = t.column("row");
+    ASSERT_NE(row, nullptr);
+    for (size_t r = 0; r < t.rows(); ++r) {
+      ASSERT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(r))) << t.name();
+    }
+  }
+}
+
+// Rows of every table as text, keyed by table name, appended batch by batch.
+using RowsByTable = std::map<std::string, std::vector<std::string>>;
+
+void append_rows(RowsByTable& out, const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    auto& lines = out[t.name()];
+    for (const std::string& line : row_lines(t)) lines.push_back(line);
+  }
+}
+
+TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
+  const spec::Spec& spec = projection_spec();
+  std::mt19937 rng(777);
+  for (int round = 0; round < 200; ++round) {
+    const std::string text = random_stream(rng, 1 + round % 80);
+    SCOPED_TRACE(text);
+    auto bodies = index(text, Delimiters{});
+    ASSERT_TRUE(bodies.ok());
+    const Document document(std::string_view(text), Delimiters{}, std::move(bodies).value());
+    const process::RunResult whole = process::Processor::run(spec, document);
+    expect_rows_in_order(whole.tables);
+    RowsByTable expected;
+    append_rows(expected, whole.tables);
+
+    // By the close of each loop, and (no loop) after every segment.
+    for (const char* by : {"tx", "claim", "svc", ""}) {
+      SCOPED_TRACE(by);
+      const std::optional<spec::LoopId> loop = spec.loop_id(by);
+      process::Processor processor(spec, document.delimiters());
+      RowsByTable batched;
+      std::vector<Diagnostic> diagnostics;
+      for (size_t i = 0; i < document.size(); ++i) {
+        const process::Output& out = processor.feed(*document.segment(i));
+        diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+        bool closed = !loop;
+        for (const engine::Event& e : out.events)
+          closed = closed || (e.kind == engine::Event::Kind::Close && e.loop == *loop);
+        if (closed) append_rows(batched, processor.take_tables());
+      }
+      const process::Output& out = processor.finish();
+      diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+      append_rows(batched, processor.take_tables());
+      EXPECT_EQ(batched, expected);
+      EXPECT_EQ(briefs(diagnostics), briefs(whole.diagnostics));
+    }
   }
 }
 

@@ -2,11 +2,14 @@
 // one SpecError, and that every Spec keeps the invariants its readers rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <random>
 
 #include "spec_fixture.h"
+#include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/spec.h"
+#include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
 namespace {
@@ -112,7 +115,7 @@ void check_invariants(const Spec& s) {
 }
 
 TEST(SpecFuzz, MutatedSpecsCompileOrFailWithOneError) {
-  constexpr int kRounds = 1000;
+  constexpr int kRounds = 600;
   std::mt19937 rng(20261206);
   const json base = mini();
   size_t compiled = 0;
@@ -138,7 +141,7 @@ TEST(SpecFuzz, MutatedSpecsCompileOrFailWithOneError) {
 TEST(SpecFuzz, DamagedTextIsRefusedCleanly) {
   std::mt19937 rng(7);
   const std::string text = mini().dump();
-  for (int round = 0; round < 500; ++round) {
+  for (int round = 0; round < 300; ++round) {
     std::string damaged = text;
     const int flips = 1 + static_cast<int>(rng() % 4);
     for (int i = 0; i < flips; ++i) {
@@ -154,6 +157,116 @@ TEST(SpecFuzz, DamagedTextIsRefusedCleanly) {
     if (!r.ok()) {
       ASSERT_FALSE(r.error().message().empty());
     }
+  }
+}
+
+// The first pair of REF occurrences that cannot be told apart, tried pair
+// by pair: the oracle for the compiler's faster search.
+std::string expected_distinctness(const std::vector<OccurrenceDef>& occs) {
+  for (size_t i = 0; i < occs.size(); ++i) {
+    for (size_t j = i + 1; j < occs.size(); ++j) {
+      const OccurrenceDef& a = occs[i];
+      const OccurrenceDef& b = occs[j];
+      auto fail = [&](OccurrenceError e) {
+        return SpecError(SpecError::BadOccurrence{"transaction", b.name, std::move(e)}).message();
+      };
+      if (!a.qualifier || !b.qualifier) return fail(OccurrenceError::Indistinct{"REF", a.name});
+      if (a.qualifier->element != b.qualifier->element) {
+        return fail(OccurrenceError::QualifierPlaces{element_place("REF", b.qualifier->element),
+                                                     a.name, element_place("REF", a.qualifier->element)});
+      }
+      for (const std::string& code : a.qualifier->codes) {
+        if (b.qualifier->accepts(code)) return fail(OccurrenceError::SharedCode{"REF", a.name, code});
+      }
+    }
+  }
+  return "ok";
+}
+
+TEST(SpecFuzz, DistinctnessMatchesPairByPairSearch) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> pool = {"AA", "BB", "CC", "DD", "EE"};
+  for (int round = 0; round < 250; ++round) {
+    json spec = mini();
+    json& occurrences = spec["loops"]["transaction"]["occurrences"];
+    occurrences.erase("receiver");
+    occurrences.erase("version");
+    std::vector<OccurrenceDef> expected;
+    const size_t n = 2 + rng() % 7;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string name = "o" + std::to_string(i);
+      json occ = {{"segment", "REF"}, {"pos", 200 + i}};
+      OccurrenceDef def{name, "REF", 200 + i, Usage::Situational, std::nullopt, std::nullopt, {}};
+      if (rng() % 8 != 0) {
+        Qualifier q{1 + rng() % 2, std::nullopt, {}};
+        for (const std::string& code : pool) {
+          if (rng() % 3 == 0) q.codes.push_back(code);
+        }
+        if (q.codes.empty()) q.codes.push_back(pool[rng() % pool.size()]);
+        occ["qualifier"] = {{"element", q.element}, {"codes", q.codes}};
+        def.qualifier = q;
+      }
+      occurrences[name] = occ;
+      expected.push_back(def);
+    }
+    SCOPED_TRACE(spec["loops"]["transaction"].dump());
+    ASSERT_EQ(outcome(spec), expected_distinctness(expected));
+  }
+}
+
+// The first pair of sibling loops that could open on one segment, tried
+// pair by pair.
+std::string expected_ambiguity(const std::vector<std::pair<std::string, Trigger>>& loops) {
+  for (size_t i = 0; i < loops.size(); ++i) {
+    for (size_t j = i + 1; j < loops.size(); ++j) {
+      const auto& [a, ta] = loops[i];
+      const auto& [b, tb] = loops[j];
+      if (ta.segment != tb.segment) continue;
+      if (ta.conditions == tb.conditions) {
+        std::vector<std::pair<uint64_t, std::string>> conditions;
+        for (const Condition& c : ta.conditions) conditions.emplace_back(c.position, c.value);
+        return SpecError(SpecError::AmbiguousTrigger{a, b, "transaction", ta.segment, conditions}).message();
+      }
+      auto has = [](const Trigger& t, const Condition& c) {
+        return std::find(t.conditions.begin(), t.conditions.end(), c) != t.conditions.end();
+      };
+      bool a_in_b = true, b_in_a = true, differ = false;
+      for (const Condition& c : ta.conditions) a_in_b = a_in_b && has(tb, c);
+      for (const Condition& c : tb.conditions) b_in_a = b_in_a && has(ta, c);
+      for (const Condition& x : ta.conditions) {
+        for (const Condition& y : tb.conditions) differ = differ || (x.position == y.position && x.value != y.value);
+      }
+      if (ta.conditions.empty() || tb.conditions.empty() || a_in_b || b_in_a || differ) continue;
+      return SpecError(SpecError::OverlappingTriggers{"transaction", a, b, render_trigger(ta), render_trigger(tb)}).message();
+    }
+  }
+  return "ok";
+}
+
+TEST(SpecFuzz, AmbiguityMatchesPairByPairSearch) {
+  std::mt19937 rng(12);
+  for (int round = 0; round < 250; ++round) {
+    json spec = mini();
+    std::vector<std::pair<std::string, Trigger>> loops;
+    const size_t n = 2 + rng() % 7;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string name = "s" + std::to_string(i);
+      Trigger t{rng() % 3 == 0 ? "NX" : "N9", {}};
+      json where = json::object();
+      for (uint64_t position = 1; position <= 3; ++position) {
+        if (rng() % 2 == 0) {
+          const std::string value = rng() % 2 == 0 ? "A" : "B";
+          t.conditions.push_back({position, value});
+          where[std::to_string(position)] = value;
+        }
+      }
+      spec["loops"][name] = {{"parent", "transaction"},
+                             {"trigger", {{"segment", t.segment}, {"where", where}}},
+                             {"occurrences", {{"o", {{"segment", t.segment}, {"pos", 1}}}}}};
+      loops.emplace_back(name, t);
+    }
+    SCOPED_TRACE(spec["loops"].dump());
+    ASSERT_EQ(outcome(spec), expected_ambiguity(loops));
   }
 }
 

@@ -2,42 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "alloc_count.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <vector>
-
-// Counts heap allocations, so that a test can see that appending rows
-// allocates only when a buffer grows.
-namespace {
-std::atomic<size_t> g_allocations{0};
-
-void* counted(std::size_t n, std::size_t align) {
-  ++g_allocations;
-  void* p = align > alignof(std::max_align_t) ? std::aligned_alloc(align, (n + align - 1) / align * align)
-                                              : std::malloc(n == 0 ? 1 : n);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-}  // namespace
-
-void* operator new(std::size_t n) { return counted(n, 0); }
-void* operator new[](std::size_t n) { return counted(n, 0); }
-void* operator new(std::size_t n, std::align_val_t a) { return counted(n, static_cast<size_t>(a)); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try { return counted(n, 0); } catch (...) { return nullptr; }
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  try { return counted(n, 0); } catch (...) { return nullptr; }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace zarvi_core::column {
 namespace {
@@ -68,18 +38,18 @@ TEST(Table, RowsAllocateOnlyWhenBuffersGrow) {
   Table t = claims();
   const std::vector<Cell> cells = row(1, "paid in full", 12345);
   const std::vector<Cell> refused = {Cell::int64(1), Cell::int64(2), Cell::null()};
-  const size_t before = g_allocations;
+  const zarvi_test::AllocationCount appended;
   constexpr int kRows = 100000;
   for (int i = 0; i < kRows; ++i) ASSERT_TRUE(t.push_row(cells).ok());
-  const size_t used = g_allocations - before;
+  const size_t used = appended.count();
   // Three buffers for the binary column and two for each other one, each
   // doubling: about 80 allocations in all.
   EXPECT_LT(used, 150u) << "allocations for " << kRows << " rows";
   EXPECT_EQ(t.rows(), size_t{kRows});
   // Refusals allocate only for their message.
-  const size_t refused_before = g_allocations;
+  const zarvi_test::AllocationCount refusing;
   EXPECT_FALSE(t.push_row(refused).ok());
-  EXPECT_LT(g_allocations - refused_before, 10u);
+  EXPECT_LT(refusing.count(), 10u);
 }
 
 TEST(Table, RefusedRowsChangeNothing) {

@@ -1,7 +1,12 @@
 // Small X12 inputs for the core tests.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <sstream>
 #include <string>
 
@@ -32,6 +37,30 @@ inline std::string read_file(const std::string& path) {
 
 inline std::string data_file(const std::string& name) {
   return read_file(std::string(ZARVI_SOURCE_DIR) + "/tests/data/" + name);
+}
+
+// The shared corpus of third-party files, read in place: beside the
+// repository, else at its fixed place; none when absent.
+inline std::optional<std::filesystem::path> corpus_dir() {
+  namespace fs = std::filesystem;
+  for (const fs::path& p : {fs::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus",
+                            fs::path("/work/shared/corpus")})
+    if (fs::is_directory(p)) return p;
+  return std::nullopt;
+}
+
+// The corpus files (name and bytes) in name order, without its SOURCES.md.
+inline std::vector<std::pair<std::string, std::string>> corpus_files() {
+  std::vector<std::pair<std::string, std::string>> out;
+  const std::optional<std::filesystem::path> dir = corpus_dir();
+  if (!dir) return out;
+  for (const auto& entry : std::filesystem::directory_iterator(*dir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name != "SOURCES.md")
+      out.emplace_back(name, read_file(entry.path().string()));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 }  // namespace zarvi_core::testing

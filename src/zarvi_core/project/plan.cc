@@ -1,5 +1,7 @@
 #include "zarvi_core/project/plan.h"
 
+#include <variant>
+
 namespace zarvi_core::project {
 
 column::ColumnType column_type_of(spec::ElementType type) {
@@ -53,17 +55,18 @@ Plans::Plans(const spec::Spec& spec) {
   }
 }
 
-template <class Self>
-auto* Plans::lookup(Self& self, std::string_view id) {
+SegmentPlan* Plans::find(std::string_view id) {
   if (auto key = short_key(id)) {
-    auto it = self.short_.find(*key);
-    return it == self.short_.end() ? nullptr : &it->second;
+    auto it = short_.find(*key);
+    return it == short_.end() ? nullptr : &it->second;
   }
-  auto it = self.long_.find(id);
-  return it == self.long_.end() ? nullptr : &it->second;
+  auto it = long_.find(id);
+  return it == long_.end() ? nullptr : &it->second;
 }
 
-const SegmentPlan* Plans::get(std::string_view id) const { return lookup(*this, id); }
+const SegmentPlan* Plans::get(std::string_view id) const {
+  return const_cast<Plans*>(this)->find(id);
+}
 
 SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
   SegmentPlan* plan;
@@ -102,21 +105,6 @@ column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& tab
       def = spec.element_def(*table.segment, position, g->component);
   }
   return def != nullptr ? column_type_of(def->type) : column::ColumnType::binary();
-}
-
-void Plans::mark_columns(const spec::TableDef& table) {
-  for (const auto& [name, column] : table.columns) {
-    const auto* source = std::get_if<spec::ElementSource>(&column);
-    if (source == nullptr) continue;
-    SegmentPlan* plan = lookup(*this, source->segment);
-    if (plan == nullptr) continue;
-    for (ElementPlan& element : plan->elements) {
-      if (element.position != source->element) continue;
-      if (!source->component) element.read = true;
-      for (ComponentPlan& c : element.components)
-        if (source->component && c.position == *source->component) c.read = true;
-    }
-  }
 }
 
 namespace {
@@ -179,6 +167,21 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       for (LoopId anchor : table.loops) watch(anchor);
   }
   return carried;
+}
+
+void Plans::mark_columns(const spec::TableDef& table) {
+  for (const auto& [name, column] : table.columns) {
+    const auto* source = std::get_if<spec::ElementSource>(&column);
+    if (source == nullptr) continue;
+    SegmentPlan* plan = find(source->segment);
+    if (plan == nullptr) continue;
+    for (ElementPlan& element : plan->elements) {
+      if (element.position != source->element) continue;
+      if (!source->component) element.read = true;
+      for (ComponentPlan& c : element.components)
+        if (source->component == c.position) c.read = true;
+    }
+  }
 }
 
 }  // namespace zarvi_core::project

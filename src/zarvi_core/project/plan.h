@@ -1,6 +1,8 @@
-// Projection plans: per segment id, the occurrences a placed segment may be in
-// each loop and the element definitions to check it against. Built once from
-// a Spec, which must outlive the plans (they point into its definitions).
+// Projection plans: per segment id, the occurrences a placed segment may be
+// in each loop, the element definitions to check it against and the table
+// columns it feeds; and the column list and types of a projected table, which
+// the writer and the table import share. Built once from a Spec, which must
+// outlive the plans (they point into its definitions).
 #pragma once
 
 #include <cstddef>
@@ -71,7 +73,10 @@ column::ColumnType column_type_of(spec::ElementType type);
 // its chain (named by that table's ref), then the declared columns.
 std::vector<std::pair<std::string, column::ColumnType>> table_columns(const spec::Spec& spec,
                                                                       const spec::TableDef& table);
-// The type of one declared column.
+// The type of one declared column: int64 for a segment index; for an element,
+// the column type of its definition; for a group element, that of element
+// "from" + offset of the table's segment. Binary when there is no such
+// definition, and for a group element without a repeat or past 64 bits.
 column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& table,
                                const spec::ColumnSource& source);
 
@@ -84,7 +89,8 @@ class Plans {
   explicit Plans(const spec::Spec& spec);
 
   const SegmentPlan* get(std::string_view id) const;
-  // The plan of `id`, made empty (candidate lists for every loop) on first use.
+  // The plan of `id`, made empty (candidate and watcher lists for every loop)
+  // on first use.
   SegmentPlan& entry(std::string_view id, size_t loop_count);
 
   // Registers the columns of table `t` (a table without "segment") under the
@@ -92,17 +98,16 @@ class Plans {
   std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
                                             CarryRegistrations& carries);
 
-  // Marks the elements and components that the table's columns read, so that
-  // the checks keep their parsed values for the columns.
+  // Sets the read flag of every element and component that a column of
+  // `table` reads, so that checking it keeps its parsed cell for the column.
   void mark_columns(const spec::TableDef& table);
 
  private:
+  SegmentPlan* find(std::string_view id);
+
   // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
   // the common two- and three-byte ids hash one integer.
   static std::optional<uint64_t> short_key(std::string_view id);
-  // The plan of `id` in either map, const or not as `self` is; null if none.
-  template <class Self>
-  static auto* lookup(Self& self, std::string_view id);
 
   std::unordered_map<uint64_t, SegmentPlan> short_;
   std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;

@@ -1,6 +1,7 @@
 #include "zarvi_core/spec/compile.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -195,11 +196,10 @@ class Compiler {
       if (!occurrences.ok()) return err(std::move(occurrences).error());
       loop.occurrences = std::move(occurrences).value();
       if (auto r = check_trigger(loop.name, loop.occurrences, loop.trigger); !r.ok()) return r;
+      std::set<std::string_view> seen;
       for (const OccurrenceDef& occ : loop.occurrences) {
         if (occ.opens_on(loop.trigger.segment, loop.trigger.conditions)) continue;
-        if (std::find(loop.held.begin(), loop.held.end(), occ.segment) == loop.held.end()) {
-          loop.held.push_back(occ.segment);
-        }
+        if (seen.insert(occ.segment).second) loop.held.push_back(occ.segment);
       }
     }
     return Unit{};

@@ -1,6 +1,9 @@
 #include "zarvi_core/spec/occurrences.h"
 
 #include <algorithm>
+#include <map>
+#include <string_view>
+#include <utility>
 
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
@@ -112,6 +115,57 @@ std::optional<OccurrenceError> indistinct(const OccurrenceDef& earlier,
                             element_place(earlier.segment, a.element, a.component)};
 }
 
+// The first pair (earlier, later) of occurrences of one segment that cannot
+// be told apart, enumerated by the earlier, then the later, in key order.
+// Found per segment without trying every pair: for each occurrence, the
+// first later one that offends is the first with another qualifier place
+// (or none), or the first at the same place that shares one of its codes.
+std::optional<std::pair<size_t, size_t>> first_indistinct(const std::vector<OccurrenceDef>& occs) {
+  using Place = std::optional<CodePlace>;
+  auto place_of = [&](size_t i) -> Place {
+    const std::optional<Qualifier>& q = occs[i].qualifier;
+    if (!q) return std::nullopt;
+    return CodePlace{q->element, q->component};
+  };
+  std::map<std::string_view, std::vector<size_t>> by_segment;
+  for (size_t i = 0; i < occs.size(); ++i) by_segment[occs[i].segment].push_back(i);
+  std::optional<std::pair<size_t, size_t>> first;
+  for (const auto& [segment, group] : by_segment) {
+    const size_t n = group.size();
+    // next_other[t]: the first u > t whose place differs from group[t]'s.
+    std::vector<size_t> next_other(n, n);
+    for (size_t t = n - 1; t-- > 0;) {
+      next_other[t] = place_of(group[t + 1]) != place_of(group[t]) ? t + 1 : next_other[t + 1];
+    }
+    // Where each code is accepted: (place, code) -> ascending u.
+    std::map<std::pair<CodePlace, std::string_view>, std::vector<size_t>> holders;
+    for (size_t t = 0; t < n; ++t) {
+      if (const std::optional<Qualifier>& q = occs[group[t]].qualifier) {
+        for (const std::string& code : q->codes) {
+          holders[{CodePlace{q->element, q->component}, code}].push_back(t);
+        }
+      }
+    }
+    for (size_t t = 0; t + 1 < n; ++t) {
+      const std::optional<Qualifier>& q = occs[group[t]].qualifier;
+      size_t u = q ? next_other[t] : t + 1;
+      if (q) {
+        for (const std::string& code : q->codes) {
+          const std::vector<size_t>& at = holders[{CodePlace{q->element, q->component}, code}];
+          auto later = std::upper_bound(at.begin(), at.end(), t);
+          if (later != at.end()) u = std::min(u, *later);
+        }
+      }
+      if (u < n) {
+        const std::pair<size_t, size_t> pair{group[t], group[u]};
+        if (!first || pair < *first) first = pair;
+        break;
+      }
+    }
+  }
+  return first;
+}
+
 }  // namespace
 
 bool OccurrenceDef::opens_on(std::string_view segment_id,
@@ -134,14 +188,10 @@ Result<std::vector<OccurrenceDef>, SpecError> compile_occurrences(
     if (!def.ok()) return err(std::move(def).error());
     out.push_back(std::move(def).value());
   }
-  // Pairs (earlier, later) in key order; the later one is reported.
-  for (size_t i = 0; i < out.size(); ++i) {
-    for (size_t j = i + 1; j < out.size(); ++j) {
-      if (out[i].segment != out[j].segment) continue;
-      if (std::optional<OccurrenceError> why = indistinct(out[i], out[j])) {
-        return err(SpecError::BadOccurrence{loop_name, out[j].name, std::move(*why)});
-      }
-    }
+  if (std::optional<std::pair<size_t, size_t>> pair = first_indistinct(out)) {
+    auto [earlier, later] = *pair;
+    return err(SpecError::BadOccurrence{loop_name, out[later].name,
+                                        std::move(*indistinct(out[earlier], out[later]))});
   }
   std::stable_sort(out.begin(), out.end(),
                    [](const OccurrenceDef& a, const OccurrenceDef& b) { return a.pos < b.pos; });

@@ -1,0 +1,30 @@
+// Appending projected rows: a text too large for its binary column is
+// replaced by null and the row tried again, so that the rest of the row is
+// kept. Cells borrow their bytes from the caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "zarvi_core/column.h"
+#include "zarvi_core/column/table.h"
+
+namespace zarvi_core::project::rows {
+
+// A value left out of a row: its column index, the byte total the column
+// would have reached, and the value itself (borrowed like the cells).
+struct Dropped {
+  size_t column = 0;
+  uint64_t total = 0;
+  column::Cell value;
+};
+
+// Pushes `cells` as one row of `table`; each binary cell that would overflow
+// its column is made null in `cells` and appended to `dropped`. Any other
+// refusal (width, type) leaves the table as it was and returns false.
+bool push_dropping(column::Table& table, std::span<column::Cell> cells,
+                   std::vector<Dropped>& dropped);
+
+}  // namespace zarvi_core::project::rows

@@ -1,0 +1,41 @@
+#include "zarvi_py/args.h"
+
+namespace zarvi_py {
+
+Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got) {
+  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
+  if (!type_name) return Ref();
+  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %U", function, name,
+               expected, type_name.get());
+  return Ref();
+}
+
+Ref raise_text(PyObject* type, const std::string& text) {
+  Ref message = str_from(text);
+  if (message) PyErr_SetObject(type, message.get());
+  return Ref();
+}
+
+Ref alloc_object(PyObject* type) {
+  if (type == nullptr) return Ref();
+  auto* t = reinterpret_cast<PyTypeObject*>(type);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
+  return Ref::steal(alloc(t, 0));
+}
+
+void free_object(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  Py_DECREF(type);
+}
+
+bool instance_of(PyObject* object, PyObject* type) {
+  if (type == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type)) != 0;
+}
+
+}  // namespace zarvi_py

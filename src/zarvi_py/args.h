@@ -1,0 +1,30 @@
+// Small helpers every class and function of the extension shares: the
+// standard argument TypeError, raising a message, and the life of a heap
+// type's instance.
+#pragma once
+
+#include <string>
+
+#include "zarvi_py/ref.h"
+
+namespace zarvi_py {
+
+// "{function}() argument '{name}' must be {expected}, not {type}"; null.
+Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got);
+
+// Raises `type` with the text (UTF-8) as its only argument; null.
+Ref raise_text(PyObject* type, const std::string& text);
+
+// A new, zeroed instance of a heap type (from its type maker, which may
+// have failed: null); null with an exception set on failure.
+Ref alloc_object(PyObject* type);
+
+// The last step of a heap type's dealloc: frees the memory and drops the
+// instance's reference to its type.
+void free_object(PyObject* self);
+
+// Whether object is an instance of the type (from its type maker); a type
+// that cannot be made counts as no match, with no exception left set.
+bool instance_of(PyObject* object, PyObject* type);
+
+}  // namespace zarvi_py

@@ -1,0 +1,238 @@
+// The input copy and argument checks of parse and stream, and _loop_paths:
+// the loop path of any segment of a Result, for adapters of outside
+// validators.
+#include "zarvi_py/native.h"
+
+#include <map>
+#include <set>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zarvi_core/document.h"
+#include "zarvi_core/engine.h"
+#include "zarvi_py/document.h"
+#include "zarvi_py/module.h"
+#include "zarvi_py/parse.h"
+
+namespace zarvi_py {
+namespace {
+
+// One-byte item formats read as bytes: B (unsigned), c (char), and b, which
+// the message names too; alone or after the native, standard-size or
+// big-endian prefix.
+bool byte_format(const char* format) {
+  if (format == nullptr) return true;
+  std::string_view f(format);
+  if (!f.empty() && (f[0] == '@' || f[0] == '=' || f[0] == '>')) f.remove_prefix(1);
+  return f == "B" || f == "c" || f == "b";
+}
+
+// "format 'i'" from memoryview(data).format, else "type int", else "type ?".
+Ref describe(PyObject* data) {
+  Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+  Ref view = builtins ? Ref::steal(PyObject_CallMethod(builtins.get(), "memoryview", "O", data))
+                      : Ref();
+  Ref format = view ? Ref::steal(PyObject_GetAttrString(view.get(), "format")) : Ref();
+  if (format) {
+    Ref text = Ref::steal(PyUnicode_FromFormat("format %R", format.get()));
+    if (text) return text;
+  }
+  PyErr_Clear();
+  Ref name = Ref::steal(PyType_GetName(Py_TYPE(data)));
+  if (!name) {
+    PyErr_Clear();
+    return Ref::steal(PyUnicode_FromString("type ?"));
+  }
+  return Ref::steal(PyUnicode_FromFormat("type %U", name.get()));
+}
+
+}  // namespace
+
+bool copy_input(PyObject* data, const char* function, std::string& out) {
+  if (PyUnicode_Check(data)) {
+    PyErr_SetString(PyExc_TypeError,
+                    "the input must be bytes or another buffer, not str: open the file in "
+                    "binary mode or encode the text");
+    return false;
+  }
+  Py_buffer view;
+  if (PyObject_GetBuffer(data, &view, PyBUF_FULL_RO) == 0) {
+    if (view.itemsize == 1 && byte_format(view.format)) {
+      bool copied = true;
+      try {
+        out.resize(static_cast<size_t>(view.len));
+      } catch (...) {
+        PyBuffer_Release(&view);
+        throw;
+      }
+      if (view.len > 0 && PyBuffer_ToContiguous(out.data(), &view, view.len, 'C') < 0) {
+        copied = false;
+      }
+      PyBuffer_Release(&view);
+      return copied;
+    }
+    PyBuffer_Release(&view);
+  } else {
+    PyErr_Clear();
+  }
+  Ref found = describe(data);
+  if (!found) return false;
+  PyErr_Format(PyExc_TypeError,
+               "%s: argument data must be a buffer of unsigned bytes, format 'B', 'b' or 'c'; "
+               "found %U",
+               function, found.get());
+  return false;
+}
+
+bool spec_arg(const char* function, PyObject* arg, SharedSpec& out) {
+  if (arg == nullptr || arg == Py_None) return true;
+  const SharedSpec* spec = spec_of(arg);
+  if (spec == nullptr) {
+    wrong_type(function, "spec", "Spec or None", arg);
+    return false;
+  }
+  out = *spec;
+  return true;
+}
+
+bool delimiters_arg(const char* function, PyObject* arg,
+                    std::optional<zarvi_core::Delimiters>& out) {
+  if (arg == nullptr || arg == Py_None) return true;
+  const zarvi_core::Delimiters* d = delimiters_value(arg);
+  if (d == nullptr) {
+    wrong_type(function, "delimiters", "Delimiters or None", arg);
+    return false;
+  }
+  out = *d;
+  return true;
+}
+
+namespace {
+
+using zarvi_core::engine::Event;
+using zarvi_core::spec::LoopId;
+using Path = std::vector<std::pair<LoopId, uint64_t>>;
+
+// The requested indexes; false with an exception set.
+bool segment_list(PyObject* arg, std::vector<size_t>& out) {
+  if (PyUnicode_Check(arg) || !PySequence_Check(arg)) {
+    wrong_type("_loop_paths", "segments", "a sequence of non-negative integers", arg);
+    return false;
+  }
+  const Py_ssize_t n = PySequence_Size(arg);
+  if (n < 0) return false;
+  out.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item = Ref::steal(PySequence_GetItem(arg, i));
+    if (!item) return false;
+    Ref number = Ref::steal(PyNumber_Index(item.get()));
+    if (!number) return false;
+    const size_t v = PyLong_AsSize_t(number.get());  // negative: OverflowError
+    if (v == static_cast<size_t>(-1) && PyErr_Occurred()) return false;
+    out.push_back(v);
+  }
+  return true;
+}
+
+// Walks the document through a fresh engine up to the last wanted segment
+// and records each wanted segment's open loops with their ordinals.
+std::map<size_t, Path> walk_paths(const zarvi_core::spec::Spec& spec,
+                                  const zarvi_core::Document& document,
+                                  const std::set<size_t>& wanted) {
+  std::map<size_t, Path> paths;
+  zarvi_core::engine::LoopEngine engine(spec);
+  std::vector<uint64_t> counters(spec.loops.size(), 0);
+  Path stack;
+  const size_t last = *wanted.rbegin();
+  zarvi_core::Segments segments(document);
+  for (size_t i = 0; i <= last; ++i) {
+    const auto segment = segments.next();
+    if (!segment) break;
+    const bool want = wanted.count(i) != 0;
+    bool taken = false;
+    for (const Event& event : engine.feed(*segment)) {
+      switch (event.kind) {
+        case Event::Kind::Open: {
+          uint64_t& count = counters[event.loop];
+          if (count != UINT64_MAX) ++count;
+          stack.emplace_back(event.loop, count);
+          break;
+        }
+        case Event::Kind::Close:
+          if (!stack.empty()) stack.pop_back();
+          break;
+        case Event::Kind::Segment:
+        case Event::Kind::Unplaced:
+        case Event::Kind::Empty:
+          if (want && !taken) {
+            paths[i] = stack;
+            taken = true;
+          }
+          break;
+      }
+    }
+    if (want && !taken) paths[i] = stack;
+  }
+  return paths;
+}
+
+PyObject* loop_paths(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guard([&]() -> Ref {
+    static const char* kKeywords[] = {"result", "segments", nullptr};
+    PyObject* result = nullptr;
+    PyObject* segments = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:_loop_paths",
+                                     const_cast<char**>(kKeywords), &result, &segments)) {
+      return Ref();
+    }
+    const ResultParts* parts = result_parts(result);
+    if (parts == nullptr) return wrong_type("_loop_paths", "result", "Result", result);
+    std::vector<size_t> requested;
+    if (!segment_list(segments, requested)) return Ref();
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out || requested.empty()) return out;
+    const size_t count = parts->document->size();
+    for (size_t index : requested) {
+      if (index >= count) {
+        PyErr_Format(PyExc_ValueError,
+                     "_loop_paths: segment %zu is past the document's last segment (%zu "
+                     "segments)",
+                     index, count);
+        return Ref();
+      }
+    }
+    const zarvi_core::spec::Spec& spec = **parts->spec;
+    const auto paths =
+        walk_paths(spec, *parts->document, std::set<size_t>(requested.begin(), requested.end()));
+    for (size_t index : requested) {
+      Ref path = Ref::steal(PyList_New(0));
+      if (!path) return Ref();
+      const auto found = paths.find(index);
+      if (found != paths.end()) {
+        for (const auto& [loop, ordinal] : found->second) {
+          Ref name = str_from(spec.loops[loop].name);
+          if (!name) return Ref();
+          Ref pair = Ref::steal(Py_BuildValue("(OK)", name.get(),
+                                              static_cast<unsigned long long>(ordinal)));
+          if (!pair || PyList_Append(path.get(), pair.get()) < 0) return Ref();
+        }
+      }
+      if (PyList_Append(out.get(), path.get()) < 0) return Ref();
+    }
+    return out;
+  });
+}
+
+}  // namespace
+
+PyMethodDef kLoopPathsDef = {
+    "_loop_paths",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(loop_paths)),
+    METH_VARARGS | METH_KEYWORDS,
+    "_loop_paths(result, segments)\n--\n\n"
+    "The open loops at each given segment of a Result, as lists of (name, ordinal) pairs, "
+    "outermost first, in request order.",
+};
+
+}  // namespace zarvi_py

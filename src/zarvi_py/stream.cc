@@ -1,0 +1,325 @@
+// stream: walks a file without a document index and yields one Batch of new
+// rows and diagnostics each time an instance of the `by` loop closes. Each
+// step runs with the lock released under the stream's own mutex, which is
+// only ever tried, so a second thread gets an error instead of waiting.
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zarvi_core/process.h"
+#include "zarvi_core/text.h"
+#include "zarvi_core/tokenizer.h"
+#include "zarvi_py/diagnostic.h"
+#include "zarvi_py/module.h"
+#include "zarvi_py/native.h"
+#include "zarvi_py/tables.h"
+
+namespace zarvi_py {
+namespace {
+
+using zarvi_core::column::Tables;
+using zarvi_core::spec::LoopId;
+
+// The input and everything that reads it, together: the tokenizer borrows
+// `bytes` and the processor refers to `*spec`, so a Walk is built in place
+// on the heap and never moves.
+struct Walk {
+  Walk(std::string input, SharedSpec shared, const zarvi_core::Delimiters& delimiters)
+      : bytes(std::move(input)),
+        spec(std::move(shared)),
+        tokenizer(bytes, delimiters),
+        processor(*spec, delimiters) {}
+
+  std::string bytes;
+  SharedSpec spec;
+  zarvi_core::Tokenizer tokenizer;
+  zarvi_core::process::Processor processor;
+};
+
+struct Step {
+  Tables tables;
+  std::vector<zarvi_core::Diagnostic> diagnostics;
+};
+
+struct State {
+  std::unique_ptr<Walk> walk;
+  LoopId by = 0;
+  bool done = false;
+  bool poisoned = false;  // a step failed while it held the mutex
+
+  // Feeds segments until an instance of `by` closes, or to the end of the
+  // input; none once done.
+  std::optional<Step> step() {
+    if (done) return std::nullopt;
+    Step out;
+    auto append = [&](const zarvi_core::process::Output& o) {
+      out.diagnostics.insert(out.diagnostics.end(), o.diagnostics.begin(), o.diagnostics.end());
+    };
+    while (auto segment = walk->tokenizer.next()) {
+      const auto& output = walk->processor.feed(*segment);
+      append(output);
+      for (const auto& event : output.events) {
+        if (event.kind == zarvi_core::engine::Event::Kind::Close && event.loop == by) {
+          out.tables = walk->processor.take_tables();
+          return out;
+        }
+      }
+    }
+    append(walk->processor.finish());
+    out.tables = walk->processor.take_tables();
+    done = true;
+    bool rows = false;
+    for (const auto& t : out.tables) rows = rows || t.rows() > 0;
+    if (!rows && out.diagnostics.empty()) return std::nullopt;
+    return out;
+  }
+};
+
+struct PyStream {
+  PyObject_HEAD
+  std::mutex mutex;
+  State state;
+};
+
+struct PyBatch {
+  PyObject_HEAD
+  PyObject* tables;
+  PyObject* diagnostics;
+};
+
+PyStream* as_stream(PyObject* self) { return reinterpret_cast<PyStream*>(self); }
+PyBatch* as_batch(PyObject* self) { return reinterpret_cast<PyBatch*>(self); }
+
+// ---- Batch ----
+
+int batch_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(as_batch(self)->tables);
+  Py_VISIT(as_batch(self)->diagnostics);
+  Py_VISIT(Py_TYPE(self));
+  return 0;
+}
+
+int batch_clear(PyObject* self) {
+  Py_CLEAR(as_batch(self)->tables);
+  Py_CLEAR(as_batch(self)->diagnostics);
+  return 0;
+}
+
+void batch_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  batch_clear(self);
+  free_object(self);
+}
+
+PyObject* batch_tables(PyObject* self, void*) {
+  return Ref::borrow(as_batch(self)->tables).release();
+}
+
+PyObject* batch_diagnostics(PyObject* self, void*) {
+  return Ref::borrow(as_batch(self)->diagnostics).release();
+}
+
+PyObject* batch_repr(PyObject* self) {
+  return guard([&] {
+    return Ref::steal(PyUnicode_FromFormat("Batch(tables=%R, diagnostics=%zd)",
+                                           as_batch(self)->tables,
+                                           PyList_Size(as_batch(self)->diagnostics)));
+  });
+}
+
+PyGetSetDef kBatchGetSet[] = {
+    {"tables", batch_tables, nullptr, "The rows appended since the previous batch, by table.",
+     nullptr},
+    {"diagnostics", batch_diagnostics, nullptr,
+     "The diagnostics emitted since the previous batch, in stream order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kBatchSlots[] = {
+    {Py_tp_doc, const_cast<char*>("The tables and diagnostics of one closed loop instance, or "
+                                  "of the end of the stream.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(batch_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(batch_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(batch_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(batch_repr)},
+    {Py_tp_getset, kBatchGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kBatchSpec = {
+    "zarvi.Batch",
+    sizeof(PyBatch),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION |
+        Py_TPFLAGS_HAVE_GC,
+    kBatchSlots,
+};
+
+// ---- Stream ----
+
+void stream_dealloc(PyObject* self) {
+  as_stream(self)->state.~State();
+  as_stream(self)->mutex.~mutex();
+  free_object(self);
+}
+
+PyObject* stream_iter(PyObject* self) { return Ref::borrow(self).release(); }
+
+constexpr const char* kBusy =
+    "Stream.__next__: this stream is already being advanced by another thread; a stream is "
+    "advanced from one thread at a time";
+constexpr const char* kPoisoned =
+    "Stream.__next__: a previous step of this stream panicked, so it cannot be advanced";
+
+PyObject* stream_next(PyObject* self) {
+  return guard([&]() -> Ref {
+    PyStream* s = as_stream(self);
+    enum class Outcome { Busy, Poisoned, Stepped } outcome = Outcome::Stepped;
+    std::optional<Step> step;
+    {
+      AllowThreads unlocked;
+      std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+      if (!lock.owns_lock()) {
+        outcome = Outcome::Busy;
+      } else if (s->state.poisoned) {
+        outcome = Outcome::Poisoned;
+      } else {
+        s->state.poisoned = true;  // cleared unless the step fails
+        step = s->state.step();
+        s->state.poisoned = false;
+      }
+    }
+    if (outcome == Outcome::Busy) return raise_text(PyExc_RuntimeError, kBusy);
+    if (outcome == Outcome::Poisoned) return raise_text(PyExc_RuntimeError, kPoisoned);
+    if (!step) return Ref();  // StopIteration
+    Ref diagnostics = diagnostic_list(std::move(step->diagnostics));
+    if (!diagnostics) return Ref();
+    Ref tables = new_tables(zarvi_core::column::freeze(std::move(step->tables)),
+                            s->state.walk->spec);
+    if (!tables) return Ref();
+    Ref batch = alloc_object(batch_type());
+    if (!batch) return Ref();
+    as_batch(batch.get())->tables = tables.release();
+    as_batch(batch.get())->diagnostics = diagnostics.release();
+    return batch;
+  });
+}
+
+PyType_Slot kStreamSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Iterates the batches of a file. Each step runs with the GIL released.\n\n"
+                    "A stream must be advanced from one thread at a time: a next() that finds "
+                    "another thread inside a step raises a RuntimeError naming the stream "
+                    "(unlike a generator, which raises ValueError).")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(stream_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(stream_iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(stream_next)},
+    {0, nullptr},
+};
+
+PyType_Spec kStreamSpec = {
+    "zarvi.Stream",
+    sizeof(PyStream),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kStreamSlots,
+};
+
+// The LoopId of `by` in spec; ValueError naming the spec's loops otherwise.
+std::optional<LoopId> by_loop(const zarvi_core::spec::Spec& spec, std::string_view by) {
+  if (auto id = spec.loop_id(by)) return id;
+  std::string loops;
+  for (const auto& loop : spec.loops) loops += (loops.empty() ? "" : ", ") + loop.name;
+  raise_text(PyExc_ValueError, "stream by " + zarvi_core::quote_bytes(by) +
+                                   ": the spec has no such loop; its loops are " + loops);
+  return std::nullopt;
+}
+
+PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guard([&]() -> Ref {
+    static const char* kKeywords[] = {"data", "spec", "by", "delimiters", nullptr};
+    PyObject* data = nullptr;
+    PyObject* spec_object = Py_None;
+    PyObject* by_object = nullptr;
+    PyObject* delimiters_object = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:stream",
+                                     const_cast<char**>(kKeywords), &data, &spec_object,
+                                     &by_object, &delimiters_object)) {
+      return Ref();
+    }
+    SharedSpec given;
+    std::optional<zarvi_core::Delimiters> delimiters;
+    if (!spec_arg("stream", spec_object, given)) return Ref();
+    std::string_view by = "transaction";
+    if (by_object != nullptr) {
+      if (!PyUnicode_Check(by_object)) return wrong_type("stream", "by", "str", by_object);
+      Py_ssize_t n = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(by_object, &n);
+      if (text == nullptr) return Ref();
+      by = std::string_view(text, static_cast<size_t>(n));
+    }
+    if (!delimiters_arg("stream", delimiters_object, delimiters)) return Ref();
+    std::string input;
+    if (!copy_input(data, "stream", input)) return Ref();
+
+    // A first check of `by`, before anything is read.
+    SharedSpec first = given ? given : builtin();
+    if (!first) return Ref();
+    if (!by_loop(*first, by)) return Ref();
+
+    if (!delimiters) {
+      auto header = zarvi_core::Tokenizer::create(input);
+      if (!header.ok()) {
+        return raise_text(parse_error_type(), zarvi_core::to_string(header.error()));
+      }
+      delimiters = header->delimiters();
+    }
+    zarvi_core::Tokenizer ahead(input, *delimiters);
+    std::string fault;
+    SharedSpec chosen = given_or_selected(given, [&] { return ahead.next(); }, fault);
+    if (!chosen) return raise_text(PyExc_RuntimeError, fault);
+    const std::optional<LoopId> loop = by_loop(*chosen, by);
+    if (!loop) return Ref();
+
+    Ref self = alloc_object(stream_type());
+    if (!self) return Ref();
+    PyStream* s = as_stream(self.get());
+    // The object is freed by its dealloc once these two exist.
+    new (&s->mutex) std::mutex();
+    new (&s->state) State();
+    s->state.by = *loop;
+    {
+      AllowThreads unlocked;
+      s->state.walk = std::make_unique<Walk>(std::move(input), std::move(chosen), *delimiters);
+    }
+    return self;
+  });
+}
+
+}  // namespace
+
+PyObject* batch_type() {
+  static PyObject* cell = nullptr;
+  return cached_type(cell, kBatchSpec);
+}
+
+PyObject* stream_type() {
+  static PyObject* cell = nullptr;
+  return cached_type(cell, kStreamSpec);
+}
+
+PyMethodDef kStreamDef = {
+    "stream",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stream)),
+    METH_VARARGS | METH_KEYWORDS,
+    "stream(data, spec=None, by=\"transaction\", delimiters=None)\n--\n\n"
+    "Walks the file without building a document and yields a Batch of new rows and "
+    "diagnostics each time an instance of the loop `by` closes, and a last one for what "
+    "remains at the end.",
+};
+
+}  // namespace zarvi_py

@@ -1,0 +1,53 @@
+"""Every third-party file of the shared corpus, read in place."""
+import pathlib
+
+import pyarrow as pa
+import pytest
+
+import zarvi._core as core
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+CORPUS = next((p for p in (ROOT.parent / "shared" / "corpus", pathlib.Path("/work/shared/corpus"))
+               if p.is_dir()), None)
+FILES = sorted(CORPUS.glob("*__*")) if CORPUS else []
+
+# The files that do not start with an ISA header: a transaction set without
+# its envelope, and validator fixtures that open with prose.
+REFUSED = {
+    "5010__edi835parser__bcbs-nc_no-envelope.txt",
+    "5010__stupidedi__scenario1_plus-delims-lf_prose-prefixed.edi",
+    "5010__stupidedi__scenario2_expected-errors_prose-prefixed.edi",
+    "5010__stupidedi__scenario3a_expected-errors_prose-prefixed.edi",
+    "5010__stupidedi__scenario3b_expected-errors_prose-prefixed.edi",
+}
+
+pytestmark = pytest.mark.skipif(not FILES, reason="the shared corpus is absent")
+
+
+@pytest.mark.parametrize("path", FILES, ids=[p.name for p in FILES])
+def test_corpus_file(path):
+    data = path.read_bytes()
+    if path.name in REFUSED:
+        with pytest.raises(core.ParseError, match="does not start with an ISA segment"):
+            core.parse(data)
+        with pytest.raises(core.ParseError):
+            core.stream(data)
+        return
+    result = core.parse(data)
+    document = result.document
+    assert document.write() == data
+    ids = [document[i].id for i in range(len(document))]
+    assert result.count_claims() == ids.count(b"CLP")
+    assert all(d.origin == "zarvi" for d in result.diagnostics)
+
+    parsed = {name: pa.table(result.tables[name]) for name in result.tables}
+    parts = {name: [] for name in parsed}
+    diagnostics = []
+    for batch in core.stream(data):
+        assert batch.tables.keys() == list(parsed)
+        for name in batch.tables:
+            parts[name].append(pa.table(batch.tables[name]))
+        diagnostics += batch.diagnostics
+    for name, table in parsed.items():
+        assert pa.concat_tables(parts[name]).equals(table), name
+    assert [str(d) for d in diagnostics] == [str(d) for d in result.diagnostics]

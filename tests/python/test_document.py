@@ -1,0 +1,73 @@
+import pathlib
+
+import pytest
+
+import zarvi._core as core
+
+SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
+
+
+@pytest.fixture(scope="module")
+def document():
+    return core.parse(SIMPLE).document
+
+
+def test_document(document):
+    assert len(document) == 42
+    assert repr(document) == f"Document(segments=42, bytes={len(SIMPLE)})"
+    assert document.write() == SIMPLE
+    assert document.delimiters == core.Delimiters(repetition=b"^")
+    assert document.delimiters is not document.delimiters
+
+
+@pytest.mark.parametrize(
+    "index, expected",
+    [(0, 0), (41, 41), (-1, 41), (-42, 0), (True, 1)],
+    ids=["first", "last", "minus one", "minus length", "bool"],
+)
+def test_indexing(document, index, expected):
+    assert document[index].index == expected
+
+
+@pytest.mark.parametrize("index", [42, -43, 10**6], ids=["length", "below", "far"])
+def test_index_out_of_range(document, index):
+    with pytest.raises(IndexError) as caught:
+        document[index]
+    assert str(caught.value) == (f"segment index {index} is out of range: the document has "
+                                 "42 segments")
+
+
+def test_index_type(document):
+    with pytest.raises(TypeError, match="argument 'index' must be int, not str"):
+        document["1"]
+
+
+def test_segments_tile_the_input(document):
+    spans = [document[i].span for i in range(len(document))]
+    assert spans[0][0] == 0 and spans[-1][1] == len(SIMPLE)
+    assert all(a[1] == b[0] for a, b in zip(spans, spans[1:]))
+    assert b"".join(document[i].raw for i in range(len(document))) == SIMPLE
+
+
+def test_segment(document):
+    seg = document[19]
+    assert repr(seg) == "Segment(index=19, id=b'SVC')"
+    assert seg.id == b"SVC"
+    assert seg.raw == b"\nSVC*HC:99213*120*100**1~"
+    start, end = seg.span
+    assert SIMPLE[start:end] == seg.raw
+    assert seg.elements == [[b"HC", b"99213"], b"120", b"100", b"", b"1"]
+    assert seg.elements is not seg.elements
+
+
+def test_release_character_is_removed():
+    data = SIMPLE.replace(b"N1*PR*ACME HEALTH PLAN", b"N1*PR*ACME?*HEALTH")
+    delimiters = core.Delimiters(repetition=b"^", release=b"?")
+    document = core.parse(data, delimiters=delimiters).document
+    assert document[6].elements[1] == b"ACME*HEALTH"
+    assert document.write() == data
+
+
+def test_segment_keeps_its_document_alive():
+    seg = core.parse(SIMPLE).document[2]
+    assert seg.id == b"ST" and seg.elements[0] == b"835"

@@ -1,0 +1,274 @@
+import array
+import decimal
+import pathlib
+import sys
+import threading
+import time
+
+import pyarrow as pa
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import zarvi._core as core
+from x12_input import interchange, payment, slow_input
+
+SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
+ONE = interchange(payment(claims=[("C1", "0123", "100"), ("C2", "123", "20"),
+                                  ("C3", "0123", "5")]))
+TWO = interchange(payment(claims=[("C1", "P1", "100")]), payment(claims=[("C2", "P2", "-0.5")]))
+
+
+def test_result():
+    result = core.parse(SIMPLE)
+    assert repr(result) == "Result(segments=42, tables=5, diagnostics=0)"
+    assert result.document is result.document
+    assert result.tables is result.tables
+    assert result.diagnostics is result.diagnostics == []
+    assert result.document.write() == SIMPLE
+    assert result.spec.to_json() == core.Spec.builtin().to_json()
+    assert result.spec is not result.spec
+
+
+@pytest.mark.parametrize(
+    "data",
+    [bytearray(SIMPLE), memoryview(SIMPLE), memoryview(SIMPLE).cast("c"),
+     memoryview(SIMPLE).cast("b"), array.array("B", SIMPLE)],
+    ids=["bytearray", "memoryview", "format c", "format b", "array B"],
+)
+def test_accepted_buffers(data):
+    assert core.parse(data).document.write() == SIMPLE
+
+
+def test_strided_buffer_is_gathered():
+    doubled = bytes(b for c in SIMPLE for b in (c, 0))
+    assert core.parse(memoryview(doubled)[::2]).document.write() == SIMPLE
+
+
+@pytest.mark.parametrize(
+    "data, found",
+    [(array.array("i", [1, 2]), "format 'i'"), (5, "type int"), (None, "type NoneType"),
+     (memoryview(array.array("H", [1])), "format 'H'")],
+    ids=["int array", "int", "None", "unsigned short view"],
+)
+def test_refused_buffers(data, found):
+    for function in (core.parse, core.stream):
+        with pytest.raises(TypeError) as caught:
+            function(data)
+        assert str(caught.value) == (
+            f"{function.__name__}: argument data must be a buffer of unsigned bytes, format "
+            f"'B', 'b' or 'c'; found {found}")
+
+
+def test_str_is_refused():
+    for function in (core.parse, core.stream):
+        with pytest.raises(TypeError) as caught:
+            function(SIMPLE.decode())
+        assert str(caught.value) == ("the input must be bytes or another buffer, not str: open "
+                                     "the file in binary mode or encode the text")
+
+
+@pytest.mark.parametrize(
+    "kwargs, name",
+    [({"spec": "5010"}, "spec"), ({"delimiters": b"*:~"}, "delimiters")],
+    ids=["spec", "delimiters"],
+)
+def test_argument_types(kwargs, name):
+    with pytest.raises(TypeError, match=f"parse\\(\\) argument '{name}' must be"):
+        core.parse(SIMPLE, **kwargs)
+
+
+@pytest.mark.parametrize(
+    "data, message",
+    [
+        (b"", "input is empty"),
+        (b"hello world", "does not start with an ISA segment"),
+        (SIMPLE[:50], "ISA"),
+        (b"\xef\xbb\xbf  GS*HP~", "byte order mark"),
+    ],
+    ids=["empty", "not 835", "truncated header", "bom then no ISA"],
+)
+def test_parse_error(data, message):
+    with pytest.raises(core.ParseError) as caught:
+        core.parse(data)
+    assert message in str(caught.value)
+    assert len(caught.value.args) == 1
+    with pytest.raises(core.ParseError):
+        core.stream(data)
+
+
+def test_truncated_file_is_read_with_findings():
+    result = core.parse(SIMPLE[:600])
+    assert len(result.document) == 17
+    assert "UnterminatedLoop" in {d.kind for d in result.diagnostics}
+    assert result.document.write() == SIMPLE[:600]
+
+
+def test_given_delimiters_skip_the_header():
+    body = b"ST|835|0001~BPR|I|5|C~SE|3|0001~"
+    result = core.parse(body, delimiters=core.Delimiters(b"|", b"^", b"~"))
+    assert len(result.document) == 3
+    assert result.document[1].elements[:2] == [b"I", b"5"]
+    assert result.document.delimiters == core.Delimiters(b"|", b"^", b"~")
+
+
+def test_version_selection():
+    old = interchange(payment(), version="004010X091A1")
+    assert core.parse(old).spec.to_json() == core.Spec.builtin("4010").to_json()
+    given_spec = core.Spec.builtin("5010")
+    assert core.parse(old, spec=given_spec).spec.to_json() == given_spec.to_json()
+
+
+def test_summaries():
+    one = core.parse(ONE)
+    assert one.count_claims() == 3
+    assert one.count_patients() == 2  # "0123" twice, "123" once: bytes, not numbers
+    assert one.sum_payments() == decimal.Decimal("125.00")
+    assert str(one.sum_payments()) == "125.00"
+    assert one.payer == {"name": "ACME HEALTH PLAN", "identification_code": None,
+                         "address": "100 MAIN ST", "city": "SPRINGFIELD", "state": "IL",
+                         "zip_code": "62701"}
+    assert list(one.payee) == ["name", "identification_code", "address", "city", "state",
+                               "zip_code"]
+    two = core.parse(TWO)
+    assert str(two.sum_payments()) == "99.50"
+    with pytest.raises(ValueError) as caught:
+        two.payer
+    assert str(caught.value) == ('Result.payer reads one transaction; the table "payments" has '
+                                 "2 rows")
+    assert core.parse(interchange(payment(payer=None))).payer is None
+    no_amount = interchange(payment()).replace(b"BPR*I*150*", b"BPR*I**")
+    assert str(core.parse(no_amount).sum_payments()) == "0.00"
+
+
+def test_summary_errors():
+    spec = core.Spec.builtin().patch(core.EDI_835_PARSER_PATCH)
+    result = core.parse(ONE, spec=spec)
+    names = ", ".join(result.tables.keys())
+    with pytest.raises(KeyError) as caught:
+        result.count_claims()
+    assert caught.value.args[0] == (
+        f'Result.count_claims reads the table "claims"; the tables are: {names}')
+    dropped = core.Spec.builtin().patch(
+        '{"tables": {"claims": {"columns": {"patient_id": null}}}}')
+    result = core.parse(ONE, spec=dropped)
+    columns = ", ".join(result.tables["claims"].columns)
+    with pytest.raises(KeyError) as caught:
+        result.count_patients()
+    assert caught.value.args[0] == (
+        'Result.count_patients reads the column "patient_id" of the table "claims"; its '
+        f"columns are: {columns}")
+    n2 = core.Spec.builtin().patch('{"balancing": {"transaction_balance": null}, "segments": '
+                                   '{"BPR": {"elements": {"2": {"type": "N2"}}}}}')
+    with pytest.raises(TypeError) as caught:
+        core.parse(ONE, spec=n2).sum_payments()
+    assert str(caught.value) == ('Result.sum_payments reads "total_payment_amount" of the '
+                                 'table "payments" as a decimal; it is int64 (scale 2)')
+
+
+def test_sum_overflow():
+    big = "9" * 36
+    data = interchange(payment(claims=[("C1", "P1", "1")]), payment(claims=[("C2", "P2", "1")]))
+    data = data.replace(b"BPR*I*1*", f"BPR*I*{big}*".encode())
+    with pytest.raises(ValueError) as caught:
+        core.parse(data).sum_payments()
+    assert str(caught.value) == (
+        'Result.sum_payments: the sum of "total_payment_amount" in the table "payments" '
+        f"overflows a 128-bit decimal at row 1 (amount {big}.00)")
+
+
+def test_loop_paths():
+    result = core.parse(TWO)
+    assert core._loop_paths(result, []) == []
+    n = len(result.document)
+    with pytest.raises(ValueError) as caught:
+        core._loop_paths(result, [0, n])
+    assert str(caught.value) == (f"_loop_paths: segment {n} is past the document's last "
+                                 f"segment ({n} segments)")
+    first, second, again = core._loop_paths(result, [5, 2, 5])
+    assert first == again
+    assert second == [("interchange", 1), ("group", 1), ("transaction", 1)]
+    assert first == second + [("1000A", 1)]
+    # Ordinals count over the whole stream.
+    clp = [s.index for s in map(result.document.__getitem__, range(n)) if s.id == b"CLP"]
+    paths = core._loop_paths(result, clp)
+    assert [p[2] for p in paths] == [("transaction", 1), ("transaction", 2)]
+    assert [p[-1] for p in paths] == [("2100", 1), ("2100", 2)]
+    assert core._loop_paths(result, range(n))[-1] == [("interchange", 1)]
+    assert core._loop_paths(result, b"\x02") == [second]
+    for bad in ("12", 5, [-1]):
+        with pytest.raises((TypeError, OverflowError)):
+            core._loop_paths(result, bad)
+    with pytest.raises(TypeError, match="argument 'result'"):
+        core._loop_paths(result.tables, [0])
+
+
+def test_lock_is_released_during_parse():
+    big = slow_input(core.parse)
+    done = threading.Event()
+
+    def work():
+        core.parse(big)
+        done.set()
+
+    thread = threading.Thread(target=work)
+    start = last = time.perf_counter()
+    longest = 0.0
+    thread.start()
+    while not done.is_set():
+        now = time.perf_counter()
+        longest, last = max(longest, now - last), now
+    thread.join()
+    elapsed = time.perf_counter() - start
+    assert elapsed > 0.2, "the input is too small to tell"
+    # Were the lock held during the parse, this thread would stall for most
+    # of it; released, it keeps running.
+    assert longest < elapsed / 4
+
+
+def _rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+def test_no_leak_over_many_parses():
+    def once():
+        result = core.parse(SIMPLE)
+        result.tables["claims"].__arrow_c_stream__()
+        [result.document[i].elements for i in range(len(result.document))]
+        result.count_claims(), result.payer, result.spec
+        core._loop_paths(result, [3])
+        list(core.stream(SIMPLE))
+
+    for _ in range(300):
+        once()
+    before, references = _rss(), sys.getrefcount(SIMPLE)
+    for _ in range(3000):
+        once()
+    assert _rss() - before < 4 * 1024 * 1024
+    assert sys.getrefcount(SIMPLE) == references
+
+
+VALID = [SIMPLE, ONE, TWO]
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.one_of(
+    st.binary(max_size=300),
+    st.builds(lambda base, cut, junk: VALID[base][:cut] + junk + VALID[base][cut:],
+              st.integers(0, 2), st.integers(0, 1200), st.binary(max_size=8)),
+    st.builds(lambda base, cut: VALID[base][:cut], st.integers(0, 2), st.integers(0, 1200)),
+))
+def test_any_bytes_give_a_result_or_parse_error(data):
+    try:
+        result = core.parse(data)
+    except core.ParseError:
+        return
+    repr(result)
+    [str(d) for d in result.diagnostics]
+    result.tables.render()
+    document = result.document
+    assert b"".join(document[i].raw for i in range(len(document))) == data
+    for name in result.tables:
+        pa.table(result.tables[name]).validate(full=True)
+    for batch in core.stream(data):
+        repr(batch)
