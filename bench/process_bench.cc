@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
               grown(run_peak), grown(run_peak) / in_mb);
   std::printf("peak growth both  %8.1f MiB = %.2f x input  (parse + run)\n", grown(whole_peak),
               grown(whole_peak) / in_mb);
-  std::printf("allocations       %zu in one run (operator new; column buffers use malloc)\n",
+  std::printf("allocations       %zu in one run (plain operator new; column buffers are aligned or mapped)\n",
               run_allocations);
   std::printf("tables            %zu tables, %zu rows, %.1f MiB of buffers\n",
               result.tables.size(), table_rows(result.tables),

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -127,8 +126,7 @@ std::string to_string(const CellError& error) {
 // Buffer
 
 Buffer::Buffer(Buffer&& other) noexcept
-    : block_(std::exchange(other.block_, nullptr)),
-      data_(std::exchange(other.data_, nullptr)),
+    : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
       mapped_(std::exchange(other.mapped_, false)) {}
@@ -136,7 +134,6 @@ Buffer::Buffer(Buffer&& other) noexcept
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
     Buffer old(std::move(*this));
-    block_ = std::exchange(other.block_, nullptr);
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
@@ -148,13 +145,14 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
 Buffer::~Buffer() { release(); }
 
 void Buffer::release() {
+  if (data_ == nullptr) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
-    munmap(block_, capacity_);
+    munmap(data_, capacity_);
     return;
   }
 #endif
-  std::free(block_);
+  ::operator delete(data_, std::align_val_t{kAlign});
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
@@ -166,36 +164,29 @@ void Buffer::grow(size_t extra) {
   const size_t want = round_up(std::max({size_ + extra, capacity_ * 2, kAlign}));
 #ifdef ZARVI_MAPPED_BUFFERS
   // Large buffers get pages of their own: growing remaps them instead of
-  // copying, whatever the C library's current threshold for mapping a block
-  // (which rises after large frees and would leave big columns to be copied
-  // around the heap, both copies resident at once).
+  // copying, so a column is never resident twice while it grows.
   if (want >= kMappedBytes) {
     void* fresh;
     if (mapped_) {
-      fresh = mremap(block_, capacity_, want, MREMAP_MAYMOVE);
+      fresh = mremap(data_, capacity_, want, MREMAP_MAYMOVE);
     } else {
       fresh = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (fresh != MAP_FAILED && size_ > 0) std::memcpy(fresh, data_, round_up(size_));
     }
     if (fresh == MAP_FAILED) throw std::bad_alloc();
-    if (!mapped_) std::free(block_);
-    block_ = data_ = static_cast<std::byte*>(fresh);
+    if (!mapped_) release();
+    data_ = static_cast<std::byte*>(fresh);
     capacity_ = want;
     mapped_ = true;
     return;
   }
 #endif
-  const size_t old_offset = block_ != nullptr ? static_cast<size_t>(data_ - block_) : 0;
-  void* fresh = std::realloc(block_, want + kAlign);
-  if (fresh == nullptr) throw std::bad_alloc();
-  auto* block = static_cast<std::byte*>(fresh);
-  const size_t offset =
-      round_up(reinterpret_cast<uintptr_t>(block)) - reinterpret_cast<uintptr_t>(block);
-  // A moved block may sit at another distance from a 64-byte boundary.
-  if (offset != old_offset && size_ > 0)
-    std::memmove(block + offset, block + old_offset, round_up(size_));
-  block_ = block;
-  data_ = block + offset;
+  auto* fresh = static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign}));
+  // The bytes up to the end of the last used block: the values and their
+  // zeroed padding.
+  if (size_ > 0) std::memcpy(fresh, data_, round_up(size_));
+  release();
+  data_ = fresh;
   capacity_ = want;
 }
 

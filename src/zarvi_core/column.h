@@ -111,7 +111,8 @@ struct CellError {
 
 std::string to_string(const CellError& error);
 
-// A growable, 64-byte-aligned byte buffer that owns one heap block. Moves
+// A growable, 64-byte-aligned byte buffer that owns one heap block (a large
+// one: pages mapped for it alone, which grow without a copy). Moves
 // keep the block; data() is never null (an empty buffer points at a shared
 // zeroed block), as Arrow consumers expect of buffer pointers. The bytes from
 // size() to the next 64-byte boundary are zero (Arrow's padding); the rest of
@@ -164,9 +165,8 @@ class Buffer {
 
   void release();
 
-  // From malloc, data_ at its first 64-byte boundary; or, when mapped_, pages
-  // of its own (capacity_ bytes) starting at data_.
-  std::byte* block_ = nullptr;
+  // From aligned operator new; or, when mapped_, pages of its own
+  // (capacity_ bytes).
   std::byte* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
