@@ -51,14 +51,11 @@ void Segment::split_plain(std::string_view body, char element, char component) {
   }
 }
 
-std::optional<std::string_view> Segment::text(std::size_t position, char separator,
-                                              std::string& buffer) const {
-  const Element* e = element(position);
-  if (e == nullptr) return std::nullopt;
-  if (!e->is_composite()) return e->value();
+std::string_view Segment::joined(const Element& composite, char separator,
+                                 std::string& buffer) {
   buffer.clear();
   bool first = true;
-  for (const Bytes& c : e->components()) {
+  for (const Bytes& c : composite.components()) {
     if (!first) buffer += separator;
     buffer += c.view();
     first = false;
