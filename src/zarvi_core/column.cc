@@ -207,12 +207,6 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
 }
 
-void ColumnData::push_validity(bool valid) {
-  if (rows_ % 8 == 0) validity_.push(uint8_t{0});
-  if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
-  ++rows_;
-}
-
 void ColumnData::push_null() {
   switch (type_.kind) {
     case ColumnType::Kind::Binary: {
@@ -227,26 +221,6 @@ void ColumnData::push_null() {
     case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
   }
   push_validity(false);
-}
-
-void ColumnData::push_checked(const Cell& cell) {
-  if (cell.kind() != cell_kind(type_.kind)) return push_null();
-  switch (cell.kind()) {
-    case Cell::Kind::Binary: {
-      // A value that check would refuse is stored as null rather than cut,
-      // so that the offsets always describe the bytes.
-      if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
-      values_.append(cell.bytes().data(), cell.bytes().size());
-      offsets_.push(static_cast<int32_t>(values_.size()));
-      break;
-    }
-    case Cell::Kind::Int64: values_.push(cell.int64()); break;
-    case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
-    case Cell::Kind::Date32: values_.push(cell.date32()); break;
-    case Cell::Kind::Time32: values_.push(cell.time32()); break;
-    case Cell::Kind::Null: break;
-  }
-  push_validity(true);
 }
 
 std::optional<Cell> ColumnData::get(size_t row) const {

@@ -196,7 +196,25 @@ class ColumnData {
   // Appends a cell that check accepted. A null cell, one of another kind
   // than the column's, or bytes past the column's limit are appended as
   // push_null does.
-  void push_checked(const Cell& cell);
+  void push_checked(const Cell& cell) {
+    if (cell.kind() != cell_kind(type_.kind)) return push_null();
+    switch (cell.kind()) {
+      case Cell::Kind::Binary: {
+        // A value that check would refuse is stored as null rather than cut,
+        // so that the offsets always describe the bytes.
+        if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
+        values_.append(cell.bytes().data(), cell.bytes().size());
+        offsets_.push(static_cast<int32_t>(values_.size()));
+        break;
+      }
+      case Cell::Kind::Int64: values_.push(cell.int64()); break;
+      case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
+      case Cell::Kind::Date32: values_.push(cell.date32()); break;
+      case Cell::Kind::Time32: values_.push(cell.time32()); break;
+      case Cell::Kind::Null: break;
+    }
+    push_validity(true);
+  }
   void push_null();
 
   // The cell at row (null when its validity bit is 0), borrowing the
@@ -221,7 +239,11 @@ class ColumnData {
   std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
 
  private:
-  void push_validity(bool valid);
+  void push_validity(bool valid) {
+    if (rows_ % 8 == 0) validity_.push(uint8_t{0});
+    if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
+    ++rows_;
+  }
 
   ColumnType type_;
   size_t rows_ = 0;
