@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "zarvi_core/column/parse.h"
@@ -415,6 +416,48 @@ TEST(ColumnData, AppendingAllocatesOnlyToGrow) {
   EXPECT_LE(moves, 20);  // doubling: about log2(400000 / 64)
   ColumnData moved = std::move(col);
   EXPECT_EQ(reinterpret_cast<const std::byte*>(moved.bytes().data()), before);
+}
+
+// Buffers past 1 MiB grow as mapped pages: every value survives the growth
+// and the move, buffers stay 64-byte aligned, and the padding after the
+// last value up to its 64-byte boundary is zero.
+TEST(ColumnData, LargeColumnsKeepValuesAlignmentAndPadding) {
+  constexpr int kRows = 300000;
+  auto value = [](int i) { return std::string(static_cast<size_t>(i % 23), char('a' + i % 26)); };
+  auto padded_zero = [](const void* data, size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = size; i % 64 != 0; ++i)
+      if (bytes[i] != 0) return false;
+    return reinterpret_cast<uintptr_t>(data) % 64 == 0;
+  };
+  ColumnData binary(ColumnType::binary());
+  ColumnData int64(ColumnType::int64());
+  ColumnData decimal(ColumnType::decimal128(38, 2));
+  for (int i = 0; i < kRows; ++i) {
+    const bool null = i % 7 == 3;
+    const std::string text = value(i);
+    binary.push_checked(null ? Cell::null() : Cell::binary(text));
+    int64.push_checked(null ? Cell::null() : Cell::int64(-i));
+    decimal.push_checked(null ? Cell::null() : Cell::decimal128(i128{i} << 70));
+  }
+  ASSERT_GT(binary.bytes().size(), size_t{2} << 20);
+  ASSERT_GT(decimal.decimal128_values().size_bytes(), size_t{4} << 20);
+  const ColumnData moved_binary = std::move(binary);
+  const ColumnData moved_int64 = std::move(int64);
+  const ColumnData moved_decimal = std::move(decimal);
+  for (int i = 0; i < kRows; ++i) {
+    const bool null = i % 7 == 3;
+    const std::string text = value(i);
+    ASSERT_EQ(moved_binary.get(i), null ? Cell::null() : Cell::binary(text)) << i;
+    ASSERT_EQ(moved_int64.get(i), null ? Cell::null() : Cell::int64(-i)) << i;
+    ASSERT_EQ(moved_decimal.get(i), null ? Cell::null() : Cell::decimal128(i128{i} << 70)) << i;
+  }
+  for (const ColumnData* c : {&moved_binary, &moved_int64, &moved_decimal}) {
+    EXPECT_TRUE(padded_zero(c->validity().data(), c->validity().size_bytes()));
+    EXPECT_TRUE(padded_zero(c->bytes().data(), c->bytes().size()));
+    EXPECT_EQ(c->null_count(), static_cast<size_t>((kRows - 4) / 7 + 1));
+  }
+  EXPECT_TRUE(padded_zero(moved_binary.offsets().data(), moved_binary.offsets().size_bytes()));
 }
 
 }  // namespace
