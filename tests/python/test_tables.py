@@ -177,13 +177,11 @@ def test_pandas_and_polars(tables):
 @pytest.mark.parametrize(
     "call, owner, missing, extra",
     [
-        (lambda t: t.to_pandas(), "Tables.to_pandas", "pandas", "pandas"),
         (lambda t: t["claims"].to_pandas(), "Table.to_pandas", "pandas", "pandas"),
         (lambda t: t.to_polars(), "Tables.to_polars", "polars", "polars"),
-        (lambda t: t["claims"].to_polars(), "Table.to_polars", "polars", "polars"),
         (lambda t: t.to_pandas(), "Tables.to_pandas", "pyarrow", "pandas"),
     ],
-    ids=["tables pandas", "table pandas", "tables polars", "table polars", "pandas no pyarrow"],
+    ids=["table pandas", "tables polars", "pandas no pyarrow"],
 )
 def test_missing_optional_module(monkeypatch, tables, call, owner, missing, extra):
     monkeypatch.setitem(sys.modules, missing, None)  # makes the import fail
