@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 
 #include "test_input.h"
@@ -180,21 +179,6 @@ TEST(Document, OwnsOrBorrowsItsSource) {
   EXPECT_EQ(moved.source(), text);
 }
 
-TEST(Document, IndexesTheSampleFile) {
-  const std::string text = testing::data_file("simple_5010.835");
-  const Document doc = parse_ok(text);
-  ASSERT_EQ(doc.size(), 42u);
-  EXPECT_EQ(doc.segment_id(0), "ISA");
-  EXPECT_EQ(doc.segment_id(2), "ST");
-  EXPECT_EQ(doc.segment_id(40), "IEA");
-  EXPECT_EQ(doc.raw(41), "\n");
-  EXPECT_EQ(doc.delimiters().repetition, '^');
-  const std::optional<Segment> se = doc.segment(38);
-  ASSERT_TRUE(se);
-  EXPECT_EQ(se->id(), "SE");
-  EXPECT_EQ(se->element(1)->value(), "37");
-}
-
 // The invariants every input must keep: raw spans tile the input in order,
 // bodies lie inside them, and the tokenizer frames the same segments.
 void check_tiling(std::string_view input, const Delimiters& d) {
@@ -304,18 +288,12 @@ TEST(DocumentProperty, RandomBytesAndDelimiters) {
 }
 
 TEST(DocumentProperty, CorpusFiles) {
-  namespace fs = std::filesystem;
-  fs::path corpus = fs::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus";
-  if (!fs::is_directory(corpus)) corpus = "/work/shared/corpus";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus";
-  int files = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    check_parse(testing::read_file(entry.path().string()));
-    ++files;
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    check_parse(bytes);
   }
-  EXPECT_GT(files, 0);
 }
 
 }  // namespace
