@@ -55,7 +55,6 @@ TEST(Segment, SplitsIdAndElements) {
   const Case cases[] = {
       {"no separator", "IEA", plain, "IEA", {}},
       {"empty body", "", plain, "", {}},
-      {"one trailing separator", "N1*", plain, "N1", {""}},
       {"trailing empty element", "N1*PR*", plain, "N1", {"PR", ""}},
       {"empty id", "*A", plain, "", {"A"}},
       {"composite", "SVC*HC:99213:25*100", plain, "SVC", {"[HC|99213|25]", "100"}},
