@@ -74,8 +74,7 @@ TEST(Document, AccessorsAreAbsentPastTheEnd) {
 }
 
 TEST(Document, SegmentIdIsReleaseAware) {
-  Delimiters d;
-  d.release = '?';
+  const Delimiters d = testing::released();
   const std::string input = "N?*1*X~~";
   auto bodies = index(input, d);
   ASSERT_TRUE(bodies.ok());
@@ -239,14 +238,13 @@ std::string sample_with_crlf() {
 TEST(DocumentProperty, EveryPrefixOfAnInterchange) {
   const std::string inputs[] = {testing::data_file("simple_5010.835"), sample_with_crlf(),
                                 "\xEF\xBB\xBF" + testing::small_interchange()};
-  Delimiters released;
-  released.release = '?';
+  const Delimiters escaping = testing::released();
   for (const std::string& input : inputs) {
     for (std::size_t n = 0; n <= input.size(); ++n) {
       const std::string_view prefix = std::string_view(input).substr(0, n);
       SCOPED_TRACE(n);
       check_parse(prefix);
-      check_tiling(prefix, released);
+      check_tiling(prefix, escaping);
       if (::testing::Test::HasFatalFailure()) return;
     }
   }

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <map>
 #include <new>
 #include <optional>
 #include <random>
@@ -362,16 +361,6 @@ void expect_rows_in_order(const column::Tables& tables) {
   }
 }
 
-// Rows of every table as text, keyed by table name, appended batch by batch.
-using RowsByTable = std::map<std::string, std::vector<std::string>>;
-
-void append_rows(RowsByTable& out, const column::Tables& tables) {
-  for (const column::Table& t : tables) {
-    auto& lines = out[t.name()];
-    for (const std::string& line : row_lines(t)) lines.push_back(line);
-  }
-}
-
 TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
   const spec::Spec& spec = projection_spec();
   std::mt19937 rng(777);
@@ -389,22 +378,8 @@ TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
     // By the close of each loop, and (no loop) after every segment.
     for (const char* by : {"tx", "claim", "svc", ""}) {
       SCOPED_TRACE(by);
-      const std::optional<spec::LoopId> loop = spec.loop_id(by);
-      process::Processor processor(spec, document.delimiters());
-      RowsByTable batched;
       std::vector<Diagnostic> diagnostics;
-      for (size_t i = 0; i < document.size(); ++i) {
-        const process::Output& out = processor.feed(*document.segment(i));
-        diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
-        bool closed = !loop;
-        for (const engine::Event& e : out.events)
-          closed = closed || (e.kind == engine::Event::Kind::Close && e.loop == *loop);
-        if (closed) append_rows(batched, processor.take_tables());
-      }
-      const process::Output& out = processor.finish();
-      diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
-      append_rows(batched, processor.take_tables());
-      EXPECT_EQ(batched, expected);
+      EXPECT_EQ(rows_in_batches(spec, document, spec.loop_id(by), diagnostics), expected);
       EXPECT_EQ(briefs(diagnostics), briefs(whole.diagnostics));
     }
   }
