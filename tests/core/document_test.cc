@@ -47,16 +47,6 @@ TEST(Document, SpansOfEdgeInputs) {
   }
 }
 
-TEST(Document, TrailingTriviaSpanLiesAtTheEnd) {
-  const std::string input = isa() + "GS*HP~\r\n";
-  const Document doc = parse_ok(input);
-  const uint64_t len = input.size();
-  ASSERT_EQ(doc.size(), 3u);
-  EXPECT_EQ(doc.span(2), (Span{len - 2, len, len, len, false}));
-  EXPECT_EQ(doc.span(0), (Span{0, 106, 0, 105, true}));
-  EXPECT_EQ(doc.bodies()[1], (Body{106, 111}));
-}
-
 TEST(Document, AccessorsAreAbsentPastTheEnd) {
   const std::string input = testing::small_interchange();
   const Document doc = parse_ok(input);

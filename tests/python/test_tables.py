@@ -104,14 +104,6 @@ def test_time32():
     assert table.column(times[0].name).to_pylist() == [datetime.time(12, 0)]
 
 
-def test_validity_only_with_nulls(tables):
-    claims = pa.table(tables["claims"])
-    for name in ("claim_id", "group_number"):
-        chunk = claims.column(name).chunk(0)
-        assert (chunk.buffers()[0] is None) == (chunk.null_count == 0)
-    assert claims.column("group_number").null_count == 3
-
-
 def test_stream_and_array_capsules(tables):
     reader = pa.RecordBatchReader.from_stream(tables["claims"])
     batches = list(reader)
