@@ -9,33 +9,38 @@ namespace {
 
 using namespace testing;
 
-// The message of compiling one segment "X" with these elements, or "ok".
-std::string compile_x(const char* elements) {
-  return outcome(edit(mini(), {{"/segments/X", {{"elements", json::parse(elements)}}}}));
+struct Case {
+  const char* name;
+  const char* elements;  // of one segment "X" added to the mini spec
+  std::string expected;  // the compile message, or "ok"
+};
+
+template <size_t N>
+void expect_elements(const Case (&cases)[N]) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(outcome(edit(mini(), {{"/segments/X", {{"elements", json::parse(c.elements)}}}})),
+              c.expected);
+  }
 }
 
 TEST(SpecElements, ParsePosition) {
-  struct Case {
+  struct PositionCase {
     const char* text;
     std::optional<uint64_t> expected;
   };
-  const Case cases[] = {
+  const PositionCase cases[] = {
       {"12", 12}, {"18446744073709551615", UINT64_MAX}, {"18446744073709551616", std::nullopt},
       {"", std::nullopt}, {"0", std::nullopt}, {"01", std::nullopt}, {"+1", std::nullopt},
       {"1 ", std::nullopt}, {"-1", std::nullopt},
   };
-  for (const Case& c : cases) {
+  for (const PositionCase& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(parse_position(c.text), c.expected);
   }
 }
 
 TEST(SpecElements, Messages) {
-  struct Case {
-    const char* name;
-    const char* elements;
-    std::string expected;
-  };
   const Case cases[] = {
       {"duplicate name in key order", R"({"1": {"name": "a", "type": "AN"}, "2": {"name": "b", "type": "AN"}, "10": {"name": "b", "type": "AN"}})",
        R"~(segment "X" element "2": name "b" is already used by position "10")~"},
@@ -76,19 +81,11 @@ TEST(SpecElements, Messages) {
       {"code checks by index: length before repeat", R"({"1": {"name": "a", "type": "ID", "max": 1, "codes": ["A", "A", "BB"]}})",
        R"~(segment "X" element "1": code "A" is listed twice, at codes[0] and codes[1])~"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(compile_x(c.elements), c.expected);
-  }
+  expect_elements(cases);
 }
 
 // Two faults in one element: the order of the checks decides.
 TEST(SpecElements, OrderOfChecks) {
-  struct Case {
-    const char* name;
-    const char* elements;
-    std::string expected;
-  };
   const Case cases[] = {
       {"position before name", R"({"01": {"name": "", "type": "x"}})",
        R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
@@ -110,10 +107,7 @@ TEST(SpecElements, OrderOfChecks) {
       {"components before later elements", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "", "type": "AN"}}}, "2": {"name": "", "type": "AN"}})",
        R"~(segment "X" element "1.composite.1": "name" is empty)~"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(compile_x(c.elements), c.expected);
-  }
+  expect_elements(cases);
 }
 
 TEST(SpecElements, CompileCodes) {
