@@ -86,12 +86,6 @@ def test_patch_refusals(patch, error, message):
         assert str(caught.value).startswith("invalid spec JSON: ")
 
 
-def test_patch_that_does_not_compile_names_the_key():
-    with pytest.raises(SpecError) as caught:
-        Spec.builtin().patch({"loops": {"2000": {"colour": "red"}}})
-    assert str(caught.value) == 'applying patch: spec: unknown key "colour" at loops.2000'
-
-
 def test_from_json_raises_core_message():
     with pytest.raises(SpecError) as caught:
         Spec.from_json('{"loops": {}}')
