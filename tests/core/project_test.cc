@@ -64,13 +64,8 @@ TEST(ColumnType, OfEachSource) {
     ColumnType expected;
   };
   const Case cases[] = {
-      {"segment index", plain, spec::SegmentIndexSource{}, ColumnType::int64()},
-      {"N2 element", plain, element("CLP", 5), ColumnType::int64(2)},
-      {"R element", plain, element("CLP", 3), ColumnType::decimal128(38, 2)},
       {"R element of scale 0", plain, element("CAS", 4), ColumnType::decimal128(38, 0)},
-      {"component", plain, element("SVC", 1, 2), ColumnType::binary()},
       {"undefined segment", plain, element("ZZ", 1), ColumnType::binary()},
-      {"group element", cas, group(1), ColumnType::decimal128(38, 2)},
       {"group element of a TM", dtm, group(2), ColumnType::time32()},
       {"group element past 64 bits", far, group(1), ColumnType::binary()},
       {"group element without a repeat", plain, group(1), ColumnType::binary()},
