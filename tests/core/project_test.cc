@@ -125,6 +125,8 @@ TEST(Projector, DiagnosticsNameTheOpenLoops) {
   ASSERT_EQ(briefs(p.diagnostics),
             (std::vector<std::string>{"CompositeShape@4.1-3 \"X\"", "CodeNotInList@5.1 \"150\""}));
   for (const Diagnostic& d : p.diagnostics) EXPECT_EQ(render_path(d.loops), "tx#2/claim#1/svc#1");
+  EXPECT_EQ(to_string(p.diagnostics[0].rule),
+            "element SVC01-3 (procedure) has 3 components; the spec declares 2");
   EXPECT_EQ(to_string(p.diagnostics[1].rule),
             "element DTM01 (qualifier) is not the one code the spec lists for it in occurrence "
             "\"dtm\" (\"472\")");
