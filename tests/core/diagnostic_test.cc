@@ -143,11 +143,27 @@ TEST(RuleSentence, EveryKind) {
   }
 }
 
-// An external finding carries the level it was given (stored from 0).
-TEST(RuleKind, ExternalLevel) {
-  EXPECT_EQ((Rule{R::External{"m", "o", {}, SnipLevel{2}}}.level().level()), 3);
-  EXPECT_EQ((Rule{R::External{"m", "o", {}, SnipLevel{0}}}.level().level()), 1);
-  EXPECT_EQ(kind_name(Rule{R::External{}}.kind()), "External");
+TEST(RuleKind, NamesAndLevelsFollowTheKindNumber) {
+  const struct {
+    Rule rule;
+    std::string_view name;
+    int level;
+  } cases[] = {
+      {{R::ByteOrderMark{}}, "ByteOrderMark", 1},
+      {{R::ControlNumberMismatch{}}, "ControlNumberMismatch", 1},
+      {{R::RequiredElementMissing{}}, "RequiredElementMissing", 2},
+      {{R::RequiredLoopMissing{}}, "RequiredLoopMissing", 2},
+      {{R::BalanceMismatch{}}, "BalanceMismatch", 3},
+      {{R::External{"m", "o", {}, SnipLevel{2}}}, "External", 3},
+      {{R::External{"m", "o", {}, SnipLevel{0}}}, "External", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(kind_name(c.rule.kind()), c.name);
+    EXPECT_EQ(c.rule.level().level(), c.level);
+  }
+  EXPECT_EQ(static_cast<int>(Rule{R::External{}}.kind()), 20);
+  EXPECT_EQ(kind_name(RuleKind::OutOfOrder), "OutOfOrder");
 }
 
 TEST(DiagnosticLine, PiecesAndSeparators) {
