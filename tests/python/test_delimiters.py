@@ -116,6 +116,7 @@ def test_immutable(name):
 
 
 def test_class_identity():
+    assert (Delimiters.__module__, Delimiters.__name__) == ("zarvi", "Delimiters")
     assert Delimiters.__doc__ == "The five delimiters of an interchange."
     with pytest.raises(TypeError):
         type("Sub", (Delimiters,), {})
