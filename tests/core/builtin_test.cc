@@ -143,6 +143,11 @@ const PatchCase kPatchCases[] = {
      "applying patch: the spec must be a JSON object; found an array"},
     {"unknown key in a loop", R"({"loops": {"2000": {"colour": "red"}}})",
      "applying patch: spec: unknown key \"colour\" at loops.2000"},
+    {"version error", R"({"version": {"values": []}})",
+     "applying patch: the spec's \"version\" is invalid: \"values\" is empty; list at least one "
+     "value the element may hold"},
+    {"version segment empty", R"({"version": {"segment": ""}})",
+     "applying patch: the spec has an empty segment id at version.segment"},
 };
 
 TEST(MergePatch, OverTheBuiltin) {
