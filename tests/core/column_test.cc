@@ -234,6 +234,8 @@ TEST(ParseR, Parses) {
       {"too many fraction digits", "1.234", 2, std::nullopt},
       {"plus sign", "+1", 2, std::nullopt},
       {"trailing point", "5.", 2, 500},
+      {"leading point", ".5", 2, 50},
+      {"two points", "1.2.3", 2, std::nullopt},
       {"lone point", ".", 2, std::nullopt},
       {"lone minus", "-", 2, std::nullopt},
       {"empty", "", 2, std::nullopt},
