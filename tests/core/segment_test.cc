@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_input.h"
+
 namespace zarvi_core {
 namespace {
 
@@ -39,11 +41,7 @@ Segment parse(std::string_view body, const Delimiters& d, std::size_t index = 0)
   return s;
 }
 
-Delimiters with_release() {
-  Delimiters d;
-  d.release = '?';
-  return d;
-}
+using testing::released;
 
 TEST(Segment, SplitsIdAndElements) {
   struct Case {
@@ -57,17 +55,16 @@ TEST(Segment, SplitsIdAndElements) {
   const Case cases[] = {
       {"no separator", "IEA", plain, "IEA", {}},
       {"empty body", "", plain, "", {}},
-      {"one trailing separator", "N1*", plain, "N1", {""}},
       {"trailing empty element", "N1*PR*", plain, "N1", {"PR", ""}},
       {"empty id", "*A", plain, "", {"A"}},
       {"composite", "SVC*HC:99213:25*100", plain, "SVC", {"[HC|99213|25]", "100"}},
       {"repetition kept whole", "REF*A^B^C", plain, "REF", {"A^B^C"}},
-      {"released terminator", "NM1*A?~B", with_release(), "NM1", {"A~B(owned)"}},
-      {"released element separator", "N1*A?*B*C", with_release(), "N1", {"A*B(owned)", "C"}},
-      {"released component separator", "SVC*C?:D:E", with_release(), "SVC", {"[C:D|E](owned)"}},
-      {"id keeps release bytes", "N?*1*X", with_release(), "N?*1", {"X"}},
-      {"release at the end", "N1*A?", with_release(), "N1", {"A(owned)"}},
-      {"released release", "N1*??*B", with_release(), "N1", {"?(owned)", "B"}},
+      {"released terminator", "NM1*A?~B", released(), "NM1", {"A~B(owned)"}},
+      {"released element separator", "N1*A?*B*C", released(), "N1", {"A*B(owned)", "C"}},
+      {"released component separator", "SVC*C?:D:E", released(), "SVC", {"[C:D|E](owned)"}},
+      {"id keeps release bytes", "N?*1*X", released(), "N?*1", {"X"}},
+      {"release at the end", "N1*A?", released(), "N1", {"A(owned)"}},
+      {"released release", "N1*??*B", released(), "N1", {"?(owned)", "B"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,9 +100,9 @@ TEST(Segment, TextJoinsComponents) {
     }
   }
   // Components come back unescaped, joined by the separator the caller gives.
-  const Segment released = parse("SVC*A?:B:C", with_release());
-  ASSERT_TRUE(released.text(1, ':', buffer).has_value());
-  EXPECT_EQ(*released.text(1, ':', buffer), "A:B:C");
+  const Segment escaped = parse("SVC*A?:B:C", released());
+  ASSERT_TRUE(escaped.text(1, ':', buffer).has_value());
+  EXPECT_EQ(*escaped.text(1, ':', buffer), "A:B:C");
 }
 
 TEST(Segment, RefillReusesElementSlots) {
