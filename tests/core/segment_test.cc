@@ -125,15 +125,15 @@ TEST(Segment, PlainSplitAgreesWithReleasePath) {
   std::mt19937 random(835);
   const std::string_view alphabet = "AB*:^ ";
   Segment plain;
-  Segment released;
+  Segment release_path;
   for (int round = 0; round < 2000; ++round) {
     std::string body(random() % 12, ' ');
     for (char& c : body) c = alphabet[random() % alphabet.size()];
     SCOPED_TRACE(body);
     plain.reparse(round, Frame{body, body, true}, Delimiters{});
-    released.reparse(round, Frame{body, body, true}, with_release());
-    EXPECT_EQ(plain.id(), released.id());
-    EXPECT_EQ(render(plain), render(released));
+    release_path.reparse(round, Frame{body, body, true}, released());
+    EXPECT_EQ(plain.id(), release_path.id());
+    EXPECT_EQ(render(plain), render(release_path));
   }
 }
 
