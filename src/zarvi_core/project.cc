@@ -56,6 +56,7 @@ const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
                                              const Segment& segment) {
   diagnostics_.clear();
   matched_.reset();
+  matched_slot_.reset();
   for (const Event& event : events) {
     switch (event.kind) {
       case Event::Kind::Open:
@@ -134,7 +135,7 @@ void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Se
   for (const Candidate& c : plan.candidates[loop]) {
     if (c.qualifier == nullptr || c.qualifier->matches(segment.elements())) {
       matched_ = c.occurrence;
-      matched_loop_ = loop;
+      matched_slot_ = c.slot;
       return;
     }
   }
@@ -259,14 +260,20 @@ void Projector::append_row(size_t t) {
 
 void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) {
   for (const ElementPlan& element : plan.elements) {
-    if (element.def->composite) {
+    if (element.value.def->composite) {
       check_composite(element, segment);
+      continue;
+    }
+    // Most defined elements are absent or empty: only a required one reports.
+    const Element* e = segment.element(element.position);
+    if (e == nullptr || (!e->is_composite() && e->value().empty())) {
+      if (element.value.def->required)
+        check_value({}, element.value, segment, element.position, std::nullopt);
       continue;
     }
     std::string_view text =
         segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
-    check_value(text, Checking{*element.def, element.type, element.read}, segment,
-                element.position, std::nullopt);
+    check_value(text, element.value, segment, element.position, std::nullopt);
   }
 }
 
@@ -291,28 +298,27 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
     return e->is_composite() ? parts[c - 1].view() : single;
   };
   if (!any) {
-    if (plan.def->required)
+    if (plan.value.def->required)
       report(Rule{Rule::RequiredElementMissing{
                  ElementRef{std::string(segment.id()), plan.position, std::nullopt},
-                 plan.def->name}},
+                 plan.value.def->name}},
              segment, plan.position, std::nullopt, {});
     return;
   }
   if (present > plan.declared_components) {
     const uint64_t extra = plan.declared_components + 1;
     report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
-                                     plan.def->name, present, plan.declared_components}},
+                                     plan.value.def->name, present, plan.declared_components}},
            segment, plan.position, extra, component(extra));
   }
   for (const ComponentPlan& c : plan.components)
-    check_value(component(c.position), Checking{*c.def, c.type, c.read}, segment, plan.position,
-                c.position);
+    check_value(component(c.position), c.value, segment, plan.position, c.position);
 }
 
-void Projector::check_value(std::string_view text, const Checking& what,
+void Projector::check_value(std::string_view text, const ValuePlan& plan,
                             const Segment& segment, uint64_t element,
                             std::optional<uint64_t> component) {
-  const spec::ElementDef& def = what.def;
+  const spec::ElementDef& def = *plan.def;
   auto here = [&] { return ElementRef{std::string(segment.id()), element, component}; };
   if (text.empty()) {
     if (def.required)
@@ -320,39 +326,31 @@ void Projector::check_value(std::string_view text, const Checking& what,
              text);
     return;
   }
-  // Valid for the type means convertible to a cell of its column type.
-  const std::optional<column::Cell> cell = column::cell_from_text(what.type, text);
-  if (!cell) {
-    report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
-           text);
-    return;
+  uint64_t length = text.size();
+  // Valid for the type means convertible to a cell of its column type; any
+  // text converts to a binary cell, which is the text itself and may borrow
+  // the joining buffer that the next value reuses: only parsed cells are kept.
+  if (plan.type.kind != column::ColumnType::Kind::Binary) {
+    const std::optional<column::Cell> cell = column::cell_from_text(plan.type, text);
+    if (!cell) {
+      report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
+             text);
+      return;
+    }
+    if (plan.read) checked_.push_back(Checked{element, component, plan.type, *cell});
+    length = value_length(text, def.type);
   }
-  // Binary cells are the text itself and may borrow the joining buffer, which
-  // the next value reuses: only parsed cells are kept.
-  if (what.read && what.type.kind != column::ColumnType::Kind::Binary)
-    checked_.push_back(Checked{element, component, what.type, *cell});
-  const uint64_t length = value_length(text, def.type);
   if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
     report(Rule{Rule::LengthOutOfRange{here(), def.name, length, def.min, def.max}}, segment,
            element, component, text);
     return;
   }
-  const std::vector<std::string>* codes = &def.codes;
-  const spec::OccurrenceDef* own = nullptr;
-  if (matched_ && matched_loop_ < spec_->loops.size() &&
-      *matched_ < spec_->loops[matched_loop_].occurrences.size()) {
-    const spec::OccurrenceDef& occ = spec_->loops[matched_loop_].occurrences[*matched_];
-    auto it = occ.codes.find({element, component});
-    if (it != occ.codes.end()) {
-      codes = &it->second;
-      own = &occ;
-    }
-  }
-  if (codes->empty() || std::binary_search(codes->begin(), codes->end(), text)) return;
+  const CodeSet* codes = plan.codes_in(matched_slot_);
+  if (codes == nullptr || codes->codes().empty() || codes->contains(text)) return;
   std::optional<std::string> occurrence;
-  if (own != nullptr) occurrence = own->name;
-  report(Rule{Rule::CodeNotInList{here(), def.name, *codes, std::move(occurrence)}}, segment,
-         element, component, text);
+  if (codes->occurrence() != nullptr) occurrence = *codes->occurrence();
+  report(Rule{Rule::CodeNotInList{here(), def.name, codes->codes(), std::move(occurrence)}},
+         segment, element, component, text);
 }
 
 void Projector::report(Rule rule, const Segment& segment, uint64_t element,
@@ -371,6 +369,7 @@ const std::vector<Diagnostic>& Projector::finish() {
   diagnostics_.clear();
   while (!open_.empty()) on_close();
   matched_.reset();
+  matched_slot_.reset();
   std::fill(ordinals_.begin(), ordinals_.end(), 0);
   for (TableState& state : tables_) {
     state.counter = 0;

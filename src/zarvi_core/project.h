@@ -93,14 +93,7 @@ class Projector {
   void append_row(size_t t);
   void check_elements(const SegmentPlan& plan, const Segment& segment);
   void check_composite(const ElementPlan& plan, const Segment& segment);
-  // What one checked value is: its definition, the column type of its
-  // element type, and whether a column reads it.
-  struct Checking {
-    const spec::ElementDef& def;
-    column::ColumnType type;
-    bool read;
-  };
-  void check_value(std::string_view text, const Checking& what, const Segment& segment,
+  void check_value(std::string_view text, const ValuePlan& plan, const Segment& segment,
                    uint64_t element, std::optional<uint64_t> component);
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
@@ -111,7 +104,8 @@ class Projector {
   char component_;
   Plans plans_;
   std::optional<size_t> matched_;
-  LoopId matched_loop_ = 0;
+  // The candidate slot of the matched occurrence (set with matched_).
+  std::optional<size_t> matched_slot_;
   std::vector<uint64_t> ordinals_;
   std::vector<OpenLoop> open_;
   std::vector<Diagnostic> diagnostics_;

@@ -1,5 +1,6 @@
 #include "zarvi_core/project/plan.h"
 
+#include <algorithm>
 #include <variant>
 
 namespace zarvi_core::project {
@@ -22,11 +23,45 @@ column::ColumnType column_type_of(spec::ElementType type) {
   return column::ColumnType::binary();
 }
 
+CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
+    : codes_(&codes), occurrence_(occurrence) {
+  for (const std::string& code : codes) packable_ = packable_ && code.size() <= kPackedBytes;
+  if (!packable_) return;
+  packed_.reserve(codes.size());
+  for (const std::string& code : codes) packed_.push_back(pack(code));
+  std::sort(packed_.begin(), packed_.end());
+}
+
+uint64_t CodeSet::pack(std::string_view code) {
+  // Left-aligned bytes, then the length: distinct codes never collide.
+  uint64_t key = code.size();
+  unsigned shift = 56;
+  for (unsigned char c : code) {
+    key |= uint64_t{c} << shift;
+    shift -= 8;
+  }
+  return key;
+}
+
+bool CodeSet::contains(std::string_view text) const {
+  if (!packable_) return std::binary_search(codes_->begin(), codes_->end(), text);
+  if (text.size() > kPackedBytes) return false;
+  return std::binary_search(packed_.begin(), packed_.end(), pack(text));
+}
+
+namespace {
+
+ValuePlan value_plan(const spec::ElementDef& def) {
+  return ValuePlan{&def, column_type_of(def.type), false, nullptr, {}};
+}
+
+}  // namespace
+
 ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
-    : position(pos), def(&d), type(column_type_of(d.type)) {
+    : position(pos), value(value_plan(d)) {
   if (!d.composite) return;
   for (const auto& [c, component] : *d.composite) {
-    components.push_back(ComponentPlan{c, &component, column_type_of(component.type), false});
+    components.push_back(ComponentPlan{c, value_plan(component)});
     if (c > declared_components) declared_components = c;
   }
 }
@@ -48,9 +83,44 @@ Plans::Plans(const spec::Spec& spec) {
     const auto& occurrences = spec.loops[l].occurrences;
     for (size_t k = 0; k < occurrences.size(); ++k) {
       const spec::OccurrenceDef& occ = occurrences[k];
-      entry(occ.segment, loops)
-          .candidates[l]
-          .push_back(Candidate{k, occ.qualifier ? &*occ.qualifier : nullptr});
+      SegmentPlan& plan = entry(occ.segment, loops);
+      plan.candidates[l].push_back(
+          Candidate{k, occ.qualifier ? &*occ.qualifier : nullptr, plan.slots++});
+    }
+  }
+  for (auto& [key, plan] : short_) pack_codes(spec, plan);
+  for (auto& [id, plan] : long_) pack_codes(spec, plan);
+}
+
+const CodeSet* Plans::code_set(const std::vector<std::string>& codes,
+                               const std::string* occurrence) {
+  return &code_sets_.emplace_back(codes, occurrence);
+}
+
+void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
+  auto own = [&](ValuePlan& value) {
+    if (!value.def->codes.empty()) value.codes = code_set(value.def->codes, nullptr);
+  };
+  for (ElementPlan& element : plan.elements) {
+    own(element.value);
+    for (ComponentPlan& c : element.components) own(c.value);
+  }
+  // An occurrence's list for an element replaces the element's own there; a
+  // place names a simple element, or a component of a composite.
+  for (LoopId l = 0; l < plan.candidates.size(); ++l) {
+    for (const Candidate& candidate : plan.candidates[l]) {
+      const spec::OccurrenceDef& occ = spec.loops[l].occurrences[candidate.occurrence];
+      for (const auto& [place, codes] : occ.codes) {
+        for (ElementPlan& element : plan.elements) {
+          if (element.position != place.element) continue;
+          ValuePlan* value = nullptr;
+          if (!place.component && !element.value.def->composite) value = &element.value;
+          for (ComponentPlan& c : element.components)
+            if (place.component == c.position) value = &c.value;
+          if (value != nullptr)
+            value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+        }
+      }
     }
   }
 }
@@ -177,9 +247,9 @@ void Plans::mark_columns(const spec::TableDef& table) {
     if (plan == nullptr) continue;
     for (ElementPlan& element : plan->elements) {
       if (element.position != source->element) continue;
-      if (!source->component) element.read = true;
+      if (!source->component) element.value.read = true;
       for (ComponentPlan& c : element.components)
-        if (source->component == c.position) c.read = true;
+        if (source->component == c.position) c.value.read = true;
     }
   }
 }

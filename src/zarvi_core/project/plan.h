@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,22 +27,65 @@ using spec::LoopId;
 struct Candidate {
   size_t occurrence = 0;
   const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
+  // This candidate's index among every candidate of its segment id, in any
+  // loop: what a value's code lists are keyed by.
+  size_t slot = 0;
+};
+
+// A code list packed for membership tests: codes of at most 7 bytes become
+// one integer each (bytes, then length), so a test is a binary search over
+// integers; a list with a longer code is searched as strings.
+class CodeSet {
+ public:
+  // `codes` (sorted, unique) must outlive the set; `occurrence` names the
+  // occurrence whose own list it is (null for an element's list).
+  CodeSet(const std::vector<std::string>& codes, const std::string* occurrence);
+
+  bool contains(std::string_view text) const;
+  const std::vector<std::string>& codes() const { return *codes_; }
+  const std::string* occurrence() const { return occurrence_; }
+
+ private:
+  static constexpr size_t kPackedBytes = 7;
+  static uint64_t pack(std::string_view code);
+
+  const std::vector<std::string>* codes_;
+  const std::string* occurrence_;
+  std::vector<uint64_t> packed_;  // sorted; used when packable_
+  bool packable_ = true;
+};
+
+// One value checked against an element definition.
+struct ValuePlan {
+  const spec::ElementDef* def = nullptr;
+  column::ColumnType type;
+  bool read = false;
+  // The element's own codes; null when it lists none.
+  const CodeSet* codes = nullptr;
+  // Lists of occurrences that give this value codes of their own, by
+  // candidate slot.
+  std::vector<std::pair<size_t, const CodeSet*>> occurrence_codes;
+
+  // The list a value in the occurrence of candidate `slot` (none: no
+  // occurrence) must be in; null when any value will do.
+  const CodeSet* codes_in(std::optional<size_t> slot) const {
+    if (slot)
+      for (const auto& [s, set] : occurrence_codes)
+        if (s == *slot) return set;
+    return codes;
+  }
 };
 
 struct ComponentPlan {
   uint64_t position = 0;
-  const spec::ElementDef* def = nullptr;
-  column::ColumnType type;
-  bool read = false;
+  ValuePlan value;
 };
 
 struct ElementPlan {
   explicit ElementPlan(uint64_t position, const spec::ElementDef& def);
 
   uint64_t position = 0;
-  const spec::ElementDef* def = nullptr;
-  column::ColumnType type;
-  bool read = false;
+  ValuePlan value;
   // The largest declared component position; 0 for a simple element.
   uint64_t declared_components = 0;
   std::vector<ComponentPlan> components;
@@ -63,6 +107,8 @@ struct SegmentPlan {
   std::vector<std::vector<Watcher>> watchers;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
+  // How many candidates the plan has over all loops.
+  size_t slots = 0;
 };
 
 // The column type of an element type: AN and ID binary, Nd int64 with scale
@@ -104,6 +150,10 @@ class Plans {
 
  private:
   SegmentPlan* find(std::string_view id);
+  // Packs every code list of the spec's element definitions and of the
+  // occurrences of `plan`'s candidates.
+  void pack_codes(const spec::Spec& spec, SegmentPlan& plan);
+  const CodeSet* code_set(const std::vector<std::string>& codes, const std::string* occurrence);
 
   // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
   // the common two- and three-byte ids hash one integer.
@@ -111,6 +161,7 @@ class Plans {
 
   std::unordered_map<uint64_t, SegmentPlan> short_;
   std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;
+  std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
 };
 
 }  // namespace zarvi_core::project
