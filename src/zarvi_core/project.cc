@@ -142,45 +142,43 @@ void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Se
 }
 
 void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
-  if (loop >= plan.watchers.size()) return;
-  for (const Watcher& w : plan.watchers[loop]) {
-    TableState& state = tables_[w.table];
-    carry::Held* target;
-    if (w.carried) {
-      target = &state.carried[*w.carried].value;
-    } else {
-      if (!state.pending) continue;
-      target = &state.slots[w.column];
-    }
-    const spec::ColumnSource& source = spec_->tables[w.table].columns[w.column].second;
-    const auto* element = std::get_if<spec::ElementSource>(&source);
-    const auto* index = std::get_if<spec::SegmentIndexSource>(&source);
-    if (element == nullptr && index == nullptr) continue;
-    if (w.occurrence) {
-      if (matched_ != w.occurrence) continue;
-    } else {
+  if (loop < plan.watchers.size()) {
+    for (const Watcher& w : plan.watchers[loop]) {
       bool holds = true;
-      for (const auto& [position, code] : element != nullptr ? element->where : index->where) {
+      for (const auto& [position, code] : *w.where) {
         const Element* e = segment.element(position);
         holds = holds && e != nullptr && !e->is_composite() && e->value() == code;
       }
-      if (!holds) continue;
+      if (holds) feed(w, segment);
     }
-    switch (w.pick.kind) {
-      case spec::Pick::Kind::First:
-        if (target->is_set()) continue;
-        break;
-      case spec::Pick::Kind::Nth:
-        if (target->count_pick() != w.pick.n) continue;
-        break;
-      case spec::Pick::Kind::Last:
-        break;
-    }
-    if (index != nullptr)
-      target->set(column::Cell::int64(static_cast<int64_t>(segment.index())));
-    else
-      target->set(read(segment, element->element, element->component, state.types[w.column]));
   }
+  if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
+    for (const Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
+}
+
+void Projector::feed(const Watcher& w, const Segment& segment) {
+  TableState& state = tables_[w.table];
+  carry::Held* target;
+  if (w.carried) {
+    target = &state.carried[*w.carried].value;
+  } else {
+    if (!state.pending) return;
+    target = &state.slots[w.column];
+  }
+  switch (w.pick.kind) {
+    case spec::Pick::Kind::First:
+      if (target->is_set()) return;
+      break;
+    case spec::Pick::Kind::Nth:
+      if (target->count_pick() != w.pick.n) return;
+      break;
+    case spec::Pick::Kind::Last:
+      break;
+  }
+  if (w.index)
+    target->set(column::Cell::int64(static_cast<int64_t>(segment.index())));
+  else
+    target->set(read(segment, w.element, w.component, w.type));
 }
 
 column::Cell Projector::read(const Segment& segment, uint64_t element,

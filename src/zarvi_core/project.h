@@ -83,6 +83,7 @@ class Projector {
   void on_placed(LoopId loop, const Segment& segment);
   void choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment);
+  void feed(const Watcher& w, const Segment& segment);
   void segment_rows(LoopId loop, const Segment& segment);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
   // The cell of a column reading element `element` (and `component`).

@@ -221,15 +221,38 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
         carries[*source.loop].emplace_back(t, *carried_index);
       }
     }
+    Watcher w;
+    w.table = t;
+    w.column = c;
+    w.pick = source.pick;
+    w.carried = carried_index;
+    w.type = column_type(spec, table, column);
+    if (const auto* e = std::get_if<spec::ElementSource>(&column)) {
+      w.element = e->element;
+      w.component = e->component;
+      w.where = &e->where;
+    } else {
+      w.index = true;
+      w.where = &std::get<spec::SegmentIndexSource>(column).where;
+    }
     auto watch = [&](LoopId loop) {
-      Watcher w{t, c, std::nullopt, source.pick, carried_index};
-      if (source.occurrence) {
-        const auto& occurrences = spec.loops[loop].occurrences;
-        for (size_t k = 0; k < occurrences.size() && !w.occurrence; ++k)
-          if (occurrences[k].name == *source.occurrence) w.occurrence = k;
-        if (!w.occurrence) return;
+      SegmentPlan& plan = entry(source.segment, loops);
+      if (!source.occurrence) {
+        plan.watchers[loop].push_back(w);
+        return;
       }
-      entry(source.segment, loops).watchers[loop].push_back(w);
+      // The first occurrence of that name; it feeds the column only when
+      // the segment is placed as it, so only as a candidate of this plan.
+      const auto& occurrences = spec.loops[loop].occurrences;
+      size_t k = 0;
+      while (k < occurrences.size() && occurrences[k].name != *source.occurrence) ++k;
+      for (const Candidate& candidate : plan.candidates[loop]) {
+        if (candidate.occurrence != k) continue;
+        if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
+        Watcher named = w;
+        named.where = nullptr;
+        plan.occurrence_watchers[candidate.slot].push_back(named);
+      }
     };
     if (source.loop)
       watch(*source.loop);

@@ -91,20 +91,29 @@ struct ElementPlan {
   std::vector<ComponentPlan> components;
 };
 
-// One table column that a segment placed in a given loop feeds.
+// One table column that a segment placed in a given loop feeds, with what
+// its source reads resolved.
 struct Watcher {
   size_t table = 0;
   size_t column = 0;  // among the table's declared columns
-  std::optional<size_t> occurrence;  // the occurrence the column names
   spec::Pick pick;
   std::optional<size_t> carried;  // index into the table's carried values
+  bool index = false;  // the segment's index rather than an element
+  uint64_t element = 0;
+  std::optional<uint64_t> component;
+  column::ColumnType type;  // the column's
+  // Conditions on the segment's simple elements; a watcher of a named
+  // occurrence has none (the occurrence decides).
+  const std::vector<spec::Condition>* where = nullptr;
 };
 
 struct SegmentPlan {
   // Per loop (by LoopId), in the loop's occurrence order.
   std::vector<std::vector<Candidate>> candidates;
-  // Per loop (by LoopId).
+  // Per loop (by LoopId): the watchers of columns that name no occurrence.
   std::vector<std::vector<Watcher>> watchers;
+  // Per candidate slot: the watchers of columns that name its occurrence.
+  std::vector<std::vector<Watcher>> occurrence_watchers;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
   // How many candidates the plan has over all loops.
