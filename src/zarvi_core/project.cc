@@ -40,6 +40,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
     for (const auto& [name, source] : def.columns) state.types.push_back(column_type(spec, def, source));
     state.keys.resize(def.chain.size());
     state.slots.resize(def.columns.size());
+    if (def.segment) state.joined.resize(def.columns.size());
     if (def.segment) {
       for (LoopId anchor : def.loops) loop_tables_[anchor].segment_tables.push_back(t);
     } else {
@@ -178,22 +179,23 @@ void Projector::feed(const Watcher& w, const Segment& segment) {
   if (w.index)
     target->set(column::Cell::int64(static_cast<int64_t>(segment.index())));
   else
-    target->set(read(segment, w.element, w.component, w.type));
+    target->set(read(segment, w.element, w.component, w.type, text_buffer_));
 }
 
 column::Cell Projector::read(const Segment& segment, uint64_t element,
-                             std::optional<uint64_t> component, column::ColumnType type) {
-  for (const Checked& c : checked_)
-    if (c.element == element && c.component == component && c.type == type) return c.cell;
+                             std::optional<uint64_t> component, column::ColumnType type,
+                             std::string& buffer) {
   std::optional<std::string_view> text;
   if (!component)
-    text = segment.text(element, component_, text_buffer_);
+    text = segment.text(element, component_, buffer);
   else
     text = engine::component_text(segment, element, component);
   if (!text) return column::Cell::null();
-  if (text->empty())
-    return type.kind == column::ColumnType::Kind::Binary ? column::Cell::binary({})
-                                                          : column::Cell::null();
+  // Any text is a binary cell, and checking keeps no binary cells.
+  if (type.kind == column::ColumnType::Kind::Binary) return column::Cell::binary(*text);
+  if (text->empty()) return column::Cell::null();
+  for (const Checked& c : checked_)
+    if (c.element == element && c.component == component && c.type == type) return c.cell;
   return column::cell_from_text(type, *text).value_or(column::Cell::null());
 }
 
@@ -223,31 +225,42 @@ void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint
   state.number = next_row(state);
   state.segment = segment.index();
   fill_keys(def, state);
+  // The row is pushed before the segment changes, so its cells borrow the
+  // segment's bytes, or a joined composite's bytes from the column's buffer.
+  start_row(state);
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const spec::ColumnSource& source = def.columns[c].second;
     column::Cell cell = column::Cell::null();
     if (std::holds_alternative<spec::SegmentIndexSource>(source)) {
       cell = column::Cell::int64(static_cast<int64_t>(segment.index()));
     } else if (const auto* e = std::get_if<spec::ElementSource>(&source)) {
-      cell = read(segment, e->element, e->component, state.types[c]);
+      cell = read(segment, e->element, e->component, state.types[c], state.joined[c]);
     } else if (const auto* g = std::get_if<spec::GroupElementSource>(&source)) {
       uint64_t position;
       if (group && !__builtin_add_overflow(*group, g->offset, &position))
-        cell = read(segment, position, g->component, state.types[c]);
+        cell = read(segment, position, g->component, state.types[c], state.joined[c]);
     }
-    state.slots[c].set(cell);
+    cells_.push_back(cell);
   }
-  append_row(t);
+  push_row(state);
 }
 
-void Projector::append_row(size_t t) {
-  TableState& state = tables_[t];
+void Projector::start_row(const TableState& state) {
   cells_.clear();
   cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.number)));
   cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.segment)));
   for (const std::optional<int64_t>& key : state.keys)
     cells_.push_back(key ? column::Cell::int64(*key) : column::Cell::null());
+}
+
+void Projector::append_row(size_t t) {
+  TableState& state = tables_[t];
+  start_row(state);
   for (const carry::Held& slot : state.slots) cells_.push_back(slot.cell());
+  push_row(state);
+}
+
+void Projector::push_row(TableState& state) {
   dropped_.clear();
   (void)rows::push_dropping(state.table, cells_, dropped_);
   for (const rows::Dropped& d : dropped_)

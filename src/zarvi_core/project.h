@@ -59,6 +59,9 @@ class Projector {
     uint64_t segment = 0;
     std::vector<std::optional<int64_t>> keys;  // per chain table
     std::vector<carry::Held> slots;           // per declared column
+    // Per declared column of a segment table: the joined text of a
+    // composite read as a whole.
+    std::vector<std::string> joined;
     bool pending = false;
     uint64_t counter = 0;  // the next row number
     std::vector<carry::Carried> carried;
@@ -86,12 +89,19 @@ class Projector {
   void feed(const Watcher& w, const Segment& segment);
   void segment_rows(LoopId loop, const Segment& segment);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
-  // The cell of a column reading element `element` (and `component`).
+  // The cell of a column reading element `element` (and `component`); a
+  // composite read whole is joined into `buffer`, which the cell borrows.
   column::Cell read(const Segment& segment, uint64_t element, std::optional<uint64_t> component,
-                    column::ColumnType type);
+                    column::ColumnType type, std::string& buffer);
   uint64_t next_row(TableState& state);
   void fill_keys(const spec::TableDef& def, TableState& state);
+  // Starts cells_ with the row number, segment and chain keys of the row in
+  // progress.
+  void start_row(const TableState& state);
+  // The row in progress from its slots.
   void append_row(size_t t);
+  // Pushes cells_ as the row in progress, reporting values dropped.
+  void push_row(TableState& state);
   void check_elements(const SegmentPlan& plan, const Segment& segment);
   void check_composite(const ElementPlan& plan, const Segment& segment);
   void check_value(std::string_view text, const ValuePlan& plan, const Segment& segment,
