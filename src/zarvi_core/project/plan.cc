@@ -27,9 +27,21 @@ CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occur
     : codes_(&codes), occurrence_(occurrence) {
   for (const std::string& code : codes) packable_ = packable_ && code.size() <= kPackedBytes;
   if (!packable_) return;
-  packed_.reserve(codes.size());
-  for (const std::string& code : codes) packed_.push_back(pack(code));
-  std::sort(packed_.begin(), packed_.end());
+  size_t count = 2;
+  while (count < 2 * codes.size()) {
+    count *= 2;
+    --shift_;
+  }
+  slots_.assign(count, 0);
+  for (const std::string& code : codes) {
+    if (code.empty()) {
+      empty_code_ = true;
+      continue;
+    }
+    size_t i = home(pack(code));
+    while (slots_[i] != 0) i = (i + 1) & (count - 1);
+    slots_[i] = pack(code);
+  }
 }
 
 uint64_t CodeSet::pack(std::string_view code) {
@@ -45,8 +57,13 @@ uint64_t CodeSet::pack(std::string_view code) {
 
 bool CodeSet::contains(std::string_view text) const {
   if (!packable_) return std::binary_search(codes_->begin(), codes_->end(), text);
+  if (text.empty()) return empty_code_;
   if (text.size() > kPackedBytes) return false;
-  return std::binary_search(packed_.begin(), packed_.end(), pack(text));
+  const uint64_t key = pack(text);
+  for (size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
+    if (slots_[i] == key) return true;
+    if (slots_[i] == 0) return false;
+  }
 }
 
 namespace {

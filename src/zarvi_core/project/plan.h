@@ -33,8 +33,9 @@ struct Candidate {
 };
 
 // A code list packed for membership tests: codes of at most 7 bytes become
-// one integer each (bytes, then length), so a test is a binary search over
-// integers; a list with a longer code is searched as strings.
+// one integer each (bytes, then length), kept in an open-addressing table at
+// most half full, so a test is a multiply and a probe or two; a list with a
+// longer code is searched as strings.
 class CodeSet {
  public:
   // `codes` (sorted, unique) must outlive the set; `occurrence` names the
@@ -51,8 +52,14 @@ class CodeSet {
 
   const std::vector<std::string>* codes_;
   const std::string* occurrence_;
-  std::vector<uint64_t> packed_;  // sorted; used when packable_
+  // Slots of packed codes, 0 for none (a non-empty code never packs to 0);
+  // used when packable_.
+  std::vector<uint64_t> slots_;
+  unsigned shift_ = 63;  // 64 - log2(slot count)
   bool packable_ = true;
+  bool empty_code_ = false;  // the list holds the empty code
+
+  size_t home(uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
 };
 
 // One value checked against an element definition.
