@@ -4,9 +4,14 @@ namespace zarvi_core::process {
 
 namespace {
 
+[[gnu::noinline]] void append_all(std::vector<Diagnostic>& out,
+                                  const std::vector<Diagnostic>& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
+
 // Most steps report nothing; an empty range costs no call.
-void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& more) {
-  if (!more.empty()) out.insert(out.end(), more.begin(), more.end());
+inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& more) {
+  if (!more.empty()) append_all(out, more);
 }
 
 }  // namespace

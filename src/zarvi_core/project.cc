@@ -330,11 +330,9 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
                             const Segment& segment, uint64_t element,
                             std::optional<uint64_t> component) {
   const spec::ElementDef& def = *plan.def;
-  auto here = [&] { return ElementRef{std::string(segment.id()), element, component}; };
   if (text.empty()) {
     if (def.required)
-      report(Rule{Rule::RequiredElementMissing{here(), def.name}}, segment, element, component,
-             text);
+      report_value(Finding::Missing, text, plan, segment, element, component, 0, nullptr);
     return;
   }
   uint64_t length = text.size();
@@ -344,24 +342,46 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
   if (plan.type.kind != column::ColumnType::Kind::Binary) {
     const std::optional<column::Cell> cell = column::cell_from_text(plan.type, text);
     if (!cell) {
-      report(Rule{Rule::TypeMismatch{here(), def.name, def.type}}, segment, element, component,
-             text);
+      report_value(Finding::Type, text, plan, segment, element, component, 0, nullptr);
       return;
     }
     if (plan.read) checked_.push_back(Checked{element, component, plan.type, *cell});
     length = value_length(text, def.type);
   }
   if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
-    report(Rule{Rule::LengthOutOfRange{here(), def.name, length, def.min, def.max}}, segment,
-           element, component, text);
+    report_value(Finding::Length, text, plan, segment, element, component, length, nullptr);
     return;
   }
   const CodeSet* codes = plan.codes_in(matched_slot_);
   if (codes == nullptr || codes->codes().empty() || codes->contains(text)) return;
-  std::optional<std::string> occurrence;
-  if (codes->occurrence() != nullptr) occurrence = *codes->occurrence();
-  report(Rule{Rule::CodeNotInList{here(), def.name, codes->codes(), std::move(occurrence)}},
-         segment, element, component, text);
+  report_value(Finding::Code, text, plan, segment, element, component, length, codes);
+}
+
+void Projector::report_value(Finding finding, std::string_view text, const ValuePlan& plan,
+                             const Segment& segment, uint64_t element,
+                             std::optional<uint64_t> component, uint64_t length,
+                             const CodeSet* codes) {
+  const spec::ElementDef& def = *plan.def;
+  ElementRef here{std::string(segment.id()), element, component};
+  switch (finding) {
+    case Finding::Missing:
+      return report(Rule{Rule::RequiredElementMissing{std::move(here), def.name}}, segment,
+                    element, component, text);
+    case Finding::Type:
+      return report(Rule{Rule::TypeMismatch{std::move(here), def.name, def.type}}, segment,
+                    element, component, text);
+    case Finding::Length:
+      return report(
+          Rule{Rule::LengthOutOfRange{std::move(here), def.name, length, def.min, def.max}},
+          segment, element, component, text);
+    case Finding::Code: {
+      std::optional<std::string> occurrence;
+      if (codes->occurrence() != nullptr) occurrence = *codes->occurrence();
+      return report(Rule{Rule::CodeNotInList{std::move(here), def.name, codes->codes(),
+                                             std::move(occurrence)}},
+                    segment, element, component, text);
+    }
+  }
 }
 
 void Projector::report(Rule rule, const Segment& segment, uint64_t element,

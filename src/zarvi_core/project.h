@@ -106,6 +106,13 @@ class Projector {
   void check_composite(const ElementPlan& plan, const Segment& segment);
   void check_value(std::string_view text, const ValuePlan& plan, const Segment& segment,
                    uint64_t element, std::optional<uint64_t> component);
+  // A finding of check_value, kept out of its path for valid values.
+  enum class Finding : uint8_t { Missing, Type, Length, Code };
+  [[gnu::cold, gnu::noinline]] void report_value(Finding finding, std::string_view text,
+                                                 const ValuePlan& plan, const Segment& segment,
+                                                 uint64_t element,
+                                                 std::optional<uint64_t> component,
+                                                 uint64_t length, const CodeSet* codes);
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
