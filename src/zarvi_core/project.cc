@@ -134,7 +134,7 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
 void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
   if (loop >= plan.candidates.size()) return;
   for (const Candidate& c : plan.candidates[loop]) {
-    if (c.qualifier == nullptr || c.qualifier->matches(segment.elements())) {
+    if (c.matches(segment)) {
       matched_ = c.occurrence;
       matched_slot_ = c.slot;
       return;

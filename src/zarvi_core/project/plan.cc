@@ -101,8 +101,12 @@ Plans::Plans(const spec::Spec& spec) {
     for (size_t k = 0; k < occurrences.size(); ++k) {
       const spec::OccurrenceDef& occ = occurrences[k];
       SegmentPlan& plan = entry(occ.segment, loops);
-      plan.candidates[l].push_back(
-          Candidate{k, occ.qualifier ? &*occ.qualifier : nullptr, plan.slots++});
+      Candidate candidate{k, nullptr, nullptr, plan.slots++};
+      if (occ.qualifier) {
+        candidate.qualifier = &*occ.qualifier;
+        candidate.qualifier_codes = code_set(occ.qualifier->codes, nullptr);
+      }
+      plan.candidates[l].push_back(candidate);
     }
   }
   for (auto& [key, plan] : short_) pack_codes(spec, plan);

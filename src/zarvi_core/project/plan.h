@@ -23,14 +23,6 @@ namespace zarvi_core::project {
 
 using spec::LoopId;
 
-// One occurrence a segment may be in its loop.
-struct Candidate {
-  size_t occurrence = 0;
-  const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
-  // This candidate's index among every candidate of its segment id, in any
-  // loop: what a value's code lists are keyed by.
-  size_t slot = 0;
-};
 
 // A code list packed for membership tests: codes of at most 7 bytes become
 // one integer each (bytes, then length), kept in an open-addressing table at
@@ -60,6 +52,23 @@ class CodeSet {
   bool empty_code_ = false;  // the list holds the empty code
 
   size_t home(uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
+};
+
+// One occurrence a segment may be in its loop.
+struct Candidate {
+  size_t occurrence = 0;
+  const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
+  const CodeSet* qualifier_codes = nullptr;    // the qualifier's codes, packed
+  // This candidate's index among every candidate of its segment id, in any
+  // loop: what a value's code lists are keyed by.
+  size_t slot = 0;
+
+  // Whether the segment is in this occurrence, as Qualifier::matches.
+  bool matches(const Segment& segment) const {
+    if (qualifier == nullptr) return true;
+    const auto text = engine::component_text(segment, qualifier->element, qualifier->component);
+    return text && qualifier_codes->contains(*text);
+  }
 };
 
 // One value checked against an element definition.
