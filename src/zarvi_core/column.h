@@ -147,7 +147,14 @@ class Buffer {
   }
   template <class T>
   void push(const T& v) {
-    append(&v, sizeof v);
+    static_assert(kAlign % sizeof(T) == 0);
+    // A buffer of whole values never has one straddle a block: only the
+    // first value of a block zeroes the block.
+    if (size_ % sizeof(T) != 0) return append(&v, sizeof v);
+    if (capacity_ - size_ < sizeof(T)) grow(sizeof(T));
+    if (size_ % kAlign == 0) std::memset(data_ + size_, 0, kAlign);
+    std::memcpy(data_ + size_, &v, sizeof v);
+    size_ += sizeof v;
   }
   // The byte at i, for updating the validity bitmap in place.
   std::byte& at(size_t i) { return data_[i]; }
