@@ -69,25 +69,29 @@ std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
     negative = true;
     text.remove_prefix(1);
   }
-  // One pass checks the form and accumulates in 64 bits, which is exact
-  // while at most 19 places shift in (digits, then missing fraction digits).
+  // One pass checks the form (digits, at most one point, digits) and
+  // accumulates in 64 bits, which is exact while at most 19 places shift in
+  // (digits, then missing fraction digits).
+  const char* p = text.data();
+  const char* const end = p + text.size();
   uint64_t low = 0;
-  size_t digits = 0;
-  size_t whole = 0;  // digits before the point
-  bool point = false;
-  for (char c : text) {
-    const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
-    if (d < 10) {
+  auto digit_run = [&] {
+    const char* const start = p;
+    for (; p != end; ++p) {
+      const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+      if (d >= 10) break;
       low = low * 10 + d;
-      ++digits;
-    } else if (c == '.' && !point) {
-      point = true;
-      whole = digits;
-    } else {
-      return std::nullopt;
     }
+    return static_cast<size_t>(p - start);
+  };
+  const size_t whole = digit_run();
+  size_t fraction = 0;
+  if (p != end && *p == '.') {
+    ++p;
+    fraction = digit_run();
   }
-  const size_t fraction = point ? digits - whole : 0;
+  if (p != end) return std::nullopt;
+  const size_t digits = whole + fraction;
   if (digits == 0 || fraction > scale) return std::nullopt;
   i128 magnitude;
   if (digits + (scale - fraction) <= 19) {
