@@ -182,21 +182,12 @@ void Projector::feed(const Watcher& w, const Segment& segment) {
     target->set(read(segment, w.element, w.component, w.type, text_buffer_));
 }
 
-column::Cell Projector::read(const Segment& segment, uint64_t element,
-                             std::optional<uint64_t> component, column::ColumnType type,
-                             std::string& buffer) {
-  std::optional<std::string_view> text;
-  if (!component)
-    text = segment.text(element, component_, buffer);
-  else
-    text = engine::component_text(segment, element, component);
-  if (!text) return column::Cell::null();
-  // Any text is a binary cell, and checking keeps no binary cells.
-  if (type.kind == column::ColumnType::Kind::Binary) return column::Cell::binary(*text);
-  if (text->empty()) return column::Cell::null();
+column::Cell Projector::parsed(std::string_view text, uint64_t element,
+                               std::optional<uint64_t> component, column::ColumnType type) {
+  if (text.empty()) return column::Cell::null();
   for (const Checked& c : checked_)
     if (c.element == element && c.component == component && c.type == type) return c.cell;
-  return column::cell_from_text(type, *text).value_or(column::Cell::null());
+  return column::cell_from_text(type, text).value_or(column::Cell::null());
 }
 
 void Projector::segment_rows(LoopId loop, const Segment& segment) {

@@ -92,7 +92,21 @@ class Projector {
   // The cell of a column reading element `element` (and `component`); a
   // composite read whole is joined into `buffer`, which the cell borrows.
   column::Cell read(const Segment& segment, uint64_t element, std::optional<uint64_t> component,
-                    column::ColumnType type, std::string& buffer);
+                    column::ColumnType type, std::string& buffer) {
+    std::optional<std::string_view> text;
+    if (!component)
+      text = segment.text(element, component_, buffer);
+    else
+      text = engine::component_text(segment, element, component);
+    if (!text) return column::Cell::null();
+    // Any text is a binary cell, and checking keeps no binary cells.
+    if (type.kind == column::ColumnType::Kind::Binary) return column::Cell::binary(*text);
+    return parsed(*text, element, component, type);
+  }
+  // The cell of a non-binary column for its text: the one checking parsed,
+  // or parsed now; null for empty or invalid text.
+  column::Cell parsed(std::string_view text, uint64_t element, std::optional<uint64_t> component,
+                      column::ColumnType type);
   uint64_t next_row(TableState& state);
   void fill_keys(const spec::TableDef& def, TableState& state);
   // Starts cells_ with the row number, segment and chain keys of the row in
