@@ -261,7 +261,10 @@ void Projector::push_row(TableState& state) {
 }
 
 void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) {
-  for (const ElementPlan& element : plan.elements) {
+  const size_t present = segment.elements().size();
+  for (size_t i = 0; i < plan.elements.size(); ++i) {
+    const ElementPlan& element = plan.elements[i];
+    if (element.position > present && i >= plan.required_end) break;
     if (element.value.def->composite) {
       check_composite(element, segment);
       continue;

@@ -94,7 +94,10 @@ Plans::Plans(const spec::Spec& spec) {
   const size_t loops = spec.loops.size();
   for (const auto& [id, def] : spec.segments) {
     SegmentPlan& plan = entry(id, loops);
-    for (const auto& [position, element] : def.elements) plan.elements.emplace_back(position, element);
+    for (const auto& [position, element] : def.elements) {
+      plan.elements.emplace_back(position, element);
+      if (element.required) plan.required_end = plan.elements.size();
+    }
   }
   for (LoopId l = 0; l < loops; ++l) {
     const auto& occurrences = spec.loops[l].occurrences;

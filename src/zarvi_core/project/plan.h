@@ -132,6 +132,9 @@ struct SegmentPlan {
   std::vector<std::vector<Watcher>> occurrence_watchers;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
+  // One past the last element that is required: absent elements after it
+  // report nothing.
+  size_t required_end = 0;
   // How many candidates the plan has over all loops.
   size_t slots = 0;
 };
