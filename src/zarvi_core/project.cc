@@ -278,6 +278,7 @@ void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) 
     }
     std::string_view text =
         segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
+    if (valid_text(text, element.value)) continue;
     check_value(text, element.value, segment, element.position, std::nullopt);
   }
 }
@@ -316,8 +317,10 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
                                      plan.value.def->name, present, plan.declared_components}},
            segment, plan.position, extra, component(extra));
   }
-  for (const ComponentPlan& c : plan.components)
-    check_value(component(c.position), c.value, segment, plan.position, c.position);
+  for (const ComponentPlan& c : plan.components) {
+    const std::string_view text = component(c.position);
+    if (!valid_text(text, c.value)) check_value(text, c.value, segment, plan.position, c.position);
+  }
 }
 
 void Projector::check_value(std::string_view text, const ValuePlan& plan,

@@ -120,6 +120,15 @@ class Projector {
   void check_composite(const ElementPlan& plan, const Segment& segment);
   void check_value(std::string_view text, const ValuePlan& plan, const Segment& segment,
                    uint64_t element, std::optional<uint64_t> component);
+  // Whether a non-empty value of a binary column passes check_value without
+  // a finding (which then has nothing to keep); false for any other value.
+  bool valid_text(std::string_view text, const ValuePlan& plan) const {
+    const spec::ElementDef& def = *plan.def;
+    if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
+    if ((def.min && text.size() < *def.min) || (def.max && text.size() > *def.max)) return false;
+    const CodeSet* codes = plan.codes_in(matched_slot_);
+    return codes == nullptr || codes->codes().empty() || codes->contains(text);
+  }
   // A finding of check_value, kept out of its path for valid values.
   enum class Finding : uint8_t { Missing, Type, Length, Code };
   [[gnu::cold, gnu::noinline]] void report_value(Finding finding, std::string_view text,
