@@ -44,26 +44,9 @@ CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occur
   }
 }
 
-uint64_t CodeSet::pack(std::string_view code) {
-  // Left-aligned bytes, then the length: distinct codes never collide.
-  uint64_t key = code.size();
-  unsigned shift = 56;
-  for (unsigned char c : code) {
-    key |= uint64_t{c} << shift;
-    shift -= 8;
-  }
-  return key;
-}
-
-bool CodeSet::contains(std::string_view text) const {
+bool CodeSet::contains_other(std::string_view text) const {
   if (!packable_) return std::binary_search(codes_->begin(), codes_->end(), text);
-  if (text.empty()) return empty_code_;
-  if (text.size() > kPackedBytes) return false;
-  const uint64_t key = pack(text);
-  for (size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
-    if (slots_[i] == key) return true;
-    if (slots_[i] == 0) return false;
-  }
+  return text.empty() && empty_code_;
 }
 
 namespace {

@@ -34,13 +34,31 @@ class CodeSet {
   // occurrence whose own list it is (null for an element's list).
   CodeSet(const std::vector<std::string>& codes, const std::string* occurrence);
 
-  bool contains(std::string_view text) const;
+  bool contains(std::string_view text) const {
+    if (!packable_ || text.empty() || text.size() > kPackedBytes) return contains_other(text);
+    const uint64_t key = pack(text);
+    for (size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i] == key) return true;
+      if (slots_[i] == 0) return false;
+    }
+  }
   const std::vector<std::string>& codes() const { return *codes_; }
   const std::string* occurrence() const { return occurrence_; }
 
  private:
   static constexpr size_t kPackedBytes = 7;
-  static uint64_t pack(std::string_view code);
+  // Left-aligned bytes, then the length: distinct codes never collide.
+  static uint64_t pack(std::string_view code) {
+    uint64_t key = code.size();
+    unsigned shift = 56;
+    for (unsigned char c : code) {
+      key |= uint64_t{c} << shift;
+      shift -= 8;
+    }
+    return key;
+  }
+  // contains() for a list with a long code, or an empty or long text.
+  bool contains_other(std::string_view text) const;
 
   const std::vector<std::string>* codes_;
   const std::string* occurrence_;
