@@ -20,10 +20,26 @@ class Held {
     picks_ = 0;
   }
   // Copies the cell, and a binary cell's bytes.
-  void set(const column::Cell& cell);
+  void set(const column::Cell& cell) {
+    if (cell.is_null()) {
+      state_ = State::Null;
+      return;
+    }
+    state_ = State::Value;
+    if (cell.kind() == column::Cell::Kind::Binary) {
+      bytes_.assign(cell.bytes());
+      cell_ = column::Cell::binary({});
+    } else {
+      cell_ = cell;
+    }
+  }
   // The value as a cell (null when unset or null); binary bytes are borrowed
   // from this holder.
-  column::Cell cell() const;
+  column::Cell cell() const {
+    if (state_ != State::Value) return column::Cell::null();
+    if (cell_.kind() == column::Cell::Kind::Binary) return column::Cell::binary(bytes_);
+    return cell_;
+  }
   // Counts one more repeat for an n-th pick; saturates.
   uint64_t count_pick();
 
