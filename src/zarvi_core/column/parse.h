@@ -46,6 +46,25 @@ CivilDate civil_from_days(int32_t d);
 
 // The cell a column of this type stores for element text, or none when the
 // text does not fit the type. Scales are not applied to int64 columns.
-std::optional<Cell> cell_from_text(ColumnType type, std::string_view text);
+// Inline: the projector converts every typed value it checks.
+inline std::optional<Cell> cell_from_text(ColumnType type, std::string_view text) {
+  switch (type.kind) {
+    case ColumnType::Kind::Binary:
+      return Cell::binary(text);
+    case ColumnType::Kind::Int64:
+      if (const auto v = parse_int64(text)) return Cell::int64(*v);
+      return std::nullopt;
+    case ColumnType::Kind::Decimal128:
+      if (const auto v = parse_r(text, type.scale)) return Cell::decimal128(*v);
+      return std::nullopt;
+    case ColumnType::Kind::Date32:
+      if (const auto date = civil_date(text)) return Cell::date32(days_from_civil(*date));
+      return std::nullopt;
+    case ColumnType::Kind::Time32:
+      if (const auto t = parse_tm(text)) return Cell::time32(static_cast<int32_t>(*t));
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
 
 }  // namespace zarvi_core::column
