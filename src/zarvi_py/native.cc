@@ -56,7 +56,7 @@ bool read_input(PyObject* data, const char* function, Input& out) {
                     "binary mode or encode the text");
     return false;
   }
-  if (PyBytes_Check(data)) {
+  if (PyBytes_CheckExact(data)) {
     char* bytes = nullptr;
     Py_ssize_t n = 0;
     if (PyBytes_AsStringAndSize(data, &bytes, &n) < 0) return false;

@@ -13,9 +13,10 @@
 
 namespace zarvi_py {
 
-// The input bytes. A bytes object cannot change, so it is read in place and
-// `keep` holds it; any other buffer could change while the lock is released,
-// so it is copied into `copy`.
+// The input bytes. A bytes object (exactly bytes: a subclass may export
+// another buffer) cannot change, so it is read in place and `keep` holds it;
+// any other buffer could change while the lock is released, so it is copied
+// into `copy`.
 struct Input {
   Ref keep;
   std::string_view borrowed;  // the bytes of `keep`
