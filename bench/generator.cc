@@ -132,7 +132,9 @@ class Writer {
     tx.seg("N1*PR*ACME HEALTH PLAN");
     tx.seg("N3*100 MAIN STREET");
     tx.seg("N4*SPRINGFIELD*IL*62701");
-    tx.seg("PER*BL*CLAIMS DEPARTMENT*TE*8005551212");
+    // The payer's contact: the claim office in 4010, technical contact in 5010.
+    tx.seg(std::string("PER*") + (version_ == Version::V5010 ? "BL" : "CX") +
+           "*CLAIMS DEPARTMENT*TE*8005551212");
     tx.seg("N1*PE*GOOD HEALTH CLINIC*XX*1234567893");
     tx.seg("N3*200 OAK AVENUE");
     tx.seg("N4*SPRINGFIELD*IL*62702");

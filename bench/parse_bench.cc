@@ -9,24 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
-#include <sstream>
 #include <string>
 
-#include "generator.h"
+#include "bench_support.h"
 #include "zarvi_core/document.h"
 
 namespace {
-
-// Counts allocations through new, to show that a walk reuses its buffers.
-std::size_t g_allocations = 0;
-
-void* counted_alloc(std::size_t size) {
-  ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
 
 // Bytes held by malloc, mapped blocks included.
 std::size_t heap_bytes() {
@@ -34,26 +23,8 @@ std::size_t heap_bytes() {
   return info.uordblks + info.hblkhd;
 }
 
-// Resident kilobytes of this process, now and at the peak since reset_peak.
-std::size_t status_kb(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + std::strlen(key), nullptr, 10);
-  }
-  return 0;
-}
-
-void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
 }  // namespace
 
-void* operator new(std::size_t size) { return counted_alloc(size); }
-void* operator new[](std::size_t size) { return counted_alloc(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -87,19 +58,9 @@ std::size_t memchr_scan(std::string_view input, char terminator) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string input;
-  if (argc > 1) {
-    std::ifstream in(argv[1], std::ios::binary);
-    if (!in) {
-      std::perror(argv[1]);
-      return 1;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    input = text.str();
-  } else {
-    input = zarvi_bench::generate_835(100 * 1000 * 1000, zarvi_bench::Version::V5010);
-  }
+  const std::optional<std::string> loaded = zarvi_bench::load_input(argc > 1 ? argv[1] : nullptr);
+  if (!loaded) return 1;
+  const std::string& input = *loaded;
   const double mb = static_cast<double>(input.size()) / 1e6;
 
   auto probe = zarvi_core::Document::parse(std::string_view(input));
@@ -123,21 +84,22 @@ int main(int argc, char** argv) {
   // Memory of one parse beyond the input: what the document keeps, and how
   // much resident memory grew while it was built.
   const std::size_t heap_before = heap_bytes();
-  const std::size_t rss_before = status_kb("VmRSS:");
-  reset_peak();
+  const std::size_t rss_before = zarvi_bench::status_kb("VmRSS:");
+  zarvi_bench::reset_peak();
   std::size_t kept = 0;
   std::size_t peak = 0;
   {
     auto d = zarvi_core::Document::parse(std::string_view(input));
     kept = heap_bytes() - heap_before;
-    peak = (status_kb("VmHWM:") - std::min(rss_before, status_kb("VmHWM:"))) * 1024;
+    const std::size_t hwm = zarvi_bench::status_kb("VmHWM:");
+    peak = (hwm - std::min(rss_before, hwm)) * 1024;
   }
 
   // Walking every segment with one refilled Segment allocates only while it
   // grows.
   zarvi_core::Segment segment;
   std::size_t elements = 0;
-  const std::size_t allocations_before = g_allocations;
+  const std::size_t allocations_before = zarvi_bench::allocations();
   const double walk = best_seconds([&] {
     elements = 0;
     for (std::size_t i = 0; i < doc.size(); ++i) {
@@ -145,7 +107,7 @@ int main(int argc, char** argv) {
       elements += segment.elements().size();
     }
   });
-  const std::size_t walk_allocations = g_allocations - allocations_before;
+  const std::size_t walk_allocations = zarvi_bench::allocations() - allocations_before;
 
   std::printf("input            %.1f MB, %zu segments (%.1f bytes each), %zu terminators\n", mb,
               segments, static_cast<double>(input.size()) / static_cast<double>(segments),

@@ -10,12 +10,21 @@
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/text.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#define ZARVI_MAPPED_BUFFERS 1
+#endif
+
 namespace zarvi_core::column {
 namespace {
 
-// Arrow's recommended alignment and padding for buffers.
-constexpr size_t kAlign = 64;
-alignas(kAlign) constexpr std::byte kEmptyBlock[kAlign] = {};
+#ifdef ZARVI_MAPPED_BUFFERS
+// Buffers from this capacity on are mapped pages of their own.
+constexpr size_t kMappedBytes = size_t{1} << 20;
+#endif
+
+// What data() shows of an empty buffer: aligned and padded like the others.
+alignas(64) constexpr std::byte kEmptyBlock[64] = {};
 
 // Mismatch messages show at most this many bytes of a binary value.
 constexpr size_t kShownBytes = 32;
@@ -49,17 +58,6 @@ std::string value_text(const Cell& cell) {
     case Cell::Kind::Time32: return std::to_string(cell.time32());
   }
   return {};
-}
-
-Cell::Kind cell_kind_of(ColumnType::Kind kind) {
-  switch (kind) {
-    case ColumnType::Kind::Binary: return Cell::Kind::Binary;
-    case ColumnType::Kind::Int64: return Cell::Kind::Int64;
-    case ColumnType::Kind::Decimal128: return Cell::Kind::Decimal128;
-    case ColumnType::Kind::Date32: return Cell::Kind::Date32;
-    case ColumnType::Kind::Time32: return Cell::Kind::Time32;
-  }
-  return Cell::Kind::Null;
 }
 
 void append_date(std::string& out, int32_t days) {
@@ -130,7 +128,8 @@ std::string to_string(const CellError& error) {
 Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      mapped_(std::exchange(other.mapped_, false)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -138,24 +137,55 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
   }
   return *this;
 }
 
-Buffer::~Buffer() {
-  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
+Buffer::~Buffer() { release(); }
+
+void Buffer::release() {
+  if (data_ == nullptr) return;
+#ifdef ZARVI_MAPPED_BUFFERS
+  if (mapped_) {
+    munmap(data_, capacity_);
+    return;
+  }
+#endif
+  ::operator delete(data_, std::align_val_t{kAlign});
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
 
 void Buffer::grow(size_t extra) {
-  // Doubling keeps appends amortised; whole 64-byte blocks give Arrow's padding.
-  size_t want = std::max({size_ + extra, capacity_ * 2, kAlign});
-  want = (want + kAlign - 1) / kAlign * kAlign;
+  if (extra > SIZE_MAX / 4 - size_) throw std::bad_alloc();
+  // Doubling keeps appends amortised; the unused capacity is never written,
+  // so it does not become resident.
+  const size_t want = round_up(std::max({size_ + extra, capacity_ * 2, kAlign}));
+#ifdef ZARVI_MAPPED_BUFFERS
+  // Large buffers get pages of their own: growing remaps them instead of
+  // copying, so a column is never resident twice while it grows.
+  if (want >= kMappedBytes) {
+    void* fresh;
+    if (mapped_) {
+      fresh = mremap(data_, capacity_, want, MREMAP_MAYMOVE);
+    } else {
+      fresh = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (fresh != MAP_FAILED && size_ > 0) std::memcpy(fresh, data_, round_up(size_));
+    }
+    if (fresh == MAP_FAILED) throw std::bad_alloc();
+    if (!mapped_) release();
+    data_ = static_cast<std::byte*>(fresh);
+    capacity_ = want;
+    mapped_ = true;
+    return;
+  }
+#endif
   auto* fresh = static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign}));
-  if (size_ > 0) std::memcpy(fresh, data_, size_);
-  std::memset(fresh + size_, 0, want - size_);
-  if (data_ != nullptr) ::operator delete(data_, std::align_val_t{kAlign});
+  // The bytes up to the end of the last used block: the values and their
+  // zeroed padding.
+  if (size_ > 0) std::memcpy(fresh, data_, round_up(size_));
+  release();
   data_ = fresh;
   capacity_ = want;
 }
@@ -167,22 +197,14 @@ ColumnData::ColumnData(ColumnType type) : type_(type) {
 }
 
 Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
-  if (cell.is_null()) return Unit{};
+  if (accepts(cell)) return Unit{};
   if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
     const uint64_t len = cell.bytes().size();
     const uint64_t have = values_.size();
     const uint64_t total = len > UINT64_MAX - have ? UINT64_MAX : have + len;
-    if (total > kMaxBinaryBytes) return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
-    return Unit{};
+    return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
   }
-  if (cell.kind() == cell_kind_of(type_.kind)) return Unit{};
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
-}
-
-void ColumnData::push_validity(bool valid) {
-  if (rows_ % 8 == 0) validity_.push(uint8_t{0});
-  if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
-  ++rows_;
 }
 
 void ColumnData::push_null() {
@@ -199,26 +221,6 @@ void ColumnData::push_null() {
     case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
   }
   push_validity(false);
-}
-
-void ColumnData::push_checked(const Cell& cell) {
-  if (cell.kind() != cell_kind_of(type_.kind)) return push_null();
-  switch (cell.kind()) {
-    case Cell::Kind::Binary: {
-      // A value that check would refuse is stored as null rather than cut,
-      // so that the offsets always describe the bytes.
-      if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
-      values_.append(cell.bytes().data(), cell.bytes().size());
-      offsets_.push(static_cast<int32_t>(values_.size()));
-      break;
-    }
-    case Cell::Kind::Int64: values_.push(cell.int64()); break;
-    case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
-    case Cell::Kind::Date32: values_.push(cell.date32()); break;
-    case Cell::Kind::Time32: values_.push(cell.time32()); break;
-    case Cell::Kind::Null: break;
-  }
-  push_validity(true);
 }
 
 std::optional<Cell> ColumnData::get(size_t row) const {

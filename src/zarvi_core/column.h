@@ -8,6 +8,7 @@
 // the column (get); the column must outlive and not grow under a read Cell.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -84,6 +85,17 @@ class Cell {
 // "binary", "int64", "decimal128", "date32", "time32" ("null" for null).
 std::string_view kind_name(Cell::Kind kind);
 
+// The kind of cell a column of this type holds: the kinds after Null follow
+// the column kinds in order.
+constexpr Cell::Kind cell_kind(ColumnType::Kind kind) {
+  return static_cast<Cell::Kind>(static_cast<uint8_t>(kind) + 1);
+}
+static_assert(cell_kind(ColumnType::Kind::Binary) == Cell::Kind::Binary &&
+              cell_kind(ColumnType::Kind::Int64) == Cell::Kind::Int64 &&
+              cell_kind(ColumnType::Kind::Decimal128) == Cell::Kind::Decimal128 &&
+              cell_kind(ColumnType::Kind::Date32) == Cell::Kind::Date32 &&
+              cell_kind(ColumnType::Kind::Time32) == Cell::Kind::Time32);
+
 // Why a cell does not fit a column.
 struct CellError {
   enum class Kind : uint8_t { Mismatch, Overflow };
@@ -99,9 +111,13 @@ struct CellError {
 
 std::string to_string(const CellError& error);
 
-// A growable, 64-byte-aligned byte buffer that owns one heap block. Moves
+// A growable, 64-byte-aligned byte buffer that owns one heap block (a large
+// one: pages mapped for it alone, which grow without a copy). Moves
 // keep the block; data() is never null (an empty buffer points at a shared
-// zeroed block), as Arrow consumers expect of buffer pointers.
+// zeroed block), as Arrow consumers expect of buffer pointers. The bytes from
+// size() to the next 64-byte boundary are zero (Arrow's padding); the rest of
+// the capacity is never touched, so a large buffer is resident only as far
+// as it is filled.
 class Buffer {
  public:
   Buffer() = default;
@@ -118,8 +134,16 @@ class Buffer {
   void append(const void* src, size_t n) {
     if (n == 0) return;
     if (capacity_ - size_ < n) grow(n);
+    const size_t end = size_ + n;
+    // The first write into a 64-byte block zeroes the block's tail; capacity
+    // is whole blocks, so the block lies within it.
+    const size_t padded = round_up(size_);
+    if (end > padded) {
+      const size_t from = std::max(padded, end & ~(kAlign - 1));
+      std::memset(data_ + from, 0, round_up(end) - from);
+    }
     std::memcpy(data_ + size_, src, n);
-    size_ += n;
+    size_ = end;
   }
   template <class T>
   void push(const T& v) {
@@ -135,11 +159,18 @@ class Buffer {
   }
 
  private:
+  static constexpr size_t kAlign = 64;
+  static constexpr size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
   void grow(size_t extra);
 
+  void release();
+
+  // From aligned operator new; or, when mapped_, pages of its own
+  // (capacity_ bytes).
   std::byte* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  bool mapped_ = false;
 };
 
 // The storage of one column. Appends are amortised and allocate nothing per
@@ -153,12 +184,37 @@ class ColumnData {
   ColumnType type() const { return type_; }
   size_t rows() const { return rows_; }
 
-  // Whether push_checked may append this cell; changes nothing.
+  // Whether push_checked may append this cell; changes nothing. `accepts`
+  // answers the same without building the error.
   Result<Unit, CellError> check(const Cell& cell) const;
+  bool accepts(const Cell& cell) const {
+    if (cell.is_null()) return true;
+    if (cell.kind() != cell_kind(type_.kind)) return false;
+    return cell.kind() != Cell::Kind::Binary ||
+           cell.bytes().size() <= kMaxBinaryBytes - values_.size();
+  }
   // Appends a cell that check accepted. A null cell, one of another kind
   // than the column's, or bytes past the column's limit are appended as
   // push_null does.
-  void push_checked(const Cell& cell);
+  void push_checked(const Cell& cell) {
+    if (cell.kind() != cell_kind(type_.kind)) return push_null();
+    switch (cell.kind()) {
+      case Cell::Kind::Binary: {
+        // A value that check would refuse is stored as null rather than cut,
+        // so that the offsets always describe the bytes.
+        if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
+        values_.append(cell.bytes().data(), cell.bytes().size());
+        offsets_.push(static_cast<int32_t>(values_.size()));
+        break;
+      }
+      case Cell::Kind::Int64: values_.push(cell.int64()); break;
+      case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
+      case Cell::Kind::Date32: values_.push(cell.date32()); break;
+      case Cell::Kind::Time32: values_.push(cell.time32()); break;
+      case Cell::Kind::Null: break;
+    }
+    push_validity(true);
+  }
   void push_null();
 
   // The cell at row (null when its validity bit is 0), borrowing the
@@ -183,7 +239,11 @@ class ColumnData {
   std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
 
  private:
-  void push_validity(bool valid);
+  void push_validity(bool valid) {
+    if (rows_ % 8 == 0) validity_.push(uint8_t{0});
+    if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
+    ++rows_;
+  }
 
   ColumnType type_;
   size_t rows_ = 0;

@@ -62,6 +62,13 @@ class Element {
   // Refills this element from its text, splitting at unreleased component
   // separators. Component storage is kept for the next composite.
   void reparse(std::string_view text, char component, std::optional<char> release);
+  // Refills this element as a simple value borrowing text, which the caller
+  // knows holds no component separator and no release byte.
+  void reparse_simple(std::string_view text) noexcept {
+    composite_ = false;
+    count_ = 0;
+    simple_.borrow(text);
+  }
 
  private:
   bool composite_ = false;

@@ -1,5 +1,6 @@
 #include "zarvi_core/engine.h"
 
+#include <bit>
 #include <random>
 
 namespace zarvi_core::engine {
@@ -33,20 +34,6 @@ bool matches_and_beats(const spec::Spec& spec, LoopId id, const Segment& segment
 }
 
 }  // namespace
-
-std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
-                                               std::optional<uint64_t> component) {
-  const Element* e = segment.element(element);
-  if (e == nullptr) return std::nullopt;
-  const uint64_t c = component.value_or(1);
-  if (e->is_composite()) {
-    auto parts = e->components();
-    if (c == 0 || c > parts.size()) return std::nullopt;
-    return parts[c - 1].view();
-  }
-  if (c != 1) return std::nullopt;
-  return e->value();
-}
 
 bool trigger_matches(const spec::Trigger& trigger, const Segment& segment) {
   if (segment.id() != std::string_view(trigger.segment)) return false;
@@ -90,27 +77,42 @@ size_t IdHash::operator()(std::string_view s) const noexcept {
   return static_cast<size_t>(h ^ (h >> 32));
 }
 
-TriggerIndex::TriggerIndex(const spec::Spec& spec) {
+TriggerIndex::TriggerIndex(const spec::Spec& spec) : seed_(process_seed()) {
   const size_t n = spec.loops.size();
-  auto entry = [&](std::string_view id) -> Entry& {
-    auto it = entries_.find(id);
-    if (it == entries_.end()) {
-      it = entries_.emplace(std::string(id), Entry{}).first;
-      it->second.holds.assign(n, 0);
-    }
-    return it->second;
-  };
+  std::vector<std::string_view> ids;
+  for (const spec::LoopDef& loop : spec.loops) {
+    ids.push_back(loop.trigger.segment);
+    for (const auto& held : loop.held) ids.push_back(held);
+    if (loop.end) ids.push_back(*loop.end);
+  }
+  size_t slots = 2;
+  while (slots < 2 * ids.size()) slots *= 2;
+  keys_.assign(slots, 0);
+  positions_.assign(slots, 0);
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
   for (LoopId id = 0; id < n; ++id) {
     const spec::LoopDef& loop = spec.loops[id];
-    entry(loop.trigger.segment).openers.push_back(id);
-    for (const auto& held : loop.held) entry(held).holds[id] = 1;
-    if (loop.end) entry(*loop.end).holds[id] = 1;
+    entry(loop.trigger.segment, n).openers.push_back(id);
+    for (const auto& held : loop.held) entry(held, n).holds[id] = 1;
+    if (loop.end) entry(*loop.end, n).holds[id] = 1;
   }
 }
 
-const TriggerIndex::Entry* TriggerIndex::find(std::string_view id) const {
-  auto it = entries_.find(id);
-  return it == entries_.end() ? nullptr : &it->second;
+TriggerIndex::Entry& TriggerIndex::entry(std::string_view id, size_t loops) {
+  if (const Entry* found = find(id)) return entries_[static_cast<size_t>(found - entries_.data())];
+  const size_t at = entries_.size();
+  entries_.emplace_back();
+  entries_.back().holds.assign(loops, 0);
+  if (id.size() < 8) {
+    const uint64_t key = short_key(id);
+    uint64_t slot = (key ^ seed_) * 0x9E3779B97F4A7C15ULL >> shift_;
+    while (keys_[slot] != 0) slot = (slot + 1) & (keys_.size() - 1);
+    keys_[slot] = key;
+    positions_[slot] = static_cast<uint32_t>(at);
+  } else {
+    long_.emplace(std::string(id), at);
+  }
+  return entries_.back();
 }
 
 LoopEngine::LoopEngine(const spec::Spec& spec)
@@ -144,19 +146,41 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
     return events_;
   }
 
-  // A trigger at an open level, innermost level first, then the root level.
-  if (!entry->openers.empty()) {
-    for (size_t level = stack_.size() + 1; level-- > 0;) {
-      std::optional<LoopId> parent;
-      if (level > 0) parent = stack_[level - 1];
-      if (auto child = matching_child(*spec_, entry->openers, parent, segment)) {
-        close_above(level);
-        push(*child);
-        events_.push_back(Event::open(*child, at, false));
-        events_.push_back(Event::placed(*child, at));
-        return events_;
-      }
+  // One pass over the loops that open on this id. A trigger at an open level
+  // wins, the innermost level first (the root level last); among the loops
+  // of one level, the most conditions, then the lowest LoopId. The best
+  // match over all of them waits for step (d).
+  std::optional<LoopId> child;
+  std::optional<LoopId> any;
+  size_t child_level = 0;
+  size_t child_conditions = 0;
+  size_t any_conditions = 0;
+  for (LoopId id : entry->openers) {
+    const spec::LoopDef& loop = spec_->loops[id];
+    if (!trigger_matches(loop.trigger, segment)) continue;
+    const size_t conditions = loop.trigger.conditions.size();
+    if (!any || conditions > any_conditions) {
+      any = id;
+      any_conditions = conditions;
     }
+    // The level whose innermost loop is this loop's parent: 0 for a root.
+    size_t level = 0;
+    if (loop.parent) {
+      level = depth_of_[*loop.parent];
+      if (level == 0) continue;
+    }
+    if (!child || level > child_level || (level == child_level && conditions > child_conditions)) {
+      child = id;
+      child_level = level;
+      child_conditions = conditions;
+    }
+  }
+  if (child) {
+    close_above(child_level);
+    push(*child);
+    events_.push_back(Event::open(*child, at, false));
+    events_.push_back(Event::placed(*child, at));
+    return events_;
   }
 
   // An open loop that holds the segment or ends on it, innermost first.
@@ -171,7 +195,7 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
   }
 
   // A trigger under a loop that is not open: open the missing ancestors.
-  if (auto found = best_match(*spec_, entry->openers, segment)) {
+  if (const std::optional<LoopId> found = any) {
     scratch_.clear();
     std::optional<LoopId> parent = spec_->loops[*found].parent;
     // The compiler refuses parent cycles; the bound only guards the walk.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,10 +73,37 @@ class TriggerIndex {
     std::vector<uint8_t> holds;
   };
   // Null when no loop opens on, holds or ends on the id.
-  const Entry* find(std::string_view id) const;
+  const Entry* find(std::string_view id) const {
+    if (id.size() < 8) {
+      const uint64_t key = short_key(id);
+      for (uint64_t slot = (key ^ seed_) * 0x9E3779B97F4A7C15ULL >> shift_;;
+           slot = (slot + 1) & (keys_.size() - 1)) {
+        if (keys_[slot] == key) return &entries_[positions_[slot]];
+        if (keys_[slot] == 0) return nullptr;
+      }
+    }
+    auto it = long_.find(id);
+    return it == long_.end() ? nullptr : &entries_[it->second];
+  }
 
  private:
-  std::unordered_map<std::string, Entry, IdHash, std::equal_to<>> entries_;
+  // Ids under 8 bytes (every X12 id) as one integer: their bytes under a
+  // leading 1 bit, so that no key is 0, the empty slot.
+  static uint64_t short_key(std::string_view id) {
+    uint64_t key = 0;
+    if (!id.empty()) std::memcpy(&key, id.data(), id.size());
+    return key | uint64_t{1} << (8 * id.size());
+  }
+  Entry& entry(std::string_view id, size_t loops);
+
+  std::vector<Entry> entries_;
+  // Short ids: open addressing with linear probing, at most half full, so
+  // that a lookup costs one multiply and a probe or two.
+  std::vector<uint64_t> keys_;
+  std::vector<uint32_t> positions_;  // into entries_, by slot
+  uint64_t seed_ = 0;
+  unsigned shift_ = 63;
+  std::unordered_map<std::string, size_t, IdHash, std::equal_to<>> long_;
 };
 
 // Among the candidate loops (ascending) whose trigger matches the segment, the
@@ -93,8 +121,20 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
 // The text a reader of one value takes from element `element`: component
 // `component` (1 when none) of a composite, or a simple element itself when
 // no component or component 1 is asked for; none otherwise or when absent.
-std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
-                                               std::optional<uint64_t> component);
+// Inline: the balancing sums and the projector read every amount through it.
+inline std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                                      std::optional<uint64_t> component) {
+  const Element* e = segment.element(element);
+  if (e == nullptr) return std::nullopt;
+  const uint64_t c = component.value_or(1);
+  if (e->is_composite()) {
+    auto parts = e->components();
+    if (c == 0 || c > parts.size()) return std::nullopt;
+    return parts[c - 1].view();
+  }
+  if (c != 1) return std::nullopt;
+  return e->value();
+}
 
 // A diagnostic with the SNIP level of its rule and, as its loops, the open
 // instances `open` (each with a `loop` and an `ordinal`), outermost first.

@@ -2,6 +2,15 @@
 
 namespace zarvi_core::process {
 
+namespace {
+
+// Most steps report nothing; an empty range costs no call.
+void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& more) {
+  if (!more.empty()) out.insert(out.end(), more.begin(), more.end());
+}
+
+}  // namespace
+
 Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
     : projector_(spec, delimiters), engine_(spec), checker_(spec, delimiters) {}
 
@@ -13,8 +22,8 @@ const Output& Processor::feed(const Segment& segment) {
   // The checker counts and orders occurrences by the projector's choice, yet
   // its findings come first in the stream.
   const std::vector<Diagnostic>& checked = checker_.on_matched(segment, events, projector_.matched());
-  output_.diagnostics.insert(output_.diagnostics.end(), checked.begin(), checked.end());
-  output_.diagnostics.insert(output_.diagnostics.end(), projected.begin(), projected.end());
+  append(output_.diagnostics, checked);
+  append(output_.diagnostics, projected);
   return output_;
 }
 
@@ -22,10 +31,8 @@ const Output& Processor::finish() {
   output_.diagnostics.clear();
   output_.events.clear();
   engine_.close_all(output_.events);
-  const std::vector<Diagnostic>& checked = checker_.finish();
-  output_.diagnostics.insert(output_.diagnostics.end(), checked.begin(), checked.end());
-  const std::vector<Diagnostic>& projected = projector_.finish();
-  output_.diagnostics.insert(output_.diagnostics.end(), projected.begin(), projected.end());
+  append(output_.diagnostics, checker_.finish());
+  append(output_.diagnostics, projector_.finish());
   return output_;
 }
 
@@ -43,13 +50,9 @@ RunResult Processor::run(const spec::Spec& spec, const Document& document) {
     const std::optional<Frame> frame = document.frame(i);
     if (!frame) break;
     segment.reparse(i, *frame, document.delimiters());
-    const Output& out = processor.feed(segment);
-    result.diagnostics.insert(result.diagnostics.end(), out.diagnostics.begin(),
-                              out.diagnostics.end());
+    append(result.diagnostics, processor.feed(segment).diagnostics);
   }
-  const Output& out = processor.finish();
-  result.diagnostics.insert(result.diagnostics.end(), out.diagnostics.begin(),
-                            out.diagnostics.end());
+  append(result.diagnostics, processor.finish().diagnostics);
   result.tables = processor.take_tables();
   return result;
 }

@@ -43,9 +43,18 @@ class Segment {
   // or a composite's components joined by separator into buffer. Absent for
   // position 0 and past the last element.
   std::optional<std::string_view> text(std::size_t position, char separator,
-                                       std::string& buffer) const;
+                                       std::string& buffer) const {
+    const Element* e = element(position);
+    if (e == nullptr) return std::nullopt;
+    if (!e->is_composite()) return e->value();
+    return joined(*e, separator, buffer);
+  }
 
  private:
+  // A composite's components joined by separator into buffer.
+  static std::string_view joined(const Element& composite, char separator, std::string& buffer);
+  void split_plain(std::string_view body, char element, char component);
+
   std::string_view id_;
   std::string_view raw_;
   std::size_t index_ = 0;

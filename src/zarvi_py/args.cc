@@ -10,6 +10,18 @@ Ref wrong_type(const char* function, const char* name, const char* expected, PyO
   return Ref();
 }
 
+bool str_arg(const char* function, const char* name, PyObject* value, std::string_view& out) {
+  if (!PyUnicode_Check(value)) {
+    wrong_type(function, name, "str", value);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<size_t>(size));
+  return true;
+}
+
 Ref raise_text(PyObject* type, const std::string& text) {
   Ref message = str_from(text);
   if (message) PyErr_SetObject(type, message.get());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "zarvi_py/ref.h"
 
@@ -11,6 +12,10 @@ namespace zarvi_py {
 
 // "{function}() argument '{name}' must be {expected}, not {type}"; null.
 Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got);
+
+// The UTF-8 text of a str argument, borrowed from the object; false with the
+// standard TypeError ("must be str") for anything else.
+bool str_arg(const char* function, const char* name, PyObject* value, std::string_view& out);
 
 // Raises `type` with the text (UTF-8) as its only argument; null.
 Ref raise_text(PyObject* type, const std::string& text);

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "zarvi_py/args.h"
 #include "zarvi_py/module.h"
 
 namespace zarvi_py {
@@ -34,11 +35,8 @@ const Rule::External* external(const Diagnostic& d) {
 }
 
 void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<PyDiagnostic*>(self)->value.~Diagnostic();
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
+  free_object(self);
 }
 
 PyObject* get_level(PyObject* self, void*) {
@@ -147,23 +145,10 @@ PyType_Spec kSpec = {
 
 constexpr const char* kFunction = "_external_diagnostic";
 
-// The standard TypeError of a wrongly typed argument.
-void wrong_type(const char* name, const char* expected, PyObject* got) {
-  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
-  if (!type_name) return;
-  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %S", kFunction, name,
-               expected, type_name.get());
-}
-
 bool text_arg(PyObject* o, const char* name, std::string& out) {
-  if (!PyUnicode_Check(o)) {
-    wrong_type(name, "str", o);
-    return false;
-  }
-  Py_ssize_t n = 0;
-  const char* s = PyUnicode_AsUTF8AndSize(o, &n);
-  if (s == nullptr) return false;
-  out.assign(s, static_cast<size_t>(n));
+  std::string_view text;
+  if (!str_arg(kFunction, name, o, text)) return false;
+  out.assign(text);
   return true;
 }
 
@@ -176,7 +161,7 @@ bool datum_arg(PyObject* o, std::string& out) {
     bytes = Ref::steal(PyBytes_FromObject(o));  // a list of ints, a bytearray, ...
     if (!bytes) return false;
   } else {
-    wrong_type("datum", "a sequence of byte values", o);
+    wrong_type(kFunction, "datum", "a sequence of byte values", o);
     return false;
   }
   char* data = nullptr;
@@ -190,7 +175,7 @@ bool path_arg(PyObject* o, std::vector<zarvi_core::LoopRef>& out) {
   if (o == nullptr || o == Py_None) return true;
   constexpr const char* kExpected = "None or a sequence of (name, ordinal) pairs";
   if (PyUnicode_Check(o) || !PySequence_Check(o)) {
-    wrong_type("path", kExpected, o);
+    wrong_type(kFunction, "path", kExpected, o);
     return false;
   }
   const Py_ssize_t n = PySequence_Size(o);
@@ -205,7 +190,7 @@ bool path_arg(PyObject* o, std::vector<zarvi_core::LoopRef>& out) {
       ordinal = PyTuple_GetItem(item.get(), 1);
     }
     if (name == nullptr || !PyUnicode_Check(name) || !PyLong_Check(ordinal)) {
-      wrong_type("path", kExpected, o);
+      wrong_type(kFunction, "path", kExpected, o);
       return false;
     }
     zarvi_core::LoopRef loop;
@@ -264,10 +249,7 @@ PyObject* external_diagnostic(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!text_arg(origin, "origin", rule.origin) || !text_arg(message, "message", rule.message))
       return Ref();
     if (code != Py_None) {
-      if (!PyUnicode_Check(code)) {
-        wrong_type("code", "str or None", code);
-        return Ref();
-      }
+      if (!PyUnicode_Check(code)) return wrong_type(kFunction, "code", "str or None", code);
       if (!text_arg(code, "code", rule.code.emplace())) return Ref();
     }
     if (!datum_arg(datum, d.datum) || !path_arg(path, d.loops)) return Ref();
@@ -290,10 +272,7 @@ PyObject* diagnostic_type() {
 }
 
 Ref new_diagnostic(Diagnostic d) {
-  auto* type = reinterpret_cast<PyTypeObject*>(diagnostic_type());
-  if (type == nullptr) return Ref();
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  Ref self = Ref::steal(alloc(type, 0));
+  Ref self = alloc_object(diagnostic_type());
   if (!self) return Ref();
   // Moving a Diagnostic cannot throw, so the object is whole once made.
   new (&reinterpret_cast<PyDiagnostic*>(self.get())->value) Diagnostic(std::move(d));

@@ -58,10 +58,7 @@ bool optional_byte(const char* name, PyObject* arg, std::optional<char>& out) {
 // "Delimiters() argument 'element' must be bytes, not str".
 bool check_bytes(const char* name, PyObject* arg, bool none_allowed) {
   if (arg == nullptr || PyBytes_Check(arg) || (none_allowed && arg == Py_None)) return true;
-  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(arg)));
-  if (!type_name) return false;
-  PyErr_Format(PyExc_TypeError, "Delimiters() argument '%s' must be %s, not %U", name,
-               none_allowed ? "bytes or None" : "bytes", type_name.get());
+  wrong_type("Delimiters", name, none_allowed ? "bytes or None" : "bytes", arg);
   return false;
 }
 

@@ -48,25 +48,10 @@ inline Ref new_ref(PyObject* o) noexcept { return Ref::borrow(o); }
 // Sets RuntimeError for an internal fault that escaped as a C++ exception.
 void set_internal_error(const char* what) noexcept;
 
-// Runs body (returning Ref) and hands its reference to the interpreter; any
-// C++ exception becomes a Python exception instead of unwinding into it.
-template <class F>
-PyObject* guard(F&& body) noexcept {
-  try {
-    return body().release();
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    set_internal_error(e.what());
-  } catch (...) {
-    set_internal_error("unknown exception");
-  }
-  return nullptr;
-}
-
-// The same for entry points that return an int status (-1 on error).
-template <class F>
-int guard_int(F&& body) noexcept {
+// Runs body and returns what it returns; any C++ exception becomes a Python
+// exception and `failed` is returned instead of unwinding into the interpreter.
+template <class R, class F>
+R guarded(F&& body, R failed) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
@@ -76,7 +61,19 @@ int guard_int(F&& body) noexcept {
   } catch (...) {
     set_internal_error("unknown exception");
   }
-  return -1;
+  return failed;
+}
+
+// guarded for entry points returning a new reference (null on error)...
+template <class F>
+PyObject* guard(F&& body) noexcept {
+  return guarded<PyObject*>([&] { return body().release(); }, nullptr);
+}
+
+// ...and for those returning an int status (-1 on error).
+template <class F>
+int guard_int(F&& body) noexcept {
+  return guarded<int>(std::forward<F>(body), -1);
 }
 
 // Releases the interpreter lock for its scope; touch no PyObject inside.

@@ -6,6 +6,7 @@
 
 #include "zarvi_core/spec/builtin.h"
 #include "zarvi_core/text.h"
+#include "zarvi_py/args.h"
 #include "zarvi_py/module.h"
 
 namespace zarvi_py {
@@ -20,24 +21,6 @@ struct PySpec {
 };
 
 PyObject* spec_type_cell = nullptr;
-
-// The text of a str argument as UTF-8, or a TypeError naming the argument in
-// the interpreter's words.
-bool utf8_argument(PyObject* value, const char* function, const char* name,
-                   std::string_view& out) {
-  if (!PyUnicode_Check(value)) {
-    Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(value)));
-    if (type_name)
-      PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %U", function, name,
-                   type_name.get());
-    return false;
-  }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<std::size_t>(size));
-  return true;
-}
 
 Ref raise_spec_error(const core_spec::SpecError& error) {
   PyObject* type = spec_error_type();
@@ -59,11 +42,8 @@ Ref from_compiled(core_spec::Compiled compiled) {
 }
 
 void spec_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<PySpec*>(self)->spec.~SharedSpec();
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
-  Py_DECREF(type);
+  free_object(self);
 }
 
 PyObject* spec_builtin(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -74,7 +54,7 @@ PyObject* spec_builtin(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &version))
       return Ref();
     std::string_view text = "5010";
-    if (version != nullptr && !utf8_argument(version, "builtin", "version", text)) return Ref();
+    if (version != nullptr && !str_arg("builtin", "version", version, text)) return Ref();
     const auto* cell = text == "5010"   ? &core_spec::shared_builtin_835()
                        : text == "4010" ? &core_spec::shared_builtin_835_4010()
                                         : nullptr;
@@ -98,7 +78,7 @@ PyObject* spec_from_json(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &json))
       return Ref();
     std::string_view text;
-    if (!utf8_argument(json, "from_json", "json", text)) return Ref();
+    if (!str_arg("from_json", "json", json, text)) return Ref();
     return from_compiled(core_spec::Spec::from_json(text));
   });
 }
@@ -221,23 +201,14 @@ PyType_Spec kSpecSpec = {
 PyObject* spec_type() { return cached_type(spec_type_cell, kSpecSpec); }
 
 Ref wrap_spec(SharedSpec spec) {
-  PyObject* type = spec_type();
-  if (type == nullptr) return Ref();
-  auto alloc = reinterpret_cast<allocfunc>(
-      PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
-  Ref object = Ref::steal(alloc(reinterpret_cast<PyTypeObject*>(type), 0));
+  Ref object = alloc_object(spec_type());
   if (!object) return Ref();
   new (&reinterpret_cast<PySpec*>(object.get())->spec) SharedSpec(std::move(spec));
   return object;
 }
 
 const SharedSpec* spec_of(PyObject* object) {
-  PyObject* type = spec_type();
-  if (type == nullptr) {
-    PyErr_Clear();
-    return nullptr;
-  }
-  if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type))) return nullptr;
+  if (!instance_of(object, spec_type())) return nullptr;
   return &reinterpret_cast<PySpec*>(object)->spec;
 }
 

@@ -259,13 +259,7 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     std::optional<zarvi_core::Delimiters> delimiters;
     if (!spec_arg("stream", spec_object, given)) return Ref();
     std::string_view by = "transaction";
-    if (by_object != nullptr) {
-      if (!PyUnicode_Check(by_object)) return wrong_type("stream", "by", "str", by_object);
-      Py_ssize_t n = 0;
-      const char* text = PyUnicode_AsUTF8AndSize(by_object, &n);
-      if (text == nullptr) return Ref();
-      by = std::string_view(text, static_cast<size_t>(n));
-    }
+    if (by_object != nullptr && !str_arg("stream", "by", by_object, by)) return Ref();
     if (!delimiters_arg("stream", delimiters_object, delimiters)) return Ref();
     Input input;
     if (!read_input(data, "stream", input)) return Ref();

@@ -50,19 +50,6 @@ std::string name_list(const zarvi_core::column::Tables& tables) {
   return out;
 }
 
-// The UTF-8 bytes of a str key; null with TypeError for anything else.
-bool key_text(const char* function, PyObject* key, std::string_view& out) {
-  if (!PyUnicode_Check(key)) {
-    wrong_type(function, "name", "str", key);
-    return false;
-  }
-  Py_ssize_t n = 0;
-  const char* s = PyUnicode_AsUTF8AndSize(key, &n);
-  if (s == nullptr) return false;
-  out = std::string_view(s, static_cast<size_t>(n));
-  return true;
-}
-
 // Calls make() with the interpreter lock released and returns its text.
 template <class F>
 Ref render_unlocked(F&& make) {
@@ -258,7 +245,7 @@ std::optional<size_t> find(const zarvi_core::column::Tables& tables, std::string
 PyObject* tables_getitem(PyObject* self, PyObject* key) {
   return guard([&]() -> Ref {
     std::string_view name;
-    if (!key_text("Tables.__getitem__", key, name)) return Ref();
+    if (!str_arg("Tables.__getitem__", "name", key, name)) return Ref();
     const auto index = find(core(self), name);
     if (!index) {
       return raise_text(PyExc_KeyError, "there is no table \"" + std::string(name) +
@@ -271,7 +258,7 @@ PyObject* tables_getitem(PyObject* self, PyObject* key) {
 int tables_contains(PyObject* self, PyObject* key) {
   return guard_int([&] {
     std::string_view name;
-    if (!key_text("Tables.__contains__", key, name)) return -1;
+    if (!str_arg("Tables.__contains__", "name", key, name)) return -1;
     return find(core(self), name) ? 1 : 0;
   });
 }

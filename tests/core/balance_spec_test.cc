@@ -8,13 +8,7 @@ namespace {
 
 using testing::compile_small;
 
-struct BalanceCase {
-  const char* name;
-  const char* patch;     // merged over the small spec
-  const char* expected;  // the error message, or "" when the spec compiles
-};
-
-const BalanceCase kBalanceCases[] = {
+const testing::PatchCase kBalanceCases[] = {
     {"valid", R"({"balancing": {"r": {"per": "item",
        "target": [{"occurrence": "item", "elements": [1]}],
        "sum": [{"occurrence": "amount", "elements": [1, 2]},
@@ -37,9 +31,6 @@ const BalanceCase kBalanceCases[] = {
     {"term loop above per", R"({"balancing": {"r": {"per": "item",
        "target": [{"loop": "head", "occurrence": "note", "elements": [1]}], "sum": []}}})",
      R"(balancing rule "r": target[0].loop reads loop "head", which is neither the rule's "per" loop "item" nor a loop below it)"},
-    {"term loop beside per", R"({"balancing": {"r": {"per": "item",
-       "target": [{"loop": "side", "occurrence": "extra", "elements": [1]}], "sum": []}}})",
-     R"(balancing rule "r": target[0].loop reads loop "side", which is neither the rule's "per" loop "item" nor a loop below it)"},
     {"unknown occurrence", R"({"balancing": {"r": {"per": "item",
        "target": [{"occurrence": "item", "elements": [1]}],
        "sum": [{"occurrence": "nope", "elements": [1]}]}}})",
@@ -59,9 +50,6 @@ const BalanceCase kBalanceCases[] = {
     {"integer element", R"({"balancing": {"r": {"per": "item",
        "target": [{"occurrence": "amount", "elements": [3]}], "sum": []}}})",
      R"(balancing rule "r": target[0].elements[0] names AM03, of type N2; a balancing value must be of type R)"},
-    {"composite element", R"({"balancing": {"r": {"per": "item",
-       "target": [{"occurrence": "amount", "elements": [4]}], "sum": []}}})",
-     R"(balancing rule "r": target[0].elements[0] names AM04, of type AN; a balancing value must be of type R)"},
     {"value repeated within a term", R"({"balancing": {"r": {"per": "item",
        "target": [{"occurrence": "amount", "elements": [1, 2, 1]}], "sum": []}}})",
      R"(balancing rule "r": target[0].elements[2] counts AM01 of the same occurrence that target[0].elements[0] already counts)"},
@@ -75,20 +63,11 @@ const BalanceCase kBalanceCases[] = {
     {"sign plus", R"({"balancing": {"r": {"per": "item",
        "target": [{"occurrence": "item", "elements": [1], "sign": "plus"}], "sum": []}}})",
      R"(balancing rule "r": target[0].sign must be "+" or "-"; found "plus")"},
-    {"empty sign", R"({"balancing": {"r": {"per": "item",
-       "target": [{"occurrence": "item", "elements": [1], "sign": ""}], "sum": []}}})",
-     R"(balancing rule "r": target[0].sign must be "+" or "-"; found "")"},
     // Shape of the section, before anything is compiled.
     {"section not an object", R"({"balancing": [1]})",
      "spec: the value at balancing must be a JSON object; found an array"},
     {"rule not an object", R"({"balancing": {"a.b": 3}})",
      R"(spec: the value at balancing."a.b" must be a JSON object; found a number)"},
-    {"unknown rule key", R"({"balancing": {"r": {"per": "item", "target": [], "sum": [], "note": 1}}})",
-     R"(spec: unknown key "note" at balancing.r)"},
-    {"missing sum", R"({"balancing": {"r": {"per": "item", "target": []}}})",
-     R"(spec: missing required key "sum" at balancing.r)"},
-    {"per not a string", R"({"balancing": {"r": {"per": 7, "target": [], "sum": []}}})",
-     "spec: the value at balancing.r.per must be a string; found a number (7)"},
     {"target not an array", R"({"balancing": {"r": {"per": "item", "target": {}, "sum": []}}})",
      "spec: the value at balancing.r.target must be an array of objects; found an object (0 members)"},
     {"term not an object", R"({"balancing": {"r": {"per": "item", "target": [], "sum": ["x"]}}})",
@@ -96,9 +75,6 @@ const BalanceCase kBalanceCases[] = {
     {"term missing elements", R"({"balancing": {"r": {"per": "item", "target": [{"occurrence": "x"}],
        "sum": []}}})",
      R"(spec: missing required key "elements" at balancing.r.target[0])"},
-    {"term component null", R"({"balancing": {"r": {"per": "item", "target": [
-       {"occurrence": "x", "elements": [1], "component": null}], "sum": []}}})",
-     "spec: the value at balancing.r.target[0].component must be a non-negative integer; found null"},
     {"elements not an array", R"({"balancing": {"r": {"per": "item", "target": [
        {"occurrence": "x", "elements": 3}], "sum": []}}})",
      "spec: the value at balancing.r.target[0].elements must be an array of non-negative integers; found a number (3)"},
@@ -107,12 +83,7 @@ const BalanceCase kBalanceCases[] = {
      "spec: the value at balancing.r.target[0].elements[1] must be a non-negative integer; found a negative number (-3)"},
 };
 
-TEST(CompileBalancing, Cases) {
-  for (const BalanceCase& c : kBalanceCases) {
-    SCOPED_TRACE(c.name);
-    testing::expect_compile(c.patch, c.expected);
-  }
-}
+TEST(CompileBalancing, Cases) { testing::expect_compile(kBalanceCases); }
 
 TEST(CompileBalancing, RecordsAndScale) {
   auto compiled = compile_small(R"({"balancing": {

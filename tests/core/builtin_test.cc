@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "zarvi_core/spec/balance.h"
 #include "test_input.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/tokenizer.h"
@@ -50,13 +49,8 @@ TEST(Builtin5010, Shape) {
   EXPECT_EQ(spec.name, "835");
   EXPECT_EQ(loop_names(spec), (std::vector<std::string>{"1000A", "1000B", "2000", "2100", "2110",
                                                          "group", "interchange", "transaction"}));
-  EXPECT_EQ(spec.segments.size(), 30u);
   EXPECT_EQ(table_names(spec), (std::vector<std::string>{"adjustments", "claims", "payments",
                                                           "provider_adjustments", "services"}));
-  ASSERT_EQ(spec.balancing.size(), 3u);
-  EXPECT_EQ(spec.roots, std::vector<LoopId>{*spec.loop_id("interchange")});
-  const LoopDef& transaction = spec.loops[*spec.loop_id("transaction")];
-  EXPECT_EQ(transaction.children, (std::vector<LoopId>{0, 1, 2}));
   ASSERT_TRUE(spec.version.has_value());
   EXPECT_EQ(spec.version->segment, "GS");
   EXPECT_EQ(spec.version->element, 8u);
@@ -73,30 +67,6 @@ TEST(Builtin5010, TablesLink) {
   };
   EXPECT_EQ(names(adjustments.chain), (std::vector<std::string>{"payments", "claims", "services"}));
   EXPECT_EQ(spec.tables[*adjustments.parent].name, "services");
-  EXPECT_EQ(names(spec.table("claims")->chain), std::vector<std::string>{"payments"});
-  EXPECT_TRUE(spec.table("payments")->chain.empty());
-  EXPECT_EQ(names(spec.table("provider_adjustments")->chain),
-            std::vector<std::string>{"payments"});
-  EXPECT_EQ(spec.table("payments")->columns.size(), 27u);
-  EXPECT_EQ(spec.table("claims")->columns.size(), 25u);
-}
-
-TEST(Builtin5010, BalancingRules) {
-  const Spec& spec = spec5010();
-  const BalanceRule& claim = spec.balancing[0];
-  EXPECT_EQ(claim.name, "claim_balance");
-  EXPECT_EQ(claim.scale, 2);
-  EXPECT_EQ(render_terms(spec, claim.per, claim.target),
-            "CLP03 of 2100 \"claim_payment_information\" - CLP04 of 2100 "
-            "\"claim_payment_information\"");
-  EXPECT_EQ(render_terms(spec, claim.per, claim.sum),
-            "sum CAS03, CAS06, CAS09, CAS12, CAS15, CAS18 of 2100 \"claim_adjustment\" + sum "
-            "CAS03, CAS06, CAS09, CAS12, CAS15, CAS18 of 2110 \"service_adjustment\"");
-  const BalanceRule& transaction = spec.balancing[2];
-  EXPECT_EQ(transaction.name, "transaction_balance");
-  EXPECT_EQ(render_terms(spec, transaction.per, transaction.sum),
-            "sum CLP04 of 2100 \"claim_payment_information\" - sum PLB04, PLB06, PLB08, PLB10, "
-            "PLB12, PLB14 of transaction \"provider_adjustment\"");
 }
 
 TEST(Builtin4010, Differences) {
@@ -106,17 +76,12 @@ TEST(Builtin4010, Differences) {
   EXPECT_EQ(spec.version->values,
             (std::vector<std::string>{"004010X091A1", "004010X091", "004010"}));
   EXPECT_EQ(spec.segments.count("RDM"), 0u);
-  EXPECT_EQ(spec.segments.size(), 29u);
-  EXPECT_EQ(spec.loops.size(), 8u);
-  EXPECT_EQ(spec.tables.size(), 5u);
-  EXPECT_EQ(spec.balancing.size(), 3u);
   const ElementDef* isa11 = spec.element_def("ISA", 11, std::nullopt);
   ASSERT_NE(isa11, nullptr);
   EXPECT_EQ(isa11->type.kind, ElementType::Kind::ID);
   EXPECT_EQ(isa11->codes, std::vector<std::string>{"U"});
   EXPECT_EQ(spec.element_def("CLP", 14, std::nullopt), nullptr);
   EXPECT_EQ(spec.element_def("SVC", 1, 8), nullptr);
-  EXPECT_EQ(spec.element_def("TS3", 19, std::nullopt)->name, "total_deductible_amount");
   const LoopDef& claim = spec.loops[*spec.loop_id("2100")];
   auto has = [&](const char* name) {
     return std::any_of(claim.occurrences.begin(), claim.occurrences.end(),
@@ -145,10 +110,6 @@ TEST(Builtins, ToJsonRoundTrips) {
     EXPECT_EQ(again.value()->balancing, spec->balancing);
     EXPECT_EQ(again.value()->version, spec->version);
   }
-  // Members are written in key order.
-  std::string text = spec5010().to_json();
-  EXPECT_LT(text.find("\"balancing\""), text.find("\"loops\""));
-  EXPECT_LT(text.find("\"loops\""), text.find("\"name\""));
 }
 
 TEST(CompatibilityPatch, YieldsSeventeenTables) {
@@ -158,14 +119,7 @@ TEST(CompatibilityPatch, YieldsSeventeenTables) {
   auto patched = spec5010().merge_patch(text);
   ASSERT_TRUE(patched.ok()) << patched.error().message();
   EXPECT_EQ(patched.value()->name, "edi_835_parser");
-  EXPECT_EQ(table_names(*patched.value()),
-            (std::vector<std::string>{
-                "rows", "rows_adjustment_groups", "rows_adjustments", "rows_claim_adjustments",
-                "rows_claim_amounts", "rows_claim_dates", "rows_claim_entities",
-                "rows_claim_references", "rows_claims", "rows_interchanges",
-                "rows_organizations", "rows_payments", "rows_provider_adjustments",
-                "rows_references", "rows_remarks", "rows_service_amounts",
-                "rows_service_dates"}));
+  EXPECT_EQ(patched.value()->tables.size(), 17u);
   EXPECT_EQ(patched.value()->element_def("SVC", 5, std::nullopt)->type.kind, ElementType::Kind::AN);
   const TableDef& rows = *patched.value()->table("rows");
   std::vector<std::string> chain;
@@ -189,16 +143,11 @@ const PatchCase kPatchCases[] = {
      "applying patch: the spec must be a JSON object; found an array"},
     {"unknown key in a loop", R"({"loops": {"2000": {"colour": "red"}}})",
      "applying patch: spec: unknown key \"colour\" at loops.2000"},
-    {"table error", R"({"tables": {"claims": {"ref": "row"}}})",
-     "applying patch: table \"claims\": the name \"row\" is taken by an automatic column"},
     {"version error", R"({"version": {"values": []}})",
      "applying patch: the spec's \"version\" is invalid: \"values\" is empty; list at least one "
      "value the element may hold"},
     {"version segment empty", R"({"version": {"segment": ""}})",
      "applying patch: the spec has an empty segment id at version.segment"},
-    {"balancing error", R"({"balancing": {"claim_balance": {"per": "2000"}}})",
-     "applying patch: balancing rule \"claim_balance\": target[0].occurrence names occurrence "
-     "\"claim_payment_information\", which loop \"2000\" does not declare"},
 };
 
 TEST(MergePatch, OverTheBuiltin) {
@@ -227,8 +176,6 @@ TEST(SelectBuiltin, ByDeclaredVersion) {
   const Case cases[] = {
       {"5010", "ISA*x~GS*HP*S*R*1*1*1*X*005010X221A1~", &spec5010()},
       {"4010", "ISA*x~GS*HP*S*R*1*1*1*X*004010X091A1~", &spec4010()},
-      {"no GS", "ISA*x~ST*835*1~", &spec5010()},
-      {"other version", "GS*HP*S*R*1*1*1*X*003070~", &spec5010()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,15 +186,10 @@ TEST(SelectBuiltin, ByDeclaredVersion) {
   }
 }
 
-std::filesystem::path corpus_dir() {
-  std::filesystem::path beside = std::filesystem::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus";
-  if (std::filesystem::is_directory(beside)) return beside;
-  return "/work/shared/corpus";
-}
-
 TEST(SelectBuiltin, ThirdPartyFiles) {
-  const std::filesystem::path dir = corpus_dir();
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no corpus at " << dir;
+  const std::optional<std::filesystem::path> corpus = zarvi_core::testing::corpus_dir();
+  if (!corpus) GTEST_SKIP() << "no corpus";
+  const std::filesystem::path& dir = *corpus;
   struct Case {
     const char* file;
     const Spec* expected;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 
 #include "test_input.h"
@@ -48,16 +47,6 @@ TEST(Document, SpansOfEdgeInputs) {
   }
 }
 
-TEST(Document, TrailingTriviaSpanLiesAtTheEnd) {
-  const std::string input = isa() + "GS*HP~\r\n";
-  const Document doc = parse_ok(input);
-  const uint64_t len = input.size();
-  ASSERT_EQ(doc.size(), 3u);
-  EXPECT_EQ(doc.span(2), (Span{len - 2, len, len, len, false}));
-  EXPECT_EQ(doc.span(0), (Span{0, 106, 0, 105, true}));
-  EXPECT_EQ(doc.bodies()[1], (Body{106, 111}));
-}
-
 TEST(Document, AccessorsAreAbsentPastTheEnd) {
   const std::string input = testing::small_interchange();
   const Document doc = parse_ok(input);
@@ -75,8 +64,7 @@ TEST(Document, AccessorsAreAbsentPastTheEnd) {
 }
 
 TEST(Document, SegmentIdIsReleaseAware) {
-  Delimiters d;
-  d.release = '?';
+  const Delimiters d = testing::released();
   const std::string input = "N?*1*X~~";
   auto bodies = index(input, d);
   ASSERT_TRUE(bodies.ok());
@@ -180,21 +168,6 @@ TEST(Document, OwnsOrBorrowsItsSource) {
   EXPECT_EQ(moved.source(), text);
 }
 
-TEST(Document, IndexesTheSampleFile) {
-  const std::string text = testing::data_file("simple_5010.835");
-  const Document doc = parse_ok(text);
-  ASSERT_EQ(doc.size(), 42u);
-  EXPECT_EQ(doc.segment_id(0), "ISA");
-  EXPECT_EQ(doc.segment_id(2), "ST");
-  EXPECT_EQ(doc.segment_id(40), "IEA");
-  EXPECT_EQ(doc.raw(41), "\n");
-  EXPECT_EQ(doc.delimiters().repetition, '^');
-  const std::optional<Segment> se = doc.segment(38);
-  ASSERT_TRUE(se);
-  EXPECT_EQ(se->id(), "SE");
-  EXPECT_EQ(se->element(1)->value(), "37");
-}
-
 // The invariants every input must keep: raw spans tile the input in order,
 // bodies lie inside them, and the tokenizer frames the same segments.
 void check_tiling(std::string_view input, const Delimiters& d) {
@@ -255,14 +228,13 @@ std::string sample_with_crlf() {
 TEST(DocumentProperty, EveryPrefixOfAnInterchange) {
   const std::string inputs[] = {testing::data_file("simple_5010.835"), sample_with_crlf(),
                                 "\xEF\xBB\xBF" + testing::small_interchange()};
-  Delimiters released;
-  released.release = '?';
+  const Delimiters escaping = testing::released();
   for (const std::string& input : inputs) {
     for (std::size_t n = 0; n <= input.size(); ++n) {
       const std::string_view prefix = std::string_view(input).substr(0, n);
       SCOPED_TRACE(n);
       check_parse(prefix);
-      check_tiling(prefix, released);
+      check_tiling(prefix, escaping);
       if (::testing::Test::HasFatalFailure()) return;
     }
   }
@@ -304,18 +276,12 @@ TEST(DocumentProperty, RandomBytesAndDelimiters) {
 }
 
 TEST(DocumentProperty, CorpusFiles) {
-  namespace fs = std::filesystem;
-  fs::path corpus = fs::path(ZARVI_SOURCE_DIR) / ".." / "shared" / "corpus";
-  if (!fs::is_directory(corpus)) corpus = "/work/shared/corpus";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus";
-  int files = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    check_parse(testing::read_file(entry.path().string()));
-    ++files;
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    check_parse(bytes);
   }
-  EXPECT_GT(files, 0);
 }
 
 }  // namespace

@@ -56,7 +56,6 @@ TEST(Element, SplitsAtUnreleasedComponentSeparators) {
       {"composite", "HC:99213:25", std::nullopt, "[HC|99213|25]"},
       {"trailing separator", "A:", std::nullopt, "[A|]"},
       {"leading separator", ":B", std::nullopt, "[|B]"},
-      {"only separators", "::", std::nullopt, "[||]"},
       {"repetition not split", "A^B", std::nullopt, "A^B"},
       {"released separator stays simple", "A?:B", '?', "A:B"},
       {"released then real", "C?:D:E", '?', "[C:D|E]"},

@@ -115,5 +115,56 @@ TEST(LoopEngine, ConditionsCompareUnescapedBytes) {
   }
 }
 
+// Ids of any length reach their entry: the short ones (under 8 bytes) through
+// the packed-integer table, the others through the string map; ids that are
+// prefixes or extensions of known ones find nothing.
+TEST(TriggerIndex, FindsIdsOfEveryLength) {
+  auto compiled = spec::Spec::from_json(R"({
+    "name": "ids",
+    "loops": {
+      "top": {"trigger": {"segment": "T"}, "end": "ENDSEVEN",
+              "occurrences": {"top": {"segment": "T", "pos": 1}, "seven": {"segment": "SEVENXX", "pos": 2}}},
+      "eight": {"parent": "top", "trigger": {"segment": "EIGHTXXX"},
+                "occurrences": {"eight": {"segment": "EIGHTXXX", "pos": 3}}},
+      "long": {"parent": "top", "trigger": {"segment": "A-MUCH-LONGER-ID"},
+               "occurrences": {"long": {"segment": "A-MUCH-LONGER-ID", "pos": 4}}}
+    }
+  })");
+  ASSERT_TRUE(compiled.ok()) << compiled.error().message();
+  const spec::Spec& spec = *compiled.value();
+  const engine::TriggerIndex index(spec);
+  const spec::LoopId top = *spec.loop_id("top");
+  struct Case {
+    const char* id;
+    std::optional<spec::LoopId> opener;  // none: no entry at all
+    bool top_holds;
+  };
+  const Case cases[] = {
+      {"T", top, false},
+      {"SEVENXX", std::nullopt, true},
+      {"ENDSEVEN", std::nullopt, true},
+      {"EIGHTXXX", spec.loop_id("eight"), false},
+      {"A-MUCH-LONGER-ID", spec.loop_id("long"), false},
+      {"", std::nullopt, false},
+      {"TT", std::nullopt, false},
+      {"SEVENX", std::nullopt, false},
+      {"EIGHTXXXX", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const engine::TriggerIndex::Entry* entry = index.find(c.id);
+    if (!c.opener && !c.top_holds) {
+      EXPECT_EQ(entry, nullptr);
+      continue;
+    }
+    ASSERT_NE(entry, nullptr);
+    if (c.opener)
+      EXPECT_EQ(entry->openers, std::vector<spec::LoopId>{*c.opener});
+    else
+      EXPECT_TRUE(entry->openers.empty());
+    EXPECT_EQ(entry->holds[top] != 0, c.top_holds);
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_test

@@ -20,23 +20,15 @@ struct MergeCase {
 // leans on: nested deletes and a non-object patch replacing everything.
 const MergeCase kMergeCases[] = {
     {"replace member", R"({"a":"b"})", R"({"a":"c"})", R"({"a":"c"})"},
-    {"add member", R"({"a":"b"})", R"({"b":"c"})", R"({"a":"b","b":"c"})"},
     {"null deletes", R"({"a":"b"})", R"({"a":null})", R"({})"},
-    {"delete keeps others", R"({"a":"b","b":"c"})", R"({"a":null})", R"({"b":"c"})"},
-    {"array replaces array", R"({"a":["b"]})", R"({"a":"c"})", R"({"a":"c"})"},
-    {"scalar replaces array", R"({"a":"c"})", R"({"a":["b"]})", R"({"a":["b"]})"},
     {"nested merge", R"({"a":{"b":"c"}})", R"({"a":{"b":"d","c":null}})", R"({"a":{"b":"d"}})"},
     {"array of objects replaced whole", R"({"a":[{"b":"c"}]})", R"({"a":[1]})", R"({"a":[1]})"},
-    {"array target replaced", R"(["a","b"])", R"(["c","d"])", R"(["c","d"])"},
-    {"object patch over array", R"(["a","b"])", R"({"a":"b"})", R"({"a":"b"})"},
     {"array patch over object", R"({"a":"b"})", R"(["c"])", R"(["c"])"},
     {"null patch", R"({"a":"foo"})", R"(null)", R"(null)"},
-    {"string patch", R"({"a":"foo"})", R"("bar")", R"("bar")"},
     {"deleting absent key", R"({"e":null})", R"({"a":1})", R"({"a":1,"e":null})"},
     {"array item in target becomes object", R"([1,2])", R"({"a":"b","c":null})", R"({"a":"b"})"},
     {"created member merges nested nulls away", R"({})", R"({"a":{"bb":{"ccc":null}}})",
      R"({"a":{"bb":{}}})"},
-    {"empty patch changes nothing", R"({"a":{"b":[1,2]}})", R"({})", R"({"a":{"b":[1,2]}})"},
 };
 
 TEST(MergePatch, Cases) {

@@ -123,16 +123,19 @@ inline constexpr std::string_view kSpecJson = R"json({
   }
 })json";
 
+// A spec the tests rely on; one that does not compile stops the program.
+inline spec::SpecPtr compile_or_abort(std::string_view json) {
+  auto result = spec::Spec::from_json(json);
+  if (!result.ok()) {
+    ADD_FAILURE() << result.error().message();
+    std::abort();
+  }
+  return std::move(result).value();
+}
+
 // The compiled mini spec, once per test program.
 inline const spec::Spec& mini_spec() {
-  static const spec::SpecPtr compiled = [] {
-    auto result = spec::Spec::from_json(kSpecJson);
-    if (!result.ok()) {
-      ADD_FAILURE() << result.error().message();
-      std::abort();
-    }
-    return std::move(result).value();
-  }();
+  static const spec::SpecPtr compiled = compile_or_abort(kSpecJson);
   return *compiled;
 }
 

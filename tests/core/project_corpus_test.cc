@@ -3,28 +3,20 @@
 // patch (seventeen tables): row numbers run in order, every key column
 // names a row of its enclosing table, and batches taken at each close of a
 // transaction or claim join to the rows of one run. Skipped without corpus.
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "project_support.h"
 #include "test_input.h"
-#include "zarvi_core/document.h"
-#include "zarvi_core/process.h"
 #include "zarvi_core/spec/builtin.h"
 
 namespace {
 
 using namespace zarvi_core;
-
-using Rows = std::map<std::string, std::vector<std::string>>;
-
-void append_rows(Rows& out, const column::Tables& tables) {
-  for (const column::Table& t : tables)
-    for (size_t r = 0; r < t.rows(); ++r) out[t.name()].push_back(t.render_row(r).value_or("?"));
-}
+using zarvi_test::append_rows;
 
 void expect_keys_and_order(const spec::Spec& spec, const column::Tables& tables) {
   for (const spec::TableDef& def : spec.tables) {
@@ -67,24 +59,15 @@ TEST(ProjectCorpus, KeysOrderAndBatches) {
       SCOPED_TRACE(spec->tables.size());
       const process::RunResult whole = process::Processor::run(*spec, document.value());
       expect_keys_and_order(*spec, whole.tables);
-      Rows expected;
+      zarvi_test::RowsByTable expected;
       append_rows(expected, whole.tables);
       for (const char* by : {"transaction", "2100"}) {
         SCOPED_TRACE(by);
         const std::optional<spec::LoopId> loop = spec->loop_id(by);
         ASSERT_TRUE(loop.has_value());
-        process::Processor processor(*spec, document.value().delimiters());
-        Rows batched;
-        Segments all(document.value());
-        while (std::optional<Segment> segment = all.next()) {
-          bool closed = false;
-          for (const engine::Event& e : processor.feed(*segment).events)
-            closed = closed || (e.kind == engine::Event::Kind::Close && e.loop == *loop);
-          if (closed) append_rows(batched, processor.take_tables());
-        }
-        (void)processor.finish();
-        append_rows(batched, processor.take_tables());
-        EXPECT_EQ(batched, expected);
+        std::vector<Diagnostic> diagnostics;
+        EXPECT_EQ(zarvi_test::rows_in_batches(*spec, document.value(), loop, diagnostics),
+                  expected);
       }
     }
   }

@@ -5,12 +5,15 @@
 // out of the expectations.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "process_support.h"
 #include "zarvi_core/column/table.h"
+#include "zarvi_core/document.h"
 #include "zarvi_core/project.h"
 
 namespace zarvi_test {
@@ -114,14 +117,7 @@ inline constexpr std::string_view kProjectionSpecJson = R"json({
 })json";
 
 inline const spec::Spec& projection_spec() {
-  static const spec::SpecPtr compiled = [] {
-    auto result = spec::Spec::from_json(kProjectionSpecJson);
-    if (!result.ok()) {
-      ADD_FAILURE() << result.error().message();
-      std::abort();
-    }
-    return std::move(result).value();
-  }();
+  static const spec::SpecPtr compiled = compile_or_abort(kProjectionSpecJson);
   return *compiled;
 }
 
@@ -153,6 +149,37 @@ inline std::vector<std::string> row_lines(const column::Table& table) {
   std::vector<std::string> out;
   for (size_t r = 0; r < table.rows(); ++r) out.push_back(table.render_row(r).value_or("?"));
   return out;
+}
+
+// Rows of every table as text, keyed by table name, appended batch by batch.
+using RowsByTable = std::map<std::string, std::vector<std::string>>;
+
+inline void append_rows(RowsByTable& out, const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    auto& lines = out[t.name()];
+    for (const std::string& line : row_lines(t)) lines.push_back(line);
+  }
+}
+
+// The rows of a run whose tables are taken at each close of `loop` (none:
+// after every segment) and at the end; its diagnostics go to `diagnostics`.
+inline RowsByTable rows_in_batches(const spec::Spec& spec, const Document& document,
+                                   std::optional<spec::LoopId> loop,
+                                   std::vector<Diagnostic>& diagnostics) {
+  process::Processor processor(spec, document.delimiters());
+  RowsByTable batched;
+  for (size_t i = 0; i < document.size(); ++i) {
+    const process::Output& out = processor.feed(*document.segment(i));
+    diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+    bool closed = !loop;
+    for (const engine::Event& e : out.events)
+      closed = closed || (e.kind == engine::Event::Kind::Close && e.loop == *loop);
+    if (closed) append_rows(batched, processor.take_tables());
+  }
+  const process::Output& out = processor.finish();
+  diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
+  append_rows(batched, processor.take_tables());
+  return batched;
 }
 
 }  // namespace zarvi_test

@@ -1,6 +1,10 @@
 #include "zarvi_core/segment.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
+
+#include "test_input.h"
 
 namespace zarvi_core {
 namespace {
@@ -37,11 +41,7 @@ Segment parse(std::string_view body, const Delimiters& d, std::size_t index = 0)
   return s;
 }
 
-Delimiters with_release() {
-  Delimiters d;
-  d.release = '?';
-  return d;
-}
+using testing::released;
 
 TEST(Segment, SplitsIdAndElements) {
   struct Case {
@@ -55,17 +55,16 @@ TEST(Segment, SplitsIdAndElements) {
   const Case cases[] = {
       {"no separator", "IEA", plain, "IEA", {}},
       {"empty body", "", plain, "", {}},
-      {"one trailing separator", "N1*", plain, "N1", {""}},
       {"trailing empty element", "N1*PR*", plain, "N1", {"PR", ""}},
       {"empty id", "*A", plain, "", {"A"}},
       {"composite", "SVC*HC:99213:25*100", plain, "SVC", {"[HC|99213|25]", "100"}},
       {"repetition kept whole", "REF*A^B^C", plain, "REF", {"A^B^C"}},
-      {"released terminator", "NM1*A?~B", with_release(), "NM1", {"A~B(owned)"}},
-      {"released element separator", "N1*A?*B*C", with_release(), "N1", {"A*B(owned)", "C"}},
-      {"released component separator", "SVC*C?:D:E", with_release(), "SVC", {"[C:D|E](owned)"}},
-      {"id keeps release bytes", "N?*1*X", with_release(), "N?*1", {"X"}},
-      {"release at the end", "N1*A?", with_release(), "N1", {"A(owned)"}},
-      {"released release", "N1*??*B", with_release(), "N1", {"?(owned)", "B"}},
+      {"released terminator", "NM1*A?~B", released(), "NM1", {"A~B(owned)"}},
+      {"released element separator", "N1*A?*B*C", released(), "N1", {"A*B(owned)", "C"}},
+      {"released component separator", "SVC*C?:D:E", released(), "SVC", {"[C:D|E](owned)"}},
+      {"id keeps release bytes", "N?*1*X", released(), "N?*1", {"X"}},
+      {"release at the end", "N1*A?", released(), "N1", {"A(owned)"}},
+      {"released release", "N1*??*B", released(), "N1", {"?(owned)", "B"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,9 +100,9 @@ TEST(Segment, TextJoinsComponents) {
     }
   }
   // Components come back unescaped, joined by the separator the caller gives.
-  const Segment released = parse("SVC*A?:B:C", with_release());
-  ASSERT_TRUE(released.text(1, ':', buffer).has_value());
-  EXPECT_EQ(*released.text(1, ':', buffer), "A:B:C");
+  const Segment escaped = parse("SVC*A?:B:C", released());
+  ASSERT_TRUE(escaped.text(1, ':', buffer).has_value());
+  EXPECT_EQ(*escaped.text(1, ':', buffer), "A:B:C");
 }
 
 TEST(Segment, RefillReusesElementSlots) {
@@ -117,6 +116,25 @@ TEST(Segment, RefillReusesElementSlots) {
   EXPECT_EQ(render(s), (std::vector<std::string>{"[X|Y]", "9"}));
   EXPECT_EQ(s.elements().data(), slots);
   EXPECT_EQ(s.elements()[0].components().data(), components);
+}
+
+// Without a release character the body is split in one pass; with one that
+// does not occur the general path must give the same segment. Random bodies
+// over the separators, refilling one Segment each way.
+TEST(Segment, PlainSplitAgreesWithReleasePath) {
+  std::mt19937 random(835);
+  const std::string_view alphabet = "AB*:^ ";
+  Segment plain;
+  Segment release_path;
+  for (int round = 0; round < 2000; ++round) {
+    std::string body(random() % 12, ' ');
+    for (char& c : body) c = alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(body);
+    plain.reparse(round, Frame{body, body, true}, Delimiters{});
+    release_path.reparse(round, Frame{body, body, true}, released());
+    EXPECT_EQ(plain.id(), release_path.id());
+    EXPECT_EQ(render(plain), render(release_path));
+  }
 }
 
 }  // namespace

@@ -53,15 +53,24 @@ inline Compiled compile_small(const char* patch) {
   return Spec::from_value(std::move(value));
 }
 
-// One table case: the small spec with `patch` merged over it either compiles
-// (expected "") or fails with exactly the message `expected`.
-inline void expect_compile(const char* patch, const char* expected) {
-  auto compiled = compile_small(patch);
-  if (*expected == '\0') {
-    EXPECT_TRUE(compiled.ok()) << compiled.error().message();
-  } else {
-    ASSERT_FALSE(compiled.ok());
-    EXPECT_EQ(compiled.error().message(), expected);
+struct PatchCase {
+  const char* name;
+  const char* patch;     // merged over the small spec
+  const char* expected;  // the error message, or "" when the spec compiles
+};
+
+// Each case either compiles or fails with exactly its message.
+template <size_t N>
+void expect_compile(const PatchCase (&cases)[N]) {
+  for (const PatchCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto compiled = compile_small(c.patch);
+    if (*c.expected == '\0') {
+      EXPECT_TRUE(compiled.ok()) << compiled.error().message();
+    } else {
+      ASSERT_FALSE(compiled.ok());
+      EXPECT_EQ(compiled.error().message(), c.expected);
+    }
   }
 }
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <type_traits>
-
 #include "spec_fixture.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/text.h"
@@ -12,8 +10,6 @@ namespace zarvi_core::spec {
 namespace {
 
 using namespace testing;
-
-static_assert(std::is_same_v<decltype(Spec::from_json("")), Result<std::shared_ptr<const Spec>, SpecError>>);
 
 json loop(const char* segment) {
   return {{"trigger", {{"segment", segment}}},
@@ -28,21 +24,6 @@ json loop_under(const char* parent, const char* segment) {
 
 TEST(SpecCompile, LoopMessages) {
   const EditCase cases[] = {
-      {"usage in the wrong case", {{"/loops/2110/usage", "Required"}},
-       R"~(loop "2110" has "usage" "Required"; it must be "required" or "situational")~"},
-      {"zero max", {{"/loops/2110/max", 0}},
-       R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
-      {"empty trigger segment", {{"/loops/2110/trigger/segment", ""}},
-       R"~(loop "2110" has an empty segment id at trigger.segment)~"},
-      {"empty end", {{"/loops/2110/end", ""}}, R"~(loop "2110" has an empty segment id at end)~"},
-      {"end is the trigger", {{"/loops/2110/end", "SVC"}},
-       R"~(loop "2110" has "end" "SVC", the same segment as its "trigger": the loop would close on the segment that opens it)~"},
-      {"unknown parent", {{"/loops/2110/parent", "nope"}},
-       R"~(loop "2110" names unknown parent "nope")~"},
-      {"where key with a leading zero", {{"/loops/1000A/trigger/where", {{"01", "PR"}}}},
-       R"~(loop "1000A" has an invalid "where" position "01": positions are 1-based integers written in canonical form)~"},
-      {"where key with a plus", {{"/loops/1000A/trigger/where", {{"+1", "PR"}}}},
-       R"~(loop "1000A" has an invalid "where" position "+1": positions are 1-based integers written in canonical form)~"},
       {"where key zero", {{"/loops/1000A/trigger/where", {{"0", "PR"}}}},
        R"~(loop "1000A" has an invalid "where" position "0": positions are 1-based integers written in canonical form)~"},
       {"control without end", {{"/loops/interchange/end", removed()},
@@ -59,12 +40,8 @@ TEST(SpecCompile, LoopMessages) {
       {"control count word", {{"/loops/interchange/control/count", "Segments"}},
        R"~(loop "interchange" has an invalid "control": "count" must be "segments" or "children"; found "Segments")~"},
       {"no loops", {{"/loops", json::object()}}, R"~(spec "mini" declares no loops)~"},
-      {"no loops, name escaped", {{"/loops", json::object()}, {"/name", "a\"b\n"}},
-       R"~(spec "a\"b\n" declares no loops)~"},
       {"empty segment id in segments", {{"/segments/", json::object()}},
        R"~(the spec has an empty segment id at segments."")~"},
-      {"loop name escaped", {{"/loops/a\tb", loop("X")}, {"/loops/a\tb/max", 0}},
-       R"~(loop "a\tb" has "max" 0; a loop that may appear appears at least once)~"},
   };
   expect_outcomes(cases);
 }
@@ -125,17 +102,11 @@ TEST(SpecCompile, OrderOfSteps) {
 }
 
 TEST(SpecCompile, TriggerAmbiguity) {
-  const json payee_pr = {"PR"};
   const EditCase cases[] = {
-      {"identical conditions", {{"/loops/1000B/trigger/where/1", "PR"}, {"/loops/1000B/occurrences/payee/qualifier/codes", payee_pr}},
-       R"~(loops "1000A" and "1000B" under "transaction" share the identical trigger "N1" where {1: "PR"})~"},
       {"two roots without conditions", {{"/loops/other", loop("ISA")}},
        R"~(loops "interchange" and "other" under the root share the identical trigger "ISA")~"},
       {"overlapping", {{"/loops/1000B/trigger/where", {{"2", "X"}}}, {"/loops/1000B/occurrences/payee/qualifier", removed()}},
        R"~(loops "1000A" and "1000B" under "transaction" can open on the same segment: "1000A" on "N1" where {1: "PR"}, "1000B" on "N1" where {2: "X"}, no position they both test requires different values, and neither trigger is more specific than the other)~"},
-      {"one contains the other", {{"/loops/1000B/trigger/where", {{"1", "PR"}, {"2", "X"}}}, {"/loops/1000B/occurrences/payee/qualifier/codes", payee_pr}}, "ok"},
-      {"contained the other way round", {{"/loops/1000A/trigger/where", {{"1", "PE"}, {"2", "X"}}}, {"/loops/1000A/occurrences/payer/qualifier/codes", {"PE"}}}, "ok"},
-      {"no conditions against conditions", {{"/loops/1000B/trigger/where", removed()}, {"/loops/1000B/occurrences/payee/qualifier", removed()}}, "ok"},
       {"different parents never conflict", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("1000A", "N1")}}, "ok"},
       {"siblings of a later parent", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("2110", "N1")}},
        R"~(loops "x" and "y" under "2110" share the identical trigger "N1")~"},
@@ -159,14 +130,8 @@ TEST(SpecCompile, LoopDefinitions) {
   EXPECT_EQ(s.loops[4].children, (std::vector<LoopId>{0, 1, 2}));
   EXPECT_EQ(s.loops[3].children, std::vector<LoopId>{4});
   EXPECT_EQ(s.loops[0].parent, LoopId{4});
-  EXPECT_EQ(s.loops[0].trigger, (Trigger{"N1", {{1, "PR"}}}));
-  EXPECT_EQ(s.loops[0].max, 1u);
-  EXPECT_EQ(s.loops[3].usage, Usage::Required);
-  EXPECT_EQ(s.loops[2].usage, Usage::Situational);
-  EXPECT_EQ(s.loops[3].end, "IEA");
+  EXPECT_EQ(s.loops[2].usage, Usage::Situational);  // the default
   EXPECT_EQ(s.loops[3].control, (Control{13, 2, 1, Count::Children}));
-  EXPECT_EQ(s.loops[4].control, (Control{2, 2, 1, Count::Segments}));
-  EXPECT_FALSE(s.loops[2].control.has_value());
   EXPECT_EQ(s.loops[4].held, (std::vector<std::string>{"REF", "DTM"}));
   EXPECT_EQ(s.loops[3].held, std::vector<std::string>{"IEA"});
   EXPECT_EQ(s.loops[0].held, std::vector<std::string>{"N3"});
@@ -211,8 +176,6 @@ TEST(SpecCompile, LoopIdsFollowTheByteOrderOfNames) {
 
 TEST(SpecCompile, HostileNames) {
   const EditCase cases[] = {
-      {"invalid UTF-8 loop name is escaped", {{"/loops/\xFF", loop("X")}, {"/loops/\xFF/max", 0}},
-       R"~(loop "\xFF" has "max" 0; a loop that may appear appears at least once)~"},
       {"parent named with a dot", {{"/loops/a.b", loop("X")}, {"/loops/c", loop_under("a.b", "Y")}}, "ok"},
       {"unknown parent with white space", {{"/loops/c", loop_under("a\u2028b", "Y")}},
        "loop \"c\" names unknown parent \"a\\u{2028}b\""},
@@ -226,32 +189,6 @@ TEST(SpecCompile, HostileNames) {
        R"~(loop "transaction" occurrence "receiver": qualifier names REF18446744073709551615, which the "segments" section does not define for "REF")~"},
   };
   expect_outcomes(cases);
-}
-
-TEST(SpecCompile, KeyOrderOfTheTextDoesNotMatter) {
-  const char* a = R"({"name": "x", "loops": {"group": {"trigger": {"segment": "GS"}, "occurrences": {"g": {"segment": "GS", "pos": 1}}},
-                      "2000": {"trigger": {"segment": "LX"}, "parent": "group", "occurrences": {"l": {"pos": 1, "segment": "LX"}}}}})";
-  const char* b = R"({"loops": {"2000": {"occurrences": {"l": {"segment": "LX", "pos": 1}}, "parent": "group", "trigger": {"segment": "LX"}},
-                      "group": {"occurrences": {"g": {"pos": 1, "segment": "GS"}}, "trigger": {"segment": "GS"}}}, "name": "x"})";
-  auto ra = Spec::from_json(a);
-  auto rb = Spec::from_json(b);
-  ASSERT_TRUE(ra.ok() && rb.ok());
-  EXPECT_EQ((*ra)->loops[0].name, "2000");
-  EXPECT_EQ((*ra)->loops[0].parent, LoopId{1});
-  EXPECT_EQ((*ra)->source, (*rb)->source);
-  EXPECT_EQ((*ra)->roots, (*rb)->roots);
-}
-
-TEST(SpecCompile, RepeatedKeyKeepsItsLastValue) {
-  const std::string text = std::string(kMiniSpec).replace(1, 0, R"("name": "first", )");
-  auto r = Spec::from_json(text);
-  ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ((*r)->name, "mini");
-  EXPECT_EQ(outcome_text(R"({"name": "x", "loops": {"a": {"trigger": {"segment": "A"}, "max": 0, "max": 2,
-      "occurrences": {"o": {"segment": "A", "pos": 1}}}}})"), "ok");
-  EXPECT_EQ(outcome_text(R"({"name": "x", "loops": {"a": {"trigger": {"segment": "A"}, "max": 2, "max": 0,
-      "occurrences": {"o": {"segment": "A", "pos": 1}}}}})"),
-            R"~(loop "a" has "max" 0; a loop that may appear appears at least once)~");
 }
 
 TEST(SpecCompile, JsonErrors) {

@@ -9,63 +9,52 @@ namespace {
 
 using namespace testing;
 
-// The message of compiling one segment "X" with these elements, or "ok".
-std::string compile_x(const char* elements) {
-  return outcome(edit(mini(), {{"/segments/X", {{"elements", json::parse(elements)}}}}));
+struct Case {
+  const char* name;
+  const char* elements;  // of one segment "X" added to the mini spec
+  std::string expected;  // the compile message, or "ok"
+};
+
+template <size_t N>
+void expect_elements(const Case (&cases)[N]) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(outcome(edit(mini(), {{"/segments/X", {{"elements", json::parse(c.elements)}}}})),
+              c.expected);
+  }
 }
 
 TEST(SpecElements, ParsePosition) {
-  struct Case {
+  struct PositionCase {
     const char* text;
     std::optional<uint64_t> expected;
   };
-  const Case cases[] = {
-      {"1", 1}, {"12", 12}, {"18446744073709551615", UINT64_MAX},
+  const PositionCase cases[] = {
+      {"12", 12}, {"18446744073709551615", UINT64_MAX}, {"18446744073709551616", std::nullopt},
       {"", std::nullopt}, {"0", std::nullopt}, {"01", std::nullopt}, {"+1", std::nullopt},
-      {" 1", std::nullopt}, {"1 ", std::nullopt}, {"1.0", std::nullopt}, {"-1", std::nullopt},
-      {"18446744073709551616", std::nullopt}, {"1e2", std::nullopt}, {"x", std::nullopt},
+      {"1 ", std::nullopt}, {"-1", std::nullopt},
   };
-  for (const Case& c : cases) {
+  for (const PositionCase& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(parse_position(c.text), c.expected);
   }
 }
 
 TEST(SpecElements, Messages) {
-  struct Case {
-    const char* name;
-    const char* elements;
-    std::string expected;
-  };
   const Case cases[] = {
-      {"non-canonical key", R"({"01": {"name": "a", "type": "AN"}})",
-       R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
-      {"empty name", R"({"1": {"name": "", "type": "AN"}})", R"~(segment "X" element "1": "name" is empty)~"},
       {"duplicate name in key order", R"({"1": {"name": "a", "type": "AN"}, "2": {"name": "b", "type": "AN"}, "10": {"name": "b", "type": "AN"}})",
        R"~(segment "X" element "2": name "b" is already used by position "10")~"},
       {"N without digit", R"({"1": {"name": "a", "type": "N"}})",
        R"~(segment "X" element "1": type "N" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
-      {"N10", R"({"1": {"name": "a", "type": "N10"}})",
-       R"~(segment "X" element "1": type "N10" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
-      {"lower case", R"({"1": {"name": "a", "type": "an"}})",
-       R"~(segment "X" element "1": type "an" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
       {"scale on AN", R"({"1": {"name": "a", "type": "AN", "scale": 2}})",
        R"~(segment "X" element "1": "scale" applies only to type R; found type "AN")~"},
-      {"scale 0 on N2", R"({"1": {"name": "a", "type": "N2", "scale": 0}})",
-       R"~(segment "X" element "1": "scale" applies only to type R; found type "N2")~"},
       {"scale 19", R"({"1": {"name": "a", "type": "R", "scale": 19}})",
        R"~(segment "X" element "1": "scale" 19 is above the maximum of 18)~"},
       {"scale 18", R"({"1": {"name": "a", "type": "R", "scale": 18}})", "ok"},
-      {"zero max", R"({"1": {"name": "a", "type": "AN", "max": 0}})",
-       R"~(segment "X" element "1": "max" is 0; an element holds at least one character)~"},
-      {"min above max", R"({"1": {"name": "a", "type": "AN", "min": 5, "max": 3}})",
-       R"~(segment "X" element "1": "min" 5 is greater than "max" 3)~"},
       {"huge bounds", R"({"1": {"name": "a", "type": "AN", "min": 18446744073709551615, "max": 1}})",
        R"~(segment "X" element "1": "min" 18446744073709551615 is greater than "max" 1)~"},
       {"codes on numeric", R"({"1": {"name": "a", "type": "N2", "codes": ["1", "2"]}})",
        R"~(segment "X" element "1": "codes" applies to non-numeric types; type "N2" holds numbers, which one value can write several ways (1, 01, 1.0))~"},
-      {"codes on a composite", R"({"1": {"name": "a", "type": "AN", "codes": ["A"], "composite": {}}})",
-       R"~(segment "X" element "1": "codes" applies to a simple element or a component; this element declares a "composite")~"},
       {"composite on ID", R"({"1": {"name": "a", "type": "ID", "composite": {}}})",
        R"~(segment "X" element "1": "composite" requires type AN; found type "ID")~"},
       {"nested composite before its type", R"({"1": {"name": "a", "type": "AN", "composite": {"2": {"name": "b", "type": "ID", "composite": {}}}}})",
@@ -92,21 +81,11 @@ TEST(SpecElements, Messages) {
       {"code checks by index: length before repeat", R"({"1": {"name": "a", "type": "ID", "max": 1, "codes": ["A", "A", "BB"]}})",
        R"~(segment "X" element "1": code "A" is listed twice, at codes[0] and codes[1])~"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(compile_x(c.elements), c.expected);
-  }
-  EXPECT_EQ(outcome(edit(mini(), {{"/segments/a\"b", {{"elements", {{"1", {{"name", ""}, {"type", "AN"}}}}}}}})),
-            R"~(segment "a\"b" element "1": "name" is empty)~");
+  expect_elements(cases);
 }
 
 // Two faults in one element: the order of the checks decides.
 TEST(SpecElements, OrderOfChecks) {
-  struct Case {
-    const char* name;
-    const char* elements;
-    std::string expected;
-  };
   const Case cases[] = {
       {"position before name", R"({"01": {"name": "", "type": "x"}})",
        R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
@@ -128,10 +107,7 @@ TEST(SpecElements, OrderOfChecks) {
       {"components before later elements", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "", "type": "AN"}}}, "2": {"name": "", "type": "AN"}})",
        R"~(segment "X" element "1.composite.1": "name" is empty)~"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(compile_x(c.elements), c.expected);
-  }
+  expect_elements(cases);
 }
 
 TEST(SpecElements, CompileCodes) {
@@ -155,22 +131,12 @@ TEST(SpecElements, Definitions) {
   const Spec& s = **r;
   const ElementDef* entity = s.element_def("N1", 1);
   ASSERT_NE(entity, nullptr);
-  EXPECT_EQ(entity->name, "entity");
-  EXPECT_TRUE(entity->required);
-  EXPECT_EQ(entity->codes, (std::vector<std::string>{"PE", "PR"}));
   EXPECT_TRUE(entity->rejects_code("XX"));
   EXPECT_FALSE(entity->rejects_code("PR"));
-  const ElementDef* name = s.element_def("N1", 2);
-  ASSERT_NE(name, nullptr);
-  EXPECT_FALSE(name->rejects_code("anything"));
-  EXPECT_EQ(name->min, 1u);
-  EXPECT_EQ(name->max, 60u);
-  EXPECT_EQ(s.element_def("SVC", 2)->type, (ElementType{ElementType::Kind::R, 2}));
-  EXPECT_EQ(s.element_def("SVC", 5)->type, (ElementType{ElementType::Kind::R, 4}));
-  const ElementDef* code = s.element_def("SVC", 1, 2);
-  ASSERT_NE(code, nullptr);
-  EXPECT_EQ(code->name, "code");
-  EXPECT_EQ(s.element_def("SVC", 1)->composite->size(), 2u);
+  EXPECT_FALSE(s.element_def("N1", 2)->rejects_code("anything"));
+  EXPECT_EQ(s.element_def("SVC", 2)->type, (ElementType{ElementType::Kind::R, 2}));  // default scale
+  ASSERT_NE(s.element_def("SVC", 1, 2), nullptr);
+  EXPECT_EQ(s.element_def("SVC", 1, 2)->name, "code");
   EXPECT_EQ(s.element_def("SVC", 2, 1), nullptr);  // not a composite
   EXPECT_EQ(s.element_def("SVC", 1, 3), nullptr);
   EXPECT_EQ(s.element_def("SVC", 3), nullptr);

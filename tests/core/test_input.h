@@ -10,7 +10,16 @@
 #include <sstream>
 #include <string>
 
+#include "zarvi_core/delimiters.h"
+
 namespace zarvi_core::testing {
+
+// The default delimiters with "?" as the release character.
+inline Delimiters released() {
+  Delimiters d;
+  d.release = '?';
+  return d;
+}
 
 // An ISA header (with its terminator) declaring the given delimiters.
 inline std::string isa(char element = '*', char component = ':', char terminator = '~',

