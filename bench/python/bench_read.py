@@ -5,6 +5,14 @@ the claims table to polars with edi-835-parser (parse and its dataframe) and
 pyx12 (its validation); times the Arrow export of the claims table at every
 size; and measures the peak memory of `parse` and of `stream`.
 
+Throughput is the input's bytes over the wall time of the work (zarvi: the
+input already in memory, best of 2-5 runs of parse plus claims to polars;
+peers: one run from paths, their reading of the files included). edi-835-parser reads one transaction per file (on a whole
+interchange of several it fails an assertion, reported as found), so it
+reads a directory holding each transaction of the same file wrapped in the
+file's own ISA/GS envelope; its figure still counts the original file's
+bytes. pyx12 validates without writing a 999, with its logging off.
+
 Every figure comes from a fresh subprocess, so that one measurement's heap
 never inflates another's. The zarvi children run under this interpreter
 (zarvi, pyarrow and polars importable); the peer children run under
