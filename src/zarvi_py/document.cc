@@ -176,6 +176,7 @@ PyType_Spec kDelimitersSpec = {
 struct PyDocument {
   PyObject_HEAD
   zarvi_core::Document value;
+  PyObject* keep;  // the bytes object value borrows from, or null
 };
 
 struct PySegment {
@@ -190,6 +191,7 @@ zarvi_core::Document& document_value(PyObject* self) {
 
 void document_dealloc(PyObject* self) {
   document_value(self).~Document();
+  Py_XDECREF(reinterpret_cast<PyDocument*>(self)->keep);
   free_object(self);
 }
 
@@ -400,9 +402,11 @@ PyObject* segment_type() {
   return cached_type(cell, kSegmentSpec);
 }
 
-Ref new_document(zarvi_core::Document document) {
+Ref new_document(zarvi_core::Document document, Ref keep) {
   Ref self = alloc_object(document_type());
-  if (self) new (&document_value(self.get())) zarvi_core::Document(std::move(document));
+  if (!self) return self;
+  new (&document_value(self.get())) zarvi_core::Document(std::move(document));
+  reinterpret_cast<PyDocument*>(self.get())->keep = keep.release();
   return self;
 }
 
@@ -410,16 +414,29 @@ const zarvi_core::Document* document_of(PyObject* object) {
   return instance_of(object, document_type()) ? &document_value(object) : nullptr;
 }
 
-zarvi_core::Result<zarvi_core::Document, std::string> index_input(
-    std::string input, const std::optional<zarvi_core::Delimiters>& delimiters) {
+namespace {
+
+// Source is std::string_view (borrowed) or std::string (owned).
+template <class Source>
+zarvi_core::Result<zarvi_core::Document, std::string> index_source(
+    Source&& source, const std::optional<zarvi_core::Delimiters>& delimiters) {
   if (!delimiters) {
-    auto parsed = zarvi_core::Document::parse(std::move(input));
+    auto parsed = zarvi_core::Document::parse(std::forward<Source>(source));
     if (!parsed.ok()) return zarvi_core::err(zarvi_core::to_string(parsed.error()));
     return std::move(parsed.value());
   }
-  auto bodies = zarvi_core::index(input, *delimiters);
+  auto bodies = zarvi_core::index(source, *delimiters);
   if (!bodies.ok()) return zarvi_core::err(zarvi_core::to_string(bodies.error()));
-  return zarvi_core::Document(std::move(input), *delimiters, std::move(bodies.value()));
+  return zarvi_core::Document(std::forward<Source>(source), *delimiters,
+                              std::move(bodies.value()));
+}
+
+}  // namespace
+
+zarvi_core::Result<zarvi_core::Document, std::string> index_input(
+    Input& input, const std::optional<zarvi_core::Delimiters>& delimiters) {
+  if (input.is_borrowed()) return index_source(input.borrowed, delimiters);
+  return index_source(std::move(input.copy), delimiters);
 }
 
 PyObject* delimiters_type() {

@@ -1,4 +1,4 @@
-// The input copy and argument checks of parse and stream, and _loop_paths:
+// The input and argument checks of parse and stream, and _loop_paths:
 // the loop path of any segment of a Result, for adapters of outside
 // validators.
 #include "zarvi_py/native.h"
@@ -49,24 +49,32 @@ Ref describe(PyObject* data) {
 
 }  // namespace
 
-bool copy_input(PyObject* data, const char* function, std::string& out) {
+bool read_input(PyObject* data, const char* function, Input& out) {
   if (PyUnicode_Check(data)) {
     PyErr_SetString(PyExc_TypeError,
                     "the input must be bytes or another buffer, not str: open the file in "
                     "binary mode or encode the text");
     return false;
   }
+  if (PyBytes_CheckExact(data)) {
+    char* bytes = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(data, &bytes, &n) < 0) return false;
+    out.borrowed = std::string_view(bytes, static_cast<size_t>(n));
+    out.keep = Ref::borrow(data);
+    return true;
+  }
   Py_buffer view;
   if (PyObject_GetBuffer(data, &view, PyBUF_FULL_RO) == 0) {
     if (view.itemsize == 1 && byte_format(view.format)) {
       bool copied = true;
       try {
-        out.resize(static_cast<size_t>(view.len));
+        out.copy.resize(static_cast<size_t>(view.len));
       } catch (...) {
         PyBuffer_Release(&view);
         throw;
       }
-      if (view.len > 0 && PyBuffer_ToContiguous(out.data(), &view, view.len, 'C') < 0) {
+      if (view.len > 0 && PyBuffer_ToContiguous(out.copy.data(), &view, view.len, 'C') < 0) {
         copied = false;
       }
       PyBuffer_Release(&view);

@@ -1,9 +1,10 @@
-// What parse and stream share at the boundary: the copy of the input bytes
-// and the checks of their optional spec and delimiters arguments.
+// What parse and stream share at the boundary: reading the input bytes and
+// the checks of their optional spec and delimiters arguments.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zarvi_core/delimiters.h"
 #include "zarvi_py/args.h"
@@ -12,9 +13,22 @@
 
 namespace zarvi_py {
 
-// Copies `data` (any buffer of one-byte items, not a str) into out; false
+// The input bytes. A bytes object (exactly bytes: a subclass may export
+// another buffer) cannot change, so it is read in place and `keep` holds it;
+// any other buffer could change while the lock is released, so it is copied
+// into `copy`.
+struct Input {
+  Ref keep;
+  std::string_view borrowed;  // the bytes of `keep`
+  std::string copy;
+
+  bool is_borrowed() const { return static_cast<bool>(keep); }
+  std::string_view bytes() const { return is_borrowed() ? borrowed : std::string_view(copy); }
+};
+
+// Reads `data` (any buffer of one-byte items, not a str) into out; false
 // with TypeError set otherwise. `function` names the caller in the message.
-bool copy_input(PyObject* data, const char* function, std::string& out);
+bool read_input(PyObject* data, const char* function, Input& out);
 
 // None or a Spec; false with the argument TypeError otherwise.
 bool spec_arg(const char* function, PyObject* arg, SharedSpec& out);

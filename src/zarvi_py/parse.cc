@@ -282,10 +282,10 @@ struct Parsed {
   std::string fault;        // an internal fault of spec selection
 };
 
-Parsed run_parse(std::string input, const std::optional<zarvi_core::Delimiters>& delimiters,
+Parsed run_parse(Input& input, const std::optional<zarvi_core::Delimiters>& delimiters,
                  SharedSpec given) {
   Parsed out;
-  auto indexed = index_input(std::move(input), delimiters);
+  auto indexed = index_input(input, delimiters);
   if (!indexed.ok()) {
     out.index_error = std::move(indexed.error());
     return out;
@@ -312,22 +312,22 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     SharedSpec given;
     std::optional<zarvi_core::Delimiters> delimiters;
-    std::string input;
+    Input input;
     if (!spec_arg("parse", spec_object, given) ||
         !delimiters_arg("parse", delimiters_object, delimiters) ||
-        !copy_input(data, "parse", input)) {
+        !read_input(data, "parse", input)) {
       return Ref();
     }
     Parsed parsed;
     {
       AllowThreads unlocked;
-      parsed = run_parse(std::move(input), delimiters, std::move(given));
+      parsed = run_parse(input, delimiters, std::move(given));
     }
     if (!parsed.document) return raise_text(parse_error_type(), parsed.index_error);
     if (!parsed.spec) return raise_text(PyExc_RuntimeError, parsed.fault);
     Ref diagnostics = diagnostic_list(std::move(parsed.diagnostics));
     if (!diagnostics) return Ref();
-    Ref document = new_document(std::move(*parsed.document));
+    Ref document = new_document(std::move(*parsed.document), std::move(input.keep));
     if (!document) return Ref();
     Ref tables = new_tables(std::move(parsed.tables), std::move(parsed.spec));
     if (!tables) return Ref();

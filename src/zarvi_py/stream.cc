@@ -25,16 +25,19 @@ using zarvi_core::column::Tables;
 using zarvi_core::spec::LoopId;
 
 // The input and everything that reads it, together: the tokenizer borrows
-// `bytes` and the processor refers to `*spec`, so a Walk is built in place
-// on the heap and never moves.
+// `bytes` (the input's bytes object, which the stream's State keeps, or
+// `copy`) and the processor refers to `*spec`, so a Walk is built in place on
+// the heap and never moves.
 struct Walk {
-  Walk(std::string input, SharedSpec shared, const zarvi_core::Delimiters& delimiters)
-      : bytes(std::move(input)),
+  Walk(Input& input, SharedSpec shared, const zarvi_core::Delimiters& delimiters)
+      : copy(std::move(input.copy)),
+        bytes(input.is_borrowed() ? input.borrowed : std::string_view(copy)),
         spec(std::move(shared)),
         tokenizer(bytes, delimiters),
         processor(*spec, delimiters) {}
 
-  std::string bytes;
+  std::string copy;
+  std::string_view bytes;
   SharedSpec spec;
   zarvi_core::Tokenizer tokenizer;
   zarvi_core::process::Processor processor;
@@ -46,6 +49,7 @@ struct Step {
 };
 
 struct State {
+  Ref keep;  // the bytes object the walk borrows, or empty
   std::unique_ptr<Walk> walk;
   LoopId by = 0;
   bool done = false;
@@ -257,8 +261,8 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     std::string_view by = "transaction";
     if (by_object != nullptr && !str_arg("stream", "by", by_object, by)) return Ref();
     if (!delimiters_arg("stream", delimiters_object, delimiters)) return Ref();
-    std::string input;
-    if (!copy_input(data, "stream", input)) return Ref();
+    Input input;
+    if (!read_input(data, "stream", input)) return Ref();
 
     // A first check of `by`, before anything is read.
     SharedSpec first = given ? given : builtin();
@@ -266,13 +270,13 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!by_loop(*first, by)) return Ref();
 
     if (!delimiters) {
-      auto header = zarvi_core::Tokenizer::create(input);
+      auto header = zarvi_core::Tokenizer::create(input.bytes());
       if (!header.ok()) {
         return raise_text(parse_error_type(), zarvi_core::to_string(header.error()));
       }
       delimiters = header->delimiters();
     }
-    zarvi_core::Tokenizer ahead(input, *delimiters);
+    zarvi_core::Tokenizer ahead(input.bytes(), *delimiters);
     std::string fault;
     SharedSpec chosen = given_or_selected(given, [&] { return ahead.next(); }, fault);
     if (!chosen) return raise_text(PyExc_RuntimeError, fault);
@@ -288,8 +292,9 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     s->state.by = *loop;
     {
       AllowThreads unlocked;
-      s->state.walk = std::make_unique<Walk>(std::move(input), std::move(chosen), *delimiters);
+      s->state.walk = std::make_unique<Walk>(input, std::move(chosen), *delimiters);
     }
+    s->state.keep = std::move(input.keep);
     return self;
   });
 }

@@ -38,6 +38,22 @@ def test_accepted_buffers(data):
     assert core.parse(data).document.write() == SIMPLE
 
 
+# bytes are read in place and kept alive by what reads them; any other buffer
+# is copied, so changing it afterwards changes nothing read.
+@pytest.mark.parametrize("kind", [bytes, bytearray], ids=["bytes", "bytearray"])
+def test_input_outlives_the_caller(kind):
+    data = kind(SIMPLE)
+    result = core.parse(data)
+    walk = core.stream(data)
+    segment = result.document[3]
+    if kind is bytearray:
+        data[:] = b"x" * len(data)
+    del data
+    assert result.document.write() == SIMPLE
+    assert segment.raw == core.parse(SIMPLE).document[3].raw
+    assert sum(len(batch.tables["claims"]) for batch in walk) == result.count_claims()
+
+
 def test_strided_buffer_is_gathered():
     doubled = bytes(b for c in SIMPLE for b in (c, 0))
     assert core.parse(memoryview(doubled)[::2]).document.write() == SIMPLE
