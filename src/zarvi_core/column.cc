@@ -1,7 +1,6 @@
 #include "zarvi_core/column.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -280,10 +279,5 @@ std::optional<std::string> ColumnData::render(size_t row) const {
   return out;
 }
 
-size_t ColumnData::null_count() const {
-  size_t set = 0;
-  for (const uint8_t byte : validity()) set += static_cast<size_t>(std::popcount(byte));
-  return set >= rows_ ? 0 : rows_ - set;
-}
 
 }  // namespace zarvi_core::column
