@@ -12,6 +12,7 @@
 #include <string>
 
 #include "generator.h"
+#include "zarvi_core/document.h"
 
 namespace zarvi_bench {
 
@@ -27,6 +28,16 @@ inline std::optional<std::string> load_input(const char* path) {
   std::ostringstream text;
   text << in.rdbuf();
   return std::move(text).str();
+}
+
+// The input indexed once (borrowing it), or none with the error printed.
+inline std::optional<zarvi_core::Document> index_input(const std::string& input) {
+  auto parsed = zarvi_core::Document::parse(std::string_view(input));
+  if (!parsed.ok()) {
+    std::fprintf(stderr, "%s\n", zarvi_core::to_string(parsed.error()).c_str());
+    return std::nullopt;
+  }
+  return std::move(parsed).value();
 }
 
 // Resident kilobytes: key "VmRSS:" now, "VmHWM:" the peak since reset_peak.

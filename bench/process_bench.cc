@@ -106,12 +106,9 @@ int main(int argc, char** argv) {
   const std::string& input = *loaded;
   const double mb = static_cast<double>(input.size()) / 1e6;
 
-  auto probe = zarvi_core::Document::parse(std::string_view(input));
-  if (!probe.ok()) {
-    std::fprintf(stderr, "%s\n", zarvi_core::to_string(probe.error()).c_str());
-    return 1;
-  }
-  const zarvi_core::Document& doc = probe.value();
+  const std::optional<zarvi_core::Document> probe = zarvi_bench::index_input(input);
+  if (!probe) return 1;
+  const zarvi_core::Document& doc = *probe;
   const zarvi_core::spec::Compiled& built = zarvi_core::spec::shared_builtin_835();
   if (!built.ok()) {
     std::fprintf(stderr, "the built-in spec does not compile\n");
