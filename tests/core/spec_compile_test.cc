@@ -245,8 +245,6 @@ TEST(SpecCompile, ErrorKindsAndDebugForm) {
   EXPECT_EQ(patched.kind(), SpecError::Kind::Patch);
   EXPECT_EQ(SpecError(SpecError::WrongType{"a.b", "a string", "null", ""}).debug(),
             R"~(WrongType { path: "a.b", expected: "a string", found: "null", value: "" })~");
-  EXPECT_EQ(kind_name(SpecError::Kind::OverlappingTriggers), "OverlappingTriggers");
-  EXPECT_EQ(static_cast<int>(SpecError::Kind::OverlappingTriggers), 28);
 }
 
 TEST(SpecCompile, MessagesOfKindsFilledLater) {
