@@ -105,7 +105,7 @@ TEST(Builtins, ToJsonRoundTrips) {
     auto again = Spec::from_json(text);
     ASSERT_TRUE(again.ok()) << again.error().message();
     EXPECT_EQ(again.value()->to_json(), text);
-    EXPECT_EQ(again.value()->source, spec->source);
+    EXPECT_EQ(again.value()->source(), spec->source());
     EXPECT_EQ(again.value()->tables, spec->tables);
     EXPECT_EQ(again.value()->balancing, spec->balancing);
     EXPECT_EQ(again.value()->version, spec->version);

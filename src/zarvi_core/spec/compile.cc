@@ -72,11 +72,11 @@ Result<Unit, SpecError> check_depth(const json& value) {
 // built until it is handed out.
 class Compiler {
  public:
-  explicit Compiler(json value) : spec_(new Spec()) { spec_->source = std::move(value); }
+  explicit Compiler(json value) : spec_(new Spec()), source_(std::move(value)) {}
 
   Compiled run() {
-    if (auto r = check_depth(spec_->source); !r.ok()) return err(std::move(r).error());
-    if (auto r = check_shape(spec_->source); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_depth(source_); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_shape(source_); !r.ok()) return err(std::move(r).error());
     if (auto r = decode_top(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_loops(); !r.ok()) return err(std::move(r).error());
     if (auto r = link_loops(); !r.ok()) return err(std::move(r).error());
@@ -94,6 +94,9 @@ class Compiler {
     auto balancing = compile_balancing(*spec_, raw_.balancing);
     if (!balancing.ok()) return err(std::move(balancing).error());
     spec_->balancing = std::move(balancing).value();
+    // Only merge_patch and to_json read the value again, so the Spec keeps
+    // the compact form rather than the tree.
+    json::to_cbor(source_, spec_->source_);
     return SpecPtr(spec_.release());
   }
 
@@ -102,7 +105,7 @@ class Compiler {
 
   // The top-level record; "loops" must hold at least one loop.
   Step decode_top() {
-    auto top = decode_spec(spec_->source);
+    auto top = decode_spec(source_);
     if (!top.ok()) return err(SpecError::Schema{std::nullopt, std::move(top).error()});
     raw_ = std::move(top).value();
     spec_->name = raw_.name;
@@ -176,7 +179,7 @@ class Compiler {
   }
 
   Step compile_segments() {
-    for (const auto& [id, value] : section(spec_->source, "segments")) {
+    for (const auto& [id, value] : section(source_, "segments")) {
       if (id.empty()) return err(SpecError::EmptySegmentId{std::nullopt, child("segments", "")});
       auto segment = decode_segment(*value);
       if (!segment.ok())
@@ -216,7 +219,8 @@ class Compiler {
   }
 
   std::unique_ptr<Spec> spec_;
-  RawSpec raw_;                     // borrows from spec_->source
+  json source_;
+  RawSpec raw_;                     // borrows from source_
   std::vector<RawLoop> raw_loops_;  // by LoopId
 };
 
