@@ -91,6 +91,13 @@ TEST(Builtin4010, Differences) {
   EXPECT_FALSE(has("other_subscriber_name"));
 }
 
+TEST(Builtin4010, VersionReadWithoutCompilingMatchesTheCompiledSpec) {
+  const std::optional<DeclaredVersion>* read = builtin_835_4010_version();
+  ASSERT_NE(read, nullptr);
+  ASSERT_TRUE(read->has_value());
+  EXPECT_EQ(*read, spec4010().version);
+}
+
 TEST(Builtins, AreSharedOncePerProcess) {
   EXPECT_EQ(shared_builtin_835().value().get(), shared_builtin_835().value().get());
   EXPECT_EQ(shared_builtin_835_4010().value().get(), shared_builtin_835_4010().value().get());

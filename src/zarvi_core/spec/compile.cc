@@ -68,6 +68,22 @@ Result<Unit, SpecError> check_depth(const json& value) {
   return Unit{};
 }
 
+Result<std::optional<DeclaredVersion>, SpecError> check_declared_version(
+    const std::optional<RawVersion>& raw) {
+  if (!raw) return std::optional<DeclaredVersion>();
+  if (raw->segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
+  auto version = compile_version(raw->segment, raw->element, raw->values);
+  if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+  return std::optional<DeclaredVersion>(std::move(version).value());
+}
+
+Result<std::optional<DeclaredVersion>, SpecError> compile_version_member(const json& member) {
+  if (member.is_null()) return check_declared_version(std::nullopt);
+  auto raw = decode_version(member);
+  if (!raw.ok()) return err(SpecError::Schema{std::nullopt, std::move(raw).error()});
+  return check_declared_version(std::move(raw).value());
+}
+
 // Runs the compile steps in order over one value; owns the Spec being
 // built until it is handed out.
 class Compiler {
@@ -209,11 +225,8 @@ class Compiler {
   }
 
   Step compile_declared_version() {
-    if (!raw_.version) return Unit{};
-    const RawVersion& raw = *raw_.version;
-    if (raw.segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
-    auto version = compile_version(raw.segment, raw.element, raw.values);
-    if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+    auto version = check_declared_version(raw_.version);
+    if (!version.ok()) return err(std::move(version).error());
     spec_->version = std::move(version).value();
     return Unit{};
   }
