@@ -93,11 +93,21 @@ class Compiler {
   Compiled run() {
     if (auto r = check_depth(source_); !r.ok()) return err(std::move(r).error());
     if (auto r = check_shape(source_); !r.ok()) return err(std::move(r).error());
+    // Only merge_patch and to_json read the value again, so the Spec keeps a
+    // compact form rather than the tree. It is written while the tree is
+    // whole: the steps below free each part of the tree once it is read, so
+    // that the tree and what is compiled from it are never held in full at
+    // once.
+    json::to_cbor(source_, spec_->source_);
+    spec_->source_.shrink_to_fit();
     if (auto r = decode_top(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_loops(); !r.ok()) return err(std::move(r).error());
+    drop("loops");
     if (auto r = link_loops(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_segments(); !r.ok()) return err(std::move(r).error());
+    drop("segments");
     if (auto r = compile_occurrences_and_triggers(); !r.ok()) return err(std::move(r).error());
+    raw_loops_ = {};
     if (auto r = compile_declared_version(); !r.ok()) return err(std::move(r).error());
     if (auto r = check_ambiguity(spec_->loops, spec_->roots); !r.ok()) {
       return err(std::move(r).error());
@@ -110,14 +120,16 @@ class Compiler {
     auto balancing = compile_balancing(*spec_, raw_.balancing);
     if (!balancing.ok()) return err(std::move(balancing).error());
     spec_->balancing = std::move(balancing).value();
-    // Only merge_patch and to_json read the value again, so the Spec keeps
-    // the compact form rather than the tree.
-    json::to_cbor(source_, spec_->source_);
     return SpecPtr(spec_.release());
   }
 
  private:
   using Step = Result<Unit, SpecError>;
+
+  // Frees a top-level member that no later step reads.
+  void drop(const char* key) {
+    if (const auto at = source_.find(key); at != source_.end()) *at = nullptr;
+  }
 
   // The top-level record; "loops" must hold at least one loop.
   Step decode_top() {
@@ -233,7 +245,7 @@ class Compiler {
 
   std::unique_ptr<Spec> spec_;
   json source_;
-  RawSpec raw_;                     // borrows from source_
+  RawSpec raw_;  // borrows from source_; its loops are dropped once compiled
   std::vector<RawLoop> raw_loops_;  // by LoopId
 };
 
