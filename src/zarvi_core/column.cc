@@ -234,22 +234,6 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
 }
 
-void ColumnData::push_null() {
-  switch (type_.kind) {
-    case ColumnType::Kind::Binary: {
-      // Copied first: push may move the buffer that back() points into.
-      const int32_t end = offsets_.as<int32_t>().back();
-      offsets_.push(end);
-      break;
-    }
-    case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
-    case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
-    case ColumnType::Kind::Date32:
-    case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
-  }
-  push_validity(false);
-}
-
 std::optional<Cell> ColumnData::get(size_t row) const {
   if (row >= rows_) return std::nullopt;
   const auto bits = validity();
