@@ -169,7 +169,9 @@ class Buffer {
   static constexpr size_t kAlign = 64;
   static constexpr size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
   void grow(size_t extra);
-
+  bool grow_mapped(size_t want);  // false: no pages could be mapped
+  // Copies the contents into `fresh` and frees the old block.
+  void adopt(std::byte* fresh, size_t capacity, bool mapped);
   void release();
 
   // From aligned operator new; or, when mapped_, pages of its own

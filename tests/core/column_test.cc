@@ -402,9 +402,9 @@ TEST(ColumnData, AppendingAllocatesOnlyToGrow) {
   EXPECT_EQ(reinterpret_cast<const std::byte*>(moved.bytes().data()), before);
 }
 
-// Buffers past 1 MiB grow as mapped pages: every value survives the growth
-// and the move, buffers stay 64-byte aligned, and the padding after the
-// last value up to its 64-byte boundary is zero.
+// Large buffers move from the heap to mapped pages and grow there: every
+// value survives the growth and the move, buffers stay 64-byte aligned, and
+// the padding after the last value up to its 64-byte boundary is zero.
 TEST(ColumnData, LargeColumnsKeepValuesAlignmentAndPadding) {
   constexpr int kRows = 300000;
   auto value = [](int i) { return std::string(static_cast<size_t>(i % 23), char('a' + i % 26)); };

@@ -139,7 +139,7 @@ TEST(SpecCompile, LoopDefinitions) {
   EXPECT_TRUE(s.ancestors(3).empty());
   EXPECT_EQ(s.loop_id("2110"), LoopId{2});
   EXPECT_EQ(s.loop_id("nope"), std::nullopt);
-  EXPECT_EQ(s.source, mini());
+  EXPECT_EQ(s.source(), mini());
   EXPECT_TRUE(s.tables.empty());
 }
 
