@@ -23,7 +23,13 @@ namespace {
 // buffer on the heap is copied at every doubling and leaves the old block
 // behind, resident, for whatever allocation fits it next; mapped pages grow
 // in place and are resident only as far as they are written.
+#ifdef __SANITIZE_ADDRESS__
+// The address sanitizer watches heap blocks only: there, only large buffers
+// are mapped.
+constexpr size_t kMappedBytes = size_t{1} << 20;
+#else
 constexpr size_t kMappedBytes = size_t{16} << 10;
+#endif
 
 // Each mapped buffer costs the process a mapping, and the kernel allows
 // about 65530 of them to everything in the process together; past this many
