@@ -1,6 +1,7 @@
 #include "zarvi_core/column.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -18,8 +19,23 @@ namespace zarvi_core::column {
 namespace {
 
 #ifdef ZARVI_MAPPED_BUFFERS
-// Buffers from this capacity on are mapped pages of their own.
+// Buffers from this capacity on are pages of their own. Low, because a
+// buffer on the heap is copied at every doubling and leaves the old block
+// behind, resident, for whatever allocation fits it next; mapped pages grow
+// in place and are resident only as far as they are written.
+#ifdef __SANITIZE_ADDRESS__
+// The address sanitizer watches heap blocks only: there, only large buffers
+// are mapped.
 constexpr size_t kMappedBytes = size_t{1} << 20;
+#else
+constexpr size_t kMappedBytes = size_t{16} << 10;
+#endif
+
+// Each mapped buffer costs the process a mapping, and the kernel allows
+// about 65530 of them to everything in the process together; past this many
+// live mapped buffers, new ones go on the heap.
+constexpr size_t kMaxMappedBuffers = 16384;
+std::atomic<size_t> mapped_buffers{0};
 #endif
 
 // What data() shows of an empty buffer: aligned and padded like the others.
@@ -148,10 +164,21 @@ void Buffer::release() {
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
     munmap(data_, capacity_);
+    mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
     return;
   }
 #endif
   ::operator delete(data_, std::align_val_t{kAlign});
+}
+
+void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
+  // The bytes up to the end of the last used block: the values and their
+  // zeroed padding.
+  if (size_ > 0) std::memcpy(fresh, data_, round_up(size_));
+  release();
+  data_ = fresh;
+  capacity_ = capacity;
+  mapped_ = mapped;
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
@@ -162,32 +189,39 @@ void Buffer::grow(size_t extra) {
   // so it does not become resident.
   const size_t want = round_up(std::max({size_ + extra, capacity_ * 2, kAlign}));
 #ifdef ZARVI_MAPPED_BUFFERS
-  // Large buffers get pages of their own: growing remaps them instead of
-  // copying, so a column is never resident twice while it grows.
-  if (want >= kMappedBytes) {
-    void* fresh;
-    if (mapped_) {
-      fresh = mremap(data_, capacity_, want, MREMAP_MAYMOVE);
-    } else {
-      fresh = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (fresh != MAP_FAILED && size_ > 0) std::memcpy(fresh, data_, round_up(size_));
-    }
-    if (fresh == MAP_FAILED) throw std::bad_alloc();
-    if (!mapped_) release();
-    data_ = static_cast<std::byte*>(fresh);
-    capacity_ = want;
-    mapped_ = true;
-    return;
-  }
+  if (want >= kMappedBytes && grow_mapped(want)) return;
 #endif
-  auto* fresh = static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign}));
-  // The bytes up to the end of the last used block: the values and their
-  // zeroed padding.
-  if (size_ > 0) std::memcpy(fresh, data_, round_up(size_));
-  release();
-  data_ = fresh;
-  capacity_ = want;
+  // Also where mapping fails (the process may be out of mappings): the heap
+  // holds the buffer just as well.
+  adopt(static_cast<std::byte*>(::operator new(want, std::align_val_t{kAlign})), want, false);
 }
+
+#ifdef ZARVI_MAPPED_BUFFERS
+bool Buffer::grow_mapped(size_t want) {
+  if (mapped_) {
+    void* moved = mremap(data_, capacity_, want, MREMAP_MAYMOVE);
+    if (moved != MAP_FAILED) {
+      data_ = static_cast<std::byte*>(moved);
+      capacity_ = want;
+      return true;
+    }
+  }
+  if (mapped_buffers.fetch_add(1, std::memory_order_relaxed) >= kMaxMappedBuffers) {
+    mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
+    return false;
+  }
+  void* fresh = mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (fresh == MAP_FAILED) {
+    mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
+    return false;
+  }
+  // A huge page would make a whole 2 MiB resident at the first write into it;
+  // the pages stay small so that only what is written is resident.
+  madvise(fresh, want, MADV_NOHUGEPAGE);
+  adopt(static_cast<std::byte*>(fresh), want, true);
+  return true;
+}
+#endif
 
 // ColumnData
 
@@ -204,22 +238,6 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
     return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
   }
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
-}
-
-void ColumnData::push_null() {
-  switch (type_.kind) {
-    case ColumnType::Kind::Binary: {
-      // Copied first: push may move the buffer that back() points into.
-      const int32_t end = offsets_.as<int32_t>().back();
-      offsets_.push(end);
-      break;
-    }
-    case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
-    case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
-    case ColumnType::Kind::Date32:
-    case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
-  }
-  push_validity(false);
 }
 
 std::optional<Cell> ColumnData::get(size_t row) const {

@@ -169,7 +169,9 @@ class Buffer {
   static constexpr size_t kAlign = 64;
   static constexpr size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
   void grow(size_t extra);
-
+  bool grow_mapped(size_t want);  // false: no pages could be mapped
+  // Copies the contents into `fresh` and frees the old block.
+  void adopt(std::byte* fresh, size_t capacity, bool mapped);
   void release();
 
   // From aligned operator new; or, when mapped_, pages of its own
@@ -197,32 +199,46 @@ class ColumnData {
   bool accepts(const Cell& cell) const {
     if (cell.is_null()) return true;
     if (cell.kind() != cell_kind(type_.kind)) return false;
-    return cell.kind() != Cell::Kind::Binary ||
-           cell.bytes().size() <= kMaxBinaryBytes - values_.size();
+    return cell.kind() != Cell::Kind::Binary || fits(cell.bytes().size());
   }
   // Appends a cell that check accepted. A null cell, one of another kind
   // than the column's, or bytes past the column's limit are appended as
   // push_null does.
   void push_checked(const Cell& cell) {
     if (cell.kind() != cell_kind(type_.kind)) return push_null();
+    // A value that check would refuse is stored as null rather than cut, so
+    // that the offsets always describe the bytes.
+    if (cell.kind() == Cell::Kind::Binary && !fits(cell.bytes().size())) return push_null();
+    push_accepted(cell);
+  }
+  // Appends a cell that is null, or of the column's kind and (bytes) fits.
+  void push_accepted(const Cell& cell) {
     switch (cell.kind()) {
-      case Cell::Kind::Binary: {
-        // A value that check would refuse is stored as null rather than cut,
-        // so that the offsets always describe the bytes.
-        if (cell.bytes().size() > kMaxBinaryBytes - values_.size()) return push_null();
+      case Cell::Kind::Null: return push_null();
+      case Cell::Kind::Binary:
         values_.append(cell.bytes().data(), cell.bytes().size());
         offsets_.push(static_cast<int32_t>(values_.size()));
         break;
-      }
       case Cell::Kind::Int64: values_.push(cell.int64()); break;
       case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
       case Cell::Kind::Date32: values_.push(cell.date32()); break;
       case Cell::Kind::Time32: values_.push(cell.time32()); break;
-      case Cell::Kind::Null: break;
     }
     push_validity(true);
   }
-  void push_null();
+  void push_null() {
+    switch (type_.kind) {
+      // The last offset is always the byte total.
+      case ColumnType::Kind::Binary: offsets_.push(static_cast<int32_t>(values_.size())); break;
+      case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
+      case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
+      case ColumnType::Kind::Date32:
+      case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
+    }
+    push_validity(false);
+  }
+  // Whether n more bytes fit a binary column.
+  bool fits(size_t n) const { return n <= kMaxBinaryBytes - values_.size(); }
 
   // The cell at row (null when its validity bit is 0), borrowing the
   // column's bytes; none past the end or where the storage does not cover it.
@@ -248,17 +264,24 @@ class ColumnData {
 
  private:
   void push_validity(bool valid) {
-    if (rows_ % 8 == 0) validity_.push(uint8_t{0});
-    if (valid)
-      validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
-    else
-      ++nulls_;
+    // The last byte is kept here too, so that a bit costs a store, not a
+    // read of the buffer.
+    const unsigned bit = rows_ % 8;
+    if (bit == 0) {
+      last_bits_ = static_cast<uint8_t>(valid);
+      validity_.push(last_bits_);
+    } else {
+      last_bits_ = static_cast<uint8_t>(last_bits_ | unsigned{valid} << bit);
+      validity_.at(rows_ / 8) = std::byte(last_bits_);
+    }
+    nulls_ += !valid;
     ++rows_;
   }
 
   ColumnType type_;
   size_t rows_ = 0;
   size_t nulls_ = 0;
+  uint8_t last_bits_ = 0;  // the validity byte of the last row
   Buffer validity_;
   Buffer offsets_;  // binary only
   Buffer values_;   // binary bytes, or the fixed-width values

@@ -16,12 +16,15 @@ void bump(uint64_t& counter) {
   if (counter != std::numeric_limits<uint64_t>::max()) ++counter;
 }
 
-// Numbers count their digits only (sign and point do not count).
+// The length of a value that converted to its column type: numbers count
+// their digits only, and such a text is an optional sign, digits and (R) at
+// most one point.
 uint64_t value_length(std::string_view text, spec::ElementType type) {
   using K = spec::ElementType::Kind;
   if (type.kind != K::N && type.kind != K::R) return text.size();
-  return static_cast<uint64_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
+  uint64_t length = text.size() - (text.front() == '-');
+  if (type.kind == K::R && text.find('.') != std::string_view::npos) --length;
+  return length;
 }
 
 }  // namespace
@@ -187,7 +190,9 @@ column::Cell Projector::parsed(std::string_view text, uint64_t element,
   if (text.empty()) return column::Cell::null();
   for (const Checked& c : checked_)
     if (c.element == element && c.component == component && c.type == type) return c.cell;
-  return column::cell_from_text(type, text).value_or(column::Cell::null());
+  column::Cell cell;
+  (void)column::parse_cell(type, text, cell);
+  return cell;
 }
 
 void Projector::segment_rows(LoopId loop, const Segment& segment) {
@@ -337,15 +342,23 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
   // text converts to a binary cell, which is the text itself and may borrow
   // the joining buffer that the next value reuses: only parsed cells are kept.
   if (plan.type.kind != column::ColumnType::Kind::Binary) {
-    const std::optional<column::Cell> cell = column::cell_from_text(plan.type, text);
-    if (!cell) {
+    // Parsed straight into its place in checked_, kept only for a read value.
+    Checked& kept = checked_.emplace_back();
+    if (!column::parse_cell(plan.type, text, kept.cell)) {
+      checked_.pop_back();
       report_value(Finding::Type, text, plan, segment, element, component, 0, nullptr);
       return;
     }
-    if (plan.read) checked_.push_back(Checked{element, component, plan.type, *cell});
+    if (plan.read) {
+      kept.element = element;
+      kept.component = component;
+      kept.type = plan.type;
+    } else {
+      checked_.pop_back();
+    }
     length = value_length(text, def.type);
   }
-  if ((def.min && length < *def.min) || (def.max && length > *def.max)) {
+  if (length < plan.min_length || length > plan.max_length) {
     report_value(Finding::Length, text, plan, segment, element, component, length, nullptr);
     return;
   }

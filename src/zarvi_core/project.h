@@ -123,9 +123,8 @@ class Projector {
   // Whether a non-empty value of a binary column passes check_value without
   // a finding (which then has nothing to keep); false for any other value.
   bool valid_text(std::string_view text, const ValuePlan& plan) const {
-    const spec::ElementDef& def = *plan.def;
     if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
-    if ((def.min && text.size() < *def.min) || (def.max && text.size() > *def.max)) return false;
+    if (text.size() < plan.min_length || text.size() > plan.max_length) return false;
     const CodeSet* codes = plan.codes_in(matched_slot_);
     return codes == nullptr || codes->codes().empty() || codes->contains(text);
   }

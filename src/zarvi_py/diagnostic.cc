@@ -2,6 +2,7 @@
 // by the module; _external_diagnostic builds one for an outside validator.
 #include "zarvi_py/diagnostic.h"
 
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,12 +17,16 @@ namespace {
 using zarvi_core::Diagnostic;
 using zarvi_core::Rule;
 
+// The objects of one list share the vector they were made from, so that a
+// parse never holds each diagnostic twice (its vector and a copy per object).
+using SharedDiagnostic = std::shared_ptr<const Diagnostic>;
+
 struct PyDiagnostic {
   PyObject_HEAD
-  Diagnostic value;
+  SharedDiagnostic value;
 };
 
-const Diagnostic& diag(PyObject* self) { return reinterpret_cast<PyDiagnostic*>(self)->value; }
+const Diagnostic& diag(PyObject* self) { return *reinterpret_cast<PyDiagnostic*>(self)->value; }
 
 Ref none() { return Ref::borrow(Py_None); }
 
@@ -35,7 +40,7 @@ const Rule::External* external(const Diagnostic& d) {
 }
 
 void dealloc(PyObject* self) {
-  reinterpret_cast<PyDiagnostic*>(self)->value.~Diagnostic();
+  reinterpret_cast<PyDiagnostic*>(self)->value.~SharedDiagnostic();
   free_object(self);
 }
 
@@ -271,19 +276,26 @@ PyObject* diagnostic_type() {
   return cached_type(cell, kSpec);
 }
 
-Ref new_diagnostic(Diagnostic d) {
+namespace {
+
+Ref wrap(SharedDiagnostic value) {
   Ref self = alloc_object(diagnostic_type());
   if (!self) return Ref();
-  // Moving a Diagnostic cannot throw, so the object is whole once made.
-  new (&reinterpret_cast<PyDiagnostic*>(self.get())->value) Diagnostic(std::move(d));
+  // Moving a shared_ptr cannot throw, so the object is whole once made.
+  new (&reinterpret_cast<PyDiagnostic*>(self.get())->value) SharedDiagnostic(std::move(value));
   return self;
 }
 
+}  // namespace
+
+Ref new_diagnostic(Diagnostic d) { return wrap(std::make_shared<const Diagnostic>(std::move(d))); }
+
 Ref diagnostic_list(std::vector<Diagnostic> diagnostics) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(diagnostics.size())));
+  const auto all = std::make_shared<const std::vector<Diagnostic>>(std::move(diagnostics));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(all->size())));
   if (!list) return Ref();
-  for (size_t i = 0; i < diagnostics.size(); ++i) {
-    Ref item = new_diagnostic(std::move(diagnostics[i]));
+  for (size_t i = 0; i < all->size(); ++i) {
+    Ref item = wrap(SharedDiagnostic(all, &(*all)[i]));
     if (!item) return Ref();
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
   }

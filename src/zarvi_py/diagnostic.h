@@ -1,5 +1,5 @@
-// Core diagnostics as Python Diagnostic objects. Each object holds its own
-// copy of the diagnostic; nothing borrows from the input.
+// Core diagnostics as Python Diagnostic objects. The objects of one list
+// share ownership of its vector; nothing borrows from the input.
 #pragma once
 
 #include <vector>

@@ -91,6 +91,13 @@ TEST(Builtin4010, Differences) {
   EXPECT_FALSE(has("other_subscriber_name"));
 }
 
+TEST(Builtin4010, VersionReadWithoutCompilingMatchesTheCompiledSpec) {
+  const std::optional<DeclaredVersion>* read = builtin_835_4010_version();
+  ASSERT_NE(read, nullptr);
+  ASSERT_TRUE(read->has_value());
+  EXPECT_EQ(*read, spec4010().version);
+}
+
 TEST(Builtins, AreSharedOncePerProcess) {
   EXPECT_EQ(shared_builtin_835().value().get(), shared_builtin_835().value().get());
   EXPECT_EQ(shared_builtin_835_4010().value().get(), shared_builtin_835_4010().value().get());
@@ -105,7 +112,7 @@ TEST(Builtins, ToJsonRoundTrips) {
     auto again = Spec::from_json(text);
     ASSERT_TRUE(again.ok()) << again.error().message();
     EXPECT_EQ(again.value()->to_json(), text);
-    EXPECT_EQ(again.value()->source, spec->source);
+    EXPECT_EQ(again.value()->source(), spec->source());
     EXPECT_EQ(again.value()->tables, spec->tables);
     EXPECT_EQ(again.value()->balancing, spec->balancing);
     EXPECT_EQ(again.value()->version, spec->version);

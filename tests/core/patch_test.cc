@@ -64,6 +64,32 @@ TEST(ToJson, EmptyWhenTheSourceCannotBeWritten) {
   EXPECT_EQ(spec.value()->to_json(), "");
 }
 
+// The source is kept in a compact form; every value a spec can be compiled
+// from must come back exactly, bytes that are not UTF-8 included, and a
+// patch must merge over it as over the original.
+TEST(SpecSource, ComesBackExactly) {
+  struct Case {
+    const char* name;
+    json value;
+  };
+  const Case cases[] = {
+      {"plain", minimal_spec("m")},
+      {"name not UTF-8", minimal_spec("\xff\xfe")},
+      {"long name", minimal_spec(std::string(300, 'x'))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto spec = Spec::from_value(c.value);
+    ASSERT_TRUE(spec.ok()) << spec.error().message();
+    EXPECT_EQ(spec.value()->source(), c.value);
+    auto renamed = spec.value()->merge_patch(R"({"name": "n"})");
+    ASSERT_TRUE(renamed.ok()) << renamed.error().message();
+    json expected = c.value;
+    expected["name"] = "n";
+    EXPECT_EQ(renamed.value()->source(), expected);
+  }
+}
+
 TEST(SpecMergePatch, LeavesTheOriginalAlone) {
   auto spec = Spec::from_value(minimal_spec("m"));
   ASSERT_TRUE(spec.ok());

@@ -127,7 +127,7 @@ TEST(SpecFuzz, MutatedSpecsCompileOrFailWithOneError) {
     if (r.ok()) {
       ++compiled;
       check_invariants(**r);
-      ASSERT_EQ((*r)->source, spec);
+      ASSERT_EQ((*r)->source(), spec);
     } else {
       ASSERT_FALSE(r.error().message().empty());
       ASSERT_FALSE(r.error().debug().empty());

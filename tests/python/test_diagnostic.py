@@ -1,6 +1,12 @@
+import gc
+import pathlib
+
 import pytest
 
+import zarvi._core as core
 from zarvi._core import Diagnostic, _external_diagnostic
+
+SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
 
 DOT = " \u00b7 "
 
@@ -98,3 +104,28 @@ def test_refused(kw, error, message):
     with pytest.raises(error) as info:
         external(**kw)
     assert str(info.value) == message
+
+
+def _fields(d):
+    return (d.kind, d.level, d.segment, d.element, d.path, d.datum, d.rule, str(d))
+
+
+@pytest.mark.parametrize(
+    "read",
+    [
+        lambda data: core.parse(data).diagnostics,
+        lambda data: [d for batch in core.stream(data) for d in batch.diagnostics],
+    ],
+    ids=["parse", "stream"],
+)
+def test_diagnostics_outlive_their_result_and_list(read):
+    # Bad codes, an invalid date and a cut-off end: several findings, each
+    # with its own datum and path.
+    data = SIMPLE.replace(b"DTM*405*", b"DTM*405*X", 1).replace(b"N1*PR*", b"N1*XX*", 1)[:-40]
+    found = read(data)
+    assert len(found) >= 3
+    expected = [_fields(d) for d in found]
+    kept = found[::2] + found[1::2]
+    del found
+    gc.collect()
+    assert [_fields(d) for d in kept] == expected[::2] + expected[1::2]

@@ -44,27 +44,37 @@ int32_t days_from_civil(const CivilDate& date);
 inline constexpr int32_t kMaxCivilDay = 2146764179;
 CivilDate civil_from_days(int32_t d);
 
-// The cell a column of this type stores for element text, or none when the
-// text does not fit the type. Scales are not applied to int64 columns.
-// Inline: the projector converts every typed value it checks.
-inline std::optional<Cell> cell_from_text(ColumnType type, std::string_view text) {
+// Stores in `out` the cell a column of this type keeps for element text;
+// false (out unchanged) when the text does not fit the type. Scales are not
+// applied to int64 columns. Inline and in place: the projector converts every
+// typed value it checks.
+inline bool parse_cell(ColumnType type, std::string_view text, Cell& out) {
   switch (type.kind) {
     case ColumnType::Kind::Binary:
-      return Cell::binary(text);
+      out = Cell::binary(text);
+      return true;
     case ColumnType::Kind::Int64:
-      if (const auto v = parse_int64(text)) return Cell::int64(*v);
-      return std::nullopt;
+      if (const auto v = parse_int64(text)) return out = Cell::int64(*v), true;
+      return false;
     case ColumnType::Kind::Decimal128:
-      if (const auto v = parse_r(text, type.scale)) return Cell::decimal128(*v);
-      return std::nullopt;
+      if (const auto v = parse_r(text, type.scale)) return out = Cell::decimal128(*v), true;
+      return false;
     case ColumnType::Kind::Date32:
-      if (const auto date = civil_date(text)) return Cell::date32(days_from_civil(*date));
-      return std::nullopt;
+      if (const auto date = civil_date(text)) return out = Cell::date32(days_from_civil(*date)), true;
+      return false;
     case ColumnType::Kind::Time32:
-      if (const auto t = parse_tm(text)) return Cell::time32(static_cast<int32_t>(*t));
-      return std::nullopt;
+      if (const auto t = parse_tm(text)) return out = Cell::time32(static_cast<int32_t>(*t)), true;
+      return false;
   }
-  return std::nullopt;
+  return false;
+}
+
+// The cell a column of this type stores for element text, or none when the
+// text does not fit the type. Binary cells borrow the text.
+inline std::optional<Cell> cell_from_text(ColumnType type, std::string_view text) {
+  Cell cell;
+  if (!parse_cell(type, text, cell)) return std::nullopt;
+  return cell;
 }
 
 }  // namespace zarvi_core::column

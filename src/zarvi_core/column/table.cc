@@ -28,34 +28,48 @@ std::string to_string(const RowError& error) {
 Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType>> columns)
     : name_(std::move(name)) {
   columns_.reserve(columns.size());
-  for (const auto& [column, type] : columns) columns_.push_back(Column{column, ColumnData(type)});
+  for (const auto& [column, type] : columns) {
+    columns_.push_back(Column{column, ColumnData(type)});
+    kinds_.push_back(cell_kind(type.kind));
+  }
 }
 
 Table::Table(std::string name, std::vector<Column> columns, size_t rows)
-    : name_(std::move(name)), columns_(std::move(columns)), rows_(rows) {}
+    : name_(std::move(name)), columns_(std::move(columns)), rows_(rows) {
+  for (const Column& c : columns_) kinds_.push_back(cell_kind(c.data.type().kind));
+}
 
-Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
+RowError Table::refusal(std::span<const Cell> cells) const {
+  RowError e;
+  e.table = name_;
   if (cells.size() != columns_.size()) {
-    RowError e;
     e.kind = RowError::Kind::Width;
-    e.table = name_;
     e.columns = columns_.size();
     e.cells = cells.size();
-    return err(std::move(e));
+    return e;
   }
+  e.kind = RowError::Kind::Cell;
   for (size_t i = 0; i < cells.size(); ++i) {
-    if (columns_[i].data.accepts(cells[i])) continue;
     auto checked = columns_[i].data.check(cells[i]);
     if (!checked.ok()) {
-      RowError e;
-      e.kind = RowError::Kind::Cell;
-      e.table = name_;
       e.column = columns_[i].name;
       e.cell = std::move(checked).error();
-      return err(std::move(e));
+      break;
     }
   }
-  for (size_t i = 0; i < cells.size(); ++i) columns_[i].data.push_checked(cells[i]);
+  return e;
+}
+
+Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
+  bool accepted = cells.size() == columns_.size();
+  for (size_t i = 0; accepted && i < cells.size(); ++i) {
+    const Cell::Kind kind = cells[i].kind();
+    accepted = kind == Cell::Kind::Null ||
+               (kind == kinds_[i] &&
+                (kind != Cell::Kind::Binary || columns_[i].data.fits(cells[i].bytes().size())));
+  }
+  if (!accepted) return err(refusal(cells));
+  for (size_t i = 0; i < cells.size(); ++i) columns_[i].data.push_accepted(cells[i]);
   ++rows_;
   return Unit{};
 }

@@ -71,8 +71,14 @@ class Table {
  private:
   Table(std::string name, std::vector<Column> columns, size_t rows);
 
+  // The error for the first cell of a row that a column refuses.
+  RowError refusal(std::span<const Cell> cells) const;
+
   std::string name_;
   std::vector<Column> columns_;
+  // Per column, the kind of cell it takes: checked without touching the
+  // columns themselves.
+  std::vector<Cell::Kind> kinds_;
   size_t rows_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "zarvi_core/project/plan.h"
 
 #include <algorithm>
+#include <bit>
 #include <variant>
 
 namespace zarvi_core::project {
@@ -52,7 +53,12 @@ bool CodeSet::contains_other(std::string_view text) const {
 namespace {
 
 ValuePlan value_plan(const spec::ElementDef& def) {
-  return ValuePlan{&def, column_type_of(def.type), false, nullptr, {}};
+  ValuePlan plan;
+  plan.def = &def;
+  plan.type = column_type_of(def.type);
+  plan.min_length = def.min.value_or(0);
+  plan.max_length = def.max.value_or(UINT64_MAX);
+  return plan;
 }
 
 }  // namespace
@@ -141,15 +147,29 @@ SegmentPlan* Plans::find(std::string_view id) {
   return it == long_.end() ? nullptr : &it->second;
 }
 
-const SegmentPlan* Plans::get(std::string_view id) const {
+const SegmentPlan* Plans::get_long(std::string_view id) const {
   return const_cast<Plans*>(this)->find(id);
+}
+
+void Plans::index_short() {
+  size_t count = 2;
+  while (count < 2 * short_.size()) count *= 2;
+  slots_.assign(count, Slot{});
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(count));
+  for (auto& [key, plan] : short_) {
+    size_t i = (key * 0x9E3779B97F4A7C15ull) >> shift_;
+    while (slots_[i].key != 0) i = (i + 1) & (count - 1);
+    slots_[i] = Slot{key, &plan};
+  }
 }
 
 SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
   SegmentPlan* plan;
-  if (auto key = short_key(id))
+  if (auto key = short_key(id)) {
+    const size_t before = short_.size();
     plan = &short_[*key];
-  else
+    if (short_.size() != before) index_short();
+  } else
     plan = &long_.try_emplace(std::string(id)).first->second;
   if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);
   if (plan->watchers.size() < loop_count) plan->watchers.resize(loop_count);

@@ -94,6 +94,9 @@ struct ValuePlan {
   const spec::ElementDef* def = nullptr;
   column::ColumnType type;
   bool read = false;
+  // The definition's length bounds, unbounded when it has none.
+  uint64_t min_length = 0;
+  uint64_t max_length = UINT64_MAX;
   // The element's own codes; null when it lists none.
   const CodeSet* codes = nullptr;
   // Lists of occurrences that give this value codes of their own, by
@@ -103,7 +106,7 @@ struct ValuePlan {
   // The list a value in the occurrence of candidate `slot` (none: no
   // occurrence) must be in; null when any value will do.
   const CodeSet* codes_in(std::optional<size_t> slot) const {
-    if (slot)
+    if (slot && !occurrence_codes.empty())
       for (const auto& [s, set] : occurrence_codes)
         if (s == *slot) return set;
     return codes;
@@ -179,8 +182,25 @@ using CarryRegistrations = std::vector<std::vector<std::pair<size_t, size_t>>>;
 class Plans {
  public:
   explicit Plans(const spec::Spec& spec);
+  // The short-id index points into the maps' nodes, which a move keeps and
+  // a copy would not.
+  Plans(const Plans&) = delete;
+  Plans& operator=(const Plans&) = delete;
+  Plans(Plans&&) noexcept = default;
+  Plans& operator=(Plans&&) noexcept = default;
 
-  const SegmentPlan* get(std::string_view id) const;
+  // Every placed segment asks: ids under 8 bytes take one probe or two of
+  // an open-addressing index.
+  const SegmentPlan* get(std::string_view id) const {
+    if (id.size() >= 8) return get_long(id);
+    uint64_t key = 1;
+    for (unsigned char c : id) key = (key << 8) | c;
+    if (slots_.empty()) return nullptr;
+    for (size_t i = (key * 0x9E3779B97F4A7C15ull) >> shift_;; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i].key == key) return slots_[i].plan;
+      if (slots_[i].key == 0) return nullptr;
+    }
+  }
   // The plan of `id`, made empty (candidate and watcher lists for every loop)
   // on first use.
   SegmentPlan& entry(std::string_view id, size_t loop_count);
@@ -205,6 +225,16 @@ class Plans {
   // the common two- and three-byte ids hash one integer.
   static std::optional<uint64_t> short_key(std::string_view id);
 
+  const SegmentPlan* get_long(std::string_view id) const;
+  // Rebuilds the short-id index after a plan was added.
+  void index_short();
+
+  struct Slot {
+    uint64_t key = 0;  // 0: empty (a short key is never 0)
+    SegmentPlan* plan = nullptr;
+  };
+  std::vector<Slot> slots_;  // a power of two, at most half full
+  unsigned shift_ = 63;
   std::unordered_map<uint64_t, SegmentPlan> short_;
   std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans

@@ -68,20 +68,46 @@ Result<Unit, SpecError> check_depth(const json& value) {
   return Unit{};
 }
 
+Result<std::optional<DeclaredVersion>, SpecError> check_declared_version(
+    const std::optional<RawVersion>& raw) {
+  if (!raw) return std::optional<DeclaredVersion>();
+  if (raw->segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
+  auto version = compile_version(raw->segment, raw->element, raw->values);
+  if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+  return std::optional<DeclaredVersion>(std::move(version).value());
+}
+
+Result<std::optional<DeclaredVersion>, SpecError> compile_version_member(const json& member) {
+  if (member.is_null()) return check_declared_version(std::nullopt);
+  auto raw = decode_version(member);
+  if (!raw.ok()) return err(SpecError::Schema{std::nullopt, std::move(raw).error()});
+  return check_declared_version(std::move(raw).value());
+}
+
 // Runs the compile steps in order over one value; owns the Spec being
 // built until it is handed out.
 class Compiler {
  public:
-  explicit Compiler(json value) : spec_(new Spec()) { spec_->source = std::move(value); }
+  explicit Compiler(json value) : spec_(new Spec()), source_(std::move(value)) {}
 
   Compiled run() {
-    if (auto r = check_depth(spec_->source); !r.ok()) return err(std::move(r).error());
-    if (auto r = check_shape(spec_->source); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_depth(source_); !r.ok()) return err(std::move(r).error());
+    if (auto r = check_shape(source_); !r.ok()) return err(std::move(r).error());
+    // Only merge_patch and to_json read the value again, so the Spec keeps a
+    // compact form rather than the tree. It is written while the tree is
+    // whole: the steps below free each part of the tree once it is read, so
+    // that the tree and what is compiled from it are never held in full at
+    // once.
+    json::to_cbor(source_, spec_->source_);
+    spec_->source_.shrink_to_fit();
     if (auto r = decode_top(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_loops(); !r.ok()) return err(std::move(r).error());
+    drop("loops");
     if (auto r = link_loops(); !r.ok()) return err(std::move(r).error());
     if (auto r = compile_segments(); !r.ok()) return err(std::move(r).error());
+    drop("segments");
     if (auto r = compile_occurrences_and_triggers(); !r.ok()) return err(std::move(r).error());
+    raw_loops_ = {};
     if (auto r = compile_declared_version(); !r.ok()) return err(std::move(r).error());
     if (auto r = check_ambiguity(spec_->loops, spec_->roots); !r.ok()) {
       return err(std::move(r).error());
@@ -100,9 +126,14 @@ class Compiler {
  private:
   using Step = Result<Unit, SpecError>;
 
+  // Frees a top-level member that no later step reads.
+  void drop(const char* key) {
+    if (const auto at = source_.find(key); at != source_.end()) *at = nullptr;
+  }
+
   // The top-level record; "loops" must hold at least one loop.
   Step decode_top() {
-    auto top = decode_spec(spec_->source);
+    auto top = decode_spec(source_);
     if (!top.ok()) return err(SpecError::Schema{std::nullopt, std::move(top).error()});
     raw_ = std::move(top).value();
     spec_->name = raw_.name;
@@ -176,7 +207,7 @@ class Compiler {
   }
 
   Step compile_segments() {
-    for (const auto& [id, value] : section(spec_->source, "segments")) {
+    for (const auto& [id, value] : section(source_, "segments")) {
       if (id.empty()) return err(SpecError::EmptySegmentId{std::nullopt, child("segments", "")});
       auto segment = decode_segment(*value);
       if (!segment.ok())
@@ -206,17 +237,15 @@ class Compiler {
   }
 
   Step compile_declared_version() {
-    if (!raw_.version) return Unit{};
-    const RawVersion& raw = *raw_.version;
-    if (raw.segment.empty()) return err(SpecError::EmptySegmentId{std::nullopt, "version.segment"});
-    auto version = compile_version(raw.segment, raw.element, raw.values);
-    if (!version.ok()) return err(SpecError::BadVersion{std::move(version).error()});
+    auto version = check_declared_version(raw_.version);
+    if (!version.ok()) return err(std::move(version).error());
     spec_->version = std::move(version).value();
     return Unit{};
   }
 
   std::unique_ptr<Spec> spec_;
-  RawSpec raw_;                     // borrows from spec_->source
+  json source_;
+  RawSpec raw_;  // borrows from source_; its loops are dropped once compiled
   std::vector<RawLoop> raw_loops_;  // by LoopId
 };
 

@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string_view>
 
 #include "zarvi_core/result.h"
+#include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/spec_error.h"
+#include "zarvi_core/spec/version.h"
 
 namespace zarvi_core::spec {
 
@@ -27,5 +30,13 @@ Result<Unit, SpecError> check_depth(const nlohmann::json& value);
 
 // The whole compile; the value becomes the Spec's source.
 Compiled compile_spec(nlohmann::json value);
+
+// The version a decoded "version" member declares (none without one),
+// checked as the compile checks it.
+Result<std::optional<DeclaredVersion>, SpecError> check_declared_version(
+    const std::optional<RawVersion>& raw);
+// The same for the member's value as written (null: none), decoded first.
+Result<std::optional<DeclaredVersion>, SpecError> compile_version_member(
+    const nlohmann::json& member);
 
 }  // namespace zarvi_core::spec

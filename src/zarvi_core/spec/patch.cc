@@ -25,7 +25,7 @@ void merge_patch(nlohmann::json& target, const nlohmann::json& patch) {
 Compiled Spec::merge_patch(std::string_view patch) const {
   auto parsed = parse_spec_json(patch);
   if (!parsed.ok()) return err(std::move(parsed).error());
-  nlohmann::json merged = source;
+  nlohmann::json merged = source();
   spec::merge_patch(merged, parsed.value());
   auto compiled = Spec::from_value(std::move(merged));
   if (!compiled.ok()) return err(SpecError::patch(std::move(compiled).error()));
@@ -34,7 +34,7 @@ Compiled Spec::merge_patch(std::string_view patch) const {
 
 std::string Spec::to_json() const {
   try {
-    return source.dump(2);
+    return source().dump(2);
   } catch (const nlohmann::json::exception&) {
     // Only text the parser let through can be here, so this does not
     // happen; the contract is an empty text rather than an error.

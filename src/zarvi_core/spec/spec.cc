@@ -14,6 +14,8 @@ Compiled Spec::from_json(std::string_view text) {
 
 Compiled Spec::from_value(nlohmann::json value) { return compile_spec(std::move(value)); }
 
+nlohmann::json Spec::source() const { return nlohmann::json::from_cbor(source_); }
+
 std::optional<LoopId> Spec::loop_id(std::string_view loop_name) const {
   for (LoopId id = 0; id < loops.size(); ++id) {
     if (loops[id].name == loop_name) return id;

@@ -1,7 +1,8 @@
 // Spec: the compiled, immutable form of a spec JSON value. Built only by
 // compiling (from_json, from_value) and shared read-only by reference
-// counting; it keeps the JSON value it was compiled from. Pointers returned
-// by the lookups point into the Spec and live as long as it does.
+// counting; it keeps the JSON value it was compiled from in a compact binary
+// form. Pointers returned by the lookups point into the Spec and live as long
+// as it does.
 #pragma once
 
 #include <cstdint>
@@ -66,12 +67,18 @@ class Spec {
   std::vector<TableDef> tables;        // byte order of names
   std::vector<BalanceRule> balancing;  // byte order of rule names
   std::optional<DeclaredVersion> version;
-  nlohmann::json source;  // the value compiled, whole
-  SegmentMap segments;    // element definitions by segment id
+  SegmentMap segments;  // element definitions by segment id
+
+  // The value compiled, whole, decoded afresh from the compact form.
+  nlohmann::json source() const;
 
  private:
   Spec() = default;
   friend class Compiler;
+
+  // CBOR of the value compiled: under a tenth of the size of the tree, and
+  // unlike JSON text it holds strings that are not UTF-8.
+  std::vector<std::uint8_t> source_;
 };
 
 }  // namespace zarvi_core::spec
