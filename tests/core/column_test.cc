@@ -194,6 +194,7 @@ TEST(ColumnData, Render) {
   }
 }
 
+// Month lengths and leap years: WalkTheCalendar.
 TEST(CivilDate, Parses) {
   const struct {
     const char* text;
@@ -201,12 +202,9 @@ TEST(CivilDate, Parses) {
   } cases[] = {
       {"491231", CivilDate{2049, 12, 31}},
       {"500101", CivilDate{1950, 1, 1}},
-      {"20000229", CivilDate{2000, 2, 29}},
       {"00010101", CivilDate{1, 1, 1}},
       {"99991231", CivilDate{9999, 12, 31}},
       {"000229", CivilDate{2000, 2, 29}},
-      {"19000229", std::nullopt},
-      {"20230229", std::nullopt},
       {"20231301", std::nullopt},
       {"20230100", std::nullopt},
       {"00000101", std::nullopt},

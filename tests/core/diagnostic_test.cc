@@ -213,7 +213,7 @@ TEST(RenderAmount, PadsSignsAndPoints) {
 }
 
 // Arbitrary bytes in every byte field (ids, codes, datum) still give a line of
-// valid UTF-8; names are text from the spec.
+// valid UTF-8, quotes and escapes included; names are text from the spec.
 TEST(DiagnosticLine, RandomBytesRender) {
   std::mt19937 rng(7);
   auto bytes = [&] {
