@@ -54,6 +54,8 @@ class Segment {
   // A composite's components joined by separator into buffer.
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
+  // Doubles the element slots, keeping those in use.
+  void grow();
 
   std::string_view id_;
   std::string_view raw_;

@@ -118,22 +118,41 @@ TEST(Segment, RefillReusesElementSlots) {
   EXPECT_EQ(s.elements()[0].components().data(), components);
 }
 
-// Without a release character the body is split in one pass; with one that
-// does not occur the general path must give the same segment. Random bodies
-// over the separators, refilling one Segment each way.
+// Without a release character the body is split a word at a time; with one
+// that does not occur the general path must give the same segment. Random
+// bodies over the separators, long enough to span several words, with
+// separators that are high or zero bytes too, refilling one Segment each way.
 TEST(Segment, PlainSplitAgreesWithReleasePath) {
+  struct Case {
+    const char* name;
+    char element;
+    char component;
+  };
+  const Case cases[] = {
+      {"default", '*', ':'},
+      {"high bytes", '\x80', '\xFF'},
+      {"zero element separator", '\0', '\x1D'},
+  };
   std::mt19937 random(835);
-  const std::string_view alphabet = "AB*:^ ";
-  Segment plain;
-  Segment release_path;
-  for (int round = 0; round < 2000; ++round) {
-    std::string body(random() % 12, ' ');
-    for (char& c : body) c = alphabet[random() % alphabet.size()];
-    SCOPED_TRACE(body);
-    plain.reparse(round, Frame{body, body, true}, Delimiters{});
-    release_path.reparse(round, Frame{body, body, true}, released());
-    EXPECT_EQ(plain.id(), release_path.id());
-    EXPECT_EQ(render(plain), render(release_path));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Delimiters plain_delimiters;
+    plain_delimiters.element = c.element;
+    plain_delimiters.component = c.component;
+    Delimiters release_delimiters = plain_delimiters;
+    release_delimiters.release = '?';
+    const std::string alphabet = std::string("AB^ \x7F\x01") + c.element + c.element + c.component;
+    Segment plain;
+    Segment release_path;
+    for (int round = 0; round < 3000; ++round) {
+      std::string body(random() % 40, ' ');
+      for (char& ch : body) ch = alphabet[random() % alphabet.size()];
+      SCOPED_TRACE(body);
+      plain.reparse(round, Frame{body, body, true}, plain_delimiters);
+      release_path.reparse(round, Frame{body, body, true}, release_delimiters);
+      ASSERT_EQ(plain.id(), release_path.id());
+      ASSERT_EQ(render(plain), render(release_path));
+    }
   }
 }
 
