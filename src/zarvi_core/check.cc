@@ -31,6 +31,14 @@ bool count_matches(std::string_view text, uint64_t expected) {
   return value == expected;
 }
 
+// Ids are a few bytes: comparing them in place beats a call to memcmp.
+bool same_id(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 ElementRef place(std::string_view id, uint64_t element,
                  std::optional<uint64_t> component = std::nullopt) {
   return ElementRef{std::string(id), element, component};
@@ -80,7 +88,7 @@ const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segmen
         break;
       case Event::Kind::Unplaced:
         bump(segment_counter_);
-        report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
+        unknown_segment(segment);
         break;
       case Event::Kind::Close:
         closed(&segment);
@@ -90,6 +98,10 @@ const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segmen
     }
   }
   return diagnostics_;
+}
+
+void EnvelopeChecker::unknown_segment(const Segment& segment) {
+  report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
 }
 
 void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
@@ -102,7 +114,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   bump(ordinals_[id]);
   if (!event.implicit && parent != nullptr) bump(parent->children);
 
-  std::optional<uint64_t> over_max;
+  OpenFindings findings;
   if (layout.slot) {
     uint64_t* counter = nullptr;
     if (parent != nullptr) {
@@ -113,49 +125,55 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
     }
     if (counter != nullptr) {
       bump(*counter);
-      if (layout.max && *counter > *layout.max) over_max = *counter;
+      if (layout.max && *counter > *layout.max) findings.over_max = *counter;
     }
   }
 
-  std::optional<Rule> order;
   if (parent != nullptr && !event.implicit && layout.position) {
     if (parent->last && parent->last->position > *layout.position)
-      order = out_of_order(*spec_, id, 0, *parent->last);
+      findings.after = *parent->last;
     else
       parent->last = OrderRecord{id, 0, *layout.position};
   }
   // Taken now: `parent` points into open_, which the push below may move.
-  const std::string* parent_loop_name =
-      parent != nullptr ? &spec_->loops[parent->loop].name : nullptr;
+  if (parent != nullptr) findings.parent_name = &spec_->loops[parent->loop].name;
 
-  Open instance;
-  instance.base = counters_.size();
-  counters_.resize(counters_.size() + layout.occurrences + layout.children, 0);
-
-  bool opener_missing = false;
+  const size_t base = counters_.size();
+  counters_.resize(base + layout.occurrences + layout.children, 0);
+  // Built in place: an Open holds strings, and moving one costs more than
+  // filling it.
+  Open& instance = open_.emplace_back();
+  instance.base = base;
   if (loop.control && !event.implicit) {
     if (auto value = text(segment, loop.control->opener_element))
       instance.opener_value.emplace(*value);
     else
-      opener_missing = true;
+      findings.opener_missing = true;
   }
   if (!event.implicit) instance.opened = event.segment;
   instance.loop = id;
   instance.ordinal = ordinals_[id];
   instance.counter_at_open = segment_counter_;
   instance.implicit = event.implicit;
-  open_.push_back(std::move(instance));
   balances_.open(id, open_.size() - 1);
 
-  if (over_max) {
+  if (findings.over_max || findings.after || findings.opener_missing || event.implicit)
+    report_open(segment, event, findings);
+}
+
+void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
+                                  const OpenFindings& findings) {
+  const spec::LoopDef& loop = spec_->loops[event.loop];
+  if (findings.over_max) {
     std::optional<std::string> parent_name;
-    if (parent_loop_name != nullptr) parent_name = *parent_loop_name;
-    report_at_segment(
-        Rule{Rule::LoopOverMax{loop.name, *over_max, std::move(parent_name), *layout.max}},
-        segment);
+    if (findings.parent_name != nullptr) parent_name = *findings.parent_name;
+    report_at_segment(Rule{Rule::LoopOverMax{loop.name, *findings.over_max,
+                                             std::move(parent_name),
+                                             *layouts_[event.loop].max}},
+                      segment);
   }
-  if (order) report_at_segment(std::move(*order), segment);
-  if (opener_missing) {
+  if (findings.after) report_at_segment(out_of_order(*spec_, event.loop, 0, *findings.after), segment);
+  if (findings.opener_missing) {
     const uint64_t e = loop.control->opener_element;
     report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
               std::nullopt, {});
@@ -178,8 +196,7 @@ void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
 }
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
-  const spec::LoopDef& def = spec_->loops[loop];
-  if (k >= def.occurrences.size()) return;
+  if (k >= layouts_[loop].occurrences) return;
   const size_t flat = limits_.bases[loop] + k;
   if (flat >= limits_.entries.size()) return;
   if (!open_.empty() && open_.back().loop == loop && open_.back().base + k < counters_.size()) {
@@ -187,22 +204,33 @@ void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size
     uint64_t& counter = counters_[instance.base + k];
     bump(counter);
     const Limit& limit = limits_.entries[flat];
-    std::optional<OrderRecord> previous = later(instance.highest_closed, instance.last);
-    const bool out_of_place = previous && previous->position > limit.position;
+    const OrderRecord* previous = later_of(instance.highest_closed, instance.last);
+    const bool out_of_place = previous != nullptr && previous->position > limit.position;
     if (!out_of_place) instance.last = OrderRecord{loop, k, limit.position};
-    const spec::OccurrenceDef& occ = def.occurrences[k];
-    if (limit.max && counter > *limit.max)
-      report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
-                                                     def.name, counter, *limit.max}},
-                        segment);
-    if (out_of_place) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+    const bool over_max = limit.max && counter > *limit.max;
+    if (over_max || out_of_place)
+      report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
   }
   balances_.feed(flat, segment);
 }
 
+void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, size_t k,
+                                        bool over_max, const OrderRecord* previous) {
+  const spec::LoopDef& def = spec_->loops[loop];
+  if (over_max) {
+    const spec::OccurrenceDef& occ = def.occurrences[k];
+    const Limit& limit = limits_.entries[limits_.bases[loop] + k];
+    const uint64_t counter = counters_[open_.back().base + k];
+    report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
+                                                   def.name, counter, *limit.max}},
+                      segment);
+  }
+  if (previous != nullptr) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+}
+
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
   const spec::LoopDef& def = spec_->loops[loop];
-  if (!def.end || segment.id() != std::string_view(*def.end)) return;
+  if (!def.end || !same_id(segment.id(), *def.end)) return;
   if (open_.empty() || open_.back().loop != loop) return;
   Open& instance = open_.back();
   instance.end_seen = true;

@@ -21,8 +21,9 @@ Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
 
 const Output& Processor::feed(const Segment& segment) {
   output_.diagnostics.clear();
-  const std::vector<engine::Event>& events = engine_.feed(segment);
-  output_.events.assign(events.begin(), events.end());
+  // The engine writes straight into the output: no copy per step.
+  engine_.feed(segment, output_.events);
+  const std::vector<engine::Event>& events = output_.events;
   const std::vector<Diagnostic>& projected = projector_.on(events, segment);
   // The checker counts and orders occurrences by the projector's choice, yet
   // its findings come first in the stream.

@@ -1,5 +1,7 @@
 #include "zarvi_core/check/balance.h"
 
+#include <algorithm>
+
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/engine.h"
 
@@ -17,13 +19,12 @@ bool checked_add(i128& total, i128 value) {
 }  // namespace
 
 Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
-    : per_(spec.loops.size()) {
+    : per_(spec.loops.size()), innermost_(spec.balancing.size(), kNone) {
   size_t flat_count = 0;
   for (const spec::LoopDef& loop : spec.loops) flat_count += loop.occurrences.size();
   feeds_.resize(flat_count);
   for (size_t r = 0; r < spec.balancing.size(); ++r) {
     const spec::BalanceRule& rule = spec.balancing[r];
-    scales_.push_back(rule.scale);
     if (rule.per < per_.size()) per_[rule.per].push_back(r);
     auto add_terms = [&](const std::vector<spec::BalanceTerm>& terms, bool target) {
       for (const spec::BalanceTerm& term : terms) {
@@ -34,6 +35,7 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
         Feed feed;
         feed.component = term.component;
         feed.rule = r;
+        feed.scale = rule.scale;
         feed.target = target;
         feed.negative = term.negative;
         for (uint64_t e : term.elements) {
@@ -53,56 +55,57 @@ void Balances::open(LoopId loop, size_t depth) {
   if (loop >= per_.size()) return;
   for (size_t r : per_[loop]) {
     if (live_ == pending_.size()) pending_.emplace_back();
-    Pending& p = pending_[live_++];
+    Pending& p = pending_[live_];
     p.target = 0;
     p.sum = 0;
     p.first_seen = false;
     p.segments.clear();
     p.rule = r;
     p.depth = depth;
+    p.shadowed = innermost_[r];
     p.target_seen = false;
     p.failed = false;
+    innermost_[r] = live_++;
   }
 }
 
-void Balances::feed(size_t flat, const Segment& segment) {
-  if (flat >= feeds_.size()) return;
-  for (const Feed& f : feeds_[flat]) {
-    Pending* p = nullptr;
-    for (size_t i = live_; i-- > 0;) {
-      if (pending_[i].rule == f.rule) {
-        p = &pending_[i];
-        break;
-      }
-    }
-    if (p == nullptr) continue;
-    const uint64_t at = segment.index();
-    if (p->segments.empty() || p->segments.back() != at) p->segments.push_back(at);
-    const uint8_t scale = f.rule < scales_.size() ? scales_[f.rule] : 0;
+void Balances::reset() {
+  live_ = 0;
+  std::fill(innermost_.begin(), innermost_.end(), kNone);
+}
+
+void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment) {
+  const uint64_t at = segment.index();
+  for (const Feed& f : feeds) {
+    const size_t slot = innermost_[f.rule];
+    if (slot == kNone) continue;
+    Pending& p = pending_[slot];
+    if (p.segments.empty() || p.segments.back() != at) p.segments.push_back(at);
+    i128& total = f.target ? p.target : p.sum;
     for (const auto& [position, required] : f.elements) {
-      auto text = engine::component_text(segment, position, f.component);
-      if (f.target && !p->first_seen) {
-        p->first_seen = true;
-        p->first_target.component = f.component;
-        p->first_target.segment = at;
-        p->first_target.element = position;
-        p->first_target.text.assign(text.value_or(std::string_view()));
+      const auto text = engine::component_text(segment, position, f.component);
+      if (f.target && !p.first_seen) [[unlikely]] {
+        p.first_seen = true;
+        p.first_target.component = f.component;
+        p.first_target.segment = at;
+        p.first_target.element = position;
+        p.first_target.text.assign(text.value_or(std::string_view()));
       }
-      i128 value = 0;
-      if (text && !text->empty()) {
-        if (auto parsed = column::parse_r(*text, scale)) {
-          value = *parsed;
-        } else {
-          p->failed = true;
-        }
-      } else if (required) {
-        p->failed = true;
+      // An absent or empty value adds nothing; it fails the sum only where
+      // its element is required.
+      if (!text || text->empty()) {
+        if (required) p.failed = true;
+        continue;
       }
-      i128& total = f.target ? p->target : p->sum;
+      const std::optional<i128> parsed = column::parse_r(*text, f.scale);
+      if (!parsed) {
+        p.failed = true;
+        continue;
+      }
       // A negated value of at most 38 digits cannot overflow; the total can.
-      if (!checked_add(total, f.negative ? -value : value)) p->failed = true;
+      if (!checked_add(total, f.negative ? -*parsed : *parsed)) p.failed = true;
     }
-    if (f.target) p->target_seen = true;
+    if (f.target) p.target_seen = true;
   }
 }
 
