@@ -54,7 +54,10 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
       layouts_(layouts(spec)),
       required_(required(spec)),
       root_counts_(spec.roots.size(), 0),
-      balances_(spec, limits_.bases) {}
+      balances_(spec, limits_.bases) {
+  ends_.reserve(spec.loops.size());
+  for (const spec::LoopDef& loop : spec.loops) ends_.push_back(loop.end ? &*loop.end : nullptr);
+}
 
 std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
                                                       uint64_t position) {
@@ -192,7 +195,8 @@ void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
     count_occurrence(segment, loop, *occurrence);
   else
     unknown_occurrence(loop, segment);
-  check_closer(segment, loop);
+  const std::string* end = ends_[loop];
+  if (end != nullptr && same_id(segment.id(), *end)) check_closer(segment, loop);
 }
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
@@ -230,7 +234,6 @@ void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, siz
 
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
   const spec::LoopDef& def = spec_->loops[loop];
-  if (!def.end || !same_id(segment.id(), *def.end)) return;
   if (open_.empty() || open_.back().loop != loop) return;
   Open& instance = open_.back();
   instance.end_seen = true;

@@ -73,6 +73,7 @@ class EnvelopeChecker {
   [[gnu::cold]] void unknown_segment(const Segment& segment);
   void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence);
   void count_occurrence(const Segment& segment, LoopId loop, size_t occurrence);
+  // For a segment whose id ends its loop.
   void check_closer(const Segment& segment, LoopId loop);
   void closed(const Segment* segment);
 
@@ -90,6 +91,7 @@ class EnvelopeChecker {
   std::vector<uint64_t> ordinals_;
   Limits limits_;
   std::vector<Layout> layouts_;
+  std::vector<const std::string*> ends_;  // by loop: its end id, or null
   std::vector<std::vector<size_t>> required_;
   std::vector<uint64_t> counters_;
   std::vector<uint64_t> root_counts_;

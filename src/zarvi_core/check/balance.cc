@@ -82,15 +82,17 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
     Pending& p = pending_[slot];
     if (p.segments.empty() || p.segments.back() != at) p.segments.push_back(at);
     i128& total = f.target ? p.target : p.sum;
+    if (f.target && !p.first_seen && !f.elements.empty()) [[unlikely]] {
+      const uint64_t position = f.elements.front().first;
+      p.first_seen = true;
+      p.first_target.component = f.component;
+      p.first_target.segment = at;
+      p.first_target.element = position;
+      p.first_target.text.assign(
+          engine::component_text(segment, position, f.component).value_or(std::string_view()));
+    }
     for (const auto& [position, required] : f.elements) {
       const auto text = engine::component_text(segment, position, f.component);
-      if (f.target && !p.first_seen) [[unlikely]] {
-        p.first_seen = true;
-        p.first_target.component = f.component;
-        p.first_target.segment = at;
-        p.first_target.element = position;
-        p.first_target.text.assign(text.value_or(std::string_view()));
-      }
       // An absent or empty value adds nothing; it fails the sum only where
       // its element is required.
       if (!text || text->empty()) {
