@@ -31,14 +31,6 @@ bool count_matches(std::string_view text, uint64_t expected) {
   return value == expected;
 }
 
-// Ids are a few bytes: comparing them in place beats a call to memcmp.
-bool same_id(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
-
 ElementRef place(std::string_view id, uint64_t element,
                  std::optional<uint64_t> component = std::nullopt) {
   return ElementRef{std::string(id), element, component};
@@ -196,7 +188,7 @@ void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
   else
     unknown_occurrence(loop, segment);
   const std::string* end = ends_[loop];
-  if (end != nullptr && same_id(segment.id(), *end)) check_closer(segment, loop);
+  if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
 }
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {

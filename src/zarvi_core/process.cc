@@ -19,8 +19,7 @@ inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& 
 Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
     : projector_(spec, delimiters), engine_(spec), checker_(spec, delimiters) {}
 
-const Output& Processor::feed(const Segment& segment) {
-  output_.diagnostics.clear();
+void Processor::step(const Segment& segment, std::vector<Diagnostic>& out) {
   // The engine writes straight into the output: no copy per step.
   engine_.feed(segment, output_.events);
   const std::vector<engine::Event>& events = output_.events;
@@ -28,8 +27,13 @@ const Output& Processor::feed(const Segment& segment) {
   // The checker counts and orders occurrences by the projector's choice, yet
   // its findings come first in the stream.
   const std::vector<Diagnostic>& checked = checker_.on_matched(segment, events, projector_.matched());
-  append(output_.diagnostics, checked);
-  append(output_.diagnostics, projected);
+  append(out, checked);
+  append(out, projected);
+}
+
+const Output& Processor::feed(const Segment& segment) {
+  output_.diagnostics.clear();
+  step(segment, output_.diagnostics);
   return output_;
 }
 
@@ -56,7 +60,7 @@ RunResult Processor::run(const spec::Spec& spec, const Document& document) {
     const std::optional<Frame> frame = document.frame(i);
     if (!frame) break;
     segment.reparse(i, *frame, document.delimiters());
-    append(result.diagnostics, processor.feed(segment).diagnostics);
+    processor.step(segment, result.diagnostics);
   }
   append(result.diagnostics, processor.finish().diagnostics);
   result.tables = processor.take_tables();
