@@ -182,7 +182,7 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
 void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
                                  std::optional<size_t> occurrence) {
   bump(segment_counter_);
-  if (loop >= spec_->loops.size()) return;
+  if (loop >= ends_.size()) return;  // one entry per loop
   if (occurrence)
     count_occurrence(segment, loop, *occurrence);
   else
@@ -193,8 +193,8 @@ void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
   if (k >= layouts_[loop].occurrences) return;
+  // In range: the loop's occurrences follow its base in limits_.entries.
   const size_t flat = limits_.bases[loop] + k;
-  if (flat >= limits_.entries.size()) return;
   if (!open_.empty() && open_.back().loop == loop && open_.back().base + k < counters_.size()) {
     Open& instance = open_.back();
     uint64_t& counter = counters_[instance.base + k];

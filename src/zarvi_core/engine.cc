@@ -128,7 +128,7 @@ void LoopEngine::push(LoopId loop) {
 }
 
 // Pops every open loop deeper than `depth` entries, innermost first.
-void LoopEngine::close_above(size_t depth, std::vector<Event>& out) {
+void LoopEngine::close_from(size_t depth, std::vector<Event>& out) {
   while (stack_.size() > depth) {
     LoopId loop = stack_.back();
     stack_.pop_back();

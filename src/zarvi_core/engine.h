@@ -194,7 +194,11 @@ class LoopEngine {
 
  private:
   void push(LoopId loop);
-  void close_above(size_t depth, std::vector<Event>& out);
+  // Most segments close nothing: the test is inline, the work is not.
+  void close_above(size_t depth, std::vector<Event>& out) {
+    if (stack_.size() > depth) close_from(depth, out);
+  }
+  void close_from(size_t depth, std::vector<Event>& out);
 
   const spec::Spec* spec_;
   TriggerIndex index_;

@@ -10,14 +10,8 @@
 
 namespace zarvi_core {
 
-void Segment::reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
-  index_ = index;
-  raw_ = frame.raw;
-  terminated_ = frame.terminated;
+void Segment::split_released(std::string_view body, const Delimiters& delimiters) {
   count_ = 0;
-
-  std::string_view body = frame.body;
-  if (!delimiters.release) return split_plain(body, delimiters.element, delimiters.component);
   std::size_t at = find_unreleased(body, delimiters.element, delimiters.release);
   if (at == std::string_view::npos) {
     id_ = body;
@@ -163,12 +157,23 @@ void Segment::split_plain(std::string_view body, char element, char component) {
     const Marks m = n - at >= 16 ? finder.whole(chunk) : finder.tail(base, chunk, n - at);
     uint32_t separators = m.elements;
     uint32_t components = m.components & ~separators;
-    if (components == 0) [[likely]] {
-      for (; separators != 0; separators &= separators - 1) {
-        const char* const sep = chunk + std::countr_zero(separators);
-        put(sep);
+    if (components == 0 && separators != 0) [[likely]] {
+      // Only the first piece (the id, or an element begun in an earlier
+      // chunk with a component separator) needs put; the others are simple.
+      const char* sep = chunk + std::countr_zero(separators);
+      put(sep);
+      start = sep + 1;
+      composite = false;
+      for (separators &= separators - 1; separators != 0; separators &= separators - 1) {
+        sep = chunk + std::countr_zero(separators);
+        if (count == capacity) [[unlikely]] {
+          grow();
+          slots = elements_.data();
+          capacity = elements_.size();
+        }
+        slots[count++].reparse_simple(
+            std::string_view(start, static_cast<std::size_t>(sep - start)));
         start = sep + 1;
-        composite = false;
       }
       continue;
     }

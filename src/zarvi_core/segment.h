@@ -46,7 +46,15 @@ class Segment {
 
   // Refills this segment from a frame. Element slots beyond the new count
   // are kept, unused, so a walk allocates only when a segment outgrows them.
-  void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
+  void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
+    index_ = index;
+    raw_ = frame.raw;
+    terminated_ = frame.terminated;
+    if (delimiters.release)
+      split_released(frame.body, delimiters);
+    else
+      split_plain(frame.body, delimiters.element, delimiters.component);
+  }
 
   // The text of the element at a 1-based position: a simple element's bytes,
   // or a composite's components joined by separator into buffer. Absent for
@@ -63,6 +71,7 @@ class Segment {
   // A composite's components joined by separator into buffer.
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
+  void split_released(std::string_view body, const Delimiters& delimiters);
   // Doubles the element slots, keeping those in use.
   void grow();
 
