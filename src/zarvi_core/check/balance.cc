@@ -40,7 +40,7 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
         feed.negative = term.negative;
         for (uint64_t e : term.elements) {
           const spec::ElementDef* def = spec.element_def(id, e, std::nullopt);
-          feed.elements.emplace_back(e, def != nullptr && def->required);
+          feed.elements.push_back(TermElement{e, def != nullptr && def->required, kNoSlot});
         }
         size_t flat = bases[term.loop] + term.occurrence;
         if (flat < feeds_.size()) feeds_[flat].push_back(std::move(feed));
@@ -48,6 +48,26 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
     };
     add_terms(rule.target, true);
     add_terms(rule.sum, false);
+  }
+  for (std::vector<Feed>& feeds : feeds_) {
+    struct Place {
+      uint64_t position;
+      std::optional<uint64_t> component;
+      uint8_t scale;
+    };
+    std::vector<Place> places;
+    for (Feed& f : feeds) {
+      for (TermElement& e : f.elements) {
+        const Place place{e.position, f.component, f.scale};
+        size_t i = 0;
+        while (i < places.size() &&
+               !(places[i].position == place.position && places[i].component == place.component &&
+                 places[i].scale == place.scale))
+          ++i;
+        if (i == places.size()) places.push_back(place);
+        e.slot = i < 32 ? static_cast<uint8_t>(i) : kNoSlot;
+      }
+    }
   }
 }
 
@@ -76,6 +96,11 @@ void Balances::reset() {
 
 void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment) {
   const uint64_t at = segment.index();
+  // Values parsed for this segment, by slot: bit i of `parsed` says
+  // values[i] holds slot i's value, bit i of `invalid` that it has none.
+  i128 values[32];
+  uint32_t parsed = 0;
+  uint32_t invalid = 0;
   for (const Feed& f : feeds) {
     const size_t slot = innermost_[f.rule];
     if (slot == kNone) continue;
@@ -83,7 +108,7 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
     if (p.segments.empty() || p.segments.back() != at) p.segments.push_back(at);
     i128& total = f.target ? p.target : p.sum;
     if (f.target && !p.first_seen && !f.elements.empty()) [[unlikely]] {
-      const uint64_t position = f.elements.front().first;
+      const uint64_t position = f.elements.front().position;
       p.first_seen = true;
       p.first_target.component = f.component;
       p.first_target.segment = at;
@@ -91,21 +116,35 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
       p.first_target.text.assign(
           engine::component_text(segment, position, f.component).value_or(std::string_view()));
     }
-    for (const auto& [position, required] : f.elements) {
-      const auto text = engine::component_text(segment, position, f.component);
+    for (const TermElement& e : f.elements) {
+      const auto text = engine::component_text(segment, e.position, f.component);
       // An absent or empty value adds nothing; it fails the sum only where
       // its element is required.
       if (!text || text->empty()) {
-        if (required) p.failed = true;
+        if (e.required) p.failed = true;
         continue;
       }
-      const std::optional<i128> parsed = column::parse_r(*text, f.scale);
-      if (!parsed) {
-        p.failed = true;
-        continue;
+      i128 value;
+      const uint32_t bit = e.slot < 32 ? uint32_t{1} << e.slot : 0;
+      if ((parsed & bit) != 0) {
+        if ((invalid & bit) != 0) {
+          p.failed = true;
+          continue;
+        }
+        value = values[e.slot];
+      } else {
+        const std::optional<i128> read = column::parse_r(*text, f.scale);
+        parsed |= bit;
+        if (!read) {
+          invalid |= bit;
+          p.failed = true;
+          continue;
+        }
+        value = *read;
+        if (bit != 0) values[e.slot] = value;
       }
       // A negated value of at most 38 digits cannot overflow; the total can.
-      if (!checked_add(total, f.negative ? -*parsed : *parsed)) p.failed = true;
+      if (!checked_add(total, f.negative ? -value : value)) p.failed = true;
     }
     if (f.target) p.target_seen = true;
   }

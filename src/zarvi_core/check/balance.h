@@ -19,11 +19,21 @@ namespace zarvi_core::check::balance {
 
 using spec::LoopId;
 
+// One element a term reads.
+struct TermElement {
+  uint64_t position = 0;
+  bool required = false;  // by its definition
+  // Values read at one occurrence with the same place and scale share a
+  // slot, so that a segment feeding several sums parses each value once;
+  // kNoSlot past the first 32.
+  uint8_t slot = 0;
+};
+inline constexpr uint8_t kNoSlot = 0xFF;
+
 // One term of a rule as seen from the occurrence it reads.
 struct Feed {
   std::optional<uint64_t> component;
-  // Element positions, each with the required flag of its definition.
-  std::vector<std::pair<uint64_t, bool>> elements;
+  std::vector<TermElement> elements;
   size_t rule = 0;
   uint8_t scale = 0;  // the rule's
   bool target = false;
