@@ -19,7 +19,9 @@ inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& 
 Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
     : projector_(spec, delimiters), engine_(spec), checker_(spec, delimiters) {}
 
-void Processor::step(const Segment& segment, std::vector<Diagnostic>& out) {
+// Inline: run calls it once per segment.
+[[gnu::always_inline]] inline void Processor::step(const Segment& segment,
+                                                  std::vector<Diagnostic>& out) {
   // The engine writes straight into the output: no copy per step.
   engine_.feed(segment, output_.events);
   const std::vector<engine::Event>& events = output_.events;

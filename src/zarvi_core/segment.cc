@@ -68,7 +68,7 @@ class Finder {
     // A short body: assembled from overlapping loads of its own bytes.
     uint64_t low;
     uint64_t high = 0;
-    if (size >= 8) {
+    if (size > 8) {
       low = load(p, 8);
       high = load(end - 8, 8) >> (8 * (16 - size));
     } else if (size >= 4) {
