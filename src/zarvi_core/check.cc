@@ -67,6 +67,19 @@ void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
   report_at(std::move(rule), segment.index(), std::nullopt, std::nullopt, segment.id());
 }
 
+// Inline: nearly every segment is placed, and its step is short.
+[[gnu::always_inline]] inline void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
+                                                               std::optional<size_t> occurrence) {
+  bump(segment_counter_);
+  if (loop >= ends_.size()) return;  // one entry per loop
+  if (occurrence)
+    count_occurrence(segment, loop, *occurrence);
+  else
+    unknown_occurrence(loop, segment);
+  const std::string* end = ends_[loop];
+  if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
+}
+
 const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segment,
                                                            std::span<const Event> events,
                                                            std::optional<size_t> occurrence) {
@@ -167,7 +180,8 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
                                              *layouts_[event.loop].max}},
                       segment);
   }
-  if (findings.after) report_at_segment(out_of_order(*spec_, event.loop, 0, *findings.after), segment);
+  if (findings.after)
+    report_at_segment(out_of_order(*spec_, event.loop, 0, *findings.after), segment);
   if (findings.opener_missing) {
     const uint64_t e = loop.control->opener_element;
     report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
@@ -177,18 +191,6 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
     report_at(Rule{Rule::ImplicitLoop{loop.name, spec::render_trigger(loop.trigger),
                                       std::string(segment.id())}},
               event.segment, std::nullopt, std::nullopt, segment.id());
-}
-
-void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
-                                 std::optional<size_t> occurrence) {
-  bump(segment_counter_);
-  if (loop >= ends_.size()) return;  // one entry per loop
-  if (occurrence)
-    count_occurrence(segment, loop, *occurrence);
-  else
-    unknown_occurrence(loop, segment);
-  const std::string* end = ends_[loop];
-  if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
 }
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {

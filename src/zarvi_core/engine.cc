@@ -228,7 +228,6 @@ void LoopEngine::feed(const Segment& segment, std::vector<Event>& out) {
   }
 
   out.push_back(Event::unplaced(at));
-  return;
 }
 
 void LoopEngine::close_all(std::vector<Event>& out) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>

@@ -79,7 +79,8 @@ class Finder {
         low |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
     }
     const uint32_t valid = (uint32_t{1} << size) - 1;
-    const Marks m = marks(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+    const Marks m =
+        marks(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
     return {m.elements & valid, m.components & valid};
   }
 
