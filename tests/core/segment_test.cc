@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "test_input.h"
+#include "zarvi_core/document.h"
 
 namespace zarvi_core {
 namespace {
@@ -152,6 +153,38 @@ TEST(Segment, PlainSplitAgreesWithReleasePath) {
       release_path.reparse(round, Frame{body, body, true}, release_delimiters);
       ASSERT_EQ(plain.id(), release_path.id());
       ASSERT_EQ(render(plain), render(release_path));
+    }
+  }
+}
+
+// Every segment of the real files, with their own delimiters: the plain
+// split must agree with the general path under a release byte the file does
+// not hold.
+TEST(Segment, PlainSplitAgreesOnCorpus) {
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "corpus absent";
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    auto document = Document::parse(std::string_view(bytes));
+    if (!document.ok()) continue;
+    const Document& d = document.value();
+    Delimiters release_delimiters = d.delimiters();
+    for (int c = 1; c < 256; ++c) {
+      if (bytes.find(static_cast<char>(c)) == std::string::npos) {
+        release_delimiters.release = static_cast<char>(c);
+        break;
+      }
+    }
+    ASSERT_TRUE(release_delimiters.release.has_value());
+    Segment plain;
+    Segment release_path;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      const std::optional<Frame> frame = d.frame(i);
+      ASSERT_TRUE(frame.has_value());
+      plain.reparse(i, *frame, d.delimiters());
+      release_path.reparse(i, *frame, release_delimiters);
+      ASSERT_EQ(plain.id(), release_path.id()) << "segment " << i;
+      ASSERT_EQ(render(plain), render(release_path)) << "segment " << i;
     }
   }
 }
