@@ -46,7 +46,10 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
       layouts_(layouts(spec)),
       required_(required(spec)),
       root_counts_(spec.roots.size(), 0),
-      balances_(spec, limits_.bases) {}
+      balances_(spec, limits_.bases) {
+  ends_.reserve(spec.loops.size());
+  for (const spec::LoopDef& loop : spec.loops) ends_.push_back(loop.end ? &*loop.end : nullptr);
+}
 
 std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
                                                       uint64_t position) {
@@ -62,6 +65,19 @@ void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
   report_at(std::move(rule), segment.index(), std::nullopt, std::nullopt, segment.id());
+}
+
+// Inline: nearly every segment is placed, and its step is short.
+[[gnu::always_inline]] inline void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
+                                                               std::optional<size_t> occurrence) {
+  bump(segment_counter_);
+  if (loop >= ends_.size()) return;  // one entry per loop
+  if (occurrence)
+    count_occurrence(segment, loop, *occurrence);
+  else
+    unknown_occurrence(loop, segment);
+  const std::string* end = ends_[loop];
+  if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
 }
 
 const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segment,
@@ -80,7 +96,7 @@ const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segmen
         break;
       case Event::Kind::Unplaced:
         bump(segment_counter_);
-        report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
+        unknown_segment(segment);
         break;
       case Event::Kind::Close:
         closed(&segment);
@@ -90,6 +106,10 @@ const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segmen
     }
   }
   return diagnostics_;
+}
+
+void EnvelopeChecker::unknown_segment(const Segment& segment) {
+  report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
 }
 
 void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
@@ -102,7 +122,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   bump(ordinals_[id]);
   if (!event.implicit && parent != nullptr) bump(parent->children);
 
-  std::optional<uint64_t> over_max;
+  OpenFindings findings;
   if (layout.slot) {
     uint64_t* counter = nullptr;
     if (parent != nullptr) {
@@ -113,49 +133,56 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
     }
     if (counter != nullptr) {
       bump(*counter);
-      if (layout.max && *counter > *layout.max) over_max = *counter;
+      if (layout.max && *counter > *layout.max) findings.over_max = *counter;
     }
   }
 
-  std::optional<Rule> order;
   if (parent != nullptr && !event.implicit && layout.position) {
     if (parent->last && parent->last->position > *layout.position)
-      order = out_of_order(*spec_, id, 0, *parent->last);
+      findings.after = *parent->last;
     else
       parent->last = OrderRecord{id, 0, *layout.position};
   }
   // Taken now: `parent` points into open_, which the push below may move.
-  const std::string* parent_loop_name =
-      parent != nullptr ? &spec_->loops[parent->loop].name : nullptr;
+  if (parent != nullptr) findings.parent_name = &spec_->loops[parent->loop].name;
 
-  Open instance;
-  instance.base = counters_.size();
-  counters_.resize(counters_.size() + layout.occurrences + layout.children, 0);
-
-  bool opener_missing = false;
+  const size_t base = counters_.size();
+  counters_.resize(base + layout.occurrences + layout.children, 0);
+  // Built in place: an Open holds strings, and moving one costs more than
+  // filling it.
+  Open& instance = open_.emplace_back();
+  instance.base = base;
   if (loop.control && !event.implicit) {
     if (auto value = text(segment, loop.control->opener_element))
       instance.opener_value.emplace(*value);
     else
-      opener_missing = true;
+      findings.opener_missing = true;
   }
   if (!event.implicit) instance.opened = event.segment;
   instance.loop = id;
   instance.ordinal = ordinals_[id];
   instance.counter_at_open = segment_counter_;
   instance.implicit = event.implicit;
-  open_.push_back(std::move(instance));
   balances_.open(id, open_.size() - 1);
 
-  if (over_max) {
+  if (findings.over_max || findings.after || findings.opener_missing || event.implicit)
+    report_open(segment, event, findings);
+}
+
+void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
+                                  const OpenFindings& findings) {
+  const spec::LoopDef& loop = spec_->loops[event.loop];
+  if (findings.over_max) {
     std::optional<std::string> parent_name;
-    if (parent_loop_name != nullptr) parent_name = *parent_loop_name;
-    report_at_segment(
-        Rule{Rule::LoopOverMax{loop.name, *over_max, std::move(parent_name), *layout.max}},
-        segment);
+    if (findings.parent_name != nullptr) parent_name = *findings.parent_name;
+    report_at_segment(Rule{Rule::LoopOverMax{loop.name, *findings.over_max,
+                                             std::move(parent_name),
+                                             *layouts_[event.loop].max}},
+                      segment);
   }
-  if (order) report_at_segment(std::move(*order), segment);
-  if (opener_missing) {
+  if (findings.after)
+    report_at_segment(out_of_order(*spec_, event.loop, 0, *findings.after), segment);
+  if (findings.opener_missing) {
     const uint64_t e = loop.control->opener_element;
     report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
               std::nullopt, {});
@@ -166,43 +193,41 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
               event.segment, std::nullopt, std::nullopt, segment.id());
 }
 
-void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
-                                 std::optional<size_t> occurrence) {
-  bump(segment_counter_);
-  if (loop >= spec_->loops.size()) return;
-  if (occurrence)
-    count_occurrence(segment, loop, *occurrence);
-  else
-    unknown_occurrence(loop, segment);
-  check_closer(segment, loop);
-}
-
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
-  const spec::LoopDef& def = spec_->loops[loop];
-  if (k >= def.occurrences.size()) return;
+  if (k >= layouts_[loop].occurrences) return;
+  // In range: the loop's occurrences follow its base in limits_.entries.
   const size_t flat = limits_.bases[loop] + k;
-  if (flat >= limits_.entries.size()) return;
   if (!open_.empty() && open_.back().loop == loop && open_.back().base + k < counters_.size()) {
     Open& instance = open_.back();
     uint64_t& counter = counters_[instance.base + k];
     bump(counter);
     const Limit& limit = limits_.entries[flat];
-    std::optional<OrderRecord> previous = later(instance.highest_closed, instance.last);
-    const bool out_of_place = previous && previous->position > limit.position;
+    const OrderRecord* previous = later_of(instance.highest_closed, instance.last);
+    const bool out_of_place = previous != nullptr && previous->position > limit.position;
     if (!out_of_place) instance.last = OrderRecord{loop, k, limit.position};
-    const spec::OccurrenceDef& occ = def.occurrences[k];
-    if (limit.max && counter > *limit.max)
-      report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
-                                                     def.name, counter, *limit.max}},
-                        segment);
-    if (out_of_place) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+    const bool over_max = limit.max && counter > *limit.max;
+    if (over_max || out_of_place)
+      report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
   }
   balances_.feed(flat, segment);
 }
 
+void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, size_t k,
+                                        bool over_max, const OrderRecord* previous) {
+  const spec::LoopDef& def = spec_->loops[loop];
+  if (over_max) {
+    const spec::OccurrenceDef& occ = def.occurrences[k];
+    const Limit& limit = limits_.entries[limits_.bases[loop] + k];
+    const uint64_t counter = counters_[open_.back().base + k];
+    report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
+                                                   def.name, counter, *limit.max}},
+                      segment);
+  }
+  if (previous != nullptr) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+}
+
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
   const spec::LoopDef& def = spec_->loops[loop];
-  if (!def.end || segment.id() != std::string_view(*def.end)) return;
   if (open_.empty() || open_.back().loop != loop) return;
   Open& instance = open_.back();
   instance.end_seen = true;

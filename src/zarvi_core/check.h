@@ -56,9 +56,24 @@ class EnvelopeChecker {
   const std::vector<Diagnostic>& finish();
 
  private:
+  // What opening an instance found to report, gathered so that the common
+  // case reports nothing and calls nothing.
+  struct OpenFindings {
+    std::optional<uint64_t> over_max;
+    std::optional<OrderRecord> after;  // the record the loop came after, out of order
+    const std::string* parent_name = nullptr;
+    bool opener_missing = false;
+  };
+
   void on_open(const Segment& segment, const engine::Event& event);
+  [[gnu::cold]] void report_open(const Segment& segment, const engine::Event& event,
+                                 const OpenFindings& findings);
+  [[gnu::cold]] void report_occurrence(const Segment& segment, LoopId loop, size_t occurrence,
+                                       bool over_max, const OrderRecord* previous);
+  [[gnu::cold]] void unknown_segment(const Segment& segment);
   void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence);
   void count_occurrence(const Segment& segment, LoopId loop, size_t occurrence);
+  // For a segment whose id ends its loop.
   void check_closer(const Segment& segment, LoopId loop);
   void closed(const Segment* segment);
 
@@ -76,6 +91,7 @@ class EnvelopeChecker {
   std::vector<uint64_t> ordinals_;
   Limits limits_;
   std::vector<Layout> layouts_;
+  std::vector<const std::string*> ends_;  // by loop: its end id, or null
   std::vector<std::vector<size_t>> required_;
   std::vector<uint64_t> counters_;
   std::vector<uint64_t> root_counts_;

@@ -169,33 +169,10 @@ Result<Document, DocumentError> Document::parse(std::string&& input) {
   return Document(std::move(input), read->first, std::move(read->second));
 }
 
-std::optional<Span> Document::span(std::size_t i) const noexcept {
-  if (i >= bodies_.size()) return std::nullopt;
-  const Body& body = bodies_[i];
-  const uint64_t len = source_.size();
-  Span s;
-  s.raw_start = i == 0 ? 0 : uint64_t{bodies_[i - 1].end} + 1;
-  s.body_start = body.start;
-  s.body_end = body.end;
-  s.terminated = len > body.end || i + 1 < bodies_.size();
-  s.raw_end = s.body_end + (s.terminated ? 1 : 0);
-  if (s.raw_start > s.body_start || s.body_start > s.body_end || s.raw_end > len) {
-    return std::nullopt;
-  }
-  return s;
-}
-
 std::optional<std::string_view> Document::raw(std::size_t i) const noexcept {
   const std::optional<Span> s = span(i);
   if (!s) return std::nullopt;
   return source_.substr(s->raw_start, s->raw_end - s->raw_start);
-}
-
-std::optional<Frame> Document::frame(std::size_t i) const noexcept {
-  const std::optional<Span> s = span(i);
-  if (!s) return std::nullopt;
-  return Frame{source_.substr(s->raw_start, s->raw_end - s->raw_start),
-               source_.substr(s->body_start, s->body_end - s->body_start), s->terminated};
 }
 
 std::optional<Segment> Document::segment(std::size_t i) const {

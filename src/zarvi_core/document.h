@@ -129,10 +129,31 @@ class Document {
   std::span<const Body> bodies() const noexcept { return bodies_; }
 
   // Each accessor is absent for i >= size() and for an entry whose spans do
-  // not lie within the source in order.
-  std::optional<Span> span(std::size_t i) const noexcept;
+  // not lie within the source in order. Inline: a walk frames every segment.
+  std::optional<Span> span(std::size_t i) const noexcept {
+    if (i >= bodies_.size()) return std::nullopt;
+    const Body& body = bodies_[i];
+    const uint64_t len = source_.size();
+    Span s;
+    s.raw_start = i == 0 ? 0 : uint64_t{bodies_[i - 1].end} + 1;
+    s.body_start = body.start;
+    s.body_end = body.end;
+    s.terminated = len > body.end || i + 1 < bodies_.size();
+    s.raw_end = s.body_end + (s.terminated ? 1 : 0);
+    if (s.raw_start > s.body_start || s.body_start > s.body_end || s.raw_end > len) {
+      return std::nullopt;
+    }
+    return s;
+  }
   std::optional<std::string_view> raw(std::size_t i) const noexcept;
-  std::optional<Frame> frame(std::size_t i) const noexcept;
+  std::optional<Frame> frame(std::size_t i) const noexcept {
+    const std::optional<Span> s = span(i);
+    if (!s) return std::nullopt;
+    const char* const data = source_.data();
+    return Frame{std::string_view(data + s->raw_start, s->raw_end - s->raw_start),
+                 std::string_view(data + s->body_start, s->body_end - s->body_start),
+                 s->terminated};
+  }
   std::optional<Segment> segment(std::size_t i) const;
   // The id without building the elements; empty for an empty body.
   std::optional<std::string_view> segment_id(std::size_t i) const noexcept;

@@ -47,4 +47,23 @@ void Element::reparse(std::string_view text, char component, std::optional<char>
   put(text);
 }
 
+void Element::reparse_plain(std::string_view text, char component) {
+  count_ = 0;
+  const char* const end = text.data() + text.size();
+  const char* start = text.data();
+  auto put = [&](const char* stop) {
+    if (count_ == components_.size()) components_.emplace_back();
+    components_[count_++].borrow(std::string_view(start, static_cast<std::size_t>(stop - start)));
+  };
+  for (const char* p = start; p != end; ++p) {
+    if (*p == component) {
+      put(p);
+      start = p + 1;
+    }
+  }
+  if (count_ == 0) return reparse_simple(text);
+  put(end);
+  composite_ = true;
+}
+
 }  // namespace zarvi_core

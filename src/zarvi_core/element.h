@@ -62,11 +62,14 @@ class Element {
   // Refills this element from its text, splitting at unreleased component
   // separators. Component storage is kept for the next composite.
   void reparse(std::string_view text, char component, std::optional<char> release);
+  // Refills this element from text holding no release byte, split at every
+  // component separator.
+  void reparse_plain(std::string_view text, char component);
   // Refills this element as a simple value borrowing text, which the caller
-  // knows holds no component separator and no release byte.
+  // knows holds no component separator and no release byte. count_ is left
+  // as is: it is read only for a composite.
   void reparse_simple(std::string_view text) noexcept {
     composite_ = false;
-    count_ = 0;
     simple_.borrow(text);
   }
 

@@ -33,15 +33,19 @@ bool matches_and_beats(const spec::Spec& spec, LoopId id, const Segment& segment
   return true;
 }
 
-}  // namespace
-
-bool trigger_matches(const spec::Trigger& trigger, const Segment& segment) {
-  if (segment.id() != std::string_view(trigger.segment)) return false;
+// Whether every condition of a trigger holds, the id aside.
+bool conditions_match(const spec::Trigger& trigger, const Segment& segment) {
   for (const auto& [position, value] : trigger.conditions) {
     auto text = simple_at(segment, position);
     if (!text || *text != std::string_view(value)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool trigger_matches(const spec::Trigger& trigger, const Segment& segment) {
+  return segment.id() == std::string_view(trigger.segment) && conditions_match(trigger, segment);
 }
 
 std::optional<LoopId> best_match(const spec::Spec& spec,
@@ -93,8 +97,8 @@ TriggerIndex::TriggerIndex(const spec::Spec& spec) : seed_(process_seed()) {
   for (LoopId id = 0; id < n; ++id) {
     const spec::LoopDef& loop = spec.loops[id];
     entry(loop.trigger.segment, n).openers.push_back(id);
-    for (const auto& held : loop.held) entry(held, n).holds[id] = 1;
-    if (loop.end) entry(*loop.end, n).holds[id] = 1;
+    for (const auto& held : loop.held) entry(held, n).holds[id] |= kHolds;
+    if (loop.end) entry(*loop.end, n).holds[id] |= kHolds | kEnds;
   }
 }
 
@@ -124,26 +128,26 @@ void LoopEngine::push(LoopId loop) {
 }
 
 // Pops every open loop deeper than `depth` entries, innermost first.
-void LoopEngine::close_above(size_t depth) {
+void LoopEngine::close_from(size_t depth, std::vector<Event>& out) {
   while (stack_.size() > depth) {
     LoopId loop = stack_.back();
     stack_.pop_back();
     depth_of_[loop] = 0;
-    events_.push_back(Event::close(loop));
+    out.push_back(Event::close(loop));
   }
 }
 
-const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
-  events_.clear();
+void LoopEngine::feed(const Segment& segment, std::vector<Event>& out) {
+  out.clear();
   const uint64_t at = segment.index();
   if (segment.id().empty() && segment.elements().empty()) {
-    events_.push_back(Event::empty(at));
-    return events_;
+    out.push_back(Event::empty(at));
+    return;
   }
   const TriggerIndex::Entry* entry = index_.find(segment.id());
   if (entry == nullptr) {
-    events_.push_back(Event::unplaced(at));
-    return events_;
+    out.push_back(Event::unplaced(at));
+    return;
   }
 
   // One pass over the loops that open on this id. A trigger at an open level
@@ -157,7 +161,8 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
   size_t any_conditions = 0;
   for (LoopId id : entry->openers) {
     const spec::LoopDef& loop = spec_->loops[id];
-    if (!trigger_matches(loop.trigger, segment)) continue;
+    // The index found this loop by its trigger's id.
+    if (!conditions_match(loop.trigger, segment)) continue;
     const size_t conditions = loop.trigger.conditions.size();
     if (!any || conditions > any_conditions) {
       any = id;
@@ -176,22 +181,21 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
     }
   }
   if (child) {
-    close_above(child_level);
+    close_above(child_level, out);
     push(*child);
-    events_.push_back(Event::open(*child, at, false));
-    events_.push_back(Event::placed(*child, at));
-    return events_;
+    out.push_back(Event::open(*child, at, false));
+    out.push_back(Event::placed(*child, at));
+    return;
   }
 
   // An open loop that holds the segment or ends on it, innermost first.
   for (size_t level = stack_.size(); level-- > 0;) {
     LoopId loop = stack_[level];
     if (!entry->holds[loop]) continue;
-    close_above(level + 1);
-    events_.push_back(Event::placed(loop, at));
-    const auto& end = spec_->loops[loop].end;
-    if (end && std::string_view(*end) == segment.id()) close_above(level);
-    return events_;
+    close_above(level + 1, out);
+    out.push_back(Event::placed(loop, at));
+    if (entry->holds[loop] & TriggerIndex::kEnds) close_above(level, out);
+    return;
   }
 
   // A trigger under a loop that is not open: open the missing ancestors.
@@ -212,19 +216,18 @@ const std::vector<Event>& LoopEngine::feed(const Segment& segment) {
         break;
       }
     }
-    close_above(open_depth);
+    close_above(open_depth, out);
     for (size_t i = missing; i-- > 0;) {
       push(scratch_[i]);
-      events_.push_back(Event::open(scratch_[i], at, true));
+      out.push_back(Event::open(scratch_[i], at, true));
     }
     push(*found);
-    events_.push_back(Event::open(*found, at, false));
-    events_.push_back(Event::placed(*found, at));
-    return events_;
+    out.push_back(Event::open(*found, at, false));
+    out.push_back(Event::placed(*found, at));
+    return;
   }
 
-  events_.push_back(Event::unplaced(at));
-  return events_;
+  out.push_back(Event::unplaced(at));
 }
 
 void LoopEngine::close_all(std::vector<Event>& out) {

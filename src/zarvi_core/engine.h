@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,9 +66,13 @@ class TriggerIndex {
  public:
   explicit TriggerIndex(const spec::Spec& spec);
 
+  // Bits of Entry::holds.
+  static constexpr uint8_t kHolds = 1;  // the loop holds the id or ends on it
+  static constexpr uint8_t kEnds = 2;   // the loop ends on the id
+
   struct Entry {
     std::vector<LoopId> openers;
-    // One flag per loop: the loop holds the id or ends on it.
+    // Per loop: kHolds and kEnds bits.
     std::vector<uint8_t> holds;
   };
   // Null when no loop opens on, holds or ends on the id.
@@ -90,9 +93,23 @@ class TriggerIndex {
   // Ids under 8 bytes (every X12 id) as one integer: their bytes under a
   // leading 1 bit, so that no key is 0, the empty slot.
   static uint64_t short_key(std::string_view id) {
+    const std::size_t n = id.size();
+    const char* const p = id.data();
+    auto byte = [&](std::size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
+    // Overlapping reads of the id's own bytes: a call to memcpy would cost
+    // more than the lookup.
     uint64_t key = 0;
-    if (!id.empty()) std::memcpy(&key, id.data(), id.size());
-    return key | uint64_t{1} << (8 * id.size());
+    if (n >= 4) {
+      auto four = [&](std::size_t i) {
+        return byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24;
+      };
+      key = four(0) | four(n - 4) << (8 * (n - 4));
+    } else if (n >= 2) {
+      key = (byte(0) | byte(1) << 8) | (byte(n - 2) | byte(n - 1) << 8) << (8 * (n - 2));
+    } else if (n == 1) {
+      key = byte(0);
+    }
+    return key | uint64_t{1} << (8 * n);
   }
   Entry& entry(std::string_view id, size_t loops);
 
@@ -159,7 +176,12 @@ class LoopEngine {
   explicit LoopEngine(const spec::Spec& spec);
 
   // The events of one segment, valid until the next call.
-  const std::vector<Event>& feed(const Segment& segment);
+  const std::vector<Event>& feed(const Segment& segment) {
+    feed(segment, events_);
+    return events_;
+  }
+  // The same events written to `out`, cleared first.
+  void feed(const Segment& segment, std::vector<Event>& out);
 
   // Closes every open loop, innermost first, appending one Close event per
   // loop to `out`; the engine can then read another stream.
@@ -171,7 +193,11 @@ class LoopEngine {
 
  private:
   void push(LoopId loop);
-  void close_above(size_t depth);
+  // Most segments close nothing: the test is inline, the work is not.
+  void close_above(size_t depth, std::vector<Event>& out) {
+    if (stack_.size() > depth) close_from(depth, out);
+  }
+  void close_from(size_t depth, std::vector<Event>& out);
 
   const spec::Spec* spec_;
   TriggerIndex index_;

@@ -19,16 +19,23 @@ inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& 
 Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
     : projector_(spec, delimiters), engine_(spec), checker_(spec, delimiters) {}
 
-const Output& Processor::feed(const Segment& segment) {
-  output_.diagnostics.clear();
-  const std::vector<engine::Event>& events = engine_.feed(segment);
-  output_.events.assign(events.begin(), events.end());
+// Inline: run calls it once per segment.
+[[gnu::always_inline]] inline void Processor::step(const Segment& segment,
+                                                  std::vector<Diagnostic>& out) {
+  // The engine writes straight into the output: no copy per step.
+  engine_.feed(segment, output_.events);
+  const std::vector<engine::Event>& events = output_.events;
   const std::vector<Diagnostic>& projected = projector_.on(events, segment);
   // The checker counts and orders occurrences by the projector's choice, yet
   // its findings come first in the stream.
   const std::vector<Diagnostic>& checked = checker_.on_matched(segment, events, projector_.matched());
-  append(output_.diagnostics, checked);
-  append(output_.diagnostics, projected);
+  append(out, checked);
+  append(out, projected);
+}
+
+const Output& Processor::feed(const Segment& segment) {
+  output_.diagnostics.clear();
+  step(segment, output_.diagnostics);
   return output_;
 }
 
@@ -55,7 +62,7 @@ RunResult Processor::run(const spec::Spec& spec, const Document& document) {
     const std::optional<Frame> frame = document.frame(i);
     if (!frame) break;
     segment.reparse(i, *frame, document.delimiters());
-    append(result.diagnostics, processor.feed(segment).diagnostics);
+    processor.step(segment, result.diagnostics);
   }
   append(result.diagnostics, processor.finish().diagnostics);
   result.tables = processor.take_tables();

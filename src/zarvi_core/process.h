@@ -47,6 +47,9 @@ class Processor {
   static RunResult run(const spec::Spec& spec, const Document& document);
 
  private:
+  // One segment, its diagnostics appended to `out`.
+  void step(const Segment& segment, std::vector<Diagnostic>& out);
+
   project::Projector projector_;
   engine::LoopEngine engine_;
   check::EnvelopeChecker checker_;

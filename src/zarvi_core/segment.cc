@@ -1,15 +1,17 @@
 #include "zarvi_core/segment.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zarvi_core {
 
-void Segment::reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
-  index_ = index;
-  raw_ = frame.raw;
-  terminated_ = frame.terminated;
+void Segment::split_released(std::string_view body, const Delimiters& delimiters) {
   count_ = 0;
-
-  std::string_view body = frame.body;
-  if (!delimiters.release) return split_plain(body, delimiters.element, delimiters.component);
   std::size_t at = find_unreleased(body, delimiters.element, delimiters.release);
   if (at == std::string_view::npos) {
     id_ = body;
@@ -26,29 +28,171 @@ void Segment::reparse(std::size_t index, const Frame& frame, const Delimiters& d
   } while (at != std::string_view::npos);
 }
 
-// Without a release character one pass over the body finds both the
-// element separators and whether each element holds a component separator.
+namespace {
+
+// Bit i of `elements` (`components`): byte i of the chunk is an element
+// (component) separator. Bits past the body's end are clear.
+struct Marks {
+  uint32_t elements = 0;
+  uint32_t components = 0;
+};
+
+#if defined(__SSE2__)
+
+// The first `size` (at most 8) bytes at p; x86 is little-endian.
+inline uint64_t load(const char* p, std::size_t size) noexcept {
+  uint64_t word = 0;
+  std::memcpy(&word, p, size);
+  return word;
+}
+
+class Finder {
+ public:
+  Finder(char element, char component) noexcept
+      : element_(_mm_set1_epi8(element)), component_(_mm_set1_epi8(component)) {}
+
+  // The sixteen bytes at p; all of them lie in the body.
+  Marks whole(const char* p) const noexcept {
+    return marks(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
+
+  // The `size` (< 16) bytes at p, which end the body; `body` is where the
+  // body starts. Nothing outside the body is read.
+  Marks tail(const char* body, const char* p, std::size_t size) const noexcept {
+    const char* const end = p + size;
+    if (end - body >= 16) {
+      // The body's last sixteen bytes, moved down to start at p.
+      const Marks m = whole(end - 16);
+      return {m.elements >> (16 - size), m.components >> (16 - size)};
+    }
+    // A short body: assembled from overlapping loads of its own bytes.
+    uint64_t low;
+    uint64_t high = 0;
+    if (size > 8) {
+      low = load(p, 8);
+      high = load(end - 8, 8) >> (8 * (16 - size));
+    } else if (size >= 4) {
+      low = load(p, 4) | load(end - 4, 4) << (8 * (size - 4));
+    } else {
+      low = 0;
+      for (std::size_t i = 0; i < size; ++i)
+        low |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    }
+    const uint32_t valid = (uint32_t{1} << size) - 1;
+    const Marks m =
+        marks(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)));
+    return {m.elements & valid, m.components & valid};
+  }
+
+ private:
+  Marks marks(__m128i bytes) const noexcept {
+    return {static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, element_))),
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, component_)))};
+  }
+
+  __m128i element_;
+  __m128i component_;
+};
+
+#else
+
+class Finder {
+ public:
+  Finder(char element, char component) noexcept : element_(element), component_(component) {}
+  Marks whole(const char* p) const noexcept { return tail(p, p, 16); }
+  Marks tail(const char*, const char* p, std::size_t size) const noexcept {
+    Marks m;
+    for (std::size_t i = 0; i < size; ++i) {
+      m.elements |= uint32_t{p[i] == element_} << i;
+      m.components |= uint32_t{p[i] == component_} << i;
+    }
+    return m;
+  }
+
+ private:
+  char element_;
+  char component_;
+};
+
+#endif
+
+}  // namespace
+
+void Segment::grow() { elements_.resize(elements_.size() < 8 ? 16 : 2 * elements_.size()); }
+
+// Without a release character the body is read sixteen bytes at a time: each
+// chunk gives the positions of its element separators, and a chunk without a
+// component separator (nearly all of them) needs no more than that.
 void Segment::split_plain(std::string_view body, char element, char component) {
-  const char* p = body.data();
-  const char* const end = p + body.size();
-  while (p != end && *p != element) ++p;
-  id_ = std::string_view(body.data(), static_cast<std::size_t>(p - body.data()));
+  const char* const base = body.data();
+  const std::size_t n = body.size();
+  const Finder finder(element, component);
+  // Locals rather than members: stores into the elements could otherwise
+  // alias them and force a reload after each one.
+  Element* slots = elements_.data();
+  std::size_t capacity = elements_.size();
+  std::size_t count = 0;
+  const char* start = base;  // of the id, then of the element being read
+  bool in_id = true;
+  bool composite = false;  // a component separator since start
+  auto put = [&](const char* end) {
+    const std::string_view text(start, static_cast<std::size_t>(end - start));
+    if (in_id) [[unlikely]] {
+      id_ = text;
+      in_id = false;
+      return;
+    }
+    if (count == capacity) [[unlikely]] {
+      grow();
+      slots = elements_.data();
+      capacity = elements_.size();
+    }
+    Element& e = slots[count++];
+    if (composite) [[unlikely]]
+      e.reparse_plain(text, component);
+    else
+      e.reparse_simple(text);
+  };
+  for (std::size_t at = 0; at < n; at += 16) {
+    const char* const chunk = base + at;
+    const Marks m = n - at >= 16 ? finder.whole(chunk) : finder.tail(base, chunk, n - at);
+    uint32_t separators = m.elements;
+    uint32_t components = m.components & ~separators;
+    if (components == 0 && separators != 0) [[likely]] {
+      // Only the first piece (the id, or an element begun in an earlier
+      // chunk with a component separator) needs put; the others are simple.
+      const char* sep = chunk + std::countr_zero(separators);
+      put(sep);
+      start = sep + 1;
+      composite = false;
+      for (separators &= separators - 1; separators != 0; separators &= separators - 1) {
+        sep = chunk + std::countr_zero(separators);
+        if (count == capacity) [[unlikely]] {
+          grow();
+          slots = elements_.data();
+          capacity = elements_.size();
+        }
+        slots[count++].reparse_simple(
+            std::string_view(start, static_cast<std::size_t>(sep - start)));
+        start = sep + 1;
+      }
+      continue;
+    }
+    for (; separators != 0; separators &= separators - 1) {
+      const uint32_t before = (separators & (~separators + 1)) - 1;
+      composite = composite || (components & before) != 0;
+      components &= ~before;
+      const char* const sep = chunk + std::countr_zero(separators);
+      put(sep);
+      start = sep + 1;
+      composite = false;
+    }
+    composite = composite || components != 0;
+  }
   // Every separator starts one more element, so a trailing separator leaves
   // an empty last element: 'N1*' has one.
-  while (p != end) {
-    const char* const start = ++p;
-    bool composite = false;
-    while (p != end && *p != element) {
-      composite = composite || *p == component;
-      ++p;
-    }
-    if (count_ == elements_.size()) elements_.emplace_back();
-    const std::string_view text(start, static_cast<std::size_t>(p - start));
-    if (composite)
-      elements_[count_++].reparse(text, component, std::nullopt);
-    else
-      elements_[count_++].reparse_simple(text);
-  }
+  put(base + n);
+  count_ = count;
 }
 
 std::string_view Segment::joined(const Element& composite, char separator,

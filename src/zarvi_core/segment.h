@@ -17,6 +17,15 @@
 
 namespace zarvi_core {
 
+// Byte equality for ids and codes, which are a few bytes long: comparing
+// them in place costs less than a call to memcmp.
+inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 class Segment {
  public:
   // The body before the first element separator, release bytes kept; the
@@ -37,7 +46,15 @@ class Segment {
 
   // Refills this segment from a frame. Element slots beyond the new count
   // are kept, unused, so a walk allocates only when a segment outgrows them.
-  void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters);
+  void reparse(std::size_t index, const Frame& frame, const Delimiters& delimiters) {
+    index_ = index;
+    raw_ = frame.raw;
+    terminated_ = frame.terminated;
+    if (delimiters.release)
+      split_released(frame.body, delimiters);
+    else
+      split_plain(frame.body, delimiters.element, delimiters.component);
+  }
 
   // The text of the element at a 1-based position: a simple element's bytes,
   // or a composite's components joined by separator into buffer. Absent for
@@ -54,6 +71,9 @@ class Segment {
   // A composite's components joined by separator into buffer.
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
+  void split_released(std::string_view body, const Delimiters& delimiters);
+  // Doubles the element slots, keeping those in use.
+  void grow();
 
   std::string_view id_;
   std::string_view raw_;

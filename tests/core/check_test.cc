@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "process_support.h"
+#include "test_input.h"
+#include "zarvi_core/spec/builtin.h"
 
 namespace zarvi_test {
 namespace {
@@ -148,6 +150,29 @@ TEST(EnvelopeChecker, BalanceRules) {
       {"an absent optional amount adds 0",
        wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
   });
+}
+
+// One amount can feed several sums (a service adjustment feeds the claim's
+// and the service's, a claim payment the claim's and the transaction's): each
+// sum must see the value, or fail when it does not parse.
+TEST(EnvelopeChecker, SharedAmountsFeedEverySum) {
+  const std::string clean = zarvi_core::testing::data_file("simple_5010.835");
+  const spec::Spec& builtin = *spec::shared_builtin_835().value();
+  const Case cases[] = {
+      {"all balance", clean, {}},
+      {"service adjustment one cent over", replace(clean, "CAS*CO*45*30~", "CAS*CO*45*30.01~"),
+       {"BalanceMismatch@24.2 \"80\"", "BalanceMismatch@15.3 \"200\""}},
+      {"service adjustment unreadable", replace(clean, "CAS*CO*45*30~", "CAS*CO*45*3x~"), {}},
+      {"claim payment one cent over", replace(clean, "*200*150*20*", "*200*150.01*20*"),
+       {"BalanceMismatch@15.3 \"200\"", "BalanceMismatch@3.2 \"400\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> balances;
+    for (const std::string& b : briefs(run_text(builtin, c.input)))
+      if (b.starts_with("BalanceMismatch")) balances.push_back(b);
+    EXPECT_EQ(balances, c.expected);
+  }
 }
 
 TEST(EnvelopeChecker, Sentences) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "test_input.h"
+#include "zarvi_core/document.h"
 
 namespace zarvi_core {
 namespace {
@@ -118,22 +119,73 @@ TEST(Segment, RefillReusesElementSlots) {
   EXPECT_EQ(s.elements()[0].components().data(), components);
 }
 
-// Without a release character the body is split in one pass; with one that
-// does not occur the general path must give the same segment. Random bodies
-// over the separators, refilling one Segment each way.
+// Without a release character the body is split a word at a time; with one
+// that does not occur the general path must give the same segment. Random
+// bodies over the separators, long enough to span several words, with
+// separators that are high or zero bytes too, refilling one Segment each way.
 TEST(Segment, PlainSplitAgreesWithReleasePath) {
+  struct Case {
+    const char* name;
+    char element;
+    char component;
+  };
+  const Case cases[] = {
+      {"default", '*', ':'},
+      {"high bytes", '\x80', '\xFF'},
+      {"zero element separator", '\0', '\x1D'},
+  };
   std::mt19937 random(835);
-  const std::string_view alphabet = "AB*:^ ";
-  Segment plain;
-  Segment release_path;
-  for (int round = 0; round < 2000; ++round) {
-    std::string body(random() % 12, ' ');
-    for (char& c : body) c = alphabet[random() % alphabet.size()];
-    SCOPED_TRACE(body);
-    plain.reparse(round, Frame{body, body, true}, Delimiters{});
-    release_path.reparse(round, Frame{body, body, true}, released());
-    EXPECT_EQ(plain.id(), release_path.id());
-    EXPECT_EQ(render(plain), render(release_path));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Delimiters plain_delimiters;
+    plain_delimiters.element = c.element;
+    plain_delimiters.component = c.component;
+    Delimiters release_delimiters = plain_delimiters;
+    release_delimiters.release = '?';
+    const std::string alphabet = std::string("AB^ \x7F\x01") + c.element + c.element + c.component;
+    Segment plain;
+    Segment release_path;
+    for (int round = 0; round < 3000; ++round) {
+      std::string body(random() % 40, ' ');
+      for (char& ch : body) ch = alphabet[random() % alphabet.size()];
+      SCOPED_TRACE(body);
+      plain.reparse(round, Frame{body, body, true}, plain_delimiters);
+      release_path.reparse(round, Frame{body, body, true}, release_delimiters);
+      ASSERT_EQ(plain.id(), release_path.id());
+      ASSERT_EQ(render(plain), render(release_path));
+    }
+  }
+}
+
+// Every segment of the real files, with their own delimiters: the plain
+// split must agree with the general path under a release byte the file does
+// not hold.
+TEST(Segment, PlainSplitAgreesOnCorpus) {
+  const auto files = testing::corpus_files();
+  if (files.empty()) GTEST_SKIP() << "corpus absent";
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    auto document = Document::parse(std::string_view(bytes));
+    if (!document.ok()) continue;
+    const Document& d = document.value();
+    Delimiters release_delimiters = d.delimiters();
+    for (int c = 1; c < 256; ++c) {
+      if (bytes.find(static_cast<char>(c)) == std::string::npos) {
+        release_delimiters.release = static_cast<char>(c);
+        break;
+      }
+    }
+    ASSERT_TRUE(release_delimiters.release.has_value());
+    Segment plain;
+    Segment release_path;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      const std::optional<Frame> frame = d.frame(i);
+      ASSERT_TRUE(frame.has_value());
+      plain.reparse(i, *frame, d.delimiters());
+      release_path.reparse(i, *frame, release_delimiters);
+      ASSERT_EQ(plain.id(), release_path.id()) << "segment " << i;
+      ASSERT_EQ(render(plain), render(release_path)) << "segment " << i;
+    }
   }
 }
 

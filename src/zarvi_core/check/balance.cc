@@ -1,5 +1,7 @@
 #include "zarvi_core/check/balance.h"
 
+#include <algorithm>
+
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/engine.h"
 
@@ -17,13 +19,12 @@ bool checked_add(i128& total, i128 value) {
 }  // namespace
 
 Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
-    : per_(spec.loops.size()) {
+    : per_(spec.loops.size()), innermost_(spec.balancing.size(), kNone) {
   size_t flat_count = 0;
   for (const spec::LoopDef& loop : spec.loops) flat_count += loop.occurrences.size();
   feeds_.resize(flat_count);
   for (size_t r = 0; r < spec.balancing.size(); ++r) {
     const spec::BalanceRule& rule = spec.balancing[r];
-    scales_.push_back(rule.scale);
     if (rule.per < per_.size()) per_[rule.per].push_back(r);
     auto add_terms = [&](const std::vector<spec::BalanceTerm>& terms, bool target) {
       for (const spec::BalanceTerm& term : terms) {
@@ -34,11 +35,12 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
         Feed feed;
         feed.component = term.component;
         feed.rule = r;
+        feed.scale = rule.scale;
         feed.target = target;
         feed.negative = term.negative;
         for (uint64_t e : term.elements) {
           const spec::ElementDef* def = spec.element_def(id, e, std::nullopt);
-          feed.elements.emplace_back(e, def != nullptr && def->required);
+          feed.elements.push_back(TermElement{e, def != nullptr && def->required, kNoSlot});
         }
         size_t flat = bases[term.loop] + term.occurrence;
         if (flat < feeds_.size()) feeds_[flat].push_back(std::move(feed));
@@ -47,62 +49,104 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
     add_terms(rule.target, true);
     add_terms(rule.sum, false);
   }
+  for (std::vector<Feed>& feeds : feeds_) {
+    struct Place {
+      uint64_t position;
+      std::optional<uint64_t> component;
+      uint8_t scale;
+    };
+    std::vector<Place> places;
+    for (Feed& f : feeds) {
+      for (TermElement& e : f.elements) {
+        const Place place{e.position, f.component, f.scale};
+        size_t i = 0;
+        while (i < places.size() &&
+               !(places[i].position == place.position && places[i].component == place.component &&
+                 places[i].scale == place.scale))
+          ++i;
+        if (i == places.size()) places.push_back(place);
+        e.slot = i < 32 ? static_cast<uint8_t>(i) : kNoSlot;
+      }
+    }
+  }
 }
 
 void Balances::open(LoopId loop, size_t depth) {
   if (loop >= per_.size()) return;
   for (size_t r : per_[loop]) {
     if (live_ == pending_.size()) pending_.emplace_back();
-    Pending& p = pending_[live_++];
+    Pending& p = pending_[live_];
     p.target = 0;
     p.sum = 0;
     p.first_seen = false;
     p.segments.clear();
     p.rule = r;
     p.depth = depth;
+    p.shadowed = innermost_[r];
     p.target_seen = false;
     p.failed = false;
+    innermost_[r] = live_++;
   }
 }
 
-void Balances::feed(size_t flat, const Segment& segment) {
-  if (flat >= feeds_.size()) return;
-  for (const Feed& f : feeds_[flat]) {
-    Pending* p = nullptr;
-    for (size_t i = live_; i-- > 0;) {
-      if (pending_[i].rule == f.rule) {
-        p = &pending_[i];
-        break;
-      }
+void Balances::reset() {
+  live_ = 0;
+  std::fill(innermost_.begin(), innermost_.end(), kNone);
+}
+
+void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment) {
+  const uint64_t at = segment.index();
+  // Values parsed for this segment, by slot: bit i of `parsed` says
+  // values[i] holds slot i's value, bit i of `invalid` that it has none.
+  i128 values[32];
+  uint32_t parsed = 0;
+  uint32_t invalid = 0;
+  for (const Feed& f : feeds) {
+    const size_t slot = innermost_[f.rule];
+    if (slot == kNone) continue;
+    Pending& p = pending_[slot];
+    if (p.segments.empty() || p.segments.back() != at) p.segments.push_back(at);
+    i128& total = f.target ? p.target : p.sum;
+    if (f.target && !p.first_seen && !f.elements.empty()) [[unlikely]] {
+      const uint64_t position = f.elements.front().position;
+      p.first_seen = true;
+      p.first_target.component = f.component;
+      p.first_target.segment = at;
+      p.first_target.element = position;
+      p.first_target.text.assign(
+          engine::component_text(segment, position, f.component).value_or(std::string_view()));
     }
-    if (p == nullptr) continue;
-    const uint64_t at = segment.index();
-    if (p->segments.empty() || p->segments.back() != at) p->segments.push_back(at);
-    const uint8_t scale = f.rule < scales_.size() ? scales_[f.rule] : 0;
-    for (const auto& [position, required] : f.elements) {
-      auto text = engine::component_text(segment, position, f.component);
-      if (f.target && !p->first_seen) {
-        p->first_seen = true;
-        p->first_target.component = f.component;
-        p->first_target.segment = at;
-        p->first_target.element = position;
-        p->first_target.text.assign(text.value_or(std::string_view()));
+    for (const TermElement& e : f.elements) {
+      const auto text = engine::component_text(segment, e.position, f.component);
+      // An absent or empty value adds nothing; it fails the sum only where
+      // its element is required.
+      if (!text || text->empty()) {
+        if (e.required) p.failed = true;
+        continue;
       }
-      i128 value = 0;
-      if (text && !text->empty()) {
-        if (auto parsed = column::parse_r(*text, scale)) {
-          value = *parsed;
-        } else {
-          p->failed = true;
+      i128 value;
+      const uint32_t bit = e.slot < 32 ? uint32_t{1} << e.slot : 0;
+      if ((parsed & bit) != 0) {
+        if ((invalid & bit) != 0) {
+          p.failed = true;
+          continue;
         }
-      } else if (required) {
-        p->failed = true;
+        value = values[e.slot];
+      } else {
+        const std::optional<i128> read = column::parse_r(*text, f.scale);
+        parsed |= bit;
+        if (!read) {
+          invalid |= bit;
+          p.failed = true;
+          continue;
+        }
+        value = *read;
+        if (bit != 0) values[e.slot] = value;
       }
-      i128& total = f.target ? p->target : p->sum;
       // A negated value of at most 38 digits cannot overflow; the total can.
-      if (!checked_add(total, f.negative ? -value : value)) p->failed = true;
+      if (!checked_add(total, f.negative ? -value : value)) p.failed = true;
     }
-    if (f.target) p->target_seen = true;
+    if (f.target) p.target_seen = true;
   }
 }
 

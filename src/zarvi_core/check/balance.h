@@ -19,12 +19,23 @@ namespace zarvi_core::check::balance {
 
 using spec::LoopId;
 
+// One element a term reads.
+struct TermElement {
+  uint64_t position = 0;
+  bool required = false;  // by its definition
+  // Values read at one occurrence with the same place and scale share a
+  // slot, so that a segment feeding several sums parses each value once;
+  // kNoSlot past the first 32.
+  uint8_t slot = 0;
+};
+inline constexpr uint8_t kNoSlot = 0xFF;
+
 // One term of a rule as seen from the occurrence it reads.
 struct Feed {
   std::optional<uint64_t> component;
-  // Element positions, each with the required flag of its definition.
-  std::vector<std::pair<uint64_t, bool>> elements;
+  std::vector<TermElement> elements;
   size_t rule = 0;
+  uint8_t scale = 0;  // the rule's
   bool target = false;
   bool negative = false;
 };
@@ -48,6 +59,8 @@ struct Pending {
   std::vector<uint64_t> segments;
   size_t rule = 0;
   size_t depth = 0;
+  // The pending sum of the same rule this one hides, or kNone.
+  size_t shadowed = 0;
   bool target_seen = false;
   bool failed = false;
 };
@@ -60,8 +73,11 @@ class Balances {
   // After an instance of `loop` was pushed at `depth` of the open stack.
   void open(LoopId loop, size_t depth);
 
-  // A segment placed as flat occurrence `flat`.
-  void feed(size_t flat, const Segment& segment);
+  // A segment placed as flat occurrence `flat`. Inline: most occurrences
+  // feed no sum.
+  void feed(size_t flat, const Segment& segment) {
+    if (flat < feeds_.size() && !feeds_[flat].empty()) feed_terms(feeds_[flat], segment);
+  }
 
   // Takes off every pending of an instance at `depth` or deeper, innermost
   // first, and calls `report(pending)` for each one that must be reported.
@@ -69,17 +85,24 @@ class Balances {
   void close(size_t depth, F&& report) {
     while (live_ > 0 && pending_[live_ - 1].depth >= depth) {
       Pending& p = pending_[--live_];
+      innermost_[p.rule] = p.shadowed;
       if (p.target_seen && !p.failed && p.target != p.sum) report(p);
     }
   }
 
   // Drops every pending sum.
-  void reset() { live_ = 0; }
+  void reset();
+
+  static constexpr size_t kNone = static_cast<size_t>(-1);
 
  private:
+  void feed_terms(const std::vector<Feed>& feeds, const Segment& segment);
+
   std::vector<std::vector<Feed>> feeds_;     // by flat occurrence index
   std::vector<std::vector<size_t>> per_;     // rule indices by "per" loop
-  std::vector<uint8_t> scales_;              // by rule
+  // By rule: the innermost live pending sum, or kNone; each pending keeps
+  // the one it hides, so that no feed searches the stack.
+  std::vector<size_t> innermost_;
   // The first live_ entries are the pending sums of the open instances, in
   // the order they opened; entries past live_ keep their buffers for reuse.
   std::vector<Pending> pending_;

@@ -63,13 +63,6 @@ std::vector<std::vector<size_t>> required(const spec::Spec& spec) {
   return out;
 }
 
-std::optional<OrderRecord> later(const std::optional<OrderRecord>& a,
-                                 const std::optional<OrderRecord>& b) {
-  if (!a) return b;
-  if (!b) return a;
-  return a->position > b->position ? a : b;
-}
-
 Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
                   const OrderRecord& previous) {
   Rule::OutOfOrder r;

@@ -51,9 +51,21 @@ std::vector<Layout> layouts(const spec::Spec& spec);
 // then (occurrences + j) for each required child loop j.
 std::vector<std::vector<size_t>> required(const spec::Spec& spec);
 
-// The later of two optional records by position; `b` wins ties.
-std::optional<OrderRecord> later(const std::optional<OrderRecord>& a,
-                                 const std::optional<OrderRecord>& b);
+// The later of two optional records by position, `b` winning ties; null
+// when both are absent. Inline: every placed segment asks.
+inline const OrderRecord* later_of(const std::optional<OrderRecord>& a,
+                                   const std::optional<OrderRecord>& b) {
+  if (!a) return b ? &*b : nullptr;
+  if (!b) return &*a;
+  return a->position > b->position ? &*a : &*b;
+}
+
+// The same as a value.
+inline std::optional<OrderRecord> later(const std::optional<OrderRecord>& a,
+                                        const std::optional<OrderRecord>& b) {
+  const OrderRecord* r = later_of(a, b);
+  return r != nullptr ? std::optional<OrderRecord>(*r) : std::nullopt;
+}
 
 // OutOfOrder for occurrence `occurrence` of `loop` placed after `previous`.
 Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
