@@ -94,44 +94,10 @@ TEST(FromIsa, ErrorSentences) {
   }
 }
 
-TEST(FromIsa, ErrorFields) {
-  auto truncated = Delimiters::from_isa_after_leading_trivia("\xEF\xBB\xBF\r\nISA*00*");
-  ASSERT_FALSE(truncated.ok());
-  const IsaError& e = truncated.error();
-  EXPECT_EQ(e.kind, IsaError::Kind::Truncated);
-  EXPECT_EQ(e.length, 7u);
-  EXPECT_EQ(e.separators, 2u);
-  EXPECT_EQ(e.skipped, (Skipped{2, true}));
-
-  auto not_isa = Delimiters::from_isa("GS*HP*SENDER");
-  ASSERT_FALSE(not_isa.ok());
-  EXPECT_EQ(not_isa.error().kind, IsaError::Kind::NotIsa);
-  EXPECT_EQ(not_isa.error().found, "GS*HP*SE");
-  EXPECT_FALSE(not_isa.error().skipped.any());
-}
-
 TEST(FromIsa, SkipsLeadingTriviaBeforeTheHeader) {
   auto read = Delimiters::from_isa_after_leading_trivia("\xEF\xBB\xBF \t\r\n" + isa('|'));
   ASSERT_TRUE(read.ok());
   EXPECT_EQ(read->element, '|');
-}
-
-TEST(Skipped, Text) {
-  struct Case {
-    const char* name;
-    Skipped skipped;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"mark", {0, true}, "a UTF-8 byte order mark"},
-      {"mark and one", {1, true}, "a UTF-8 byte order mark and 1 byte of whitespace"},
-      {"one", {1, false}, "1 byte of whitespace"},
-      {"none", {0, false}, "0 bytes of whitespace"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(to_string(c.skipped), c.expected);
-  }
 }
 
 }  // namespace

@@ -162,8 +162,6 @@ TEST(RuleKind, NamesAndLevelsFollowTheKindNumber) {
     EXPECT_EQ(kind_name(c.rule.kind()), c.name);
     EXPECT_EQ(c.rule.level().level(), c.level);
   }
-  EXPECT_EQ(static_cast<int>(Rule{R::External{}}.kind()), 20);
-  EXPECT_EQ(kind_name(RuleKind::OutOfOrder), "OutOfOrder");
 }
 
 TEST(DiagnosticLine, PiecesAndSeparators) {
@@ -202,9 +200,7 @@ TEST(RenderAmount, PadsSignsAndPoints) {
     uint8_t scale;
     std::string expected;
   } cases[] = {
-      {"small at scale 2", 5, 2, "0.05"},
       {"negative", -1234, 2, "-12.34"},
-      {"zero", 0, 2, "0.00"},
       {"most negative", kI128Min, 0, "-170141183460469231731687303715884105728"},
       {"most negative with a point", kI128Min, 39,
        "-0.170141183460469231731687303715884105728"},
@@ -217,7 +213,7 @@ TEST(RenderAmount, PadsSignsAndPoints) {
 }
 
 // Arbitrary bytes in every byte field (ids, codes, datum) still give a line of
-// valid UTF-8; names are text from the spec.
+// valid UTF-8, quotes and escapes included; names are text from the spec.
 TEST(DiagnosticLine, RandomBytesRender) {
   std::mt19937 rng(7);
   auto bytes = [&] {

@@ -147,12 +147,8 @@ TEST(SpecElements, Definitions) {
 TEST(SpecElements, TypeTexts) {
   using K = ElementType::Kind;
   EXPECT_EQ(to_string(ElementType{K::N, 2}), "N2 (integer with 2 implied decimals)");
-  EXPECT_EQ(type_code(ElementType{K::N, 7}), "N7");
-  EXPECT_EQ(type_code(ElementType{K::R, 4}), "R");
   EXPECT_EQ(parse_element_type("N0"), (ElementType{K::N, 0}));
-  EXPECT_EQ(parse_element_type("TM"), (ElementType{K::TM, 0}));
   EXPECT_EQ(parse_element_type("R2"), std::nullopt);
-  EXPECT_EQ(parse_element_type(""), std::nullopt);
 }
 
 }  // namespace

@@ -157,21 +157,5 @@ TEST(SpecOccurrences, QualifierMatches) {
   }
 }
 
-TEST(SpecOccurrences, OpensOn) {
-  OccurrenceDef plain{"o", "N1", 1, Usage::Situational, std::nullopt, std::nullopt, {}};
-  OccurrenceDef qualified = plain;
-  qualified.qualifier = Qualifier{1, std::nullopt, {"PE", "PR"}};
-  OccurrenceDef on_component = plain;
-  on_component.qualifier = Qualifier{1, 1, {"PR"}};
-  const std::vector<Condition> pr = {{1, "PR"}};
-  const std::vector<Condition> other = {{2, "PR"}};
-  EXPECT_TRUE(plain.opens_on("N1", pr));
-  EXPECT_FALSE(plain.opens_on("N2", {}));
-  EXPECT_TRUE(qualified.opens_on("N1", pr));
-  EXPECT_FALSE(qualified.opens_on("N1", other));
-  EXPECT_FALSE(qualified.opens_on("N1", {}));
-  EXPECT_FALSE(on_component.opens_on("N1", pr));
-}
-
 }  // namespace
 }  // namespace zarvi_core::spec

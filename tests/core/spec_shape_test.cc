@@ -149,14 +149,5 @@ TEST(SpecShape, TopLevelThatIsNotAnObject) {
   EXPECT_EQ(outcome("x"), "the spec must be a JSON object; found a string");
 }
 
-TEST(SpecShape, SectionListsMembersInKeyOrder) {
-  const json spec = json::parse(R"~({"segments": {"b": {}, "a": {}, "10": {}, "2": {}}, "name": 1})~");
-  std::vector<std::string> names;
-  for (const auto& [name, value] : section(spec, "segments")) names.emplace_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"10", "2", "a", "b"}));
-  EXPECT_TRUE(section(spec, "name").empty());
-  EXPECT_TRUE(section(spec, "tables").empty());
-}
-
 }  // namespace
 }  // namespace zarvi_core::spec

@@ -22,18 +22,6 @@ std::vector<Cell> row(int64_t n, std::string_view status, i128 paid) {
   return {Cell::int64(n), Cell::binary(status), Cell::decimal128(paid)};
 }
 
-TEST(Table, PushRowAppendsWholeRows) {
-  Table t = claims();
-  ASSERT_TRUE(t.push_row(row(0, "1", 1050)).ok());
-  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::int64(1), Cell::null(), Cell::null()}).ok());
-  EXPECT_EQ(t.rows(), 2u);
-  EXPECT_EQ(t.render_row(0), "0 | 1 | 10.50");
-  EXPECT_EQ(t.render_row(1), "1 | \xE2\x88\x85 | \xE2\x88\x85");
-  EXPECT_EQ(t.render_row(2), std::nullopt);
-  EXPECT_EQ(t.column("status")->rows(), 2u);
-  EXPECT_EQ(t.column("nope"), nullptr);
-}
-
 TEST(Table, RowsAllocateOnlyWhenBuffersGrow) {
   Table t = claims();
   const std::vector<Cell> cells = row(1, "paid in full", 12345);
@@ -93,6 +81,8 @@ TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
   EXPECT_EQ(taken.name(), "claims");
   EXPECT_EQ(taken.rows(), 3u);
   EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
+  EXPECT_EQ(taken.render_row(3), std::nullopt);
+  EXPECT_EQ(taken.column("nope"), nullptr);
   EXPECT_EQ(taken.column("status")->bytes().data(), bytes_before) << "moved, not copied";
 
   EXPECT_EQ(t.rows(), 0u);
@@ -103,21 +93,23 @@ TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
 }
 
 TEST(Table, TextForm) {
-  Table t("claims", {{"row", ColumnType::int64()}, {"status", ColumnType::binary()}});
-  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::int64(0), Cell::null()}).ok());
-  EXPECT_EQ(to_string(t),
-            "## claims (rows: 1)\n"
-            "row: int64 | status: binary\n"
-            "0 | \xE2\x88\x85\n"
-            "\n");
-
-  const Table empty("e", {{"when", ColumnType::time32()}, {"n", ColumnType::int64(2)}});
-  EXPECT_EQ(to_string(empty), "## e (rows: 0)\nwhen: time32 (seconds) | n: int64 (scale 2)\n\n");
-
-  Table bare("bare", std::span<const std::pair<std::string, ColumnType>>());
-  ASSERT_TRUE(bare.push_row({}).ok());
-  ASSERT_TRUE(bare.push_row({}).ok());
-  EXPECT_EQ(to_string(bare), "## bare (rows: 2)\n\n\n\n\n");
+  using Columns = std::initializer_list<std::pair<std::string, ColumnType>>;
+  std::vector<Table> list;
+  list.emplace_back("claims", Columns{{"row", ColumnType::int64()}, {"status", ColumnType::binary()}});
+  ASSERT_TRUE(list[0].push_row(std::vector<Cell>{Cell::int64(0), Cell::null()}).ok());
+  list.emplace_back("e", Columns{{"when", ColumnType::time32()}, {"n", ColumnType::int64(2)}});
+  list.emplace_back("bare", Columns{});
+  ASSERT_TRUE(list[2].push_row({}).ok());
+  ASSERT_TRUE(list[2].push_row({}).ok());
+  const std::string texts[] = {
+      "## claims (rows: 1)\nrow: int64 | status: binary\n0 | \xE2\x88\x85\n\n",
+      "## e (rows: 0)\nwhen: time32 (seconds) | n: int64 (scale 2)\n\n",
+      "## bare (rows: 2)\n\n\n\n\n",
+  };
+  for (size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(to_string(list[i]), texts[i]);
+  // Tables concatenate in name order.
+  EXPECT_EQ(to_string(Tables(std::move(list))), texts[2] + texts[0] + texts[1]);
+  EXPECT_EQ(to_string(Tables()), "");
 }
 
 TEST(Tables, SortedByteWiseAndStable) {
@@ -133,17 +125,6 @@ TEST(Tables, SortedByteWiseAndStable) {
   EXPECT_EQ(tables[2].rows(), 1u);
   EXPECT_EQ(tables.get("a"), &tables[1]);
   EXPECT_EQ(tables.get("z"), nullptr);
-}
-
-TEST(Tables, TextConcatenatesTables) {
-  std::vector<Table> list;
-  list.emplace_back("y", std::initializer_list<std::pair<std::string, ColumnType>>{
-                             {"d", ColumnType::date32()}});
-  list.emplace_back("x", std::span<const std::pair<std::string, ColumnType>>());
-  ASSERT_TRUE(list[0].push_row(std::vector<Cell>{Cell::date32(0)}).ok());
-  EXPECT_EQ(to_string(Tables(std::move(list))),
-            "## x (rows: 0)\n\n\n## y (rows: 1)\nd: date32\n1970-01-01\n\n");
-  EXPECT_EQ(to_string(Tables()), "");
 }
 
 TEST(Tables, FrozenBuffersStayPut) {

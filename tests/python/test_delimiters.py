@@ -5,54 +5,51 @@ import pytest
 import zarvi._core as core
 
 Delimiters = core.Delimiters
+DEFAULTS = (b"*", b":", b"~", None, None)
 
 
-def test_defaults():
-    d = Delimiters()
-    assert d == Delimiters(b"*", b":", b"~", None, None)
-    assert (d.element, d.component, d.segment, d.repetition, d.release) == (b"*", b":", b"~", None, None)
-    assert repr(d) == "Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, release=None)"
+def fields(d):
+    return (d.element, d.component, d.segment, d.repetition, d.release)
 
 
 @pytest.mark.parametrize(
-    "kwargs, expected",
+    "args, kwargs, expected",
     [
-        ({"component": b">", "segment": b"\n"}, (b"*", b">", b"\n", None, None)),
-        ({"element": b"*", "component": b"*", "segment": b"*"}, (b"*", b"*", b"*", None, None)),
-        ({"segment": b"\x00", "release": b"\xff"}, (b"*", b":", b"\x00", None, b"\xff")),
+        ((), {}, DEFAULTS),
+        ((), {"component": b">", "segment": b"\n"}, (b"*", b">", b"\n", None, None)),
+        ((), {"element": b"*", "component": b"*", "segment": b"*"}, (b"*", b"*", b"*", None, None)),
+        ((), {"segment": b"\x00", "release": b"\xff"}, (b"*", b":", b"\x00", None, b"\xff")),
+        ((b"|", b">", b"\x1d", b"^", b"?"), {}, (b"|", b">", b"\x1d", b"^", b"?")),
     ],
-    ids=["component and segment", "all equal", "any byte"],
+    ids=["defaults", "component and segment", "all equal", "any byte", "by position"],
 )
-def test_keywords_and_getters(kwargs, expected):
-    d = Delimiters(**kwargs)
-    assert (d.element, d.component, d.segment, d.repetition, d.release) == expected
+def test_fields(args, kwargs, expected):
+    d = Delimiters(*args, **kwargs)
+    assert fields(d) == expected
     assert d == Delimiters(*expected)
 
 
-def test_repr_of_every_field():
-    d = Delimiters(b"|", b">", b"\x1d", b"^", b"?")
-    assert repr(d) == "Delimiters(element=b'|', component=b'>', segment=b'\\x1d', repetition=b'^', release=b'?')"
+def test_repr():
+    assert repr(Delimiters()) == (
+        "Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, release=None)")
+    assert repr(Delimiters(b"|", b">", b"\x1d", b"^", b"?")) == (
+        "Delimiters(element=b'|', component=b'>', segment=b'\\x1d', repetition=b'^', release=b'?')")
 
 
 @pytest.mark.parametrize(
-    "kwargs, name, expected",
+    "args, kwargs, message",
     [
-        ({"element": None}, "element", "bytes"),
-        ({"component": memoryview(b":")}, "component", "bytes"),
-        ({"release": bytearray(b"?")}, "release", "bytes or None"),
+        ((), {"element": None}, "argument 'element' must be bytes, not NoneType"),
+        ((), {"component": memoryview(b":")}, "argument 'component' must be bytes, not memoryview"),
+        ((), {"release": bytearray(b"?")}, "argument 'release' must be bytes or None, not bytearray"),
+        ((b"*", b":", "~"), {}, "argument 'segment' must be bytes, not str"),
     ],
-    ids=["None", "memoryview", "bytearray release"],
+    ids=["None", "memoryview", "bytearray release", "by position"],
 )
-def test_wrong_types_name_the_parameter(kwargs, name, expected):
-    got = type(next(iter(kwargs.values()))).__name__
+def test_wrong_types_name_the_parameter(args, kwargs, message):
     with pytest.raises(TypeError) as info:
-        Delimiters(**kwargs)
-    assert str(info.value) == f"Delimiters() argument '{name}' must be {expected}, not {got}"
-
-
-def test_wrong_type_given_by_position():
-    with pytest.raises(TypeError, match=r"^Delimiters\(\) argument 'segment' must be bytes, not str$"):
-        Delimiters(b"*", b":", "~")
+        Delimiters(*args, **kwargs)
+    assert str(info.value) == f"Delimiters() {message}"
 
 
 @pytest.mark.parametrize(
@@ -72,51 +69,30 @@ def test_lengths(args, kwargs, message):
     assert str(info.value) == message
 
 
-@pytest.mark.parametrize(
-    "other, equal",
-    [
-        (Delimiters(), True),
-        (Delimiters(element=b"|"), False),
-        (Delimiters(component=b">"), False),
-        (Delimiters(segment=b"\n"), False),
-        (Delimiters(repetition=b"^"), False),
-        (Delimiters(release=b"?"), False),
-    ],
-    ids=["same", "element", "component", "segment", "repetition", "release"],
-)
-def test_equality_compares_all_five_fields(other, equal):
-    assert (Delimiters() == other) is equal
-    assert (Delimiters() != other) is (not equal)
+def test_equality_compares_all_five_fields():
+    assert Delimiters() == Delimiters() and not Delimiters() != Delimiters()
+    for i, other in enumerate((b"|", b">", b"\n", b"^", b"?")):
+        changed = Delimiters(*DEFAULTS[:i], other, *DEFAULTS[i + 1:])
+        assert Delimiters() != changed and not Delimiters() == changed, i
 
 
-@pytest.mark.parametrize("other", [None, (b"*", b":", b"~", None, None)], ids=["None", "tuple"])
-def test_other_types_are_not_implemented(other):
-    assert Delimiters().__eq__(other) is NotImplemented
-    assert Delimiters().__ne__(other) is NotImplemented
-    assert (Delimiters() == other) is False
-    assert (Delimiters() != other) is True
+def test_other_types_and_ordering_are_not_implemented():
+    for other in (None, DEFAULTS):
+        assert Delimiters().__eq__(other) is NotImplemented
+        assert Delimiters().__ne__(other) is NotImplemented
+        assert (Delimiters() == other) is False and (Delimiters() != other) is True
+    for op in (operator.lt, operator.le, operator.gt, operator.ge):
+        assert getattr(Delimiters(), f"__{op.__name__}__")(Delimiters()) is NotImplemented
+        with pytest.raises(TypeError):
+            op(Delimiters(), Delimiters())
 
 
-@pytest.mark.parametrize("op", [operator.lt, operator.le, operator.gt, operator.ge], ids=["<", "<=", ">", ">="])
-def test_ordering_is_refused(op):
-    assert getattr(Delimiters(), f"__{op.__name__}__")(Delimiters()) is NotImplemented
-    with pytest.raises(TypeError):
-        op(Delimiters(), Delimiters())
-
-
-@pytest.mark.parametrize("name", ["release", "other"])
-def test_immutable(name):
+def test_immutable():
     d = Delimiters()
-    with pytest.raises(AttributeError):
-        setattr(d, name, b"|")
-    with pytest.raises(AttributeError):
-        delattr(d, name)
+    for name in ("release", "other"):
+        with pytest.raises(AttributeError):
+            setattr(d, name, b"|")
+        with pytest.raises(AttributeError):
+            delattr(d, name)
     with pytest.raises(TypeError):
         setattr(Delimiters, "extra", 1)
-
-
-def test_class_identity():
-    assert (Delimiters.__module__, Delimiters.__name__) == ("zarvi", "Delimiters")
-    assert Delimiters.__doc__ == "The five delimiters of an interchange."
-    with pytest.raises(TypeError):
-        type("Sub", (Delimiters,), {})
