@@ -330,7 +330,7 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
 
 void Projector::check_value(std::string_view text, const ValuePlan& plan,
                             const Segment& segment, uint64_t element,
-                            std::optional<uint64_t> component) {
+                            const std::optional<uint64_t>& component) {
   const spec::ElementDef& def = *plan.def;
   if (text.empty()) {
     if (def.required)
@@ -369,7 +369,7 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
 
 void Projector::report_value(Finding finding, std::string_view text, const ValuePlan& plan,
                              const Segment& segment, uint64_t element,
-                             std::optional<uint64_t> component, uint64_t length,
+                             const std::optional<uint64_t>& component, uint64_t length,
                              const CodeSet* codes) {
   const spec::ElementDef& def = *plan.def;
   ElementRef here{std::string(segment.id()), element, component};

@@ -4,6 +4,7 @@
 // cell_from_text returns cells that borrow the text (binary columns).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -24,10 +25,52 @@ struct CivilDate {
 // 1950-1999. Year 0, invalid months and days, other lengths are refused.
 std::optional<CivilDate> civil_date(std::string_view text);
 
+namespace detail {
+// parse_r for a checked body (digits, then `fraction` digits after a point)
+// that shifts in more than 19 places: exact in 128 bits, with the bound test.
+std::optional<i128> parse_r_wide(std::string_view body, size_t fraction, uint8_t scale,
+                                 bool negative);
+}  // namespace detail
+
 // An R value times 10^scale: optional "-", digits with at most one ".", at
 // least one digit, at most `scale` fraction digits (no rounding), magnitude
-// at most 10^38 - 1.
-std::optional<i128> parse_r(std::string_view text, uint8_t scale);
+// at most 10^38 - 1. Inline for the common short amount, which then stays in
+// registers: every amount is read by the projector and the balancing sums.
+inline std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
+  bool negative = false;
+  if (!text.empty() && text.front() == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  // One pass checks the form (digits, at most one point, digits) and
+  // accumulates in 64 bits, which is exact while at most 19 places shift in
+  // (digits, then missing fraction digits).
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  uint64_t low = 0;
+  auto digit_run = [&] {
+    const char* const start = p;
+    for (; p != end; ++p) {
+      const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+      if (d >= 10) break;
+      low = low * 10 + d;
+    }
+    return static_cast<size_t>(p - start);
+  };
+  const size_t whole = digit_run();
+  size_t fraction = 0;
+  if (p != end && *p == '.') {
+    ++p;
+    fraction = digit_run();
+  }
+  if (p != end) return std::nullopt;
+  const size_t digits = whole + fraction;
+  if (digits == 0 || fraction > scale) return std::nullopt;
+  if (digits + (scale - fraction) > 19) return detail::parse_r_wide(text, fraction, scale, negative);
+  for (size_t i = fraction; i < scale; ++i) low *= 10;
+  const i128 magnitude = static_cast<i128>(low);
+  return negative ? -magnitude : magnitude;
+}
 
 // HHMM, HHMMSS, HHMMSSD or HHMMSSDD as seconds since midnight; decimal
 // seconds are dropped.
