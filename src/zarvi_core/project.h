@@ -128,7 +128,7 @@ class Projector {
     if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
     if (text.size() < plan.min_length || text.size() > plan.max_length) return false;
     const CodeSet* codes = plan.codes_in(matched_slot_);
-    return codes == nullptr || codes->codes().empty() || codes->contains(text);
+    return codes == nullptr || codes->admits(text);
   }
   // A finding of check_value, kept out of its path for valid values.
   enum class Finding : uint8_t { Missing, Type, Length, Code };
