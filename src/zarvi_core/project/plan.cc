@@ -94,10 +94,11 @@ Plans::Plans(const spec::Spec& spec) {
     for (size_t k = 0; k < occurrences.size(); ++k) {
       const spec::OccurrenceDef& occ = occurrences[k];
       SegmentPlan& plan = entry(occ.segment, loops);
-      Candidate candidate{k, nullptr, nullptr, plan.slots++};
+      Candidate candidate{k, nullptr, plan.slots++, 0, std::nullopt};
       if (occ.qualifier) {
-        candidate.qualifier = &*occ.qualifier;
         candidate.qualifier_codes = code_set(occ.qualifier->codes, nullptr);
+        candidate.element = occ.qualifier->element;
+        candidate.component = occ.qualifier->component;
       }
       plan.candidates[l].push_back(candidate);
     }

@@ -78,16 +78,19 @@ class CodeSet {
 // One occurrence a segment may be in its loop.
 struct Candidate {
   size_t occurrence = 0;
-  const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
-  const CodeSet* qualifier_codes = nullptr;    // the qualifier's codes, packed
+  // The qualifier's codes, packed; none: matches any segment.
+  const CodeSet* qualifier_codes = nullptr;
   // This candidate's index among every candidate of its segment id, in any
   // loop: what a value's code lists are keyed by.
   size_t slot = 0;
+  // The qualifier's place, copied here so that a test loads no definition.
+  uint64_t element = 0;
+  std::optional<uint64_t> component;
 
   // Whether the segment is in this occurrence, as Qualifier::matches.
   bool matches(const Segment& segment) const {
-    if (qualifier == nullptr) return true;
-    const auto text = engine::component_text(segment, qualifier->element, qualifier->component);
+    if (qualifier_codes == nullptr) return true;
+    const auto text = engine::component_text(segment, element, component);
     return text && qualifier_codes->contains(*text);
   }
 };
