@@ -257,6 +257,10 @@ TEST(ParseR, Parses) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(parse_r(c.text, c.scale), c.expected);
+    // A refused text leaves the target as it was.
+    i128 out = 7;
+    EXPECT_EQ(parse_r_to(c.text, c.scale, out), c.expected.has_value());
+    EXPECT_EQ(out, c.expected.value_or(7));
   }
 }
 

@@ -65,8 +65,8 @@ std::optional<CivilDate> civil_date(std::string_view text) {
 
 namespace detail {
 
-std::optional<i128> parse_r_wide(std::string_view body, size_t fraction, uint8_t scale,
-                                 bool negative) {
+bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
+                  i128& out) {
   // Up to 38 places stay below 10^38; only longer runs (leading zeros
   // included) need the bound test.
   u128 value = 0;
@@ -77,11 +77,12 @@ std::optional<i128> parse_r_wide(std::string_view body, size_t fraction, uint8_t
     return true;
   };
   for (char c : body)
-    if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
+    if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return false;
   for (size_t i = fraction; i < scale; ++i)
-    if (!shift_in(0)) return std::nullopt;
+    if (!shift_in(0)) return false;
   const i128 magnitude = static_cast<i128>(value);
-  return negative ? -magnitude : magnitude;
+  out = negative ? -magnitude : magnitude;
+  return true;
 }
 
 }  // namespace detail
