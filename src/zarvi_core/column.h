@@ -135,6 +135,9 @@ class Buffer {
     if (n == 0) return;
     if (capacity_ - size_ < n) grow(n);
     const size_t end = size_ + n;
+    // Most values are short codes and amounts: copied in fixed-size moves,
+    // without a call.
+    if (n <= 16) return append_short(static_cast<const std::byte*>(src), n, end);
     // The first write into a 64-byte block zeroes the block's tail; capacity
     // is whole blocks, so the block lies within it.
     const size_t padded = round_up(size_);
@@ -155,6 +158,35 @@ class Buffer {
     if (size_ % kAlign == 0) std::memset(data_ + size_, 0, kAlign);
     std::memcpy(data_ + size_, &v, sizeof v);
     size_ += sizeof v;
+  }
+  // append() of 1 to 16 bytes that fit the capacity, ending at `end`.
+  void append_short(const std::byte* src, size_t n, size_t end) {
+    // Entering a fresh block zeroes it; the copy then overwrites its head.
+    // n <= 16 < kAlign, so at most the block holding the last byte is fresh.
+    const size_t last = (end - 1) & ~(kAlign - 1);
+    if (last >= round_up(size_)) std::memset(data_ + last, 0, kAlign);
+    std::byte* const dst = data_ + size_;
+    if (n >= 8) {
+      copy_ends<uint64_t>(dst, src, n);
+    } else if (n >= 4) {
+      copy_ends<uint32_t>(dst, src, n);
+    } else if (n >= 2) {
+      copy_ends<uint16_t>(dst, src, n);
+    } else {
+      *dst = *src;
+    }
+    size_ = end;
+  }
+  // Copies n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two overlapping
+  // moves of T.
+  template <class T>
+  static void copy_ends(std::byte* dst, const std::byte* src, size_t n) {
+    T head;
+    T tail;
+    std::memcpy(&head, src, sizeof head);
+    std::memcpy(&tail, src + n - sizeof tail, sizeof tail);
+    std::memcpy(dst, &head, sizeof head);
+    std::memcpy(dst + n - sizeof tail, &tail, sizeof tail);
   }
   // The byte at i, for updating the validity bitmap in place.
   std::byte& at(size_t i) { return data_[i]; }

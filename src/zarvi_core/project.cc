@@ -16,14 +16,14 @@ void bump(uint64_t& counter) {
   if (counter != std::numeric_limits<uint64_t>::max()) ++counter;
 }
 
-// The length of a value that converted to its column type: numbers count
-// their digits only, and such a text is an optional sign, digits and (R) at
-// most one point.
-uint64_t value_length(std::string_view text, spec::ElementType type) {
-  using K = spec::ElementType::Kind;
-  if (type.kind != K::N && type.kind != K::R) return text.size();
+// The length of a value that converted to its column type: numbers (N is
+// int64, R decimal128) count their digits only, and such a text is an
+// optional sign, digits and (R) at most one point.
+uint64_t value_length(std::string_view text, column::ColumnType::Kind kind) {
+  using K = column::ColumnType::Kind;
+  if (kind != K::Int64 && kind != K::Decimal128) return text.size();
   uint64_t length = text.size() - (text.front() == '-');
-  if (type.kind == K::R && text.find('.') != std::string_view::npos) --length;
+  if (kind == K::Decimal128 && text.find('.') != std::string_view::npos) --length;
   return length;
 }
 
@@ -270,14 +270,14 @@ void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) 
   for (size_t i = 0; i < plan.elements.size(); ++i) {
     const ElementPlan& element = plan.elements[i];
     if (element.position > present && i >= plan.required_end) break;
-    if (element.value.def->composite) {
+    if (element.composite) {
       check_composite(element, segment);
       continue;
     }
     // Most defined elements are absent or empty: only a required one reports.
     const Element* e = segment.element(element.position);
     if (e == nullptr || (!e->is_composite() && e->value().empty())) {
-      if (element.value.def->required)
+      if (element.value.required)
         check_value({}, element.value, segment, element.position, std::nullopt);
       continue;
     }
@@ -309,7 +309,7 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
     return e->is_composite() ? parts[c - 1].view() : single;
   };
   if (!any) {
-    if (plan.value.def->required)
+    if (plan.value.required)
       report(Rule{Rule::RequiredElementMissing{
                  ElementRef{std::string(segment.id()), plan.position, std::nullopt},
                  plan.value.def->name}},
@@ -330,10 +330,9 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
 
 void Projector::check_value(std::string_view text, const ValuePlan& plan,
                             const Segment& segment, uint64_t element,
-                            std::optional<uint64_t> component) {
-  const spec::ElementDef& def = *plan.def;
+                            const std::optional<uint64_t>& component) {
   if (text.empty()) {
-    if (def.required)
+    if (plan.required)
       report_value(Finding::Missing, text, plan, segment, element, component, 0, nullptr);
     return;
   }
@@ -356,20 +355,20 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
     } else {
       checked_.pop_back();
     }
-    length = value_length(text, def.type);
+    length = value_length(text, plan.type.kind);
   }
   if (length < plan.min_length || length > plan.max_length) {
     report_value(Finding::Length, text, plan, segment, element, component, length, nullptr);
     return;
   }
   const CodeSet* codes = plan.codes_in(matched_slot_);
-  if (codes == nullptr || codes->codes().empty() || codes->contains(text)) return;
+  if (codes == nullptr || codes->admits(text)) return;
   report_value(Finding::Code, text, plan, segment, element, component, length, codes);
 }
 
 void Projector::report_value(Finding finding, std::string_view text, const ValuePlan& plan,
                              const Segment& segment, uint64_t element,
-                             std::optional<uint64_t> component, uint64_t length,
+                             const std::optional<uint64_t>& component, uint64_t length,
                              const CodeSet* codes) {
   const spec::ElementDef& def = *plan.def;
   ElementRef here{std::string(segment.id()), element, component};

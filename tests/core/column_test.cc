@@ -247,10 +247,20 @@ TEST(ParseR, Parses) {
       {"zero at a huge scale", "0", 255, 0},
       {"one at scale 38", "1", 38, std::nullopt},
       {"one at scale 37", "1", 37, (nines + 1) / 10},
+      // 19 places fit 64 bits; from 20 on the value is built in 128.
+      {"nineteen places", "-99999999999999999.99", 2, -i128{9999999999999999999ull}},
+      {"twenty places by scale", "999999999999999999", 2,
+       i128{999999999999999999ull} * 100},
+      {"twenty digits", "12345678901234567890", 0,
+       i128{1234567890123456789ull} * 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(parse_r(c.text, c.scale), c.expected);
+    // A refused text leaves the target as it was.
+    i128 out = 7;
+    EXPECT_EQ(parse_r_to(c.text, c.scale, out), c.expected.has_value());
+    EXPECT_EQ(out, c.expected.value_or(7));
   }
 }
 
@@ -389,6 +399,36 @@ TEST(ColumnData, AppendingAllocatesOnlyToGrow) {
   EXPECT_LE(moves, 20);  // doubling: about log2(400000 / 64)
   ColumnData moved = std::move(col);
   EXPECT_EQ(reinterpret_cast<const std::byte*>(moved.bytes().data()), before);
+}
+
+// Short values are copied as overlapping moves and zero each fresh block
+// they enter: every length and every start within a block must keep the
+// bytes exact and the padding after them zero.
+TEST(ColumnData, ShortValuesAtEveryOffset) {
+  const struct {
+    const char* name;
+    size_t length;
+  } cases[] = {
+      {"one byte", 1}, {"two bytes", 2}, {"three bytes", 3}, {"four bytes", 4},
+      {"seven bytes", 7}, {"eight bytes", 8}, {"nine bytes", 9}, {"sixteen bytes", 16},
+      {"seventeen bytes", 17},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t start = 0; start < 64; ++start) {
+      ColumnData col(ColumnType::binary());
+      const std::string lead(start, 'x');
+      std::string value;
+      for (size_t i = 0; i < c.length; ++i) value += static_cast<char>('A' + i);
+      if (start > 0) col.push_checked(Cell::binary(lead));
+      col.push_checked(Cell::binary(value));
+      col.push_checked(Cell::binary(value));
+      ASSERT_EQ(col.bytes(), lead + value + value) << start;
+      ASSERT_EQ(col.get(col.rows() - 1), Cell::binary(value)) << start;
+      const auto* bytes = reinterpret_cast<const unsigned char*>(col.bytes().data());
+      for (size_t i = col.bytes().size(); i % 64 != 0; ++i) ASSERT_EQ(bytes[i], 0) << start;
+    }
+  }
 }
 
 // Large buffers move from the heap to mapped pages and grow there: every

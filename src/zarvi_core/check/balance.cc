@@ -133,14 +133,12 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
         }
         value = values[e.slot];
       } else {
-        const std::optional<i128> read = column::parse_r(*text, f.scale);
         parsed |= bit;
-        if (!read) {
+        if (!column::parse_r_to(*text, f.scale, value)) {
           invalid |= bit;
           p.failed = true;
           continue;
         }
-        value = *read;
         if (bit != 0) values[e.slot] = value;
       }
       // A negated value of at most 38 digits cannot overflow; the total can.

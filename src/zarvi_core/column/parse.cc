@@ -63,58 +63,29 @@ std::optional<CivilDate> civil_date(std::string_view text) {
   return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
 }
 
-std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
-  bool negative = false;
-  if (!text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  // One pass checks the form (digits, at most one point, digits) and
-  // accumulates in 64 bits, which is exact while at most 19 places shift in
-  // (digits, then missing fraction digits).
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  uint64_t low = 0;
-  auto digit_run = [&] {
-    const char* const start = p;
-    for (; p != end; ++p) {
-      const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
-      if (d >= 10) break;
-      low = low * 10 + d;
-    }
-    return static_cast<size_t>(p - start);
+namespace detail {
+
+bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
+                  i128& out) {
+  // Up to 38 places stay below 10^38; only longer runs (leading zeros
+  // included) need the bound test.
+  u128 value = 0;
+  size_t shifts = 0;
+  auto shift_in = [&](unsigned d) {
+    if (++shifts > 38 && value > (kMaxDecimal - d) / 10) return false;
+    value = value * 10 + d;
+    return true;
   };
-  const size_t whole = digit_run();
-  size_t fraction = 0;
-  if (p != end && *p == '.') {
-    ++p;
-    fraction = digit_run();
-  }
-  if (p != end) return std::nullopt;
-  const size_t digits = whole + fraction;
-  if (digits == 0 || fraction > scale) return std::nullopt;
-  i128 magnitude;
-  if (digits + (scale - fraction) <= 19) {
-    for (size_t i = fraction; i < scale; ++i) low *= 10;
-    magnitude = static_cast<i128>(low);
-  } else {
-    // Up to 38 places stay below 10^38; only longer runs (leading zeros
-    // included) need the bound test.
-    u128 value = 0;
-    size_t shifts = 0;
-    auto shift_in = [&](unsigned d) {
-      if (++shifts > 38 && value > (kMaxDecimal - d) / 10) return false;
-      value = value * 10 + d;
-      return true;
-    };
-    for (char c : text)
-      if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return std::nullopt;
-    for (size_t i = fraction; i < scale; ++i)
-      if (!shift_in(0)) return std::nullopt;
-    magnitude = static_cast<i128>(value);
-  }
-  return negative ? -magnitude : magnitude;
+  for (char c : body)
+    if (c != '.' && !shift_in(static_cast<unsigned>(c - '0'))) return false;
+  for (size_t i = fraction; i < scale; ++i)
+    if (!shift_in(0)) return false;
+  const i128 magnitude = static_cast<i128>(value);
+  out = negative ? -magnitude : magnitude;
+  return true;
 }
+
+}  // namespace detail
 
 std::optional<uint32_t> parse_tm(std::string_view text) {
   const size_t n = text.size();

@@ -4,6 +4,7 @@
 // cell_from_text returns cells that borrow the text (binary columns).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -24,10 +25,64 @@ struct CivilDate {
 // 1950-1999. Year 0, invalid months and days, other lengths are refused.
 std::optional<CivilDate> civil_date(std::string_view text);
 
+namespace detail {
+// parse_r_to for a checked body (digits, then `fraction` digits after a
+// point) that shifts in more than 19 places: exact in 128 bits, with the
+// bound test.
+bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
+                  i128& out);
+}  // namespace detail
+
 // An R value times 10^scale: optional "-", digits with at most one ".", at
 // least one digit, at most `scale` fraction digits (no rounding), magnitude
-// at most 10^38 - 1.
-std::optional<i128> parse_r(std::string_view text, uint8_t scale);
+// at most 10^38 - 1. Stored in `out`; false (out unchanged) when refused.
+// Inline for the common short amount, which then stays in registers (an
+// optional of 128 bits goes through memory and stalls its reader): every
+// amount is read by the projector and the balancing sums.
+inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
+  bool negative = false;
+  if (!text.empty() && text.front() == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  // One pass checks the form (digits, at most one point, digits) and
+  // accumulates in 64 bits, which is exact while at most 19 places shift in
+  // (digits, then missing fraction digits).
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  uint64_t low = 0;
+  auto digit_run = [&] {
+    const char* const start = p;
+    for (; p != end; ++p) {
+      const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+      if (d >= 10) break;
+      low = low * 10 + d;
+    }
+    return static_cast<size_t>(p - start);
+  };
+  const size_t whole = digit_run();
+  size_t fraction = 0;
+  if (p != end && *p == '.') {
+    ++p;
+    fraction = digit_run();
+  }
+  if (p != end) return false;
+  const size_t digits = whole + fraction;
+  if (digits == 0 || fraction > scale) return false;
+  if (digits + (scale - fraction) > 19)
+    return detail::parse_r_wide(text, fraction, scale, negative, out);
+  for (size_t i = fraction; i < scale; ++i) low *= 10;
+  const i128 magnitude = static_cast<i128>(low);
+  out = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// parse_r_to as an optional value.
+inline std::optional<i128> parse_r(std::string_view text, uint8_t scale) {
+  i128 value;
+  if (!parse_r_to(text, scale, value)) return std::nullopt;
+  return value;
+}
 
 // HHMM, HHMMSS, HHMMSSD or HHMMSSDD as seconds since midnight; decimal
 // seconds are dropped.
@@ -56,9 +111,11 @@ inline bool parse_cell(ColumnType type, std::string_view text, Cell& out) {
     case ColumnType::Kind::Int64:
       if (const auto v = parse_int64(text)) return out = Cell::int64(*v), true;
       return false;
-    case ColumnType::Kind::Decimal128:
-      if (const auto v = parse_r(text, type.scale)) return out = Cell::decimal128(*v), true;
+    case ColumnType::Kind::Decimal128: {
+      i128 v;
+      if (parse_r_to(text, type.scale, v)) return out = Cell::decimal128(v), true;
       return false;
+    }
     case ColumnType::Kind::Date32:
       if (const auto date = civil_date(text)) return out = Cell::date32(days_from_civil(*date)), true;
       return false;

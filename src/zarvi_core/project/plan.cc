@@ -25,7 +25,7 @@ column::ColumnType column_type_of(spec::ElementType type) {
 }
 
 CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
-    : codes_(&codes), occurrence_(occurrence) {
+    : codes_(&codes), occurrence_(occurrence), none_(codes.empty()) {
   for (const std::string& code : codes) packable_ = packable_ && code.size() <= kPackedBytes;
   if (!packable_) return;
   size_t count = 2;
@@ -56,6 +56,7 @@ ValuePlan value_plan(const spec::ElementDef& def) {
   ValuePlan plan;
   plan.def = &def;
   plan.type = column_type_of(def.type);
+  plan.required = def.required;
   plan.min_length = def.min.value_or(0);
   plan.max_length = def.max.value_or(UINT64_MAX);
   return plan;
@@ -64,7 +65,7 @@ ValuePlan value_plan(const spec::ElementDef& def) {
 }  // namespace
 
 ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
-    : position(pos), value(value_plan(d)) {
+    : position(pos), composite(d.composite.has_value()), value(value_plan(d)) {
   if (!d.composite) return;
   for (const auto& [c, component] : *d.composite) {
     components.push_back(ComponentPlan{c, value_plan(component)});
@@ -93,10 +94,11 @@ Plans::Plans(const spec::Spec& spec) {
     for (size_t k = 0; k < occurrences.size(); ++k) {
       const spec::OccurrenceDef& occ = occurrences[k];
       SegmentPlan& plan = entry(occ.segment, loops);
-      Candidate candidate{k, nullptr, nullptr, plan.slots++};
+      Candidate candidate{k, nullptr, plan.slots++, 0, std::nullopt};
       if (occ.qualifier) {
-        candidate.qualifier = &*occ.qualifier;
         candidate.qualifier_codes = code_set(occ.qualifier->codes, nullptr);
+        candidate.element = occ.qualifier->element;
+        candidate.component = occ.qualifier->component;
       }
       plan.candidates[l].push_back(candidate);
     }

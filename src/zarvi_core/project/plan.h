@@ -42,6 +42,8 @@ class CodeSet {
       if (slots_[i] == 0) return false;
     }
   }
+  // Whether a value passes this list: any does when it is empty.
+  bool admits(std::string_view text) const { return none_ || contains(text); }
   const std::vector<std::string>& codes() const { return *codes_; }
   const std::string* occurrence() const { return occurrence_; }
 
@@ -68,6 +70,7 @@ class CodeSet {
   unsigned shift_ = 63;  // 64 - log2(slot count)
   bool packable_ = true;
   bool empty_code_ = false;  // the list holds the empty code
+  bool none_ = false;        // the list is empty
 
   size_t home(uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
 };
@@ -75,16 +78,19 @@ class CodeSet {
 // One occurrence a segment may be in its loop.
 struct Candidate {
   size_t occurrence = 0;
-  const spec::Qualifier* qualifier = nullptr;  // none: matches any segment
-  const CodeSet* qualifier_codes = nullptr;    // the qualifier's codes, packed
+  // The qualifier's codes, packed; none: matches any segment.
+  const CodeSet* qualifier_codes = nullptr;
   // This candidate's index among every candidate of its segment id, in any
   // loop: what a value's code lists are keyed by.
   size_t slot = 0;
+  // The qualifier's place, copied here so that a test loads no definition.
+  uint64_t element = 0;
+  std::optional<uint64_t> component;
 
   // Whether the segment is in this occurrence, as Qualifier::matches.
   bool matches(const Segment& segment) const {
-    if (qualifier == nullptr) return true;
-    const auto text = engine::component_text(segment, qualifier->element, qualifier->component);
+    if (qualifier_codes == nullptr) return true;
+    const auto text = engine::component_text(segment, element, component);
     return text && qualifier_codes->contains(*text);
   }
 };
@@ -94,6 +100,8 @@ struct ValuePlan {
   const spec::ElementDef* def = nullptr;
   column::ColumnType type;
   bool read = false;
+  // The definition's, kept here so that a valid value never loads it.
+  bool required = false;
   // The definition's length bounds, unbounded when it has none.
   uint64_t min_length = 0;
   uint64_t max_length = UINT64_MAX;
@@ -122,6 +130,7 @@ struct ElementPlan {
   explicit ElementPlan(uint64_t position, const spec::ElementDef& def);
 
   uint64_t position = 0;
+  bool composite = false;  // the definition declares components
   ValuePlan value;
   // The largest declared component position; 0 for a simple element.
   uint64_t declared_components = 0;
