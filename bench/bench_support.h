@@ -1,8 +1,10 @@
 // Helpers the benchmarks share: the input (a file, or a generated 100 MB 5010
 // interchange), this process's resident memory from /proc/self/status, and
-// the count of allocations through operator new.
+// the count of allocations through operator new, and best-of timing.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,19 @@
 #include "zarvi_core/document.h"
 
 namespace zarvi_bench {
+
+// The shortest wall time of `runs` calls of `run`, in seconds.
+template <class F>
+double best_seconds(int runs, F&& run) {
+  using Clock = std::chrono::steady_clock;
+  double best = 1e300;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    run();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return best;
+}
 
 // The bytes of `path`, or without a path a generated 100 MB 5010
 // interchange; none (the error printed) when the file cannot be read.

@@ -5,7 +5,6 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,18 +27,11 @@ std::size_t heap_bytes() {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kRuns = 7;
 
 template <class F>
 double best_seconds(F&& run) {
-  double best = 1e300;
-  for (int i = 0; i < kRuns; ++i) {
-    const auto start = Clock::now();
-    run();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
+  return zarvi_bench::best_seconds(kRuns, run);
 }
 
 std::size_t memchr_scan(std::string_view input, char terminator) {

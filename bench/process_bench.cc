@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,18 +22,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <class F>
-double best_seconds(int runs, F&& run) {
-  double best = 1e300;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    run();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
+using zarvi_bench::best_seconds;
 
 
 struct Peak {
