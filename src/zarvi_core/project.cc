@@ -341,20 +341,12 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
   // text converts to a binary cell, which is the text itself and may borrow
   // the joining buffer that the next value reuses: only parsed cells are kept.
   if (plan.type.kind != column::ColumnType::Kind::Binary) {
-    // Parsed straight into its place in checked_, kept only for a read value.
-    Checked& kept = checked_.emplace_back();
-    if (!column::parse_cell(plan.type, text, kept.cell)) {
-      checked_.pop_back();
+    column::Cell cell;
+    if (!column::parse_cell(plan.type, text, cell)) {
       report_value(Finding::Type, text, plan, segment, element, component, 0, nullptr);
       return;
     }
-    if (plan.read) {
-      kept.element = element;
-      kept.component = component;
-      kept.type = plan.type;
-    } else {
-      checked_.pop_back();
-    }
+    if (plan.read) checked_.push_back(Checked{element, component, plan.type, cell});
     length = value_length(text, plan.type.kind);
   }
   if (length < plan.min_length || length > plan.max_length) {
