@@ -296,16 +296,8 @@ class ColumnData {
 
  private:
   void push_validity(bool valid) {
-    // The last byte is kept here too, so that a bit costs a store, not a
-    // read of the buffer.
-    const unsigned bit = rows_ % 8;
-    if (bit == 0) {
-      last_bits_ = static_cast<uint8_t>(valid);
-      validity_.push(last_bits_);
-    } else {
-      last_bits_ = static_cast<uint8_t>(last_bits_ | unsigned{valid} << bit);
-      validity_.at(rows_ / 8) = std::byte(last_bits_);
-    }
+    if (rows_ % 8 == 0) validity_.push(uint8_t{0});
+    if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
     nulls_ += !valid;
     ++rows_;
   }
@@ -313,7 +305,6 @@ class ColumnData {
   ColumnType type_;
   size_t rows_ = 0;
   size_t nulls_ = 0;
-  uint8_t last_bits_ = 0;  // the validity byte of the last row
   Buffer validity_;
   Buffer offsets_;  // binary only
   Buffer values_;   // binary bytes, or the fixed-width values
