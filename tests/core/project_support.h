@@ -151,6 +151,16 @@ inline std::vector<std::string> row_lines(const column::Table& table) {
   return out;
 }
 
+// "row" numbers within each table are 0, 1, 2... in append order.
+inline void expect_rows_in_order(const column::Tables& tables) {
+  for (const column::Table& t : tables) {
+    const column::ColumnData* row = t.column("row");
+    ASSERT_NE(row, nullptr);
+    for (size_t r = 0; r < t.rows(); ++r)
+      ASSERT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(r))) << t.name();
+  }
+}
+
 // Rows of every table as text, keyed by table name, appended batch by batch.
 using RowsByTable = std::map<std::string, std::vector<std::string>>;
 
