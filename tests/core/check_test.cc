@@ -61,8 +61,7 @@ TEST(EnvelopeChecker, Rules) {
       {"group count counts transactions", replace(wrap(kBody), "GE*1*7", "GE*2*7"),
        {"ControlCountMismatch@9.1 \"2\""}},
       {"transaction closed by the next ST",
-       replace(wrap(kBody), "SE*7*0001~GE*1*7~",
-               "ST*835*0002~BPR*I*0~N1*PR*P~SE*4*0002~GE*2*7~"),
+       replace(wrap(kBody), "SE*7*0001~GE*1*7~", "ST*835*0002~BPR*I*0~N1*PR*P~SE*4*0002~GE*2*7~"),
        {"UnterminatedLoop@8 \"ST\"", "RequiredOccurrenceMissing@8 \"ST\""}},
       // Occurrences and loops.
       {"required occurrence missing", wrap(replace(kBody, "BPR*I*100~", "")),
@@ -72,8 +71,7 @@ TEST(EnvelopeChecker, Rules) {
       {"occurrence over its maximum",
        wrap(replace(kBody, "CAS*CO*45*20~", "CAS*CO*45*10~CAS*CO*45*5~CAS*CO*45*5~")),
        {"OccurrenceOverMax@9 \"CAS\""}},
-      {"loop over its maximum under one parent",
-       wrap(kBody + "SVC*HC:1*0~SVC*HC:2*0~SVC*HC:3*0~"),
+      {"loop over its maximum under one parent", wrap(kBody + "SVC*HC:1*0~SVC*HC:2*0~SVC*HC:3*0~"),
        {"LoopOverMax@10 \"SVC\""}},
       {"occurrence after a closed child's higher position",
        wrap(replace(kBody, "LX*1~", "DTM*405*20200101~LX*1~")),
@@ -100,8 +98,7 @@ TEST(EnvelopeChecker, Rules) {
        {"BalanceMismatch@6.3 \"100\""}},
       {"more fraction digits than the scale skips",
        wrap(replace(kBody, "*45*20~", "*45*19.999~")), {"TypeMismatch@7.3 \"19.999\""}},
-      {"an absent optional amount adds 0",
-       wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
+      {"an absent optional amount adds 0", wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -20,7 +20,8 @@ std::string feed_text(std::string_view text) {
 constexpr std::string_view kImplicit = "Open(interchange, 0, implicit) Open(group, 0, implicit) ";
 
 TEST(LoopEngine, EventSequences) {
-  const std::string envelope = "Open(interchange, 0) Segment(interchange, 0) | Open(group, 1) Segment(group, 1) | ";
+  const std::string envelope =
+      "Open(interchange, 0) Segment(interchange, 0) | Open(group, 1) Segment(group, 1) | ";
   const std::string tx = std::string(kImplicit) + "Open(transaction, 0) Segment(transaction, 0) | ";
   struct Case {
     const char* name;
@@ -75,7 +76,8 @@ TEST(LoopEngine, ConditionsCompareUnescapedBytes) {
     ASSERT_TRUE(framed);
     Segment segment;
     segment.reparse(0, framed->frame, delimiters);
-    EXPECT_EQ(engine::trigger_matches(spec.loops[*spec.loop_id("payer")].trigger, segment), matches);
+    EXPECT_EQ(engine::trigger_matches(spec.loops[*spec.loop_id("payer")].trigger, segment),
+              matches);
   }
 }
 
@@ -99,11 +101,11 @@ TEST(TriggerIndex, FindsIdsOfEveryLength) {
     bool holds, found;
   };
   const Case cases[] = {
-      {"T", "top", false, true},           {"SEVENXX", "", true, true},
-      {"ENDSEVEN", "", true, true},        {"EIGHTXXX", "eight", false, true},
-      {"A-MUCH-LONGER-ID", "long", false, true}, {"", "", false, false},
-      {"TT", "", false, false},            {"SEVENX", "", false, false},
-      {"EIGHTXXXX", "", false, false},
+      {"T", "top", false, true},       {"SEVENXX", "", true, true},
+      {"ENDSEVEN", "", true, true},    {"EIGHTXXX", "eight", false, true},
+      {"A-MUCH-LONGER-ID", "long", false, true},
+      {"", "", false, false},          {"TT", "", false, false},
+      {"SEVENX", "", false, false},    {"EIGHTXXXX", "", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);

@@ -22,7 +22,8 @@ TEST(PushDropping, OverflowingTextIsNulledAndTheRestKept) {
     std::vector<std::string> row;  // rendered cells; none when nothing is appended
   };
   const Case cases[] = {
-      {"a row that fits", {Cell::binary("ab"), Cell::int64(7), Cell::binary("c")}, {}, {"ab", "7", "c"}},
+      {"a row that fits", {Cell::binary("ab"), Cell::int64(7), Cell::binary("c")}, {},
+       {"ab", "7", "c"}},
       {"one text too large", {big, Cell::int64(7), Cell::binary("c")}, {0}, {"∅", "7", "c"}},
       {"two texts too large", {big, Cell::int64(7), big}, {0, 2}, {"∅", "7", "∅"}},
       {"a width error appends nothing", {Cell::binary("a")}, {}, {}},
@@ -43,7 +44,8 @@ TEST(PushDropping, OverflowingTextIsNulledAndTheRestKept) {
       EXPECT_EQ(dropped[i].value.bytes().size(), column::kMaxBinaryBytes + 1);
     }
     ASSERT_EQ(table.rows(), c.row.empty() ? 0u : 1u);
-    for (size_t i = 0; i < c.row.size(); ++i) EXPECT_EQ(table.columns()[i].data.render(0), c.row[i]);
+    for (size_t i = 0; i < c.row.size(); ++i)
+      EXPECT_EQ(table.columns()[i].data.render(0), c.row[i]);
   }
 }
 

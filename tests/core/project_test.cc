@@ -52,14 +52,10 @@ TEST(Projector, ChecksElementValues) {
       {"absent required elements", "ST~",
        {"RequiredElementMissing@0.1", "RequiredElementMissing@0.2"}},
       {"a composite value is checked joined", "ST*83:5*1234~", {"CodeNotInList@0.1 \"83:5\""}},
-      {"an R length counts digits only", tx("BPR*I*123.45~"),
-       {"LengthOutOfRange@1.2 \"123.45\""}},
-      {"a type mismatch hides the length", tx("BPR*I*1x345~"),
-       {"TypeMismatch@1.2 \"1x345\""}},
-      {"more fraction digits than the scale", tx("BPR*I*1.234~"),
-       {"TypeMismatch@1.2 \"1.234\""}},
-      {"a date that does not exist", tx(bpr_dated("20230229")),
-       {"TypeMismatch@1.16 \"20230229\""}},
+      {"an R length counts digits only", tx("BPR*I*123.45~"), {"LengthOutOfRange@1.2 \"123.45\""}},
+      {"a type mismatch hides the length", tx("BPR*I*1x345~"), {"TypeMismatch@1.2 \"1x345\""}},
+      {"more fraction digits than the scale", tx("BPR*I*1.234~"), {"TypeMismatch@1.2 \"1.234\""}},
+      {"a date that does not exist", tx(bpr_dated("20230229")), {"TypeMismatch@1.16 \"20230229\""}},
       {"an N value with a point", tx("CLP*C1*1*10**1.5~"), {"TypeMismatch@1.5 \"1.5\""}},
       {"an N value past 64 bits", tx("CLP*C1*1*10**99999999999999999999~"),
        {"TypeMismatch@1.5 \"99999999999999999999\""}},
@@ -94,26 +90,14 @@ TEST(Projector, DiagnosticsNameTheOpenLoops) {
 }
 
 // Two transactions: every kind of column read, picks, a carried column, keys
-// of enclosing rows, repeat groups and rows per end segment.
+// of enclosing rows, repeat groups and rows per end segment. Segments: ST 0,
+// BPR 1, REF 2-3, N1 4, CLP 5, CAS 6-8, SVC 9, DTM 10-11, SVC 12, CLP 13,
+// SE 14, ST 15, CLP 16, SE 17.
 constexpr std::string_view kStream =
-    "ST*835*1234~"                                                 // 0
-    "BPR*I*12.50**************20230301~"                           // 1
-    "REF*EV*TR1~"                                                  // 2
-    "REF*F2*OTHER~"                                                // 3
-    "N1*PR*ACME~"                                                  // 4
-    "CLP*C1*1*100.00**150~"                                        // 5
-    "CAS*CO*45*10.00*1*97*5.00~"                                   // 6
-    "CAS*PR*1*7.00~"                                               // 7
-    "CAS*OA*2*3.00~"                                               // 8
-    "SVC*HC:A1*60.00~"                                             // 9
-    "DTM*472*20230115*1230~"                                       // 10
-    "DTM*472*20230116~"                                            // 11
-    "SVC*AD:B2*40~"                                                // 12
-    "CLP*C2*2*50~"                                                 // 13
-    "SE*15*1234~"                                                  // 14
-    "ST*835*5678~"                                                 // 15
-    "CLP*C3*22*5~"                                                 // 16
-    "SE*3*5678~";                                                  // 17
+    "ST*835*1234~BPR*I*12.50**************20230301~REF*EV*TR1~REF*F2*OTHER~N1*PR*ACME~"
+    "CLP*C1*1*100.00**150~CAS*CO*45*10.00*1*97*5.00~CAS*PR*1*7.00~CAS*OA*2*3.00~"
+    "SVC*HC:A1*60.00~DTM*472*20230115*1230~DTM*472*20230116~SVC*AD:B2*40~CLP*C2*2*50~"
+    "SE*15*1234~ST*835*5678~CLP*C3*22*5~SE*3*5678~";
 
 TEST(Projector, FillsTables) {
   const Projected p = project_text(projection_spec(), kStream);
@@ -123,29 +107,25 @@ TEST(Projector, FillsTables) {
     std::string expected;
   };
   const Case cases[] = {
-      {"payments",
-       "## payments (rows: 2)\n"
+      {"payments", "## payments (rows: 2)\n"
        "row: int64 | segment: int64 | amount: decimal128(38, 2) | date: date32 | "
        "other_ref: binary | payer_name: binary | st_at: int64 | trace: binary\n"
        "0 | 0 | 12.50 | 2023-03-01 | OTHER | ACME | 0 | TR1\n"
        "1 | 15 | ∅ | ∅ | ∅ | ∅ | 15 | ∅\n\n"},
-      {"claims",
-       "## claims (rows: 3)\n"
+      {"claims", "## claims (rows: 3)\n"
        "row: int64 | segment: int64 | payment: int64 | cas_first: decimal128(38, 2) | "
        "cas_last: decimal128(38, 2) | cas_second: decimal128(38, 2) | "
        "charge: decimal128(38, 2) | claim_id: binary | trace: binary | units: int64 (scale 2)\n"
        "0 | 5 | 0 | 10.00 | 3.00 | 7.00 | 100.00 | C1 | TR1 | 150\n"
        "1 | 13 | 0 | ∅ | ∅ | ∅ | 50.00 | C2 | TR1 | ∅\n"
        "2 | 16 | 1 | ∅ | ∅ | ∅ | 5.00 | C3 | ∅ | ∅\n\n"},
-      {"services",
-       "## services (rows: 2)\n"
+      {"services", "## services (rows: 2)\n"
        "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
        "charge: decimal128(38, 2) | code: binary | date: date32 | procedure: binary | "
        "time: time32 (seconds)\n"
        "0 | 9 | 0 | 0 | 60.00 | A1 | 2023-01-15 | HC:A1 | 12:30:00\n"
        "1 | 12 | 0 | 0 | 40.00 | B2 | ∅ | AD:B2 | ∅\n\n"},
-      {"adjustments",
-       "## adjustments (rows: 4)\n"
+      {"adjustments", "## adjustments (rows: 4)\n"
        "row: int64 | segment: int64 | payment: int64 | claim: int64 | "
        "amount: decimal128(38, 2) | at: int64 | group: binary | "
        "quantity: decimal128(38, 0) | reason: binary\n"
@@ -153,8 +133,7 @@ TEST(Projector, FillsTables) {
        "1 | 6 | 0 | 0 | 5.00 | 6 | CO | ∅ | 97\n"
        "2 | 7 | 0 | 0 | 7.00 | 7 | PR | ∅ | 1\n"
        "3 | 8 | 0 | 0 | 3.00 | 8 | OA | ∅ | 2\n\n"},
-      {"endings",
-       "## endings (rows: 2)\n"
+      {"endings", "## endings (rows: 2)\n"
        "row: int64 | segment: int64 | payment: int64 | count: binary\n"
        "0 | 14 | 0 | 15\n"
        "1 | 17 | 1 | 3\n\n"},
