@@ -25,29 +25,23 @@ namespace zarvi_test {
 using namespace zarvi_core;
 
 // interchange > group > transaction > {payer, header > claim > service}.
-inline constexpr std::string_view kSpecJson = R"json({
-  "name": "mini",
+inline constexpr std::string_view kSpecJson = R"json({"name": "mini",
   "loops": {
-    "interchange": {
-      "trigger": {"segment": "ISA"}, "usage": "required", "end": "IEA",
-      "control": {"opener_element": 13, "closer_element": 2, "count_element": 1, "count": "children"},
-      "occurrences": {
-        "isa": {"segment": "ISA", "pos": 100, "usage": "required", "max": 1},
-        "iea": {"segment": "IEA", "pos": 99999, "usage": "required", "max": 1}
-      }
-    },
-    "group": {
-      "parent": "interchange", "max": 2,
-      "trigger": {"segment": "GS"}, "usage": "required", "end": "GE",
-      "control": {"opener_element": 6, "closer_element": 2, "count_element": 1, "count": "children"},
-      "occurrences": {
-        "gs": {"segment": "GS", "pos": 200, "usage": "required", "max": 1},
-        "ge": {"segment": "GE", "pos": 99000, "usage": "required", "max": 1}
-      }
-    },
-    "transaction": {
-      "parent": "group", "trigger": {"segment": "ST"}, "usage": "required", "end": "SE",
-      "control": {"opener_element": 2, "closer_element": 2, "count_element": 1, "count": "segments"},
+    "interchange": {"trigger": {"segment": "ISA"}, "usage": "required", "end": "IEA",
+      "control": {"opener_element": 13, "closer_element": 2, "count_element": 1,
+                  "count": "children"},
+      "occurrences": {"isa": {"segment": "ISA", "pos": 100, "usage": "required", "max": 1},
+                      "iea": {"segment": "IEA", "pos": 99999, "usage": "required", "max": 1}}},
+    "group": {"parent": "interchange", "max": 2, "trigger": {"segment": "GS"}, "end": "GE",
+      "usage": "required",
+      "control": {"opener_element": 6, "closer_element": 2, "count_element": 1,
+                  "count": "children"},
+      "occurrences": {"gs": {"segment": "GS", "pos": 200, "usage": "required", "max": 1},
+                      "ge": {"segment": "GE", "pos": 99000, "usage": "required", "max": 1}}},
+    "transaction": {"parent": "group", "trigger": {"segment": "ST"}, "end": "SE",
+      "usage": "required",
+      "control": {"opener_element": 2, "closer_element": 2, "count_element": 1,
+                  "count": "segments"},
       "occurrences": {
         "st": {"segment": "ST", "pos": 300, "usage": "required", "max": 1},
         "bpr": {"segment": "BPR", "pos": 400, "usage": "required", "max": 1},
@@ -55,51 +49,31 @@ inline constexpr std::string_view kSpecJson = R"json({
         "ref_f2": {"segment": "REF", "pos": 500, "qualifier": {"element": 1, "codes": ["F2"]}},
         "dtm": {"segment": "DTM", "pos": 600, "max": 1, "codes": {"1": ["405"]}},
         "plb": {"segment": "PLB", "pos": 9000},
-        "se": {"segment": "SE", "pos": 9900, "usage": "required", "max": 1}
-      }
-    },
-    "payer": {
-      "parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PR"}},
+        "se": {"segment": "SE", "pos": 9900, "usage": "required", "max": 1}}},
+    "payer": {"parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PR"}},
       "usage": "required", "max": 1,
-      "occurrences": {"n1": {"segment": "N1", "pos": 700, "usage": "required"}}
-    },
-    "payee": {
-      "parent": "transaction", "trigger": {"segment": "N1"},
-      "occurrences": {"n1": {"segment": "N1", "pos": 800}}
-    },
-    "header": {
-      "parent": "transaction", "trigger": {"segment": "LX"},
-      "occurrences": {"lx": {"segment": "LX", "pos": 1000, "usage": "required", "max": 1}}
-    },
-    "claim": {
-      "parent": "header", "trigger": {"segment": "CLP"}, "usage": "required",
-      "occurrences": {
-        "clp": {"segment": "CLP", "pos": 1100, "usage": "required", "max": 1},
-        "cas": {"segment": "CAS", "pos": 1200, "max": 2}
-      }
-    },
-    "service": {
-      "parent": "claim", "trigger": {"segment": "SVC"}, "max": 2,
-      "occurrences": {
-        "svc": {"segment": "SVC", "pos": 1300, "usage": "required", "max": 1},
-        "svc_cas": {"segment": "CAS", "pos": 1400}
-      }
-    }
-  },
+      "occurrences": {"n1": {"segment": "N1", "pos": 700, "usage": "required"}}},
+    "payee": {"parent": "transaction", "trigger": {"segment": "N1"},
+      "occurrences": {"n1": {"segment": "N1", "pos": 800}}},
+    "header": {"parent": "transaction", "trigger": {"segment": "LX"},
+      "occurrences": {"lx": {"segment": "LX", "pos": 1000, "usage": "required", "max": 1}}},
+    "claim": {"parent": "header", "trigger": {"segment": "CLP"}, "usage": "required",
+      "occurrences": {"clp": {"segment": "CLP", "pos": 1100, "usage": "required", "max": 1},
+                      "cas": {"segment": "CAS", "pos": 1200, "max": 2}}},
+    "service": {"parent": "claim", "trigger": {"segment": "SVC"}, "max": 2,
+      "occurrences": {"svc": {"segment": "SVC", "pos": 1300, "usage": "required", "max": 1},
+                      "svc_cas": {"segment": "CAS", "pos": 1400}}}},
   "segments": {
-    "ST": {"elements": {
-      "1": {"name": "code", "type": "ID", "required": true, "codes": ["835"]},
+    "ST": {"elements": {"1": {"name": "code", "type": "ID", "required": true, "codes": ["835"]},
       "2": {"name": "control", "type": "AN", "required": true, "min": 4, "max": 9}}},
     "BPR": {"elements": {"2": {"name": "amount", "type": "R", "required": true}}},
-    "REF": {"elements": {
-      "1": {"name": "qualifier", "type": "ID", "required": true},
+    "REF": {"elements": {"1": {"name": "qualifier", "type": "ID", "required": true},
       "2": {"name": "value", "type": "AN", "required": true}}},
     "DTM": {"elements": {
       "1": {"name": "qualifier", "type": "ID", "required": true, "codes": ["050", "405"]},
       "2": {"name": "date", "type": "DT", "required": true}}},
     "LX": {"elements": {"1": {"name": "number", "type": "N0", "required": true, "max": 6}}},
-    "CLP": {"elements": {
-      "1": {"name": "id", "type": "AN", "required": true},
+    "CLP": {"elements": {"1": {"name": "id", "type": "AN", "required": true},
       "3": {"name": "charge", "type": "R", "required": true},
       "4": {"name": "paid", "type": "R", "required": true}}},
     "CAS": {"elements": {
@@ -110,18 +84,12 @@ inline constexpr std::string_view kSpecJson = R"json({
       "1": {"name": "procedure", "type": "AN", "required": true, "composite": {
         "1": {"name": "qualifier", "type": "ID", "required": true, "codes": ["HC"]},
         "2": {"name": "code", "type": "AN", "required": true}}},
-      "2": {"name": "charge", "type": "R", "required": true}}}
-  },
-  "balancing": {
-    "claim_balance": {
-      "per": "claim",
-      "target": [{"occurrence": "clp", "elements": [3]},
-                 {"occurrence": "clp", "elements": [4], "sign": "-"}],
-      "sum": [{"occurrence": "cas", "elements": [3, 6]},
-              {"loop": "service", "occurrence": "svc_cas", "elements": [3, 6]}]
-    }
-  }
-})json";
+      "2": {"name": "charge", "type": "R", "required": true}}}},
+  "balancing": {"claim_balance": {"per": "claim",
+    "target": [{"occurrence": "clp", "elements": [3]},
+               {"occurrence": "clp", "elements": [4], "sign": "-"}],
+    "sum": [{"occurrence": "cas", "elements": [3, 6]},
+            {"loop": "service", "occurrence": "svc_cas", "elements": [3, 6]}]}}})json";
 
 // A spec the tests rely on; one that does not compile stops the program.
 inline spec::SpecPtr compile_or_abort(std::string_view json) {

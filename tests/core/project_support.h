@@ -18,61 +18,35 @@
 
 namespace zarvi_test {
 
-inline constexpr std::string_view kProjectionSpecJson = R"json({
-  "name": "projection",
+inline constexpr std::string_view kProjectionSpecJson = R"json({"name": "projection",
   "loops": {
-    "tx": {
-      "trigger": {"segment": "ST"}, "end": "SE",
-      "occurrences": {
-        "st": {"segment": "ST", "pos": 100},
-        "bpr": {"segment": "BPR", "pos": 200},
-        "ref_ev": {"segment": "REF", "pos": 300, "qualifier": {"element": 1, "codes": ["EV"]}},
-        "ref_f2": {"segment": "REF", "pos": 310, "qualifier": {"element": 1, "codes": ["F2"]}}
-      }
-    },
-    "payer": {
-      "parent": "tx", "trigger": {"segment": "N1", "where": {"1": "PR"}},
-      "occurrences": {
-        "n1": {"segment": "N1", "pos": 500, "qualifier": {"element": 1, "codes": ["PR"]}}
-      }
-    },
-    "claim": {
-      "parent": "tx", "trigger": {"segment": "CLP"},
-      "occurrences": {
-        "clp": {"segment": "CLP", "pos": 1000},
-        "cas": {"segment": "CAS", "pos": 1100, "max": 3}
-      }
-    },
-    "svc": {
-      "parent": "claim", "trigger": {"segment": "SVC"},
-      "occurrences": {
-        "svc": {"segment": "SVC", "pos": 2000},
-        "dtm": {"segment": "DTM", "pos": 2100, "max": 2, "codes": {"1": ["472"]}}
-      }
-    }
-  },
+    "tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": {
+      "st": {"segment": "ST", "pos": 100}, "bpr": {"segment": "BPR", "pos": 200},
+      "ref_ev": {"segment": "REF", "pos": 300, "qualifier": {"element": 1, "codes": ["EV"]}},
+      "ref_f2": {"segment": "REF", "pos": 310, "qualifier": {"element": 1, "codes": ["F2"]}}}},
+    "payer": {"parent": "tx", "trigger": {"segment": "N1", "where": {"1": "PR"}}, "occurrences": {
+      "n1": {"segment": "N1", "pos": 500, "qualifier": {"element": 1, "codes": ["PR"]}}}},
+    "claim": {"parent": "tx", "trigger": {"segment": "CLP"}, "occurrences": {
+      "clp": {"segment": "CLP", "pos": 1000}, "cas": {"segment": "CAS", "pos": 1100, "max": 3}}},
+    "svc": {"parent": "claim", "trigger": {"segment": "SVC"}, "occurrences": {
+      "svc": {"segment": "SVC", "pos": 2000},
+      "dtm": {"segment": "DTM", "pos": 2100, "max": 2, "codes": {"1": ["472"]}}}}},
   "segments": {
-    "ST": {"elements": {
-      "1": {"name": "code", "type": "ID", "required": true, "codes": ["835"]},
+    "ST": {"elements": {"1": {"name": "code", "type": "ID", "required": true, "codes": ["835"]},
       "2": {"name": "control", "type": "AN", "required": true, "min": 4, "max": 9}}},
-    "BPR": {"elements": {
-      "2": {"name": "amount", "type": "R", "required": true, "max": 4},
+    "BPR": {"elements": {"2": {"name": "amount", "type": "R", "required": true, "max": 4},
       "16": {"name": "date", "type": "DT"}}},
-    "REF": {"elements": {
-      "1": {"name": "qualifier", "type": "ID", "required": true},
+    "REF": {"elements": {"1": {"name": "qualifier", "type": "ID", "required": true},
       "2": {"name": "value", "type": "AN", "required": true}}},
-    "N1": {"elements": {
-      "1": {"name": "entity", "type": "ID", "required": true},
+    "N1": {"elements": {"1": {"name": "entity", "type": "ID", "required": true},
       "2": {"name": "name", "type": "AN"}}},
-    "CLP": {"elements": {
-      "1": {"name": "claim_id", "type": "AN", "required": true},
+    "CLP": {"elements": {"1": {"name": "claim_id", "type": "AN", "required": true},
       "2": {"name": "status", "type": "ID", "codes": ["1", "2", "22"]},
       "3": {"name": "charge", "type": "R", "required": true},
       "5": {"name": "units", "type": "N2"}}},
     "CAS": {"elements": {
       "1": {"name": "group", "type": "ID", "required": true, "codes": ["CO", "OA", "PR"]},
-      "3": {"name": "amount", "type": "R"},
-      "4": {"name": "quantity", "type": "R", "scale": 0}}},
+      "3": {"name": "amount", "type": "R"}, "4": {"name": "quantity", "type": "R", "scale": 0}}},
     "SVC": {"elements": {
       "1": {"name": "procedure", "type": "AN", "required": true, "composite": {
         "1": {"name": "qualifier", "type": "ID", "required": true, "codes": ["AD", "HC"]},
@@ -80,41 +54,30 @@ inline constexpr std::string_view kProjectionSpecJson = R"json({
       "2": {"name": "charge", "type": "R", "required": true}}},
     "DTM": {"elements": {
       "1": {"name": "qualifier", "type": "ID", "required": true, "codes": ["150", "472"]},
-      "2": {"name": "date", "type": "DT", "required": true},
-      "3": {"name": "time", "type": "TM"}}}
-  },
+      "2": {"name": "date", "type": "DT", "required": true}, "3": {"name": "time", "type": "TM"}}}},
   "tables": {
     "payments": {"loops": ["tx"], "ref": "payment", "columns": {
-      "amount": {"occurrence": "bpr", "element": 2},
-      "date": {"segment": "BPR", "element": 16},
+      "amount": {"occurrence": "bpr", "element": 2}, "date": {"segment": "BPR", "element": 16},
       "trace": {"segment": "REF", "where": {"1": "EV"}, "element": 2},
       "other_ref": {"occurrence": "ref_f2", "element": 2},
       "payer_name": {"loop": "payer", "occurrence": "n1", "element": 2},
       "st_at": {"occurrence": "st", "segment_index": true}}},
     "claims": {"loops": ["claim"], "ref": "claim", "columns": {
-      "claim_id": {"occurrence": "clp", "element": 1},
-      "charge": {"segment": "CLP", "element": 3},
-      "units": {"segment": "CLP", "element": 5},
-      "cas_first": {"occurrence": "cas", "element": 3},
+      "claim_id": {"occurrence": "clp", "element": 1}, "charge": {"segment": "CLP", "element": 3},
+      "units": {"segment": "CLP", "element": 5}, "cas_first": {"occurrence": "cas", "element": 3},
       "cas_last": {"occurrence": "cas", "pick": "last", "element": 3},
       "cas_second": {"occurrence": "cas", "pick": 2, "element": 3},
       "trace": {"loop": "tx", "occurrence": "ref_ev", "element": 2}}},
     "services": {"loops": ["svc"], "ref": "service", "columns": {
       "procedure": {"segment": "SVC", "element": 1},
       "code": {"segment": "SVC", "element": 1, "component": 2},
-      "charge": {"segment": "SVC", "element": 2},
-      "date": {"occurrence": "dtm", "element": 2},
+      "charge": {"segment": "SVC", "element": 2}, "date": {"occurrence": "dtm", "element": 2},
       "time": {"occurrence": "dtm", "element": 3}}},
     "adjustments": {"loops": ["claim"], "segment": "CAS", "repeat": {"from": 2, "step": 3},
-      "columns": {
-        "group": {"element": 1},
-        "reason": {"group_element": 0},
-        "amount": {"group_element": 1},
-        "quantity": {"group_element": 2},
+      "columns": {"group": {"element": 1}, "reason": {"group_element": 0},
+        "amount": {"group_element": 1}, "quantity": {"group_element": 2},
         "at": {"segment_index": true}}},
-    "endings": {"loops": ["tx"], "segment": "SE", "columns": {"count": {"element": 1}}}
-  }
-})json";
+    "endings": {"loops": ["tx"], "segment": "SE", "columns": {"count": {"element": 1}}}}})json";
 
 inline const spec::Spec& projection_spec() {
   static const spec::SpecPtr compiled = compile_or_abort(kProjectionSpecJson);
