@@ -31,8 +31,6 @@ TEST(LoopEngine, EventSequences) {
   const Case cases[] = {
       {"envelope opens and ends", "ISA~GS~GE~IEA~",
        envelope + "Segment(group, 2) Close(group) | Segment(interchange, 3) Close(interchange)"},
-      {"a second ISA closes group and interchange", "ISA~GS~ISA~",
-       envelope + "Close(group) Close(interchange) Open(interchange, 2) Segment(interchange, 2)"},
       {"nothing open: every ancestor opens implicitly", "CLP~",
        std::string(kImplicit) + "Open(transaction, 0, implicit) Open(header, 0, implicit) "
        "Open(claim, 0) Segment(claim, 0)"},
@@ -86,12 +84,12 @@ TEST(LoopEngine, ConditionsCompareUnescapedBytes) {
 // prefixes or extensions of known ones find nothing.
 TEST(TriggerIndex, FindsIdsOfEveryLength) {
   const spec::SpecPtr spec = compile_or_abort(R"({"name": "ids", "loops": {
-      "top": {"trigger": {"segment": "T"}, "end": "ENDSEVEN",
-              "occurrences": {"top": {"segment": "T", "pos": 1}, "seven": {"segment": "SEVENXX", "pos": 2}}},
-      "eight": {"parent": "top", "trigger": {"segment": "EIGHTXXX"},
-                "occurrences": {"eight": {"segment": "EIGHTXXX", "pos": 3}}},
-      "long": {"parent": "top", "trigger": {"segment": "A-MUCH-LONGER-ID"},
-               "occurrences": {"long": {"segment": "A-MUCH-LONGER-ID", "pos": 4}}}}})");
+    "top": {"trigger": {"segment": "T"}, "end": "ENDSEVEN", "occurrences": {
+      "top": {"segment": "T", "pos": 1}, "seven": {"segment": "SEVENXX", "pos": 2}}},
+    "eight": {"parent": "top", "trigger": {"segment": "EIGHTXXX"},
+      "occurrences": {"eight": {"segment": "EIGHTXXX", "pos": 3}}},
+    "long": {"parent": "top", "trigger": {"segment": "A-MUCH-LONGER-ID"},
+      "occurrences": {"long": {"segment": "A-MUCH-LONGER-ID", "pos": 4}}}}})");
   const engine::TriggerIndex index(*spec);
   const spec::LoopId top = *spec->loop_id("top");
   // opener: the loop the id opens ("" none); holds: whether top holds it; found: has an entry.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_input.h"
 #include "zarvi_core/diagnostic.h"
 #include "zarvi_core/engine.h"
 #include "zarvi_core/frame.h"
@@ -23,6 +24,7 @@
 namespace zarvi_test {
 
 using namespace zarvi_core;
+using zarvi_core::testing::isa;
 
 // interchange > group > transaction > {payer, header > claim > service}.
 inline constexpr std::string_view kSpecJson = R"json({"name": "mini",
@@ -123,10 +125,7 @@ inline std::vector<Segment> frame_all(std::string_view text) {
 // "Open(claim, 3, implicit)" ... joined by " ".
 inline std::string events_text(const spec::Spec& spec, const std::vector<engine::Event>& events) {
   std::string out;
-  for (const engine::Event& e : events) {
-    if (!out.empty()) out += ' ';
-    out += engine::to_string(spec, e);
-  }
+  for (const engine::Event& e : events) out += (out.empty() ? "" : " ") + engine::to_string(spec, e);
   return out;
 }
 
@@ -159,12 +158,6 @@ inline std::vector<Diagnostic> run_text(const spec::Spec& spec, std::string_view
   const process::Output& last = processor.finish();
   out.insert(out.end(), last.diagnostics.begin(), last.diagnostics.end());
   return out;
-}
-
-// An ISA with control number `number` and the default delimiters.
-inline std::string isa(std::string_view number = "000000001") {
-  return "ISA*00*          *00*          *ZZ*SENDER         *ZZ*RECEIVER       *200101*1200*^*00501*" +
-         std::string(number) + "*0*P*:~";
 }
 
 }  // namespace zarvi_test
