@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "process_support.h"
+#include "project_support.h"
 #include "test_input.h"
 #include "zarvi_core/spec/builtin.h"
 #include "alloc_count.h"
@@ -20,20 +20,6 @@ constexpr std::string_view kClean =
     "IEA*1*000000001~";
 
 std::string clean() { return isa() + std::string(kClean); }
-
-// Every Close names the innermost open loop; returns the depth left open.
-size_t check_nesting(const std::vector<engine::Event>& events, std::vector<spec::LoopId>& stack) {
-  for (const engine::Event& e : events) {
-    if (e.kind == engine::Event::Kind::Open) stack.push_back(e.loop);
-    if (e.kind == engine::Event::Kind::Close) {
-      EXPECT_FALSE(stack.empty());
-      if (stack.empty()) continue;
-      EXPECT_EQ(stack.back(), e.loop);
-      stack.pop_back();
-    }
-  }
-  return stack.size();
-}
 
 TEST(Processor, FinishClosesInnermostFirstAndResets) {
   process::Processor processor(mini_spec(), Delimiters{});
@@ -75,25 +61,14 @@ TEST(Processor, RandomStreamsNeverBreak) {
       if (rng() % 50 != 0) text += '~';
       if (rng() % 20 == 0) text += "\r\n";
     }
-    process::Processor processor(mini_spec(), Delimiters{});
-    std::vector<spec::LoopId> stack;
-    for (const Segment& segment : frame_all(text)) {
-      const process::Output& out = processor.feed(segment);
-      check_nesting(out.events, stack);
-      for (const Diagnostic& d : out.diagnostics) EXPECT_TRUE(d.segment.has_value());
-    }
-    const process::Output& last = processor.finish();
-    EXPECT_EQ(check_nesting(last.events, stack), 0u);
-    // End-of-stream findings have no segment, except a balance, which points
-    // at its first target value.
-    for (const Diagnostic& d : last.diagnostics)
-      EXPECT_TRUE(!d.segment || d.rule.kind() == RuleKind::BalanceMismatch) << to_string(d);
-    EXPECT_TRUE(processor.finish().events.empty());
+    std::vector<Diagnostic> diagnostics;  // rows_in_batches checks nesting and places
+    rows_in_batches(mini_spec(), document_of(text), std::nullopt, diagnostics);
   }
 }
 
-// The sample under the built-in 835 spec is clean; segments dropped,
-// repeated, swapped or cut short never break the walk.
+// The sample under the built-in 835 spec is clean; with segments dropped,
+// repeated, swapped or cut short the walk never breaks, and batches taken at
+// each claim's close join to the rows of one run.
 TEST(Processor, BuiltinSampleAndItsMutations) {
   const spec::Spec& spec = *spec::shared_builtin_835().value();
   const std::string sample = zarvi_core::testing::data_file("simple_5010.835");
@@ -125,11 +100,11 @@ TEST(Processor, BuiltinSampleAndItsMutations) {
     text.resize(text.size() - rng() % 40);
     auto parsed = Document::parse(std::string_view(text));
     ASSERT_TRUE(parsed.ok());
-    process::Processor processor(spec, parsed.value().delimiters());
-    std::vector<spec::LoopId> stack;
-    Segments segments(parsed.value());
-    while (auto segment = segments.next()) check_nesting(processor.feed(*segment).events, stack);
-    EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
+    const process::RunResult whole = process::Processor::run(spec, parsed.value());
+    RowsByTable expected;
+    append_rows(expected, whole.tables);
+    std::vector<Diagnostic> diagnostics;
+    EXPECT_EQ(rows_in_batches(spec, parsed.value(), spec.loop_id("2100"), diagnostics), expected);
   }
 }
 
@@ -155,17 +130,11 @@ TEST(Processor, DeepLoopChain) {
     level = level + 1 < kDepth && rng() % 100 != 0 ? level + 1 : up;
     text += "L" + std::to_string(level) + "~";
   }
-  process::Processor processor(*compiled.value(), Delimiters{});
-  std::vector<spec::LoopId> stack;
-  size_t implicit = 0;
-  for (const Segment& segment : frame_all(text)) {
-    const process::Output& out = processor.feed(segment);
-    check_nesting(out.events, stack);
-    for (const Diagnostic& d : out.diagnostics)
-      implicit += d.rule.kind() == RuleKind::ImplicitLoop;
-  }
-  EXPECT_EQ(implicit, static_cast<size_t>(kDepth - 1));
-  EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
+  std::vector<Diagnostic> diagnostics;  // rows_in_batches checks nesting
+  rows_in_batches(*compiled.value(), document_of(text), std::nullopt, diagnostics);
+  EXPECT_EQ(std::count_if(diagnostics.begin(), diagnostics.end(),
+                          [](const Diagnostic& d) { return d.rule.kind() == RuleKind::ImplicitLoop; }),
+            kDepth - 1);
 }
 
 TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {

@@ -134,15 +134,42 @@ inline void append_rows(RowsByTable& out, const column::Tables& tables) {
   }
 }
 
+// A document over `text` with the default delimiters, whatever its envelope.
+inline Document document_of(std::string_view text) {
+  auto bodies = index(text, Delimiters{});
+  EXPECT_TRUE(bodies.ok());
+  return Document(text, Delimiters{}, bodies.ok() ? std::move(bodies).value() : BodyList{});
+}
+
+// Every Close names the innermost open loop; returns the depth left open.
+inline size_t check_nesting(const std::vector<engine::Event>& events,
+                            std::vector<spec::LoopId>& stack) {
+  for (const engine::Event& e : events) {
+    if (e.kind == engine::Event::Kind::Open) stack.push_back(e.loop);
+    if (e.kind != engine::Event::Kind::Close) continue;
+    EXPECT_FALSE(stack.empty());
+    if (stack.empty()) continue;
+    EXPECT_EQ(stack.back(), e.loop);
+    stack.pop_back();
+  }
+  return stack.size();
+}
+
 // The rows of a run whose tables are taken at each close of `loop` (none:
 // after every segment) and at the end; its diagnostics go to `diagnostics`.
+// On the way: events nest, the finish closes every loop, and findings have
+// a segment except at the end of the stream (where only a balance points at
+// its first target value).
 inline RowsByTable rows_in_batches(const spec::Spec& spec, const Document& document,
                                    std::optional<spec::LoopId> loop,
                                    std::vector<Diagnostic>& diagnostics) {
   process::Processor processor(spec, document.delimiters());
   RowsByTable batched;
+  std::vector<spec::LoopId> stack;
   for (size_t i = 0; i < document.size(); ++i) {
     const process::Output& out = processor.feed(*document.segment(i));
+    check_nesting(out.events, stack);
+    for (const Diagnostic& d : out.diagnostics) EXPECT_TRUE(d.segment) << to_string(d);
     diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
     bool closed = !loop;
     for (const engine::Event& e : out.events)
@@ -150,6 +177,9 @@ inline RowsByTable rows_in_batches(const spec::Spec& spec, const Document& docum
     if (closed) append_rows(batched, processor.take_tables());
   }
   const process::Output& out = processor.finish();
+  EXPECT_EQ(check_nesting(out.events, stack), 0u);
+  for (const Diagnostic& d : out.diagnostics)
+    EXPECT_TRUE(!d.segment || d.rule.kind() == RuleKind::BalanceMismatch) << to_string(d);
   diagnostics.insert(diagnostics.end(), out.diagnostics.begin(), out.diagnostics.end());
   append_rows(batched, processor.take_tables());
   return batched;

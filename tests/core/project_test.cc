@@ -265,9 +265,7 @@ TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
   for (int round = 0; round < 200; ++round) {
     const std::string text = random_stream(rng, 1 + round % 80);
     SCOPED_TRACE(text);
-    auto bodies = index(text, Delimiters{});
-    ASSERT_TRUE(bodies.ok());
-    const Document document(std::string_view(text), Delimiters{}, std::move(bodies).value());
+    const Document document = document_of(text);
     const process::RunResult whole = process::Processor::run(spec, document);
     expect_rows_in_order(whole.tables);
     RowsByTable expected;
