@@ -22,15 +22,10 @@ using namespace zarvi_core;
 // Files whose claims, services and payments all balance.
 const std::set<std::string> kBalanced = {
     "4010__stupidedi__pipe-caret-tilde_plb.edi",
-    "5010__badx12__dollars-and-data-sent-together_one-line.edi",
-    "5010__badx12__era-sample.edi",
-    "5010__badx12__multiple-claims-single-check.edi",
-    "5010__edi835parser__emedny.txt",
-    "5010__edi835parser__uhc-legacy_gt-component.txt",
-    "5010__lfh__cob-contractural-adjustment.835",
-    "5010__lfh__managed-care.835",
-    "5010__lfh__medicare-part-a.835",
-    "5010__pyx12__mult-loops.txt",
+    "5010__badx12__dollars-and-data-sent-together_one-line.edi", "5010__badx12__era-sample.edi",
+    "5010__badx12__multiple-claims-single-check.edi", "5010__edi835parser__emedny.txt",
+    "5010__edi835parser__uhc-legacy_gt-component.txt", "5010__lfh__cob-contractural-adjustment.835",
+    "5010__lfh__managed-care.835", "5010__lfh__medicare-part-a.835", "5010__pyx12__mult-loops.txt",
     "5010__x12parser-node__lf-terminator-no-tilde.edi",
     "5010__x12parser-node__two-interchanges-one-line.edi",
 };

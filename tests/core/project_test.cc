@@ -162,11 +162,6 @@ TEST(Projector, ColumnReads) {
        "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
       {"a present empty text is an empty binary value, null elsewhere", tx("CLP**1*~"),
        "0 | 1 | 0 | ∅ | ∅ | ∅ | ∅ |  | ∅ | ∅"},
-      {"a second claim starts empty", tx("CLP*C1*1*1~CAS*CO*1*9~CLP*C2~"),
-       "0 | 1 | 0 | 9.00 | 9.00 | ∅ | 1.00 | C1 | ∅ | ∅\n"
-       "1 | 3 | 0 | ∅ | ∅ | ∅ | ∅ | C2 | ∅ | ∅"},
-      {"a ref that does not match the column's where is not read", tx("REF*F2*NO~CLP*C1~"),
-       "0 | 2 | 0 | ∅ | ∅ | ∅ | ∅ | C1 | ∅ | ∅"},
       // C3 opens before its transaction's REF: the value of A must not leak in.
       {"a carried value is cleared by the next instance of its loop",
        tx("REF*EV*A~CLP*C1~CLP*C2~") + tx("CLP*C3~REF*EV*B~") + tx("REF*EV*C~CLP*C4~"),
