@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "project_support.h"
+#include "process_support.h"
 #include "test_input.h"
 #include "zarvi_core/spec/builtin.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "project_support.h"
+#include "process_support.h"
 #include "test_input.h"
 #include "zarvi_core/spec/builtin.h"
 #include "alloc_count.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "project_support.h"
+#include "process_support.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
 
