@@ -72,7 +72,6 @@ TEST(Corpus, RunsBalancesKeysAndBatches) {
       const bool balanced = kBalanced.count(name) != 0;
       for (const Diagnostic& d : whole.diagnostics)
         EXPECT_TRUE(!balanced || d.rule.kind() != RuleKind::BalanceMismatch) << to_string(d);
-      zarvi_test::expect_rows_in_order(whole.tables);
       expect_keys(*spec, whole.tables);
       zarvi_test::RowsByTable expected;
       zarvi_test::append_rows(expected, whole.tables);

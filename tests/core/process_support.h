@@ -261,23 +261,19 @@ inline std::vector<std::string> row_lines(const column::Table& table) {
   return out;
 }
 
-// "row" numbers within each table are 0, 1, 2... in append order.
-inline void expect_rows_in_order(const column::Tables& tables) {
-  for (const column::Table& t : tables) {
-    const column::ColumnData* row = t.column("row");
-    ASSERT_NE(row, nullptr);
-    for (size_t r = 0; r < t.rows(); ++r)
-      ASSERT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(r))) << t.name();
-  }
-}
-
-// Rows of every table as text, keyed by table name, appended batch by batch.
+// Rows of every table as text, keyed by table name, appended batch by batch;
+// the "row" numbers of each table run 0, 1, 2... across its batches.
 using RowsByTable = std::map<std::string, std::vector<std::string>>;
 
 inline void append_rows(RowsByTable& out, const column::Tables& tables) {
   for (const column::Table& t : tables) {
     auto& lines = out[t.name()];
-    for (const std::string& line : row_lines(t)) lines.push_back(line);
+    const column::ColumnData* row = t.column("row");
+    ASSERT_NE(row, nullptr);
+    for (size_t r = 0; r < t.rows(); ++r) {
+      EXPECT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(lines.size()))) << t.name();
+      lines.push_back(t.render_row(r).value_or("?"));
+    }
   }
 }
 
