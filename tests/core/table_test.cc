@@ -71,6 +71,7 @@ TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
   EXPECT_EQ(taken.name(), "claims");
   EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
   EXPECT_EQ(taken.render_row(3), std::nullopt);
+  EXPECT_EQ(taken.column("nope"), nullptr);
   EXPECT_EQ(taken.column("status")->bytes().data(), bytes_before) << "moved, not copied";
 
   EXPECT_EQ(t.rows(), 0u);

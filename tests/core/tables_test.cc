@@ -124,5 +124,11 @@ TEST(CompileTables, ChainsAndSources) {
   EXPECT_EQ(s.columns, (Columns{{"x", GroupElementSource{1, 1}}}));
 }
 
+// "first" is shown by the pick-on-a-single case.
+TEST(Pick, Text) {
+  EXPECT_EQ(to_string(Pick{Pick::Kind::Last, 0}), "\"last\"");
+  EXPECT_EQ(to_string(Pick{Pick::Kind::Nth, 3}), "3");
+}
+
 }  // namespace
 }  // namespace zarvi_core::spec
