@@ -47,11 +47,13 @@ TEST(Segment, SplitsIdAndElements) {
       {"empty id", "*A", plain, "", {"A"}},
       {"composite", "SVC*HC:99213:25*100", plain, "SVC", {"[HC|99213|25]", "100"}},
       {"repetition kept whole", "REF*A^B^C", plain, "REF", {"A^B^C"}},
+      {"empty components at the edges", "SVC*A:*:B", plain, "SVC", {"[A|]", "[|B]"}},
       {"released terminator", "NM1*A?~B", released, "NM1", {"A~B(owned)"}},
       {"released element separator", "N1*A?*B*C", released, "N1", {"A*B(owned)", "C"}},
       {"released component separator", "SVC*C?:D:E", released, "SVC", {"[C:D|E](owned)"}},
       {"id keeps release bytes", "N?*1*X", released, "N?*1", {"X"}},
       {"released release", "N1*??*B", released, "N1", {"?(owned)", "B"}},
+      {"released release before a component", "SVC*A??:B", released, "SVC", {"[A?|B](owned)"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -34,19 +34,5 @@ TEST(Tokenizer, ReadsSegmentsInOrder) {
   EXPECT_FALSE(t.next().has_value());
 }
 
-TEST(Tokenizer, GivenDelimitersSkipTheHeader) {
-  Delimiters d;
-  d.element = '|';
-  d.segment = '\n';
-  d.release = '\\';
-  Tokenizer t("A|x\\|y\nB|z", d);
-  const std::vector<Segment> segments = all(t);
-  ASSERT_EQ(segments.size(), 2u);
-  EXPECT_EQ(segments[0].element(1)->value(), "x|y");
-  EXPECT_EQ(segments[1].raw(), "B|z");
-  Tokenizer empty("", d);
-  EXPECT_FALSE(empty.next().has_value());
-}
-
 }  // namespace
 }  // namespace zarvi_core
