@@ -8,24 +8,17 @@ Delimiters = core.Delimiters
 DEFAULTS = (b"*", b":", b"~", None, None)
 
 
-@pytest.mark.parametrize(
-    "args, kwargs, expected",
-    [
-        ((), {}, DEFAULTS),
-        ((), {"component": b">", "segment": b"\x00", "release": b"\xff"}, (b"*", b">", b"\x00", None, b"\xff")),
-        ((b"|", b">", b"\x1d", b"^", b"?"), {}, (b"|", b">", b"\x1d", b"^", b"?")),
-    ],
-    ids=["defaults", "by name, any byte", "by position"],
-)
-def test_fields(args, kwargs, expected):
-    d = Delimiters(*args, **kwargs)
-    assert (d.element, d.component, d.segment, d.repetition, d.release) == expected
-
-
-def test_repr():
+def test_fields_and_repr():
+    def fields(d):
+        return (d.element, d.component, d.segment, d.repetition, d.release)
+    assert fields(Delimiters()) == DEFAULTS
+    assert fields(Delimiters(component=b">", segment=b"\x00", release=b"\xff")) == (
+        b"*", b">", b"\x00", None, b"\xff")
+    d = Delimiters(b"|", b">", b"\x1d", b"^", b"?")
+    assert fields(d) == (b"|", b">", b"\x1d", b"^", b"?")
     assert repr(Delimiters()) == (
         "Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, release=None)")
-    assert repr(Delimiters(b"|", b">", b"\x1d", b"^", b"?")) == (
+    assert repr(d) == (
         "Delimiters(element=b'|', component=b'>', segment=b'\\x1d', repetition=b'^', release=b'?')")
 
 

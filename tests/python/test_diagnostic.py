@@ -32,33 +32,18 @@ def test_attributes():
     assert str(d).startswith(f"SNIP 3 \u00b7 {d.rule} \u00b7 ")
 
 
-@pytest.mark.parametrize(
-    "kw, datum, path",
-    [
-        ({"datum": bytearray(b"xy"), "path": ()}, b"xy", ""),
-        ({"datum": [65, 0, 255], "path": [("my loop", 1), ("", 2)]}, b"A\x00\xff",
-         '"my loop"#1/""#2'),
-        ({"datum": memoryview(b"mv"), "path": (("transaction", 2), ("2100", 30))}, b"mv",
-         "transaction#2/2100#30"),
-    ],
-    ids=["bytearray, empty path", "list of ints, quoted keys", "memoryview, tuple of pairs"],
-)
-def test_datum_and_path_conversions(kw, datum, path):
-    d = external(**kw)
-    assert (d.datum, d.path) == (datum, path)
-
-
-@pytest.mark.parametrize(
-    "kw, expected",
-    [
-        ({}, "level=2, origin='v', kind='External', segment=None, element=None, component=None"),
-        ({"origin": "it's \"x\"", "segment": 0, "element": 10, "component": 2, "level": 1},
-         "level=1, origin='it's \"x\"', kind='External', segment=0, element=10, component=2"),
-    ],
-    ids=["no positions", "positions, origin unescaped"],
-)
-def test_repr(kw, expected):
-    assert repr(external(**kw)) == f"Diagnostic({expected})"
+def test_conversions_and_repr():
+    for datum, path, want in [
+            (bytearray(b"xy"), (), (b"xy", "")),
+            ([65, 0, 255], [("my loop", 1), ("", 2)], (b"A\x00\xff", '"my loop"#1/""#2')),
+            (memoryview(b"mv"), (("transaction", 2), ("2100", 30)), (b"mv", "transaction#2/2100#30"))]:
+        d = external(datum=datum, path=path)
+        assert (d.datum, d.path) == want
+    assert repr(external()) == ("Diagnostic(level=2, origin='v', kind='External', segment=None, "
+                                "element=None, component=None)")
+    d = external(origin="it's \"x\"", segment=0, element=10, component=2, level=1)
+    assert repr(d) == ("Diagnostic(level=1, origin='it's \"x\"', kind='External', segment=0, "
+                       "element=10, component=2)")  # unescaped
 
 
 ARG = "_external_diagnostic() argument"

@@ -122,7 +122,7 @@ def test_summaries():
         two.payer
     assert str(caught.value) == ('Result.payer reads one transaction; the table "payments" has '
                                  "2 rows")
-    assert core.parse(interchange(payment(payer=None))).payer is None
+    assert core.parse(interchange(payment(payer=False))).payer is None
     no_amount = interchange(payment()).replace(b"BPR*I*150*", b"BPR*I**")
     assert str(core.parse(no_amount).sum_payments()) == "0.00"
 

@@ -23,7 +23,7 @@ def tables():
     return core.parse(FILE).tables
 
 
-def test_mapping(tables):
+def test_tables_and_table(tables):
     names = ["adjustments", "claims", "payments", "provider_adjustments", "services"]
     assert len(tables) == 5
     assert list(tables) == tables.keys() == names
@@ -38,13 +38,8 @@ def test_mapping(tables):
         with pytest.raises(TypeError, match="argument 'name' must be str, not int"):
             bad()
     assert tables.spec.to_json() == core.Spec.builtin().to_json()
-
-
-def test_table(tables):
     claims = tables["claims"]
-    assert len(claims) == 3
-    assert claims.name == "claims"
-    assert claims.columns[:3] == ["row", "segment", "payment"]
+    assert (len(claims), claims.name, claims.columns[:3]) == (3, "claims", ["row", "segment", "payment"])
     assert repr(claims) == f"Table(name='claims', rows=3, columns={len(claims.columns)})"
     text = claims.render()
     assert text.startswith("## claims (rows: 3)\nrow: int64 | segment: int64 | ")
