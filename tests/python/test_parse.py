@@ -146,8 +146,8 @@ def test_summary_errors():
     assert str(caught.value) == ('Result.sum_payments reads "total_payment_amount" of the '
                                  'table "payments" as a decimal; it is int64 (scale 2)')
     big = "9" * 36
+    ones = interchange(*[payment(claims=[("C1", "P1", "1")])] * 2)
     with pytest.raises(ValueError) as caught:
-        ones = interchange(*[payment(claims=[("C1", "P1", "1")])] * 2)
         core.parse(ones.replace(b"BPR*I*1*", f"BPR*I*{big}*".encode())).sum_payments()
     assert str(caught.value) == (
         'Result.sum_payments: the sum of "total_payment_amount" in the table "payments" '
