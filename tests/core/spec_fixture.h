@@ -38,41 +38,21 @@ inline const char* const kMiniSpec = R"({
         "date": {"segment": "DTM", "pos": 400, "codes": {"1": ["405"]}}
       }
     },
-    "1000A": {
-      "parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PR"}}, "max": 1,
-      "occurrences": {
-        "payer": {"segment": "N1", "pos": 100, "qualifier": {"element": 1, "codes": ["PR"]}},
-        "address": {"segment": "N3", "pos": 200}
-      }
-    },
-    "1000B": {
-      "parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PE"}}, "max": 1,
-      "occurrences": {
-        "payee": {"segment": "N1", "pos": 100, "qualifier": {"element": 1, "codes": ["PE"]}},
-        "address": {"segment": "N3", "pos": 200}
-      }
-    },
-    "2110": {
-      "parent": "transaction", "trigger": {"segment": "SVC"}, "max": 999,
-      "occurrences": {
-        "service": {"segment": "SVC", "pos": 100},
-        "date": {"segment": "DTM", "pos": 200, "max": 3}
-      }
-    }
+    "1000A": {"parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PR"}}, "max": 1,
+      "occurrences": {"payer": {"segment": "N1", "pos": 100, "qualifier": {"element": 1, "codes": ["PR"]}},
+                      "address": {"segment": "N3", "pos": 200}}},
+    "1000B": {"parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PE"}}, "max": 1,
+      "occurrences": {"payee": {"segment": "N1", "pos": 100, "qualifier": {"element": 1, "codes": ["PE"]}},
+                      "address": {"segment": "N3", "pos": 200}}},
+    "2110": {"parent": "transaction", "trigger": {"segment": "SVC"}, "max": 999,
+      "occurrences": {"service": {"segment": "SVC", "pos": 100}, "date": {"segment": "DTM", "pos": 200, "max": 3}}}
   },
   "segments": {
-    "N1": {"elements": {
-      "1": {"name": "entity", "type": "ID", "required": true, "codes": ["PE", "PR"]},
-      "2": {"name": "name", "type": "AN", "min": 1, "max": 60}
-    }},
-    "REF": {"elements": {
-      "1": {"name": "qualifier", "type": "ID", "min": 2, "max": 3},
-      "2": {"name": "value", "type": "AN"}
-    }},
-    "DTM": {"elements": {
-      "1": {"name": "qualifier", "type": "ID"},
-      "2": {"name": "date", "type": "DT"}
-    }},
+    "N1": {"elements": {"1": {"name": "entity", "type": "ID", "required": true, "codes": ["PE", "PR"]},
+                        "2": {"name": "name", "type": "AN", "min": 1, "max": 60}}},
+    "REF": {"elements": {"1": {"name": "qualifier", "type": "ID", "min": 2, "max": 3},
+                         "2": {"name": "value", "type": "AN"}}},
+    "DTM": {"elements": {"1": {"name": "qualifier", "type": "ID"}, "2": {"name": "date", "type": "DT"}}},
     "SVC": {"elements": {
       "1": {"name": "procedure", "type": "AN", "composite": {
         "1": {"name": "qualifier", "type": "ID", "codes": ["HC", "NU"]},
@@ -103,15 +83,10 @@ inline json edit(json base, const std::vector<std::pair<std::string, json>>& cha
 }
 
 // The message of the compile error, or "ok".
-inline std::string outcome(json value) {
-  auto r = Spec::from_value(std::move(value));
-  return r.ok() ? std::string("ok") : r.error().message();
-}
-
-inline std::string outcome_text(std::string_view text) {
-  auto r = Spec::from_json(text);
-  return r.ok() ? std::string("ok") : r.error().message();
-}
+template <class R>
+std::string message_or_ok(const R& r) { return r.ok() ? std::string("ok") : r.error().message(); }
+inline std::string outcome(json value) { return message_or_ok(Spec::from_value(std::move(value))); }
+inline std::string outcome_text(std::string_view text) { return message_or_ok(Spec::from_json(text)); }
 
 struct EditCase {
   const char* name;

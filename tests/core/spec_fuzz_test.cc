@@ -27,31 +27,19 @@ void pointers(const json& v, const json::json_pointer& at, std::vector<json::jso
 }
 
 json odd_value(std::mt19937& rng, const json& elsewhere) {
-  switch (rng() % 18) {
-    case 0: return nullptr;
-    case 1: return true;
-    case 2: return 0;
-    case 3: return -1;
-    case 4: return 2.5;
-    case 5: return json::parse("1e30");
-    case 6: return UINT64_MAX;
-    case 7: return "";
-    case 8: return "x";
-    case 9: return std::string("\xFF\xC0 .#/\"");
-    case 10: return json::array();
-    case 11: return json::object();
-    case 12: return json::array({"a", 1});
-    case 13: return elsewhere;
-    case 14: {
-      json deep = 1;
-      const int depth = static_cast<int>(rng() % 80);
-      for (int i = 0; i < depth; ++i) deep = json::array({std::move(deep)});
-      return deep;
-    }
-    case 15: return json::binary({1, 2, 3});
-    case 16: return std::numeric_limits<double>::quiet_NaN();
-    default: return std::to_string(rng() % 1000);
+  const int pick = static_cast<int>(rng() % 18);
+  if (pick == 13) return elsewhere;
+  if (pick == 14) {
+    json deep = 1;
+    for (int i = static_cast<int>(rng() % 80); i > 0; --i) deep = json::array({std::move(deep)});
+    return deep;
   }
+  if (pick == 15) return json::binary({1, 2, 3});
+  if (pick == 16) return std::numeric_limits<double>::quiet_NaN();
+  if (pick == 17) return std::to_string(rng() % 1000);
+  const json fixed[] = {nullptr, true, 0, -1, 2.5, json::parse("1e30"), UINT64_MAX, "", "x",
+                        std::string("\xFF\xC0 .#/\""), json::array(), json::object(), json::array({"a", 1})};
+  return fixed[pick];
 }
 
 std::string odd_key(std::mt19937& rng) {
@@ -70,31 +58,16 @@ void mutate(json& spec, std::mt19937& rng) {
     return;
   }
   json& parent = spec[at.parent_pointer()];
-  switch (rng() % 4) {
-    case 0:  // drop
-      if (parent.is_object()) {
-        parent.erase(at.back());
-      } else if (parent.is_array()) {
-        parent.erase(std::stoul(at.back()));
-      }
-      break;
-    case 1:  // duplicate under another key, or append again
-      if (parent.is_object()) {
-        parent[odd_key(rng)] = spec[at];
-      } else if (parent.is_array()) {
-        parent.push_back(spec[at]);
-      }
-      break;
-    case 2:  // rename
-      if (parent.is_object()) {
-        json moved = std::move(parent[at.back()]);
-        parent.erase(at.back());
-        parent[odd_key(rng)] = std::move(moved);
-      }
-      break;
-    default:  // retype
-      spec[at] = odd_value(rng, elsewhere);
-      break;
+  const unsigned action = rng() % 4;
+  if (action == 3) {  // retype
+    spec[at] = odd_value(rng, elsewhere);
+  } else if (parent.is_array()) {  // drop, or append again
+    if (action == 0) parent.erase(std::stoul(at.back()));
+    if (action == 1) parent.push_back(spec[at]);
+  } else if (parent.is_object()) {  // drop, duplicate under another key, or rename
+    json moved = parent[at.back()];
+    if (action != 1) parent.erase(at.back());
+    if (action != 0) parent[odd_key(rng)] = std::move(moved);
   }
 }
 
@@ -154,9 +127,7 @@ TEST(SpecFuzz, DamagedTextIsRefusedCleanly) {
       if (damaged.empty()) damaged = "x";
     }
     auto r = Spec::from_json(damaged);
-    if (!r.ok()) {
-      ASSERT_FALSE(r.error().message().empty());
-    }
+    if (!r.ok()) ASSERT_FALSE(r.error().message().empty());
   }
 }
 
@@ -199,9 +170,7 @@ TEST(SpecFuzz, DistinctnessMatchesPairByPairSearch) {
       OccurrenceDef def{name, "REF", 200 + i, Usage::Situational, std::nullopt, std::nullopt, {}};
       if (rng() % 8 != 0) {
         Qualifier q{1 + rng() % 2, std::nullopt, {}};
-        for (const std::string& code : pool) {
-          if (rng() % 3 == 0) q.codes.push_back(code);
-        }
+        for (const std::string& code : pool) if (rng() % 3 == 0) q.codes.push_back(code);
         if (q.codes.empty()) q.codes.push_back(pool[rng() % pool.size()]);
         occ["qualifier"] = {{"element", q.element}, {"codes", q.codes}};
         def.qualifier = q;
