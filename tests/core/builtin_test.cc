@@ -18,15 +18,8 @@ const Spec& spec5010() { return *shared_builtin_835().value(); }
 const Spec& spec4010() { return *shared_builtin_835_4010().value(); }
 
 TEST(BuiltinTexts, AreCanonicalJson) {
-  const std::pair<const char*, std::string_view> texts[] = {
-      {"5010", builtin_835_text()},
-      {"4010 patch", builtin_835_4010_patch_text()},
-      {"compatibility patch", edi_835_parser_patch_text()},
-  };
-  for (const auto& [name, text] : texts) {
-    SCOPED_TRACE(name);
-    json value = json::parse(text);
-    EXPECT_EQ(value.dump(2) + "\n", text);
+  for (std::string_view text : {builtin_835_text(), builtin_835_4010_patch_text(), edi_835_parser_patch_text()}) {
+    EXPECT_EQ(json::parse(text).dump(2) + "\n", text) << text.substr(0, 80);
   }
 }
 
@@ -68,32 +61,14 @@ TEST(CompatibilityPatch, Applies) {
   EXPECT_EQ(spec5010().tables.size(), 5u);
 }
 
-struct PatchCase {
-  const char* name;
-  const char* patch;
-  const char* expected;  // error message prefix, or "" for success
-};
-
-const PatchCase kPatchCases[] = {
-    {"remove all tables", R"({"tables": null})", ""},
-    {"not JSON", "{", "invalid spec JSON: "},
-    {"top level replaced", "[]", "applying patch: the spec must be a JSON object; found an array"},
-    {"version error", R"({"version": {"values": []}})",
-     "applying patch: the spec's \"version\" is invalid: \"values\" is empty; list at least one value the element may hold"},
-    {"version segment empty", R"({"version": {"segment": ""}})", "applying patch: the spec has an empty segment id at version.segment"},
-};
-
 TEST(MergePatch, OverTheBuiltin) {
-  for (const PatchCase& c : kPatchCases) {
-    SCOPED_TRACE(c.name);
-    auto patched = spec5010().merge_patch(c.patch);
-    if (*c.expected == '\0') {
-      EXPECT_TRUE(patched.ok()) << patched.error().message();
-    } else {
-      ASSERT_FALSE(patched.ok());
-      EXPECT_EQ(patched.error().message().rfind(c.expected, 0), 0u) << patched.error().message();
-    }
-  }
+  auto bare = spec5010().merge_patch(R"({"tables": null})");
+  ASSERT_TRUE(bare.ok()) << bare.error().message();
+  EXPECT_TRUE(bare.value()->tables.empty());
+  auto bad = spec5010().merge_patch(R"({"version": {"values": []}})");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().message(),
+            "applying patch: the spec's \"version\" is invalid: \"values\" is empty; list at least one value the element may hold");
 }
 
 TEST(SelectBuiltin, ByDeclaredVersion) {
@@ -110,12 +85,7 @@ TEST(SelectBuiltin, ByDeclaredVersion) {
 TEST(SelectBuiltin, ThirdPartyFiles) {
   const std::optional<std::filesystem::path> corpus = zarvi_core::testing::corpus_dir();
   if (!corpus) GTEST_SKIP() << "no corpus";
-  const std::filesystem::path& dir = *corpus;
-  struct Case {
-    const char* file;
-    const Spec* expected;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const Spec*> cases[] = {
       {"4010__oopfactory__grip-elements_bom-indented.txt", &spec4010()},
       {"4010__pyx12__simple_reversals-plb.txt", &spec4010()},
       {"4010__stupidedi__pipe-caret-tilde_plb.edi", &spec4010()},
@@ -129,9 +99,9 @@ TEST(SelectBuiltin, ThirdPartyFiles) {
       {"5010__oopfactory__gs08-5010-isa-00401_bom-indented.txt", &spec5010()},
       {"5010__x12parser-node__two-interchanges-one-line.edi", &spec5010()},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    const std::filesystem::path path = dir / c.file;
+  for (const auto& [file, expected] : cases) {
+    SCOPED_TRACE(file);
+    const std::filesystem::path path = *corpus / file;
     if (!std::filesystem::exists(path)) continue;
     const std::string text = zarvi_core::testing::read_file(path.string());
     auto document = Document::parse(std::string_view(text));
@@ -139,7 +109,7 @@ TEST(SelectBuiltin, ThirdPartyFiles) {
     Segments segments(document.value());
     auto chosen = select_builtin([&] { return segments.next(); });
     ASSERT_TRUE(chosen.ok());
-    EXPECT_EQ(chosen.value().get(), c.expected);
+    EXPECT_EQ(chosen.value().get(), expected);
   }
 }
 

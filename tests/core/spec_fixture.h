@@ -18,26 +18,16 @@ using json = nlohmann::json;
 inline const char* const kMiniSpec = R"({
   "name": "mini",
   "loops": {
-    "interchange": {
-      "trigger": {"segment": "ISA"}, "usage": "required", "end": "IEA",
-      "control": {"opener_element": 13, "closer_element": 2, "count_element": 1,
-                  "count": "children"},
-      "occurrences": {
-        "header": {"segment": "ISA", "pos": 100, "usage": "required", "max": 1},
-        "trailer": {"segment": "IEA", "pos": 900, "usage": "required", "max": 1}
-      }
-    },
-    "transaction": {
-      "parent": "interchange", "trigger": {"segment": "ST"}, "end": "SE",
-      "control": {"opener_element": 2, "closer_element": 2, "count_element": 1,
-                  "count": "segments"},
-      "occurrences": {
-        "header": {"segment": "ST", "pos": 100},
-        "receiver": {"segment": "REF", "pos": 200, "qualifier": {"element": 1, "codes": ["EV"]}},
-        "version": {"segment": "REF", "pos": 300, "qualifier": {"element": 1, "codes": ["F2"]}},
-        "date": {"segment": "DTM", "pos": 400, "codes": {"1": ["405"]}}
-      }
-    },
+    "interchange": {"trigger": {"segment": "ISA"}, "usage": "required", "end": "IEA",
+      "control": {"opener_element": 13, "closer_element": 2, "count_element": 1, "count": "children"},
+      "occurrences": {"header": {"segment": "ISA", "pos": 100, "usage": "required", "max": 1},
+                      "trailer": {"segment": "IEA", "pos": 900, "usage": "required", "max": 1}}},
+    "transaction": {"parent": "interchange", "trigger": {"segment": "ST"}, "end": "SE",
+      "control": {"opener_element": 2, "closer_element": 2, "count_element": 1, "count": "segments"},
+      "occurrences": {"header": {"segment": "ST", "pos": 100},
+                      "receiver": {"segment": "REF", "pos": 200, "qualifier": {"element": 1, "codes": ["EV"]}},
+                      "version": {"segment": "REF", "pos": 300, "qualifier": {"element": 1, "codes": ["F2"]}},
+                      "date": {"segment": "DTM", "pos": 400, "codes": {"1": ["405"]}}}},
     "1000A": {"parent": "transaction", "trigger": {"segment": "N1", "where": {"1": "PR"}}, "max": 1,
       "occurrences": {"payer": {"segment": "N1", "pos": 100, "qualifier": {"element": 1, "codes": ["PR"]}},
                       "address": {"segment": "N3", "pos": 200}}},
@@ -53,14 +43,9 @@ inline const char* const kMiniSpec = R"({
     "REF": {"elements": {"1": {"name": "qualifier", "type": "ID", "min": 2, "max": 3},
                          "2": {"name": "value", "type": "AN"}}},
     "DTM": {"elements": {"1": {"name": "qualifier", "type": "ID"}, "2": {"name": "date", "type": "DT"}}},
-    "SVC": {"elements": {
-      "1": {"name": "procedure", "type": "AN", "composite": {
-        "1": {"name": "qualifier", "type": "ID", "codes": ["HC", "NU"]},
-        "2": {"name": "code", "type": "AN"}
-      }},
-      "2": {"name": "charge", "type": "R"},
-      "5": {"name": "units", "type": "R", "scale": 4}
-    }}
+    "SVC": {"elements": {"1": {"name": "procedure", "type": "AN", "composite": {
+                                 "1": {"name": "qualifier", "type": "ID", "codes": ["HC", "NU"]}, "2": {"name": "code", "type": "AN"}}},
+                         "2": {"name": "charge", "type": "R"}, "5": {"name": "units", "type": "R", "scale": 4}}}
   }
 })";
 
@@ -73,11 +58,8 @@ inline json removed() { return json(json::value_t::discarded); }
 inline json edit(json base, const std::vector<std::pair<std::string, json>>& changes) {
   for (const auto& [pointer, value] : changes) {
     const json::json_pointer p(pointer);
-    if (value.is_discarded()) {
-      base[p.parent_pointer()].erase(p.back());
-    } else {
-      base[p] = value;
-    }
+    if (value.is_discarded()) base[p.parent_pointer()].erase(p.back());
+    else base[p] = value;
   }
   return base;
 }

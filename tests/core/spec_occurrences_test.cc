@@ -69,8 +69,6 @@ TEST(SpecOccurrences, OrderOfChecks) {
        R"~(loop "2110" has an empty segment id at occurrences.date.segment)~"},
       {"usage before max", {{"/loops/2110/occurrences/date/usage", "x"}, {"/loops/2110/occurrences/date/max", 0}},
        R"~(loop "2110" occurrence "date": "usage" must be "required" or "situational"; found "x")~"},
-      {"max before qualifier", {{"/loops/transaction/occurrences/receiver/max", 0}, {"/loops/transaction/occurrences/receiver/qualifier/element", 9}},
-       R"~(loop "transaction" occurrence "receiver": "max" is 0; an occurrence that may appear appears at least once)~"},
       {"qualifier before codes", {{"/loops/transaction/occurrences/receiver/qualifier/element", 9}, {"/loops/transaction/occurrences/receiver/codes", {{"x", {"a"}}}}},
        R"~(loop "transaction" occurrence "receiver": qualifier names REF09, which the "segments" section does not define for "REF")~"},
       {"codes entries in key order", {{"/loops/transaction/occurrences/date/codes", {{"9", {"a"}}, {"10", {"b"}}}}},
