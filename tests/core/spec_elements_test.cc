@@ -34,14 +34,12 @@ TEST(SpecElements, ParsePosition) {
 TEST(SpecElements, Messages) {
   const Case cases[] = {
       {"N without digit", R"({"1": {"name": "a", "type": "N"}})", R"~(segment "X" element "1": type "N" is not one of AN, ID, N0 to N9, R, DT, TM)~"},
-      {"scale on AN", R"({"1": {"name": "a", "type": "AN", "scale": 2}})",
-       R"~(segment "X" element "1": "scale" applies only to type R; found type "AN")~"},
+      {"scale on AN", R"({"1": {"name": "a", "type": "AN", "scale": 2}})", R"~(segment "X" element "1": "scale" applies only to type R; found type "AN")~"},
       {"scale 19", R"({"1": {"name": "a", "type": "R", "scale": 19}})", R"~(segment "X" element "1": "scale" 19 is above the maximum of 18)~"},
       {"scale 18", R"({"1": {"name": "a", "type": "R", "scale": 18}})", "ok"},
       {"codes on numeric", R"({"1": {"name": "a", "type": "N2", "codes": ["1", "2"]}})",
        R"~(segment "X" element "1": "codes" applies to non-numeric types; type "N2" holds numbers, which one value can write several ways (1, 01, 1.0))~"},
-      {"composite on ID", R"({"1": {"name": "a", "type": "ID", "composite": {}}})",
-       R"~(segment "X" element "1": "composite" requires type AN; found type "ID")~"},
+      {"composite on ID", R"({"1": {"name": "a", "type": "ID", "composite": {}}})", R"~(segment "X" element "1": "composite" requires type AN; found type "ID")~"},
       {"nested composite before its type", R"({"1": {"name": "a", "type": "AN", "composite": {"2": {"name": "b", "type": "ID", "composite": {}}}}})",
        R"~(segment "X" element "1.composite.2": a component cannot declare its own "composite")~"},
       {"component names apart from element names", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "a", "type": "ID"}}}})", "ok"},
@@ -64,21 +62,17 @@ TEST(SpecElements, Messages) {
 // Two faults in one element: the order of the checks decides.
 TEST(SpecElements, OrderOfChecks) {
   const Case cases[] = {
-      {"position before name", R"({"01": {"name": "", "type": "x"}})",
-       R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
+      {"position before name", R"({"01": {"name": "", "type": "x"}})", R"~(segment "X" element "01": positions are 1-based integers written in canonical form)~"},
       {"name before type", R"({"1": {"name": "", "type": "x"}})", R"~(segment "X" element "1": "name" is empty)~"},
       {"duplicate name before type", R"({"1": {"name": "a", "type": "AN"}, "2": {"name": "a", "type": "x"}})",
        R"~(segment "X" element "2": name "a" is already used by position "1")~"},
       {"max before min above max", R"({"1": {"name": "a", "type": "AN", "min": 3, "max": 0}})",
        R"~(segment "X" element "1": "max" is 0; an element holds at least one character)~"},
-      {"bounds before codes", R"({"1": {"name": "a", "type": "AN", "min": 3, "max": 2, "codes": []}})",
-       R"~(segment "X" element "1": "min" 3 is greater than "max" 2)~"},
-      {"empty codes", R"({"1": {"name": "a", "type": "ID", "codes": []}})",
-       R"~(segment "X" element "1": "codes" is empty; leave the key out to accept any value)~"},
+      {"bounds before codes", R"({"1": {"name": "a", "type": "AN", "min": 3, "max": 2, "codes": []}})", R"~(segment "X" element "1": "min" 3 is greater than "max" 2)~"},
+      {"empty codes", R"({"1": {"name": "a", "type": "ID", "codes": []}})", R"~(segment "X" element "1": "codes" is empty; leave the key out to accept any value)~"},
       {"codes on composite before composite on ID", R"({"1": {"name": "a", "type": "ID", "codes": ["A"], "composite": {}}})",
        R"~(segment "X" element "1": "codes" applies to a simple element or a component; this element declares a "composite")~"},
-      {"elements in key order", R"({"2": {"name": "", "type": "AN"}, "10": {"name": "", "type": "AN"}})",
-       R"~(segment "X" element "10": "name" is empty)~"},
+      {"elements in key order", R"({"2": {"name": "", "type": "AN"}, "10": {"name": "", "type": "AN"}})", R"~(segment "X" element "10": "name" is empty)~"},
       {"components before later elements", R"({"1": {"name": "a", "type": "AN", "composite": {"1": {"name": "", "type": "AN"}}}, "2": {"name": "", "type": "AN"}})",
        R"~(segment "X" element "1.composite.1": "name" is empty)~"},
   };

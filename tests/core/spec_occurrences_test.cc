@@ -28,8 +28,6 @@ TEST(SpecOccurrences, Messages) {
        R"~(loop "transaction" occurrence "receiver": qualifier.codes is empty; list at least one code)~"},
       {"qualifier on a composite", {{"/loops/2110/occurrences/service/qualifier", {{"element", 1}, {"codes", {"HC"}}}}},
        R"~(loop "2110" occurrence "service": qualifier.codes: "codes" applies to a simple element or a component; this element declares a "composite")~"},
-      {"codes on a decimal", {{"/loops/2110/occurrences/service/codes", {{"2", {"1"}}}}},
-       R"~(loop "2110" occurrence "service": codes.2: "codes" applies to non-numeric types; type "R" holds numbers, which one value can write several ways (1, 01, 1.0))~"},
       {"component codes", {{"/loops/2110/occurrences/service/codes", {{"1-1", {"HC"}}, {"1-2", {"X"}}}}}, "ok"},
   };
   expect_outcomes(cases);
@@ -41,8 +39,7 @@ TEST(SpecOccurrences, TriggerChecks) {
        R"~(loop "1000A" opens on "N1" where {1: "PR"}, and its occurrence "payer" also accepts code "PE": a segment with that code would match the occurrence without opening the loop)~"},
       {"no occurrence of the trigger segment", {{"/loops/2110/occurrences/service", removed()}},
        R"~(loop "2110" opens on "SVC" with no conditions, but none of its occurrences holds that segment: declare the occurrence the loop opens on)~"},
-      {"a qualifier on a component never opens",
-       {{"/loops/1000A/occurrences/payer/qualifier", json::parse(R"({"element": 1, "component": 1, "codes": ["PR"]})")},
+      {"a qualifier on a component never opens", {{"/loops/1000A/occurrences/payer/qualifier", json::parse(R"({"element": 1, "component": 1, "codes": ["PR"]})")},
         {"/segments/N1/elements/1", json::parse(R"({"name": "entity", "type": "AN", "composite": {"1": {"name": "a", "type": "ID"}}})")}},
        R"~(loop "1000A" opens on "N1" where {1: "PR"}, but none of its occurrences holds that segment with a qualifier the trigger's conditions select)~"},
       {"trigger without conditions and a qualified occurrence", {{"/loops/1000A/trigger/where", removed()}},
@@ -63,8 +60,7 @@ TEST(SpecOccurrences, OrderOfChecks) {
       {"occurrences in key order, before the trigger check",
        {{"/loops/2110/occurrences/service", removed()}, {"/loops/2110/occurrences/a", {{"segment", "X"}, {"pos", 1}, {"max", 0}}}, {"/loops/2110/occurrences/date/max", 0}},
        R"~(loop "2110" occurrence "a": "max" is 0; an occurrence that may appear appears at least once)~"},
-      {"empty name before empty segment", {{"/loops/2110/occurrences/", {{"segment", ""}, {"pos", 5}}}},
-       R"~(loop "2110" occurrence "": the occurrence name is empty)~"},
+      {"empty name before empty segment", {{"/loops/2110/occurrences/", {{"segment", ""}, {"pos", 5}}}}, R"~(loop "2110" occurrence "": the occurrence name is empty)~"},
       {"empty segment before usage", {{"/loops/2110/occurrences/date/segment", ""}, {"/loops/2110/occurrences/date/usage", "x"}},
        R"~(loop "2110" has an empty segment id at occurrences.date.segment)~"},
       {"usage before max", {{"/loops/2110/occurrences/date/usage", "x"}, {"/loops/2110/occurrences/date/max", 0}},
@@ -93,8 +89,7 @@ TEST(SpecOccurrences, OrderOfChecks) {
 
 TEST(SpecOccurrences, CompiledDefinitions) {
   auto r = Spec::from_value(edit(mini(), {
-      {"/loops/transaction/occurrences/receiver/qualifier/codes", {"EV", "AB"}},
-      {"/loops/2110/occurrences/service/codes", {{"1-2", {"b", "a"}}, {"1-1", {"HC"}}}}}));
+      {"/loops/transaction/occurrences/receiver/qualifier/codes", {"EV", "AB"}}, {"/loops/2110/occurrences/service/codes", {{"1-2", {"b", "a"}}, {"1-1", {"HC"}}}}}));
   ASSERT_TRUE(r.ok()) << r.error().message();
   const LoopDef& transaction = (*r)->loops[4];
   EXPECT_EQ(transaction.occurrences[1].name, "receiver");  // sorted by pos

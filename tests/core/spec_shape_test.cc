@@ -16,8 +16,7 @@ json table_with_column(const char* column) {
 TEST(SpecShape, MessagesNameThePathAndTheValue) {
   const EditCase cases[] = {
       {"top level needs a name", {{"/name", removed()}}, R"~(spec: missing required key "name" at the top level)~"},
-      {"unknown keys before missing ones, first in byte order", {{"/name", removed()}, {"/zeta", 1}, {"/alpha", 1}},
-       R"~(spec: unknown key "alpha" at the top level)~"},
+      {"unknown keys before missing ones, first in byte order", {{"/name", removed()}, {"/zeta", 1}, {"/alpha", 1}}, R"~(spec: unknown key "alpha" at the top level)~"},
       {"negative count", {{"/loops/2110/max", -1}}, "spec: the value at loops.2110.max must be a non-negative integer; found a negative number (-1)"},
       {"float with fraction", {{"/loops/2110/max", 2.5}},
        "spec: the value at loops.2110.max must be a non-negative integer; found a number with a fractional part (2.5)"},
@@ -33,10 +32,8 @@ TEST(SpecShape, MessagesNameThePathAndTheValue) {
        R"~(spec: the value at loops."".max must be a non-negative integer; found a string ("x"))~"},
       {"loop name with a dot", {{"/loops/a.b", {{"trigger", {{"segment", "X"}}}, {"max", true}}}},
        R"~(spec: the value at loops."a.b".max must be a non-negative integer; found a boolean (true))~"},
-      {"loop name with a blank and a quote", {{"/loops/a \"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}},
-       R"~(spec: unknown key "bogus" at loops."a \"b")~"},
-      {"loop name with a quote only stays bare", {{"/loops/a\"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}},
-       R"~(spec: unknown key "bogus" at loops.a"b)~"},
+      {"loop name with a blank and a quote", {{"/loops/a \"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}}, R"~(spec: unknown key "bogus" at loops."a \"b")~"},
+      {"loop name with a quote only stays bare", {{"/loops/a\"b", {{"trigger", {{"segment", "X"}}}, {"bogus", 1}}}}, R"~(spec: unknown key "bogus" at loops.a"b)~"},
       {"control keys in listed order", {{"/loops/interchange/control/opener_element", removed()}, {"/loops/interchange/control/count", removed()}},
        R"~(spec: missing required key "opener_element" at loops.interchange.control)~"},
       {"occurrence codes list", {{"/loops/transaction/occurrences/date/codes/1", "405"}},
@@ -62,16 +59,13 @@ TEST(SpecShape, MessagesNameThePathAndTheValue) {
 
 TEST(SpecShape, AcceptsWhatTheLaterStepsJudge) {
   const EditCase cases[] = {
-      {"null optional members", {{"/loops/2110/usage", nullptr}, {"/loops/2110/end", nullptr},
-                                 {"/loops/2110/max", nullptr}, {"/loops/2110/parent", nullptr}}, "ok"},
+      {"null optional members", {{"/loops/2110/usage", nullptr}, {"/loops/2110/end", nullptr}, {"/loops/2110/max", nullptr}, {"/loops/2110/parent", nullptr}}, "ok"},
       {"pick texts reach the table compiler", {{"/tables", table_with_column(R"~({"occurrence": "date", "element": 2, "pick": "second"})~")}},
        R"~(table "t" column "c": "pick" must be "first", "last" or a 1-based position; found "second")~"},
       {"pick zero reaches the table compiler", {{"/tables", table_with_column(R"~({"occurrence": "date", "element": 2, "pick": 0})~")}},
        R"~(table "t" column "c": "pick" must be "first", "last" or a 1-based position; found 0)~"},
-      {"scale 255 reaches the element compiler", {{"/segments/SVC/elements/5/scale", 255}},
-       R"~(segment "SVC" element "5": "scale" 255 is above the maximum of 18)~"},
-      {"minus zero reads as the integer 0", {{"/loops/2110/max", json::parse("-0")}},
-       R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
+      {"scale 255 reaches the element compiler", {{"/segments/SVC/elements/5/scale", 255}}, R"~(segment "SVC" element "5": "scale" 255 is above the maximum of 18)~"},
+      {"minus zero reads as the integer 0", {{"/loops/2110/max", json::parse("-0")}}, R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
       {"table without columns", {{"/tables", json::parse(R"~({"t": {"loops": ["2110"]}})~")}}, "ok"},
   };
   expect_outcomes(cases);
@@ -85,8 +79,7 @@ TEST(SpecShape, WalkOrderDecidesTheFirstError) {
       {"version before loops", {{"/version", 1}, {"/loops/2110/max", "x"}}, "spec: the value at version must be a JSON object; found a number"},
       {"loops before tables", {{"/tables", bad_table}, {"/loops/2110/max", "x"}},
        R"~(spec: the value at loops.2110.max must be a non-negative integer; found a string ("x"))~"},
-      {"tables before segments", {{"/tables", bad_table}, {"/segments/N1", 1}},
-       "spec: the value at tables.t.loops must be an array of strings; found a number (1)"},
+      {"tables before segments", {{"/tables", bad_table}, {"/segments/N1", 1}}, "spec: the value at tables.t.loops must be an array of strings; found a number (1)"},
       {"loops in byte order", {{"/loops/2110/max", "x"}, {"/loops/1000B/max", "y"}},
        R"~(spec: the value at loops.1000B.max must be a non-negative integer; found a string ("y"))~"},
       {"usage before occurrences", {{"/loops/2110/usage", 1}, {"/loops/2110/occurrences", 1}},
