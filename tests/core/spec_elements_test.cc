@@ -105,7 +105,6 @@ TEST(SpecElements, Definitions) {
   EXPECT_EQ(s.element_def("SVC", 1, 2)->name, "code");
   EXPECT_EQ(s.element_def("SVC", 2, 1), nullptr);  // not a composite
   EXPECT_EQ(s.element_def("SVC", 1, 3), nullptr);
-  EXPECT_EQ(s.element_def("N3", 1), nullptr);
   EXPECT_EQ(s.element_def("SVC", 0), nullptr);
   EXPECT_EQ(to_string(ElementType{ElementType::Kind::N, 2}), "N2 (integer with 2 implied decimals)");
   EXPECT_EQ(parse_element_type("R2"), std::nullopt);

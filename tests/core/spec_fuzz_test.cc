@@ -19,11 +19,8 @@ using namespace testing;
 // Every JSON pointer in the value, the root included.
 void pointers(const json& v, const json::json_pointer& at, std::vector<json::json_pointer>& out) {
   out.push_back(at);
-  if (v.is_object()) {
-    for (const auto& [key, item] : v.items()) pointers(item, at / key, out);
-  } else if (v.is_array()) {
-    for (size_t i = 0; i < v.size(); ++i) pointers(v[i], at / i, out);
-  }
+  if (v.is_object()) for (const auto& [key, item] : v.items()) pointers(item, at / key, out);
+  if (v.is_array()) for (size_t i = 0; i < v.size(); ++i) pointers(v[i], at / i, out);
 }
 
 json odd_value(std::mt19937& rng, const json& elsewhere) {
@@ -43,8 +40,7 @@ json odd_value(std::mt19937& rng, const json& elsewhere) {
 }
 
 std::string odd_key(std::mt19937& rng) {
-  const char* keys[] = {"", "a.b", "01", "0", "1", "10", "x y", "q\"uote", "\xFF", "segment",
-                        "pos", "max", "codes", "where", "trigger", "parent", "ISA"};
+  const char* keys[] = {"", "a.b", "01", "0", "1", "10", "x y", "q\"uote", "\xFF", "segment", "pos", "max", "codes", "where", "trigger", "parent", "ISA"};
   return keys[rng() % std::size(keys)];
 }
 
@@ -80,8 +76,7 @@ void check_invariants(const Spec& s) {
     ASSERT_NE(l.max, std::optional<uint64_t>(0));
     for (LoopId c : l.children) ASSERT_EQ(s.loops[c].parent, id);
     ASSERT_LE(s.ancestors(id).size(), s.loops.size());
-    ASSERT_TRUE(std::is_sorted(l.occurrences.begin(), l.occurrences.end(),
-                               [](const OccurrenceDef& a, const OccurrenceDef& b) { return a.pos < b.pos; }));
+    ASSERT_TRUE(std::is_sorted(l.occurrences.begin(), l.occurrences.end(), [](const auto& a, const auto& b) { return a.pos < b.pos; }));
     ASSERT_NE(trigger_occurrence(l.occurrences, l.trigger), nullptr);
   }
   for (LoopId r : s.roots) ASSERT_FALSE(s.loops[r].parent.has_value());
@@ -94,8 +89,7 @@ TEST(SpecFuzz, MutatedSpecsCompileOrFailWithOneError) {
   size_t compiled = 0;
   for (int round = 0; round < kRounds; ++round) {
     json spec = base;
-    const int changes = 1 + static_cast<int>(rng() % 3);
-    for (int i = 0; i < changes; ++i) mutate(spec, rng);
+    for (int changes = 1 + static_cast<int>(rng() % 3); changes > 0; --changes) mutate(spec, rng);
     auto r = Spec::from_value(spec);
     if (!r.ok()) {
       ASSERT_FALSE(r.error().message().empty() || r.error().debug().empty());
@@ -115,8 +109,7 @@ TEST(SpecFuzz, DamagedTextIsRefusedCleanly) {
   const std::string text = mini().dump();
   for (int round = 0; round < 300; ++round) {
     std::string damaged = text;
-    const int flips = 1 + static_cast<int>(rng() % 4);
-    for (int i = 0; i < flips; ++i) {
+    for (int flips = 1 + static_cast<int>(rng() % 4); flips > 0; --flips) {
       const size_t at = rng() % damaged.size();
       switch (rng() % 3) {
         case 0: damaged[at] = static_cast<char>(rng()); break;
@@ -137,17 +130,13 @@ std::string expected_distinctness(const std::vector<OccurrenceDef>& occs) {
     for (size_t j = i + 1; j < occs.size(); ++j) {
       const OccurrenceDef& a = occs[i];
       const OccurrenceDef& b = occs[j];
-      auto fail = [&](OccurrenceError e) {
-        return SpecError(SpecError::BadOccurrence{"transaction", b.name, std::move(e)}).message();
-      };
+      auto fail = [&](OccurrenceError e) { return SpecError(SpecError::BadOccurrence{"transaction", b.name, std::move(e)}).message(); };
       if (!a.qualifier || !b.qualifier) return fail(OccurrenceError::Indistinct{"REF", a.name});
       if (a.qualifier->element != b.qualifier->element) {
-        return fail(OccurrenceError::QualifierPlaces{element_place("REF", b.qualifier->element),
-                                                     a.name, element_place("REF", a.qualifier->element)});
+        return fail(OccurrenceError::QualifierPlaces{element_place("REF", b.qualifier->element), a.name, element_place("REF", a.qualifier->element)});
       }
-      for (const std::string& code : a.qualifier->codes) {
+      for (const std::string& code : a.qualifier->codes)
         if (b.qualifier->accepts(code)) return fail(OccurrenceError::SharedCode{"REF", a.name, code});
-      }
     }
   }
   return "ok";
@@ -195,9 +184,7 @@ std::string expected_ambiguity(const std::vector<std::pair<std::string, Trigger>
         for (const Condition& c : ta.conditions) conditions.emplace_back(c.position, c.value);
         return SpecError(SpecError::AmbiguousTrigger{a, b, "transaction", ta.segment, conditions}).message();
       }
-      auto has = [](const Trigger& t, const Condition& c) {
-        return std::find(t.conditions.begin(), t.conditions.end(), c) != t.conditions.end();
-      };
+      auto has = [](const Trigger& t, const Condition& c) { return std::find(t.conditions.begin(), t.conditions.end(), c) != t.conditions.end(); };
       bool a_in_b = true, b_in_a = true, differ = false;
       for (const Condition& c : ta.conditions) a_in_b = a_in_b && has(tb, c);
       for (const Condition& c : tb.conditions) b_in_a = b_in_a && has(ta, c);
@@ -221,11 +208,10 @@ TEST(SpecFuzz, AmbiguityMatchesPairByPairSearch) {
       Trigger t{rng() % 3 == 0 ? "NX" : "N9", {}};
       json where = json::object();
       for (uint64_t position = 1; position <= 3; ++position) {
-        if (rng() % 2 == 0) {
-          const std::string value = rng() % 2 == 0 ? "A" : "B";
-          t.conditions.push_back({position, value});
-          where[std::to_string(position)] = value;
-        }
+        if (rng() % 2 != 0) continue;
+        const std::string value = rng() % 2 == 0 ? "A" : "B";
+        t.conditions.push_back({position, value});
+        where[std::to_string(position)] = value;
       }
       spec["loops"][name] = {{"parent", "transaction"}, {"trigger", {{"segment", t.segment}, {"where", where}}},
                              {"occurrences", {{"o", {{"segment", t.segment}, {"pos", 1}}}}}};
