@@ -57,6 +57,7 @@ TEST(MergePatch, OverTheBuiltin) {
   auto patched = spec5010().merge_patch(edi_835_parser_patch_text());
   ASSERT_TRUE(patched.ok()) << patched.error().message();
   EXPECT_EQ(patched.value()->tables.size(), 17u);
+  EXPECT_EQ(patched.value()->table("rows")->chain.size(), 3u);  // rows_interchanges, rows_payments, rows_claims
   auto bare = spec5010().merge_patch(R"({"tables": null})");
   ASSERT_TRUE(bare.ok()) << bare.error().message();
   EXPECT_TRUE(bare.value()->tables.empty());

@@ -25,7 +25,7 @@ TEST(SpecRaw, DecodingErrors) {
        "unknown field `x`, expected `from` or `step`"},
       {"unknown field before missing", problem(decode_qualifier(json::parse(R"({"zz": 1})"))),
        "unknown field `zz`, expected one of `element`, `component`, `codes`"},
-      {"wrong member type", problem(decode_trigger(json::parse(R"({"segment": 5})"))), "invalid type: integer `5`, expected a string"},
+      {"wrong member type", problem(decode_trigger(json::parse(R"({"segment": null})"))), "invalid type: null, expected a string"},
       {"negative count", problem(decode_occurrence(json::parse(R"({"segment": "A", "pos": -1})"))), "invalid value: integer `-1`, expected u64"},
       {"float count", problem(decode_occurrence(json::parse(R"({"segment": "A", "pos": 1.5})"))), "invalid type: floating point `1.5`, expected u64"},
       {"scale above a byte", problem(decode_element(json::parse(R"({"name": "a", "type": "R", "scale": 300})"))),
