@@ -80,10 +80,6 @@ TEST(SpecElements, OrderOfChecks) {
 }
 
 TEST(SpecElements, CompileCodes) {
-  const ElementType id{ElementType::Kind::ID, 0};
-  auto sorted = compile_codes({"B", "A", "C"}, id, std::nullopt, std::nullopt);
-  ASSERT_TRUE(sorted.ok());
-  EXPECT_EQ(*sorted, (std::vector<std::string>{"A", "B", "C"}));
   // Numeric lengths count digits only.
   const ElementType n2{ElementType::Kind::N, 2};
   EXPECT_TRUE(compile_codes({"-1.5"}, n2, 2, 2).ok());

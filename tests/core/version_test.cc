@@ -50,7 +50,6 @@ const SelectCase kSelectCases[] = {
     {"element missing", {&k5010, &k4010}, "GS*HP*S*R~", std::nullopt},
     {"element is a composite", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*005010X221A1:2~", std::nullopt},
     {"first GS decides", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*004010~GS*HP*S*R*1*1*1*X*005010X221A1~", 1},
-    {"no candidates", {}, "GS*HP*S*R*1*1*1*X*005010X221A1~", std::nullopt},
     {"candidate without version is never chosen", {nullptr, &k5010}, "GS*HP*S*R*1*1*1*X*005010X221A1~", 1},
     // An undecided earlier candidate holds back a matched later one until
     // it is decided or the input ends.
