@@ -32,7 +32,6 @@ TEST(SpecOccurrences, Messages) {
        R"~(loop "transaction" occurrence "version": reads its qualifier at REF02 but occurrence "receiver" of the same segment reads it at REF01; every occurrence of one segment in a loop reads its qualifier at the same place)~"},
       {"codes on a decimal", {{"/loops/2110/occurrences/service/codes", {{"2", {"1"}}}}},
        R"~(loop "2110" occurrence "service": codes.2: "codes" applies to non-numeric types; type "R" holds numbers, which one value can write several ways (1, 01, 1.0))~"},
-      {"component codes", {{"/loops/2110/occurrences/service/codes", {{"1-1", {"HC"}}, {"1-2", {"X"}}}}}, "ok"},
   };
   expect_outcomes(cases);
 }

@@ -45,7 +45,6 @@ struct SelectCase {
 
 const SelectCase kSelectCases[] = {
     {"5010 file", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*005010X221A1~", 0},
-    {"4010 file", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*004010X091A1~", 1},
     {"unknown version", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*003070~", std::nullopt},
     {"element missing", {&k5010, &k4010}, "GS*HP*S*R~", std::nullopt},
     {"element is a composite", {&k5010, &k4010}, "GS*HP*S*R*1*1*1*X*005010X221A1:2~", std::nullopt},
