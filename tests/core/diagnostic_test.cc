@@ -14,12 +14,6 @@ namespace {
 using R = Rule;
 using spec::ElementType;
 
-struct SentenceCase {
-  const char* name;
-  Rule rule;
-  std::string expected;
-};
-
 ElementRef place(const char* id, uint64_t element, std::optional<uint64_t> component = {}) {
   return ElementRef{id, element, component};
 }
@@ -33,183 +27,113 @@ std::vector<uint64_t> segments(uint64_t n) {
   return out;
 }
 
-TEST(RuleSentence, EveryKind) {
-  const SentenceCase cases[] = {
-      {"byte order mark", {R::ByteOrderMark{}},
-       "the input starts with a UTF-8 byte order mark, kept as leading trivia of the first "
-       "segment"},
-      {"unknown segment", {R::UnknownSegment{"ZZ\xFF"}},
-       "segment \"ZZ\\xFF\" is not part of the structure: no open loop holds it and it opens "
-       "no loop"},
-      {"implicit loop", {R::ImplicitLoop{"2100", "CLP", "CAS"}},
-       "loop \"2100\" opened without its own trigger (CLP) to hold segment \"CAS\""},
-      {"unterminated, opening known", {R::UnterminatedLoop{"group", 3, "GE"}},
-       "loop \"group\" opened at segment #3 closed without its end segment \"GE\""},
-      {"unterminated, opening unknown", {R::UnterminatedLoop{"group", {}, "GE"}},
-       "loop \"group\" closed without its end segment \"GE\""},
-      {"control count", {R::ControlCountMismatch{place("SE", 1), "12", 11}},
-       "SE01 declares \"12\" but the count is 11"},
-      {"control element", {R::ControlElementMissing{place("GE", 2), 2}},
-       "control element GE02 is missing: the segment has no element 2"},
-      {"control number, opening known",
-       {R::ControlNumberMismatch{place("SE", 2), "0002", place("ST", 2), "0001", 7}},
-       "SE02 \"0002\" does not match ST02 \"0001\" of segment #7"},
-      {"control number, opening unknown",
-       {R::ControlNumberMismatch{place("SE", 2), "0002", place("ST", 2), "0001", {}}},
-       "SE02 \"0002\" does not match ST02 \"0001\""},
-      {"required element", {R::RequiredElementMissing{place("SVC", 1, 2), "procedure code"}},
-       "required element SVC01-2 (procedure code) is missing or empty"},
-      {"type mismatch",
-       {R::TypeMismatch{place("CLP", 3), "charge", ElementType{ElementType::Kind::R, 2}}},
-       "element CLP03 (charge) is not a valid R (decimal, scale 2)"},
-      {"length, both bounds", {R::LengthOutOfRange{place("CLP", 1), "claim id", 40, 1, 38}},
-       "element CLP01 (claim id) has length 40; the spec allows 1 to 38"},
-      {"length, maximum only", {R::LengthOutOfRange{place("CLP", 1), "claim id", 40, {}, 38}},
-       "element CLP01 (claim id) has length 40; the spec allows at most 38"},
-      {"length, minimum only", {R::LengthOutOfRange{place("CLP", 1), "claim id", 0, 1, {}}},
-       "element CLP01 (claim id) has length 0; the spec allows at least 1"},
-      {"length, no bounds", {R::LengthOutOfRange{place("CLP", 1), "claim id", 3, {}, {}}},
-       "element CLP01 (claim id) has length 3; the spec allows any length"},
-      {"value dropped", {R::ValueDropped{"status", "claims", 2147483650}},
-       "text for column \"status\" of table \"claims\" was not stored: it would bring the "
-       "column to 2147483650 bytes and a column holds at most 2147483647"},
-      {"composite shape", {R::CompositeShape{place("SVC", 1), "procedure", 9, 8}},
-       "element SVC01 (procedure) has 9 components; the spec declares 8"},
-      {"one code", {R::CodeNotInList{place("BPR", 1), "handling", {"I"}, {}}},
-       "element BPR01 (handling) is not the one code the spec lists for it (\"I\")"},
-      {"five codes listed", {R::CodeNotInList{place("CLP", 2), "status", {"1", "2", "3", "4", "22"}, {}}},
-       "element CLP02 (status) is not one of the 5 codes the spec lists for it (\"1\", \"2\", "
-       "\"3\", \"4\", \"22\")"},
-      {"six codes counted", {R::CodeNotInList{place("CLP", 2), "status", {"1", "2", "3", "4", "19", "22"}, {}}},
-       "element CLP02 (status) is not one of the 6 codes the spec lists for it"},
-      {"occurrence before codes",
-       {R::CodeNotInList{place("REF", 1), "qualifier", {"EA", "F8"}, std::string("claim_ref")}},
-       "element REF01 (qualifier) is not one of the 2 codes the spec lists for it in "
-       "occurrence \"claim_ref\" (\"EA\", \"F8\")"},
-      {"required occurrence, opening known",
-       {R::RequiredOccurrenceMissing{"2100", 5, "claim_payment", "CLP"}},
-       "loop \"2100\" opened at segment #5 closed without its required occurrence "
-       "\"claim_payment\" (CLP)"},
-      {"occurrence over max", {R::OccurrenceOverMax{"payer_ref", "REF*2U", "1000A", 2, 1}},
-       "occurrence \"payer_ref\" (REF*2U) of loop \"1000A\" appears 2 times in one instance; "
-       "the spec allows at most 1"},
-      {"loop over max under a parent", {R::LoopOverMax{"2110", 1000, std::string("2100"), 999}},
-       "loop \"2110\" has 1000 instances under one instance of loop \"2100\"; the spec allows "
-       "at most 999"},
-      {"loop over max at the root", {R::LoopOverMax{"interchange", 2, {}, 1}},
-       "loop \"interchange\" has 2 instances at the root; the spec allows at most 1"},
-      {"out of order", {R::OutOfOrder{"payer", 2, "1000A", "payee", 3, "1000B"}},
-       "occurrence \"payer\" (position 2) of loop \"1000A\" comes after occurrence \"payee\" "
-       "(position 3) of loop \"1000B\""},
-      {"unknown occurrence listed",
-       {R::UnknownOccurrence{"REF", {"a", "b"}, "2100", place("REF", 1)}},
-       "segment \"REF\" matches none of the 2 occurrences loop \"2100\" declares for it (\"a\", "
-       "\"b\"): REF01 holds none of their qualifier codes"},
-      {"unknown occurrence counted",
-       {R::UnknownOccurrence{"REF", {"a", "b", "c", "d", "e", "f"}, "2100", place("REF", 1)}},
-       "segment \"REF\" matches none of the 6 occurrences loop \"2100\" declares for it: REF01 "
-       "holds none of their qualifier codes"},
-      {"required loop", {R::RequiredLoopMissing{"transaction", 2, "1000A", "N1*PR"}},
-       "loop \"transaction\" opened at segment #2 closed without its required child loop "
-       "\"1000A\" (trigger N1*PR)"},
-      {"balance", {R::BalanceMismatch{"claim_balance", "2100", 4, "CLP03", 10000, "sum CAS03", 9950, 2, {5, 6}}},
-       "balancing rule \"claim_balance\" fails in loop \"2100\" opened at segment #4: CLP03 is "
-       "100.00, but sum CAS03 adds up to 99.50 (off by 0.50); read from segments #5, #6"},
-      {"balance opened implicitly", {R::BalanceMismatch{"r", "2100", {}, "T", -5, "S", 0, 2, {1}}},
-       "balancing rule \"r\" fails in loop \"2100\" opened implicitly: T is -0.05, but S adds up "
-       "to 0.00 (off by -0.05); read from segments #1"},
-      {"balance with ten segments", {R::BalanceMismatch{"r", "l", 0, "T", 1, "S", 0, 0, segments(10)}},
-       "balancing rule \"r\" fails in loop \"l\" opened at segment #0: T is 1, but S adds up to 0 "
-       "(off by 1); read from segments #10, #20, #30, #40, #50, #60, #70, #80, #90, #100"},
-      {"balance with twelve segments", {R::BalanceMismatch{"r", "l", 0, "T", 1, "S", 0, 0, segments(12)}},
-       "balancing rule \"r\" fails in loop \"l\" opened at segment #0: T is 1, but S adds up to 0 "
-       "(off by 1); read from segments #10, #20, #30, #40, #50, #60, #70, #80, #90, #100 and 2 "
-       "more"},
-      {"balance difference overflows", {R::BalanceMismatch{"r", "l", 0, "T", kI128Max, "S", -1, 0, {}}},
-       "balancing rule \"r\" fails in loop \"l\" opened at segment #0: T is "
-       "170141183460469231731687303715884105727, but S adds up to -1; read from segments "},
-      {"balance at the most negative value", {R::BalanceMismatch{"r", "l", 0, "T", kI128Min, "S", 0, 2, {}}},
-       "balancing rule \"r\" fails in loop \"l\" opened at segment #0: T is "
-       "-1701411834604692317316873037158841057.28, but S adds up to 0.00 (off by "
-       "-1701411834604692317316873037158841057.28); read from segments "},
-      {"external", {R::External{"bad thing", "validator", {}, SnipLevel{1}}},
-       "bad thing (reported by validator)"},
-      {"external with code", {R::External{"bad thing", "validator", std::string("E12"), SnipLevel{1}}},
-       "bad thing (reported by validator, code E12)"},
-  };
-  for (const SentenceCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(to_string(c.rule), c.expected);
-  }
-}
+const std::string kFailsAt = "balancing rule \"r\" fails in loop \"l\" opened at segment #0: ";
+const std::string kTenSegments = "#10, #20, #30, #40, #50, #60, #70, #80, #90, #100";
 
-TEST(RuleKind, NamesAndLevelsFollowTheKindNumber) {
+TEST(RuleSentence, EveryKind) {
   const struct {
     Rule rule;
-    std::string_view name;
-    int level;
+    std::string expected;
   } cases[] = {
-      {{R::ByteOrderMark{}}, "ByteOrderMark", 1},
-      {{R::ControlNumberMismatch{}}, "ControlNumberMismatch", 1},
-      {{R::RequiredElementMissing{}}, "RequiredElementMissing", 2},
-      {{R::RequiredLoopMissing{}}, "RequiredLoopMissing", 2},
-      {{R::BalanceMismatch{}}, "BalanceMismatch", 3},
-      {{R::External{"m", "o", {}, SnipLevel{2}}}, "External", 3},
-      {{R::External{"m", "o", {}, SnipLevel{0}}}, "External", 1},
+      {R::ByteOrderMark{}, "the input starts with a UTF-8 byte order mark, kept as leading trivia of the first segment"},
+      {R::UnknownSegment{"ZZ\xFF"}, "segment \"ZZ\\xFF\" is not part of the structure: no open loop holds it and it opens no loop"},
+      {R::ImplicitLoop{"2100", "CLP", "CAS"}, "loop \"2100\" opened without its own trigger (CLP) to hold segment \"CAS\""},
+      {R::UnterminatedLoop{"group", 3, "GE"}, "loop \"group\" opened at segment #3 closed without its end segment \"GE\""},
+      {R::UnterminatedLoop{"group", {}, "GE"}, "loop \"group\" closed without its end segment \"GE\""},
+      {R::ControlCountMismatch{place("SE", 1), "12", 11}, "SE01 declares \"12\" but the count is 11"},
+      {R::ControlElementMissing{place("GE", 2), 2}, "control element GE02 is missing: the segment has no element 2"},
+      {R::ControlNumberMismatch{place("SE", 2), "0002", place("ST", 2), "0001", 7}, "SE02 \"0002\" does not match ST02 \"0001\" of segment #7"},
+      {R::ControlNumberMismatch{place("SE", 2), "0002", place("ST", 2), "0001", {}}, "SE02 \"0002\" does not match ST02 \"0001\""},
+      {R::RequiredElementMissing{place("SVC", 1, 2), "procedure code"}, "required element SVC01-2 (procedure code) is missing or empty"},
+      {R::TypeMismatch{place("CLP", 3), "charge", ElementType{ElementType::Kind::R, 2}}, "element CLP03 (charge) is not a valid R (decimal, scale 2)"},
+      {R::LengthOutOfRange{place("CLP", 1), "claim id", 40, 1, 38}, "element CLP01 (claim id) has length 40; the spec allows 1 to 38"},
+      {R::LengthOutOfRange{place("CLP", 1), "claim id", 40, {}, 38}, "element CLP01 (claim id) has length 40; the spec allows at most 38"},
+      {R::LengthOutOfRange{place("CLP", 1), "claim id", 0, 1, {}}, "element CLP01 (claim id) has length 0; the spec allows at least 1"},
+      {R::LengthOutOfRange{place("CLP", 1), "claim id", 3, {}, {}}, "element CLP01 (claim id) has length 3; the spec allows any length"},
+      {R::ValueDropped{"status", "claims", 2147483650},
+       "text for column \"status\" of table \"claims\" was not stored: it would bring the column to 2147483650 bytes and a "
+       "column holds at most 2147483647"},
+      {R::CompositeShape{place("SVC", 1), "procedure", 9, 8}, "element SVC01 (procedure) has 9 components; the spec declares 8"},
+      {R::CodeNotInList{place("BPR", 1), "handling", {"I"}, {}}, "element BPR01 (handling) is not the one code the spec lists for it (\"I\")"},
+      {R::CodeNotInList{place("CLP", 2), "status", {"1", "2", "3", "4", "22"}, {}},
+       "element CLP02 (status) is not one of the 5 codes the spec lists for it (\"1\", \"2\", \"3\", \"4\", \"22\")"},
+      {R::CodeNotInList{place("CLP", 2), "status", {"1", "2", "3", "4", "19", "22"}, {}},
+       "element CLP02 (status) is not one of the 6 codes the spec lists for it"},
+      {R::CodeNotInList{place("REF", 1), "qualifier", {"EA", "F8"}, std::string("claim_ref")},
+       "element REF01 (qualifier) is not one of the 2 codes the spec lists for it in occurrence \"claim_ref\" (\"EA\", \"F8\")"},
+      {R::RequiredOccurrenceMissing{"2100", 5, "claim_payment", "CLP"},
+       "loop \"2100\" opened at segment #5 closed without its required occurrence \"claim_payment\" (CLP)"},
+      {R::OccurrenceOverMax{"payer_ref", "REF*2U", "1000A", 2, 1},
+       "occurrence \"payer_ref\" (REF*2U) of loop \"1000A\" appears 2 times in one instance; the spec allows at most 1"},
+      {R::LoopOverMax{"2110", 1000, std::string("2100"), 999},
+       "loop \"2110\" has 1000 instances under one instance of loop \"2100\"; the spec allows at most 999"},
+      {R::LoopOverMax{"interchange", 2, {}, 1}, "loop \"interchange\" has 2 instances at the root; the spec allows at most 1"},
+      {R::OutOfOrder{"payer", 2, "1000A", "payee", 3, "1000B"},
+       "occurrence \"payer\" (position 2) of loop \"1000A\" comes after occurrence \"payee\" (position 3) of loop \"1000B\""},
+      {R::UnknownOccurrence{"REF", {"a", "b"}, "2100", place("REF", 1)},
+       "segment \"REF\" matches none of the 2 occurrences loop \"2100\" declares for it (\"a\", \"b\"): REF01 holds none of "
+       "their qualifier codes"},
+      {R::UnknownOccurrence{"REF", {"a", "b", "c", "d", "e", "f"}, "2100", place("REF", 1)},
+       "segment \"REF\" matches none of the 6 occurrences loop \"2100\" declares for it: REF01 holds none of their "
+       "qualifier codes"},
+      {R::RequiredLoopMissing{"transaction", 2, "1000A", "N1*PR"},
+       "loop \"transaction\" opened at segment #2 closed without its required child loop \"1000A\" (trigger N1*PR)"},
+      {R::BalanceMismatch{"claim_balance", "2100", 4, "CLP03", 10000, "sum CAS03", 9950, 2, {5, 6}},
+       "balancing rule \"claim_balance\" fails in loop \"2100\" opened at segment #4: CLP03 is 100.00, but sum CAS03 adds "
+       "up to 99.50 (off by 0.50); read from segments #5, #6"},
+      {R::BalanceMismatch{"r", "2100", {}, "T", -5, "S", 0, 2, {1}},
+       "balancing rule \"r\" fails in loop \"2100\" opened implicitly: T is -0.05, but S adds up to 0.00 (off by -0.05); "
+       "read from segments #1"},
+      {R::BalanceMismatch{"r", "l", 0, "T", 1, "S", 0, 0, segments(10)},
+       kFailsAt + "T is 1, but S adds up to 0 (off by 1); read from segments " + kTenSegments},
+      {R::BalanceMismatch{"r", "l", 0, "T", 1, "S", 0, 0, segments(12)},
+       kFailsAt + "T is 1, but S adds up to 0 (off by 1); read from segments " + kTenSegments + " and 2 more"},
+      // The difference overflows: it is left out.
+      {R::BalanceMismatch{"r", "l", 0, "T", kI128Max, "S", -1, 0, {}},
+       kFailsAt + "T is 170141183460469231731687303715884105727, but S adds up to -1; read from segments "},
+      {R::BalanceMismatch{"r", "l", 0, "T", kI128Min, "S", 0, 2, {}},
+       kFailsAt + "T is -1701411834604692317316873037158841057.28, but S adds up to 0.00 (off by "
+                  "-1701411834604692317316873037158841057.28); read from segments "},
+      {R::External{"bad thing", "validator", {}, SnipLevel{1}}, "bad thing (reported by validator)"},
+      {R::External{"bad thing", "validator", std::string("E12"), SnipLevel{1}}, "bad thing (reported by validator, code E12)"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(kind_name(c.rule.kind()), c.name);
-    EXPECT_EQ(c.rule.level().level(), c.level);
-  }
+  for (const auto& c : cases) EXPECT_EQ(to_string(c.rule), c.expected);
+}
+
+// Names and levels of checked kinds are shown by the check and process tests.
+TEST(RuleKind, ExternalCarriesItsOwnLevel) {
+  const Rule first{R::ByteOrderMark{}};
+  EXPECT_EQ(kind_name(first.kind()), "ByteOrderMark");
+  EXPECT_EQ(first.level().level(), 1);
+  EXPECT_EQ((Rule{R::External{"m", "o", {}, SnipLevel{0}}}.level().level()), 1);
+  EXPECT_EQ((Rule{R::External{"m", "o", {}, SnipLevel{2}}}.level().level()), 3);
 }
 
 TEST(DiagnosticLine, PiecesAndSeparators) {
   const Rule rule{R::ByteOrderMark{}};
-  const std::string sentence = to_string(rule);
-  const std::string dot = " \xC2\xB7 ";
+  auto line = [&](std::string level, std::string where, std::string path, std::string datum) {
+    const std::string dot = " \xC2\xB7 ";
+    return "SNIP " + level + dot + to_string(rule) + dot + where + dot + path + dot + "datum " + datum;
+  };
   const struct {
-    const char* name;
     Diagnostic diagnostic;
     std::string expected;
   } cases[] = {
-      {"end of stream at the root", {{}, {}, {}, rule, {}, "", SnipLevel{0}},
-       "SNIP 1" + dot + sentence + dot + "end of stream" + dot + "at the root" + dot +
-           "datum \"\""},
-      {"element and component",
-       {7, 2, 1, rule, {{"transaction", 1}, {"2100", 3}}, "A\xFF" "B", SnipLevel{1}},
-       "SNIP 2" + dot + sentence + dot + "segment #7, element 2, component 1" + dot +
-           "at transaction#1/2100#3" + dot + "datum \"A\\xFFB\""},
-      {"component without element is hidden", {0, {}, 4, rule, {}, "\"", SnipLevel{2}},
-       "SNIP 3" + dot + sentence + dot + "segment #0" + dot + "at the root" + dot +
-           "datum \"\\\"\""},
-      {"loop key quoted when it needs it", {3, 1, {}, rule, {{"my loop", 2}, {"", 1}}, "x", SnipLevel{1}},
-       "SNIP 2" + dot + sentence + dot + "segment #3, element 1" + dot +
-           "at \"my loop\"#2/\"\"#1" + dot + "datum \"x\""},
+      {{{}, {}, {}, rule, {}, "", SnipLevel{0}}, line("1", "end of stream", "at the root", "\"\"")},
+      {{7, 2, 1, rule, {{"transaction", 1}, {"2100", 3}}, "A\xFF" "B", SnipLevel{1}},
+       line("2", "segment #7, element 2, component 1", "at transaction#1/2100#3", "\"A\\xFFB\"")},
+      // A component without an element is not shown.
+      {{0, {}, 4, rule, {}, "\"", SnipLevel{2}}, line("3", "segment #0", "at the root", "\"\\\"\"")},
+      {{3, 1, {}, rule, {{"my loop", 2}, {"", 1}}, "x", SnipLevel{1}},
+       line("2", "segment #3, element 1", "at \"my loop\"#2/\"\"#1", "\"x\"")},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(to_string(c.diagnostic), c.expected);
-  }
+  for (const auto& c : cases) EXPECT_EQ(to_string(c.diagnostic), c.expected);
 }
 
 TEST(RenderAmount, PadsSignsAndPoints) {
-  const struct {
-    const char* name;
-    i128 value;
-    uint8_t scale;
-    std::string expected;
-  } cases[] = {
-      {"negative", -1234, 2, "-12.34"},
-      {"most negative", kI128Min, 0, "-170141183460469231731687303715884105728"},
-      {"most negative with a point", kI128Min, 39,
-       "-0.170141183460469231731687303715884105728"},
-      {"scale past the digits", -7, 40, "-0.0000000000000000000000000000000000000007"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(spec::render_amount(c.value, c.scale), c.expected);
-  }
+  EXPECT_EQ(spec::render_amount(kI128Min, 0), "-170141183460469231731687303715884105728");
+  EXPECT_EQ(spec::render_amount(kI128Min, 39), "-0.170141183460469231731687303715884105728");
+  EXPECT_EQ(spec::render_amount(-7, 40), "-0.0000000000000000000000000000000000000007");
 }
 
 // Arbitrary bytes in every byte field (ids, codes, datum) still give a line of

@@ -6,13 +6,7 @@ namespace zarvi_core {
 namespace {
 
 TEST(Unescape, DropsReleaseBytes) {
-  struct Case {
-    const char* name;
-    std::string input;
-    std::optional<char> release;
-    std::string expected;
-    bool owned;
-  };
+  struct Case { const char* name; std::string in; std::optional<char> release; std::string out; bool owned; };
   const Case cases[] = {
       {"no release", "a?*b", std::nullopt, "a?*b", false},
       {"release absent from bytes", "ab", '?', "ab", false},
@@ -21,51 +15,15 @@ TEST(Unescape, DropsReleaseBytes) {
       {"release at the end dropped", "ab?", '?', "ab", true},
       {"lone release", "?", '?', "", true},
       {"three releases", "???x", '?', "?x", true},
-      {"empty", "", '?', "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes got = unescape(c.input, c.release);
-    EXPECT_EQ(got.view(), c.expected);
+    const Bytes got = unescape(c.in, c.release);
+    EXPECT_EQ(got.view(), c.out);
     EXPECT_EQ(got.is_owned(), c.owned);
     if (!c.owned) {
-      EXPECT_EQ(got.view().data(), c.input.data());
+      EXPECT_EQ(got.view().data(), c.in.data());
     }
-  }
-}
-
-// A simple element as its bytes, a composite as [a|b|c].
-std::string render(const Element& e) {
-  if (!e.is_composite()) return std::string(e.value());
-  std::string out = "[";
-  for (const Bytes& c : e.components()) out += std::string(c.view()) + "|";
-  out.back() = ']';
-  return out;
-}
-
-TEST(Element, SplitsAtUnreleasedComponentSeparators) {
-  struct Case {
-    const char* name;
-    std::string text;
-    std::optional<char> release;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"simple", "100", std::nullopt, "100"},
-      {"empty", "", std::nullopt, ""},
-      {"composite", "HC:99213:25", std::nullopt, "[HC|99213|25]"},
-      {"trailing separator", "A:", std::nullopt, "[A|]"},
-      {"leading separator", ":B", std::nullopt, "[|B]"},
-      {"repetition not split", "A^B", std::nullopt, "A^B"},
-      {"released separator stays simple", "A?:B", '?', "A:B"},
-      {"released then real", "C?:D:E", '?', "[C:D|E]"},
-      {"released release before separator", "A??:B", '?', "[A?|B]"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Element e;
-    e.reparse(c.text, ':', c.release);
-    EXPECT_EQ(render(e), c.expected);
   }
 }
 
@@ -77,7 +35,8 @@ TEST(Element, RefillKeepsComponentStorage) {
   EXPECT_FALSE(e.is_composite());
   EXPECT_TRUE(e.components().empty());
   e.reparse("X?:Y:Z", ':', '?');
-  EXPECT_EQ(render(e), "[X:Y|Z]");
+  ASSERT_EQ(e.components().size(), 2u);
+  EXPECT_EQ(e.components()[0].view(), "X:Y");
   EXPECT_EQ(e.components().data(), storage);
   EXPECT_TRUE(e.components()[0].is_owned());
   EXPECT_FALSE(e.components()[1].is_owned());

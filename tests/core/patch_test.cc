@@ -9,16 +9,9 @@ namespace {
 
 using json = nlohmann::json;
 
-struct MergeCase {
-  const char* name;
-  const char* target;
-  const char* patch;
-  const char* expected;
-};
-
 // The worked examples of the merge patch format, plus the cases a spec patch
 // leans on: nested deletes and a non-object patch replacing everything.
-const MergeCase kMergeCases[] = {
+const char* const kMergeCases[][4] = {  // name, target, patch, expected
     {"replace member", R"({"a":"b"})", R"({"a":"c"})", R"({"a":"c"})"},
     {"null deletes", R"({"a":"b"})", R"({"a":null})", R"({})"},
     {"nested merge", R"({"a":{"b":"c"}})", R"({"a":{"b":"d","c":null}})", R"({"a":{"b":"d"}})"},
@@ -27,16 +20,14 @@ const MergeCase kMergeCases[] = {
     {"null patch", R"({"a":"foo"})", R"(null)", R"(null)"},
     {"deleting absent key", R"({"e":null})", R"({"a":1})", R"({"a":1,"e":null})"},
     {"array item in target becomes object", R"([1,2])", R"({"a":"b","c":null})", R"({"a":"b"})"},
-    {"created member merges nested nulls away", R"({})", R"({"a":{"bb":{"ccc":null}}})",
-     R"({"a":{"bb":{}}})"},
+    {"created member merges nested nulls away", R"({})", R"({"a":{"bb":{"ccc":null}}})", R"({"a":{"bb":{}}})"},
 };
 
 TEST(MergePatch, Cases) {
-  for (const MergeCase& c : kMergeCases) {
-    SCOPED_TRACE(c.name);
-    json target = json::parse(c.target);
-    merge_patch(target, json::parse(c.patch));
-    EXPECT_EQ(target, json::parse(c.expected));
+  for (const auto& [name, target, patch, expected] : kMergeCases) {
+    json value = json::parse(target);
+    merge_patch(value, json::parse(patch));
+    EXPECT_EQ(value, json::parse(expected)) << name;
   }
 }
 
@@ -55,36 +46,23 @@ TEST(ToJson, PrettyAndSorted) {
             "          \"pos\": 1,\n          \"segment\": \"ISA\"\n        }\n      },\n"
             "      \"trigger\": {\n        \"segment\": \"ISA\"\n      }\n    }\n  },\n"
             "  \"name\": \"m\"\n}");
-}
-
-TEST(ToJson, EmptyWhenTheSourceCannotBeWritten) {
-  // Only a value built in code can hold bytes that are not UTF-8.
-  auto spec = Spec::from_value(minimal_spec("\xff"));
-  ASSERT_TRUE(spec.ok()) << spec.error().message();
-  EXPECT_EQ(spec.value()->to_json(), "");
+  // Empty when the source cannot be written: only a value built in code can hold bytes that are not UTF-8.
+  auto unwritable = Spec::from_value(minimal_spec("\xff"));
+  ASSERT_TRUE(unwritable.ok()) << unwritable.error().message();
+  EXPECT_EQ(unwritable.value()->to_json(), "");
 }
 
 // The source is kept in a compact form; every value a spec can be compiled
 // from must come back exactly, bytes that are not UTF-8 included, and a
 // patch must merge over it as over the original.
 TEST(SpecSource, ComesBackExactly) {
-  struct Case {
-    const char* name;
-    json value;
-  };
-  const Case cases[] = {
-      {"plain", minimal_spec("m")},
-      {"name not UTF-8", minimal_spec("\xff\xfe")},
-      {"long name", minimal_spec(std::string(300, 'x'))},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto spec = Spec::from_value(c.value);
+  for (const json& value : {minimal_spec("m"), minimal_spec("\xff\xfe"), minimal_spec(std::string(300, 'x'))}) {
+    auto spec = Spec::from_value(value);
     ASSERT_TRUE(spec.ok()) << spec.error().message();
-    EXPECT_EQ(spec.value()->source(), c.value);
+    EXPECT_EQ(spec.value()->source(), value);
     auto renamed = spec.value()->merge_patch(R"({"name": "n"})");
     ASSERT_TRUE(renamed.ok()) << renamed.error().message();
-    json expected = c.value;
+    json expected = value;
     expected["name"] = "n";
     EXPECT_EQ(renamed.value()->source(), expected);
   }
@@ -93,16 +71,13 @@ TEST(SpecSource, ComesBackExactly) {
 TEST(SpecMergePatch, LeavesTheOriginalAlone) {
   auto spec = Spec::from_value(minimal_spec("m"));
   ASSERT_TRUE(spec.ok());
-  auto renamed = spec.value()->merge_patch(R"({"name": "n", "loops": {"only": {"max": 2}}})");
-  ASSERT_TRUE(renamed.ok()) << renamed.error().message();
-  EXPECT_EQ(renamed.value()->name, "n");
-  EXPECT_EQ(renamed.value()->loops[0].max, std::optional<uint64_t>(2));
-  EXPECT_EQ(spec.value()->name, "m");
+  auto changed = spec.value()->merge_patch(R"({"loops": {"only": {"max": 2}}})");
+  ASSERT_TRUE(changed.ok()) << changed.error().message();
+  EXPECT_EQ(changed.value()->loops[0].max, std::optional<uint64_t>(2));
   EXPECT_EQ(spec.value()->loops[0].max, std::nullopt);
   auto broken = spec.value()->merge_patch(R"({"loops": {"only": {"max": 0}}})");
   ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().message(),
-            "applying patch: loop \"only\" has \"max\" 0; a loop that may appear appears at least once");
+  EXPECT_EQ(broken.error().message(), "applying patch: loop \"only\" has \"max\" 0; a loop that may appear appears at least once");
   EXPECT_EQ(broken.error().kind(), SpecError::Kind::Patch);
 }
 

@@ -11,52 +11,31 @@ namespace {
 
 using namespace testing;
 
-json loop(const char* segment) {
-  return {{"trigger", {{"segment", segment}}},
-          {"occurrences", {{"opener", {{"segment", segment}, {"pos", 1}}}}}};
-}
-
-json loop_under(const char* parent, const char* segment) {
-  json l = loop(segment);
-  l["parent"] = parent;
+json loop(const char* segment, const char* parent = nullptr) {
+  json l = {{"trigger", {{"segment", segment}}}, {"occurrences", {{"opener", {{"segment", segment}, {"pos", 1}}}}}};
+  if (parent != nullptr) l["parent"] = parent;
   return l;
 }
+
+const char* const kMax0 = R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~";
 
 TEST(SpecCompile, LoopMessages) {
   const EditCase cases[] = {
       {"where key zero", {{"/loops/1000A/trigger/where", {{"0", "PR"}}}},
        R"~(loop "1000A" has an invalid "where" position "0": positions are 1-based integers written in canonical form)~"},
-      {"control without end", {{"/loops/interchange/end", removed()},
-                               {"/loops/interchange/control/opener_element", 0}},
+      {"control without end", {{"/loops/interchange/end", removed()}, {"/loops/interchange/control/opener_element", 0}},
        R"~(loop "interchange" has an invalid "control": the loop has no "end" segment to check)~"},
-      {"control opener zero", {{"/loops/interchange/control/opener_element", 0},
-                               {"/loops/interchange/control/count_element", 0}},
+      {"control opener zero", {{"/loops/interchange/control/opener_element", 0}, {"/loops/interchange/control/count_element", 0}},
        R"~(loop "interchange" has an invalid "control": "opener_element" must be a 1-based element position; found 0)~"},
-      {"control closer zero before count zero", {{"/loops/interchange/control/closer_element", 0},
-                                                 {"/loops/interchange/control/count_element", 0}},
-       R"~(loop "interchange" has an invalid "control": "closer_element" must be a 1-based element position; found 0)~"},
-      {"control count zero", {{"/loops/interchange/control/count_element", 0}},
-       R"~(loop "interchange" has an invalid "control": "count_element" must be a 1-based element position; found 0)~"},
       {"control count word", {{"/loops/interchange/control/count", "Segments"}},
        R"~(loop "interchange" has an invalid "control": "count" must be "segments" or "children"; found "Segments")~"},
       {"no loops", {{"/loops", json::object()}}, R"~(spec "mini" declares no loops)~"},
-      {"empty segment id in segments", {{"/segments/", json::object()}},
-       R"~(the spec has an empty segment id at segments."")~"},
-  };
-  expect_outcomes(cases);
-}
-
-TEST(SpecCompile, Cycles) {
-  const EditCase cases[] = {
-      {"two loops", {{"/loops/a", loop_under("b", "A")}, {"/loops/b", loop_under("a", "B")}},
-       "loops form a parent cycle: a -> b -> a"},
-      {"own parent", {{"/loops/a", loop_under("a", "A")}}, "loops form a parent cycle: a -> a"},
+      {"empty segment id in segments", {{"/segments/", json::object()}}, R"~(the spec has an empty segment id at segments."")~"},
+      {"two loops in a cycle", {{"/loops/a", loop("A", "b")}, {"/loops/b", loop("B", "a")}}, "loops form a parent cycle: a -> b -> a"},
       {"a loop leading into a cycle is not a member",
-       {{"/loops/0", loop_under("a", "Z")}, {"/loops/a", loop_under("b", "A")},
-        {"/loops/b", loop_under("c", "B")}, {"/loops/c", loop_under("b", "C")}},
+       {{"/loops/0", loop("Z", "a")}, {"/loops/a", loop("A", "b")}, {"/loops/b", loop("B", "c")}, {"/loops/c", loop("C", "b")}},
        "loops form a parent cycle: b -> c -> b"},
-      {"names are bare", {{"/loops/x y", loop_under("x y", "A")}},
-       "loops form a parent cycle: x y -> x y"},
+      {"cycle names are bare", {{"/loops/x y", loop("A", "x y")}}, "loops form a parent cycle: x y -> x y"},
   };
   expect_outcomes(cases);
 }
@@ -64,38 +43,20 @@ TEST(SpecCompile, Cycles) {
 // Two faults in one spec: the compile order decides which is reported.
 TEST(SpecCompile, OrderOfSteps) {
   const EditCase cases[] = {
-      {"empty end before usage", {{"/loops/2110/end", ""}, {"/loops/2110/usage", "x"}},
-       R"~(loop "2110" has an empty segment id at end)~"},
-      {"empty trigger segment before usage",
-       {{"/loops/2110/trigger/segment", ""}, {"/loops/2110/usage", "x"}},
-       R"~(loop "2110" has an empty segment id at trigger.segment)~"},
-      {"usage before max", {{"/loops/2110/usage", "x"}, {"/loops/2110/max", 0}},
-       R"~(loop "2110" has "usage" "x"; it must be "required" or "situational")~"},
-      {"max before end is trigger", {{"/loops/2110/max", 0}, {"/loops/2110/end", "SVC"}},
-       R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
+      {"empty end before usage", {{"/loops/2110/end", ""}, {"/loops/2110/usage", "x"}}, R"~(loop "2110" has an empty segment id at end)~"},
+      {"usage before max", {{"/loops/2110/usage", "x"}, {"/loops/2110/max", 0}}, R"~(loop "2110" has "usage" "x"; it must be "required" or "situational")~"},
       {"end is trigger before parent", {{"/loops/2110/end", "SVC"}, {"/loops/2110/parent", "x"}},
        R"~(loop "2110" has "end" "SVC", the same segment as its "trigger": the loop would close on the segment that opens it)~"},
-      {"parent before where", {{"/loops/1000A/parent", "x"}, {"/loops/1000A/trigger/where", {{"01", "PR"}}}},
-       R"~(loop "1000A" names unknown parent "x")~"},
-      {"where before control", {{"/loops/1000A/trigger/where", {{"01", "PR"}}},
-                                {"/loops/1000A/control", {{"opener_element", 0}, {"closer_element", 1}, {"count_element", 1}, {"count", "x"}}}},
-       R"~(loop "1000A" has an invalid "where" position "01": positions are 1-based integers written in canonical form)~"},
-      {"loops in byte order, not text order", {{"/loops/transaction/max", 0}, {"/loops/2110/max", 0}},
-       R"~(loop "2110" has "max" 0; a loop that may appear appears at least once)~"},
-      {"every loop checked before cycles", {{"/loops/a", loop_under("a", "A")}, {"/loops/zz", loop_under("zz", "Z")}, {"/loops/zz/max", 0}},
+      {"loops in byte order, not text order", {{"/loops/transaction/max", 0}, {"/loops/2110/max", 0}}, kMax0},
+      {"every loop checked before cycles", {{"/loops/a", loop("A", "a")}, {"/loops/zz", loop("Z", "zz")}, {"/loops/zz/max", 0}},
        R"~(loop "zz" has "max" 0; a loop that may appear appears at least once)~"},
-      {"cycles before segments", {{"/loops/a", loop_under("a", "A")}, {"/segments/", json::object()}},
-       "loops form a parent cycle: a -> a"},
-      {"segments before occurrences", {{"/segments/N1/elements/2/max", 0}, {"/loops/2110/occurrences/date/max", 0}},
+      {"cycles before segments", {{"/loops/a", loop("A", "a")}, {"/segments/", json::object()}}, "loops form a parent cycle: a -> a"},
+      {"segments in key order, before occurrences", {{"/segments/SVC/elements/2/max", 0}, {"/segments/N1/elements/2/max", 0}, {"/loops/2110/occurrences/date/max", 0}},
        R"~(segment "N1" element "2": "max" is 0; an element holds at least one character)~"},
-      {"segments in key order", {{"/segments/SVC/elements/2/max", 0}, {"/segments/N1/elements/2/max", 0}},
-       R"~(segment "N1" element "2": "max" is 0; an element holds at least one character)~"},
-      {"occurrences of each loop before the next loop's",
-       {{"/loops/1000A/occurrences/payer/qualifier/codes", {"PR", "PE"}}, {"/loops/1000B/occurrences/address/max", 0}},
+      {"occurrences of each loop before the next loop's", {{"/loops/1000A/occurrences/payer/qualifier/codes", {"PR", "PE"}}, {"/loops/1000B/occurrences/address/max", 0}},
        R"~(loop "1000A" opens on "N1" where {1: "PR"}, and its occurrence "payer" also accepts code "PE": a segment with that code would match the occurrence without opening the loop)~"},
       {"occurrences before ambiguity",
-       {{"/loops/1000B/trigger/where/1", "PR"}, {"/loops/1000B/occurrences/payee/qualifier/codes", {"PR"}},
-        {"/loops/transaction/occurrences/date/max", 0}},
+       {{"/loops/1000B/trigger/where/1", "PR"}, {"/loops/1000B/occurrences/payee/qualifier/codes", {"PR"}}, {"/loops/transaction/occurrences/date/max", 0}},
        R"~(loop "transaction" occurrence "date": "max" is 0; an occurrence that may appear appears at least once)~"},
   };
   expect_outcomes(cases);
@@ -103,80 +64,45 @@ TEST(SpecCompile, OrderOfSteps) {
 
 TEST(SpecCompile, TriggerAmbiguity) {
   const EditCase cases[] = {
-      {"two roots without conditions", {{"/loops/other", loop("ISA")}},
-       R"~(loops "interchange" and "other" under the root share the identical trigger "ISA")~"},
       {"overlapping", {{"/loops/1000B/trigger/where", {{"2", "X"}}}, {"/loops/1000B/occurrences/payee/qualifier", removed()}},
        R"~(loops "1000A" and "1000B" under "transaction" can open on the same segment: "1000A" on "N1" where {1: "PR"}, "1000B" on "N1" where {2: "X"}, no position they both test requires different values, and neither trigger is more specific than the other)~"},
-      {"different parents never conflict", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("1000A", "N1")}}, "ok"},
-      {"siblings of a later parent", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("2110", "N1")}},
-       R"~(loops "x" and "y" under "2110" share the identical trigger "N1")~"},
-      {"roots before children", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("2110", "N1")}, {"/loops/other", loop("ISA")}},
+      {"different parents never conflict", {{"/loops/x", loop("N1", "2110")}, {"/loops/y", loop("N1", "1000A")}}, "ok"},
+      {"roots before children", {{"/loops/x", loop("N1", "2110")}, {"/loops/y", loop("N1", "2110")}, {"/loops/other", loop("ISA")}},
        R"~(loops "interchange" and "other" under the root share the identical trigger "ISA")~"},
-      {"children of loops in id order", {{"/loops/x", loop_under("2110", "N1")}, {"/loops/y", loop_under("2110", "N1")},
-                                         {"/loops/p", loop_under("1000A", "N9")}, {"/loops/q", loop_under("1000A", "N9")}},
+      {"children of loops in id order", {{"/loops/x", loop("N1", "2110")}, {"/loops/y", loop("N1", "2110")}, {"/loops/p", loop("N9", "1000A")}, {"/loops/q", loop("N9", "1000A")}},
        R"~(loops "p" and "q" under "1000A" share the identical trigger "N9")~"},
   };
   expect_outcomes(cases);
 }
 
 TEST(SpecCompile, LoopDefinitions) {
-  auto r = Spec::from_value(mini());
+  auto r = Spec::from_value(edit(mini(), {
+      {"/loops/1000A/trigger/where", {{"10", "B"}, {"2", "A"}, {"1", "PR"}}},
+      // The trigger's own segment is held when an occurrence of it does not open on the trigger.
+      {"/loops/1000A/occurrences/other", {{"segment", "N1"}, {"pos", 300}, {"qualifier", {{"element", 1}, {"codes", {"PE"}}}}}},
+      {"/loops/1000A/occurrences/more", {{"segment", "PER"}, {"pos", 250}}}}));
   ASSERT_TRUE(r.ok()) << r.error().message();
   const Spec& s = **r;
-  std::vector<std::string> names;
-  for (const LoopDef& l : s.loops) names.push_back(l.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"1000A", "1000B", "2110", "interchange", "transaction"}));
-  EXPECT_EQ(s.roots, std::vector<LoopId>{3});
   EXPECT_EQ(s.loops[4].children, (std::vector<LoopId>{0, 1, 2}));
-  EXPECT_EQ(s.loops[3].children, std::vector<LoopId>{4});
-  EXPECT_EQ(s.loops[0].parent, LoopId{4});
-  EXPECT_EQ(s.loops[2].usage, Usage::Situational);  // the default
-  EXPECT_EQ(s.loops[3].control, (Control{13, 2, 1, Count::Children}));
   EXPECT_EQ(s.loops[4].held, (std::vector<std::string>{"REF", "DTM"}));
-  EXPECT_EQ(s.loops[3].held, std::vector<std::string>{"IEA"});
-  EXPECT_EQ(s.loops[0].held, std::vector<std::string>{"N3"});
+  EXPECT_EQ(s.loops[0].held, (std::vector<std::string>{"N3", "PER", "N1"}));
+  EXPECT_EQ(s.loops[0].trigger.conditions, (std::vector<Condition>{{1, "PR"}, {2, "A"}, {10, "B"}}));
   EXPECT_EQ(s.ancestors(0), (std::vector<LoopId>{3, 4}));
-  EXPECT_TRUE(s.ancestors(3).empty());
-  EXPECT_EQ(s.loop_id("2110"), LoopId{2});
-  EXPECT_EQ(s.loop_id("nope"), std::nullopt);
-}
-
-TEST(SpecCompile, TriggerConditionsSortByPosition) {
-  auto r = Spec::from_value(edit(mini(), {{"/loops/1000A/trigger/where", {{"10", "B"}, {"2", "A"}, {"1", "PR"}}}}));
-  ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ((*r)->loops[0].trigger.conditions, (std::vector<Condition>{{1, "PR"}, {2, "A"}, {10, "B"}}));
-}
-
-TEST(SpecCompile, HeldListSkipsTheOpenerAndRepeats) {
-  // The trigger's own segment is held when an occurrence of it does not
-  // open on the trigger.
-  auto r = Spec::from_value(edit(mini(), {
-      {"/loops/1000A/occurrences/other", {{"segment", "N1"}, {"pos", 300}, {"qualifier", {{"element", 1}, {"codes", {"PE"}}}}}},
-      {"/loops/1000A/occurrences/more", {{"segment", "PER"}, {"pos", 250}}},
-  }));
-  ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ((*r)->loops[0].held, (std::vector<std::string>{"N3", "PER", "N1"}));
 }
 
 TEST(SpecCompile, LoopIdsFollowTheByteOrderOfNames) {
-  // "Z" (0x5A) < "a" (0x61) < "\xC3\xA9" (an e with an acute accent).
-  auto r = Spec::from_json(R"({"name": "x", "loops": {
-      "\u00e9": {"trigger": {"segment": "C"}, "occurrences": {"o": {"segment": "C", "pos": 1}}},
-      "a": {"trigger": {"segment": "B"}, "occurrences": {"o": {"segment": "B", "pos": 1}}},
-      "Z": {"trigger": {"segment": "A"}, "occurrences": {"o": {"segment": "A", "pos": 1}}}}})");
+  // "Z" (0x5A) < "interchange" < "\xC3\xA9" (an e with an acute accent).
+  auto r = Spec::from_value(edit(mini(), {{"/loops/\xC3\xA9", loop("C")}, {"/loops/Z", loop("A")}}));
   ASSERT_TRUE(r.ok()) << r.error().message();
-  EXPECT_EQ((*r)->loop_id("\xC3\xA9"), LoopId{2});
-  EXPECT_EQ((*r)->loop_id("Z"), LoopId{0});
-  EXPECT_EQ((*r)->roots, (std::vector<LoopId>{0, 1, 2}));
+  EXPECT_EQ((*r)->loop_id("Z"), LoopId{3});
+  EXPECT_EQ((*r)->loop_id("\xC3\xA9"), LoopId{6});
 }
 
 TEST(SpecCompile, HostileNames) {
   const EditCase cases[] = {
-      {"parent named with a dot", {{"/loops/a.b", loop("X")}, {"/loops/c", loop_under("a.b", "Y")}}, "ok"},
-      {"unknown parent with white space", {{"/loops/c", loop_under("a\u2028b", "Y")}},
-       "loop \"c\" names unknown parent \"a\\u{2028}b\""},
-      {"huge where position", {{"/loops/1000A/trigger/where", {{"18446744073709551615", "PR"}}},
-                               {"/loops/1000A/occurrences/payer/qualifier", removed()}},
+      {"parent named with a dot", {{"/loops/a.b", loop("X")}, {"/loops/c", loop("Y", "a.b")}}, "ok"},
+      {"unknown parent with white space", {{"/loops/c", loop("Y", "a\u2028b")}}, "loop \"c\" names unknown parent \"a\\u{2028}b\""},
+      {"huge where position", {{"/loops/1000A/trigger/where", {{"18446744073709551615", "PR"}}}, {"/loops/1000A/occurrences/payer/qualifier", removed()}},
        R"~(loops "1000A" and "1000B" under "transaction" can open on the same segment: "1000A" on "N1" where {18446744073709551615: "PR"}, "1000B" on "N1" where {1: "PE"}, no position they both test requires different values, and neither trigger is more specific than the other)~"},
       {"where position past 64 bits", {{"/loops/1000A/trigger/where", {{"18446744073709551616", "PR"}}}},
        R"~(loop "1000A" has an invalid "where" position "18446744073709551616": positions are 1-based integers written in canonical form)~"},
@@ -188,9 +114,8 @@ TEST(SpecCompile, HostileNames) {
 }
 
 TEST(SpecCompile, JsonErrors) {
-  EXPECT_EQ(outcome_text("{"),
-            "invalid spec JSON: parse error at line 1, column 2: syntax error while parsing object "
-            "key - unexpected end of input; expected string literal");
+  EXPECT_EQ(outcome_text("{"), "invalid spec JSON: parse error at line 1, column 2: syntax error while parsing object "
+                               "key - unexpected end of input; expected string literal");
   const std::string invalid_utf8 = outcome_text("{\"name\": \"\xFF\"}");
   EXPECT_EQ(invalid_utf8.rfind("invalid spec JSON: ", 0), 0u);
   EXPECT_EQ(lossy_utf8(invalid_utf8), invalid_utf8);
@@ -198,42 +123,29 @@ TEST(SpecCompile, JsonErrors) {
 
 TEST(SpecCompile, DeepNestingIsRefusedWithoutRecursion) {
   const std::string limit = "invalid spec JSON: the value nests arrays and objects deeper than 64 levels";
-  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  EXPECT_EQ(outcome_text(deep), limit);
+  EXPECT_EQ(outcome_text(std::string(100000, '[') + std::string(100000, ']')), limit);
   EXPECT_EQ(outcome_text(R"({"name": )" + std::string(100000, '[')), limit);
   // 64 levels are accepted by the guard and left to the shape check.
   EXPECT_EQ(outcome_text(R"({"name": )" + std::string(63, '[') + std::string(63, ']') + "}"),
             R"~(spec: missing required key "loops" at the top level)~");
   EXPECT_EQ(outcome_text(R"({"name": )" + std::string(64, '[') + std::string(64, ']') + "}"), limit);
 
-  // A value built in memory gets the same guard.
-  json value = json::array();
-  for (int i = 0; i < 200; ++i) value = json::array({std::move(value)});
-  EXPECT_EQ(outcome(edit(mini(), {{"/name", value}})), limit);
-
-  // Built in memory far past the guard: checked without recursion.
+  // A value built in memory far past the guard is checked without recursion.
   json far = 1;
-  for (int i = 0; i < 100000; ++i) {
-    json outer = json::array();
-    outer.push_back(std::move(far));
-    far = std::move(outer);
-  }
+  for (int i = 0; i < 100000; ++i) far = json::array({std::move(far)});
   json spec = mini();
   spec["name"] = std::move(far);
   EXPECT_EQ(outcome(std::move(spec)), limit);
 
   // Composites nested past the guard never reach the recursive walks.
   json elements = {{"1", {{"name", "a"}, {"type", "AN"}}}};
-  for (int i = 0; i < 100; ++i) {
-    elements = {{"1", {{"name", "a"}, {"type", "AN"}, {"composite", std::move(elements)}}}};
-  }
+  for (int i = 0; i < 100; ++i) elements = {{"1", {{"name", "a"}, {"type", "AN"}, {"composite", std::move(elements)}}}};
   EXPECT_EQ(outcome(edit(mini(), {{"/segments/SVC/elements", elements}})), limit);
 }
 
 TEST(SpecCompile, ErrorKindsAndDebugForm) {
-  auto r = Spec::from_value(edit(mini(), {{"/loops/a", loop_under("b", "A")}, {"/loops/b", loop_under("a", "B")}}));
+  auto r = Spec::from_value(edit(mini(), {{"/loops/a", loop("A", "b")}, {"/loops/b", loop("B", "a")}}));
   ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().kind(), SpecError::Kind::Cycle);
   EXPECT_EQ(kind_name(r.error().kind()), "Cycle");
   EXPECT_EQ(r.error().debug(), R"~(Cycle { members: ["a", "b"] })~");
   const SpecError patched = SpecError::patch(r.error());
@@ -244,23 +156,15 @@ TEST(SpecCompile, ErrorKindsAndDebugForm) {
 }
 
 TEST(SpecCompile, MessagesOfKindsFilledLater) {
-  const SpecError cases[] = {
-      SpecError::Schema{std::nullopt, "missing field `name`"},
-      SpecError::Schema{"2000", "x"},
-      SpecError::SegmentSchema{"N1", "x"},
-      SpecError::TableSchema{"claims", std::nullopt, "x"},
-      SpecError::TableSchema{"claims", "id", "x"},
-      SpecError::BalanceSchema{"r", "x"},
+  const std::pair<SpecError, const char*> cases[] = {
+      {SpecError::Schema{std::nullopt, "missing field `name`"}, "spec does not match the schema: missing field `name`"},
+      {SpecError::Schema{"2000", "x"}, R"~(loop "2000" does not match the schema: x)~"},
+      {SpecError::SegmentSchema{"N1", "x"}, R"~(segment "N1" does not match the schema: x)~"},
+      {SpecError::TableSchema{"claims", std::nullopt, "x"}, R"~(table "claims" does not match the schema: x)~"},
+      {SpecError::TableSchema{"claims", "id", "x"}, R"~(table "claims" column "id" does not match the schema: x)~"},
+      {SpecError::BalanceSchema{"r", "x"}, R"~(balancing rule "r" does not match the schema: x)~"},
   };
-  const char* expected[] = {
-      "spec does not match the schema: missing field `name`",
-      R"~(loop "2000" does not match the schema: x)~",
-      R"~(segment "N1" does not match the schema: x)~",
-      R"~(table "claims" does not match the schema: x)~",
-      R"~(table "claims" column "id" does not match the schema: x)~",
-      R"~(balancing rule "r" does not match the schema: x)~",
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].message(), expected[i]);
+  for (const auto& [error, expected] : cases) EXPECT_EQ(error.message(), expected);
 }
 
 }  // namespace

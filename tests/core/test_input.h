@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <utility>
-#include <vector>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "zarvi_core/delimiters.h"
 
@@ -61,13 +61,10 @@ inline std::optional<std::filesystem::path> corpus_dir() {
 // The corpus files (name and bytes) in name order, without its SOURCES.md.
 inline std::vector<std::pair<std::string, std::string>> corpus_files() {
   std::vector<std::pair<std::string, std::string>> out;
-  const std::optional<std::filesystem::path> dir = corpus_dir();
-  if (!dir) return out;
-  for (const auto& entry : std::filesystem::directory_iterator(*dir)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && name != "SOURCES.md")
-      out.emplace_back(name, read_file(entry.path().string()));
-  }
+  if (const auto dir = corpus_dir())
+    for (const auto& entry : std::filesystem::directory_iterator(*dir))
+      if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md")
+        out.emplace_back(entry.path().filename().string(), read_file(entry.path().string()));
   std::sort(out.begin(), out.end());
   return out;
 }
