@@ -22,8 +22,7 @@ std::string wrap(std::string_view body, std::string se = "") {
 }
 
 // BPR(3) N1(4) LX(5) CLP(6) CAS(7), then SE(8) GE(9) IEA(10).
-const std::string kBody =
-    "BPR*I*100~N1*PR*PAYER~LX*1~CLP*C1*1*100*80~CAS*CO*45*20~";
+const std::string kBody = "BPR*I*100~N1*PR*PAYER~LX*1~CLP*C1*1*100*80~CAS*CO*45*20~";
 
 std::string replace(std::string_view text, std::string_view from, std::string_view to) {
   std::string out(text);
@@ -39,33 +38,16 @@ struct Case {
   std::vector<std::string> expected;
 };
 
-void run_cases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(briefs(run_text(mini_spec(), c.input)), c.expected);
-  }
-}
-
-TEST(EnvelopeChecker, CleanInterchangeHasNoFindings) {
-  run_cases({
-      {"claim with a claim adjustment", wrap(kBody), {}},
-      {"service lines balance the claim",
-       wrap("BPR*I*100~N1*PR*P~LX*1~CLP*C1*1*100*80~CAS*CO*45*5~SVC*HC:99213*60~CAS*PR*1*15~"),
-       {}},
-      {"leading zeros in a count", wrap(kBody, "SE*0000007*0001~"), {}},
-  });
-}
-
-TEST(EnvelopeChecker, EnvelopeRules) {
+TEST(EnvelopeChecker, Rules) {
   const std::string bom = "\xEF\xBB\xBF";
-  run_cases({
+  const Case cases[] = {
+      {"clean", wrap(kBody), {}},
+      {"leading zeros in a count", wrap(kBody, "SE*0000007*0001~"), {}},
       {"byte order mark", bom + wrap(kBody), {"ByteOrderMark@0 \"\\u{feff}\""}},
-      {"unknown segment, counted in SE01",
-       wrap(replace(kBody, "N1*", "ZZZ*1~N1*")),
+      {"unknown segment, counted in SE01", wrap(replace(kBody, "N1*", "ZZZ*1~N1*")),
        {"UnknownSegment@4 \"ZZZ\""}},
       {"implicit loop", wrap(replace(kBody, "LX*1~", "")), {"ImplicitLoop@5 \"CLP\""}},
       {"count one too many", wrap(kBody, "SE*8*0001~"), {"ControlCountMismatch@8.1 \"8\""}},
-      {"count one too few", wrap(kBody, "SE*6*0001~"), {"ControlCountMismatch@8.1 \"6\""}},
       {"count with a trailing space", wrap(kBody, "SE*7 *0001~"),
        {"ControlCountMismatch@8.1 \"7 \""}},
       {"empty count", wrap(kBody, "SE**0001~"), {"ControlCountMismatch@8.1"}},
@@ -79,19 +61,9 @@ TEST(EnvelopeChecker, EnvelopeRules) {
       {"group count counts transactions", replace(wrap(kBody), "GE*1*7", "GE*2*7"),
        {"ControlCountMismatch@9.1 \"2\""}},
       {"transaction closed by the next ST",
-       replace(wrap(kBody), "SE*7*0001~GE*1*7~",
-               "ST*835*0002~BPR*I*0~N1*PR*P~SE*4*0002~GE*2*7~"),
+       replace(wrap(kBody), "SE*7*0001~GE*1*7~", "ST*835*0002~BPR*I*0~N1*PR*P~SE*4*0002~GE*2*7~"),
        {"UnterminatedLoop@8 \"ST\"", "RequiredOccurrenceMissing@8 \"ST\""}},
-      {"unterminated at the end of the stream",
-       isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~" + std::string(kBody),
-       {"UnterminatedLoop@end", "RequiredOccurrenceMissing@end", "UnterminatedLoop@end",
-        "RequiredOccurrenceMissing@end", "UnterminatedLoop@end",
-        "RequiredOccurrenceMissing@end"}},
-  });
-}
-
-TEST(EnvelopeChecker, OccurrenceRules) {
-  run_cases({
+      // Occurrences and loops.
       {"required occurrence missing", wrap(replace(kBody, "BPR*I*100~", "")),
        {"RequiredOccurrenceMissing@7 \"SE\""}},
       {"required child loop missing", wrap(replace(kBody, "N1*PR*PAYER~", "")),
@@ -99,57 +71,39 @@ TEST(EnvelopeChecker, OccurrenceRules) {
       {"occurrence over its maximum",
        wrap(replace(kBody, "CAS*CO*45*20~", "CAS*CO*45*10~CAS*CO*45*5~CAS*CO*45*5~")),
        {"OccurrenceOverMax@9 \"CAS\""}},
-      {"loop over its maximum under one parent",
-       wrap(kBody + std::string("SVC*HC:1*0~SVC*HC:2*0~SVC*HC:3*0~")),
+      {"loop over its maximum under one parent", wrap(kBody + "SVC*HC:1*0~SVC*HC:2*0~SVC*HC:3*0~"),
        {"LoopOverMax@10 \"SVC\""}},
       {"occurrence after a closed child's higher position",
        wrap(replace(kBody, "LX*1~", "DTM*405*20200101~LX*1~")),
        {"OutOfOrder@5 \"DTM\""}},
       {"loop opened after a higher position", wrap(replace(kBody, "N1*", "PLB*1~N1*")),
        {"OutOfOrder@5 \"N1\"", "OutOfOrder@6 \"LX\""}},
-      {"repeated child instances are in order",
-       wrap(kBody + std::string("LX*2~CLP*C2*1*0*0~")), {}},
+      {"repeated child instances are in order", wrap(kBody + "LX*2~CLP*C2*1*0*0~"), {}},
       {"unknown occurrence", wrap(replace(kBody, "N1*", "REF*ZZ*X~N1*")),
        {"UnknownOccurrence@4.1 \"ZZ\""}},
       {"qualified occurrences", wrap(replace(kBody, "N1*", "REF*EV*X~REF*F2*Y~N1*")), {}},
-  });
-}
-
-TEST(EnvelopeChecker, ValueRules) {
-  run_cases({
-      {"required element empty", wrap(replace(kBody, "CLP*C1*", "CLP**")),
-       {"RequiredElementMissing@6.1"}},
+      // Element values: the projector checks them (see project_test); here only
+      // how its findings meet the checker's and the balance.
       {"type mismatch skips the balance", wrap(replace(kBody, "*100*80", "*1x0*80")),
        {"TypeMismatch@6.3 \"1x0\""}},
-      {"length out of range", wrap(replace(kBody, "LX*1~", "LX*1234567~")),
-       {"LengthOutOfRange@5.1 \"1234567\""}},
-      {"negative decimal counts digits only", wrap(replace(kBody, "LX*1~", "LX*-123456~")), {}},
-      {"code not in the element's list", wrap(replace(kBody, "CAS*CO", "CAS*XX")),
-       {"CodeNotInList@7.1 \"XX\""}},
-      {"code not in the occurrence's list",
-       wrap(replace(kBody, "N1*", "DTM*050*20200101~N1*")), {"CodeNotInList@4.1 \"050\""}},
-      {"composite with too many components",
-       wrap(kBody + std::string("SVC*HC:1:2:3*0~")), {"CompositeShape@8.1-3 \"2\""}},
-      {"composite with every component empty", wrap(kBody + std::string("SVC*:*0~")),
+      {"composite with every component empty", wrap(kBody + "SVC*:*0~"),
        {"RequiredElementMissing@8.1"}},
-      {"simple element checked as a one-component composite",
-       wrap(kBody + std::string("SVC*XX*0~")), {"CodeNotInList@8.1-1 \"XX\"",
-                                                "RequiredElementMissing@8.1-2"}},
-      {"checker before projector in one segment",
-       wrap(replace(kBody, "N1*", "REF**X~N1*")),
+      {"checker before projector in one segment", wrap(replace(kBody, "N1*", "REF**X~N1*")),
        {"UnknownOccurrence@4.1", "RequiredElementMissing@4.1"}},
-  });
-}
-
-TEST(EnvelopeChecker, BalanceRules) {
-  run_cases({
+      // Balancing.
+      {"service lines balance the claim",
+       wrap("BPR*I*100~N1*PR*P~LX*1~CLP*C1*1*100*80~CAS*CO*45*5~SVC*HC:99213*60~CAS*PR*1*15~"),
+       {}},
       {"one cent off", wrap(replace(kBody, "*45*20~", "*45*20.01~")),
        {"BalanceMismatch@6.3 \"100\""}},
       {"more fraction digits than the scale skips",
        wrap(replace(kBody, "*45*20~", "*45*19.999~")), {"TypeMismatch@7.3 \"19.999\""}},
-      {"an absent optional amount adds 0",
-       wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
-  });
+      {"an absent optional amount adds 0", wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(briefs(run_text(mini_spec(), c.input)), c.expected);
+  }
 }
 
 // One amount can feed several sums (a service adjustment feeds the claim's
@@ -176,47 +130,25 @@ TEST(EnvelopeChecker, SharedAmountsFeedEverySum) {
 }
 
 TEST(EnvelopeChecker, Sentences) {
-  struct SentenceCase {
-    const char* name;
-    std::string input;
-    size_t index;
-    const char* expected;
-  };
-  const SentenceCase cases[] = {
-      {"count", wrap(kBody, "SE*8*0001~"), 0,
+  const std::pair<std::string, const char*> cases[] = {
+      {wrap(kBody, "SE*8*0001~"),
        "SNIP 1 · SE01 declares \"8\" but the count is 7 · segment #8, element 1 · at "
        "interchange#1/group#1/transaction#1 · datum \"8\""},
-      {"balance", wrap(replace(kBody, "*45*20~", "*45*20.01~")), 0,
+      {wrap(replace(kBody, "*45*20~", "*45*20.01~")),
        "SNIP 3 · balancing rule \"claim_balance\" fails in loop \"claim\" opened at segment #6: "
        "CLP03 of claim \"clp\" - CLP04 of claim \"clp\" is 20.00, but sum CAS03, CAS06 of "
        "claim \"cas\" + sum CAS03, CAS06 of service \"svc_cas\" adds up to 20.01 (off by -0.01); "
        "read from segments #6, #7 · segment #6, element 3 · at "
        "interchange#1/group#1/transaction#1/header#1/claim#1 · datum \"100\""},
-      {"implicit", wrap(replace(kBody, "LX*1~", "")), 0,
+      {wrap(replace(kBody, "LX*1~", "")),
        "SNIP 1 · loop \"header\" opened without its own trigger (\"LX\" with no conditions) to "
        "hold segment \"CLP\" · segment #5 · at "
        "interchange#1/group#1/transaction#1/header#1 · datum \"CLP\""},
-      {"unknown occurrence", wrap(replace(kBody, "N1*", "REF*ZZ*X~N1*")), 0,
-       "SNIP 2 · segment \"REF\" matches none of the 2 occurrences loop \"transaction\" declares "
-       "for it (\"ref_ev\", \"ref_f2\"): REF01 holds none of their qualifier codes · segment #4, "
-       "element 1 · at interchange#1/group#1/transaction#1 · datum \"ZZ\""},
-      {"loop over max", wrap(kBody + std::string("SVC*HC:1*0~SVC*HC:2*0~SVC*HC:3*0~")), 0,
-       "SNIP 2 · loop \"service\" has 3 instances under one instance of loop \"claim\"; the spec "
-       "allows at most 2 · segment #10 · at "
-       "interchange#1/group#1/transaction#1/header#1/claim#1/service#3 · datum \"SVC\""},
-      {"unterminated at the end",
-       isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~GE*0*7~", 1,
-       "SNIP 1 · loop \"interchange\" opened at segment #0 closed without its end segment "
-       "\"IEA\" · end of stream · at interchange#1 · datum \"\""},
   };
-  for (const SentenceCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<Diagnostic> ds = run_text(mini_spec(), c.input);
-    if (ds.size() <= c.index) {
-      ADD_FAILURE() << ds.size() << " diagnostics";
-      continue;
-    }
-    EXPECT_EQ(to_string(ds[c.index]), c.expected);
+  for (const auto& [input, expected] : cases) {
+    const std::vector<Diagnostic> ds = run_text(mini_spec(), input);
+    ASSERT_FALSE(ds.empty()) << expected;
+    EXPECT_EQ(to_string(ds[0]), expected);
   }
 }
 

@@ -1,19 +1,14 @@
 #include "zarvi_core/process.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <fstream>
-#include <new>
 #include <random>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "process_support.h"
+#include "test_input.h"
 #include "zarvi_core/spec/builtin.h"
-
 #include "alloc_count.h"
 
 namespace zarvi_test {
@@ -25,42 +20,6 @@ constexpr std::string_view kClean =
     "IEA*1*000000001~";
 
 std::string clean() { return isa() + std::string(kClean); }
-
-// Every Close names the innermost open loop; returns the depth left open.
-size_t check_nesting(const std::vector<engine::Event>& events, std::vector<spec::LoopId>& stack) {
-  for (const engine::Event& e : events) {
-    if (e.kind == engine::Event::Kind::Open) stack.push_back(e.loop);
-    if (e.kind == engine::Event::Kind::Close) {
-      EXPECT_FALSE(stack.empty());
-      if (stack.empty()) continue;
-      EXPECT_EQ(stack.back(), e.loop);
-      stack.pop_back();
-    }
-  }
-  return stack.size();
-}
-
-TEST(Processor, RunEqualsFeedingEverySegment) {
-  const std::string inputs[] = {
-      clean(),
-      "\xEF\xBB\xBF" + clean() + "\r\n",
-      isa() + "ST*835*1~CLP**1*x~SVC*HC:1:2*1~ZZ~",
-      "   " + isa() + "~~GS*HP~",
-  };
-  for (const std::string& input : inputs) {
-    SCOPED_TRACE(input);
-    auto document = Document::parse(std::string_view(input));
-    ASSERT_TRUE(document.ok());
-    process::RunResult result = process::Processor::run(mini_spec(), document.value());
-    EXPECT_EQ(briefs(result.diagnostics), briefs(run_text(mini_spec(), input)));
-  }
-}
-
-TEST(Processor, EmptyDocumentGivesOnlyFinish) {
-  Document empty(std::string_view(), Delimiters{}, {});
-  process::RunResult result = process::Processor::run(mini_spec(), empty);
-  EXPECT_TRUE(result.diagnostics.empty());
-}
 
 TEST(Processor, FinishClosesInnermostFirstAndResets) {
   process::Processor processor(mini_spec(), Delimiters{});
@@ -74,15 +33,12 @@ TEST(Processor, FinishClosesInnermostFirstAndResets) {
             "Close(service) Close(claim) Close(header) Close(transaction) Close(group) "
             "Close(interchange)");
   EXPECT_EQ(check_nesting(last.events, stack), 0u);
-  std::vector<std::string> kinds;
-  for (const Diagnostic& d : last.diagnostics) kinds.push_back(std::string(kind_name(d.rule.kind())));
-  EXPECT_EQ(kinds, (std::vector<std::string>{"UnterminatedLoop", "RequiredOccurrenceMissing",
-                                             "RequiredOccurrenceMissing", "RequiredLoopMissing",
-                                             "UnterminatedLoop",
-                                             "RequiredOccurrenceMissing", "UnterminatedLoop",
-                                             "RequiredOccurrenceMissing"}));
+  EXPECT_EQ(briefs(last.diagnostics),
+            (std::vector<std::string>{"UnterminatedLoop@end", "RequiredOccurrenceMissing@end",
+                                      "RequiredOccurrenceMissing@end", "RequiredLoopMissing@end",
+                                      "UnterminatedLoop@end", "RequiredOccurrenceMissing@end",
+                                      "UnterminatedLoop@end", "RequiredOccurrenceMissing@end"}));
   // A finished processor reads the next stream from scratch: ordinals restart.
-  EXPECT_TRUE(briefs(run_text(mini_spec(), clean())).empty());
   const std::string again = clean();
   for (const Segment& segment : frame_all(again)) processor.feed(segment);
   EXPECT_TRUE(processor.finish().diagnostics.empty());
@@ -98,53 +54,28 @@ TEST(Processor, RandomStreamsNeverBreak) {
   std::mt19937 rng(12345);
   for (int round = 0; round < 40; ++round) {
     std::string text;
-    const int segments = 1 + static_cast<int>(rng() % 300);
-    for (int i = 0; i < segments; ++i) {
+    for (size_t i = 1 + rng() % 300; i > 0; --i) {
       text += ids[rng() % std::size(ids)];
-      const int elements = static_cast<int>(rng() % 8);
-      for (int e = 0; e < elements; ++e) {
-        text += '*';
-        text += values[rng() % std::size(values)];
-      }
+      for (size_t e = rng() % 8; e > 0; --e)
+        text += std::string("*") + values[rng() % std::size(values)];
       if (rng() % 50 != 0) text += '~';
       if (rng() % 20 == 0) text += "\r\n";
     }
-    process::Processor processor(mini_spec(), Delimiters{});
-    std::vector<spec::LoopId> stack;
-    for (const Segment& segment : frame_all(text)) {
-      const process::Output& out = processor.feed(segment);
-      check_nesting(out.events, stack);
-      for (const Diagnostic& d : out.diagnostics) EXPECT_TRUE(d.segment.has_value());
-    }
-    const process::Output& last = processor.finish();
-    EXPECT_EQ(check_nesting(last.events, stack), 0u);
-    // End-of-stream findings have no segment, except a balance, which points
-    // at its first target value.
-    for (const Diagnostic& d : last.diagnostics)
-      EXPECT_TRUE(!d.segment || d.rule.kind() == RuleKind::BalanceMismatch) << to_string(d);
-    EXPECT_TRUE(processor.finish().events.empty());
+    std::vector<Diagnostic> diagnostics;  // rows_in_batches checks nesting and places
+    rows_in_batches(mini_spec(), document_of(text), std::nullopt, diagnostics);
   }
 }
 
-std::string read_sample() {
-  std::ifstream in(std::string(ZARVI_SOURCE_DIR) + "/tests/data/simple_5010.835", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// The sample under the built-in 835 spec is clean; segments dropped,
-// repeated, swapped or cut short never break the walk.
+// The sample under the built-in 835 spec is clean; with segments dropped,
+// repeated, swapped or cut short the walk never breaks, and batches taken at
+// each claim's close join to the rows of one run.
 TEST(Processor, BuiltinSampleAndItsMutations) {
-  const spec::Compiled& builtin = spec::shared_builtin_835();
-  ASSERT_TRUE(builtin.ok());
-  const spec::Spec& spec = *builtin.value();
-  const std::string sample = read_sample();
+  const spec::Spec& spec = *spec::shared_builtin_835().value();
+  const std::string sample = zarvi_core::testing::data_file("simple_5010.835");
   auto document = Document::parse(std::string_view(sample));
   ASSERT_TRUE(document.ok());
   const process::RunResult clean_run = process::Processor::run(spec, document.value());
   EXPECT_TRUE(clean_run.diagnostics.empty()) << to_string(clean_run.diagnostics.front());
-  ASSERT_NE(clean_run.tables.get("claims"), nullptr);
   EXPECT_GT(clean_run.tables.get("claims")->rows(), 0u);
 
   std::vector<std::string> pieces;
@@ -169,25 +100,12 @@ TEST(Processor, BuiltinSampleAndItsMutations) {
     text.resize(text.size() - rng() % 40);
     auto parsed = Document::parse(std::string_view(text));
     ASSERT_TRUE(parsed.ok());
-    process::Processor processor(spec, parsed.value().delimiters());
-    std::vector<spec::LoopId> stack;
-    Segments segments(parsed.value());
-    while (auto segment = segments.next()) check_nesting(processor.feed(*segment).events, stack);
-    EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
+    const process::RunResult whole = process::Processor::run(spec, parsed.value());
+    RowsByTable expected;
+    append_rows(expected, whole.tables);
+    std::vector<Diagnostic> diagnostics;
+    EXPECT_EQ(rows_in_batches(spec, parsed.value(), spec.loop_id("2100"), diagnostics), expected);
   }
-}
-
-TEST(Processor, TenThousandOpeningsWithoutClosing) {
-  std::string text;
-  for (int i = 0; i < 10000; ++i) text += (i % 2 == 0) ? "ISA*1~" : "SVC*HC:1*1~";
-  process::Processor processor(mini_spec(), Delimiters{});
-  size_t diagnostics = 0;
-  for (const Segment& segment : frame_all(text))
-    diagnostics += processor.feed(segment).diagnostics.size();
-  const process::Output& last = processor.finish();
-  EXPECT_GT(diagnostics, 10000u);
-  // interchange, group, transaction, header, claim, service
-  EXPECT_EQ(last.events.size(), 6u);
 }
 
 // A chain of 1000 nested loops: the deepest trigger opens every ancestor
@@ -212,29 +130,20 @@ TEST(Processor, DeepLoopChain) {
     level = level + 1 < kDepth && rng() % 100 != 0 ? level + 1 : up;
     text += "L" + std::to_string(level) + "~";
   }
-  process::Processor processor(*compiled.value(), Delimiters{});
-  std::vector<spec::LoopId> stack;
-  size_t implicit = 0;
-  for (const Segment& segment : frame_all(text)) {
-    const process::Output& out = processor.feed(segment);
-    check_nesting(out.events, stack);
-    for (const Diagnostic& d : out.diagnostics)
-      implicit += d.rule.kind() == RuleKind::ImplicitLoop;
-  }
-  EXPECT_EQ(implicit, static_cast<size_t>(kDepth - 1));
-  EXPECT_EQ(check_nesting(processor.finish().events, stack), 0u);
+  std::vector<Diagnostic> diagnostics;  // rows_in_batches checks nesting
+  rows_in_batches(*compiled.value(), document_of(text), std::nullopt, diagnostics);
+  EXPECT_EQ(std::count_if(diagnostics.begin(), diagnostics.end(),
+                          [](const Diagnostic& d) { return d.rule.kind() == RuleKind::ImplicitLoop; }),
+            kDepth - 1);
 }
 
 TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {
   const std::string text = clean() + clean();
   const std::vector<Segment> segments = frame_all(text);
   process::Processor processor(mini_spec(), Delimiters{});
-  for (int warm = 0; warm < 2; ++warm) {
+  for (int warm = 0; warm < 2; ++warm, processor.finish())
     for (const Segment& segment : segments) processor.feed(segment);
-    processor.finish();
-  }
-  size_t diagnostics = 0;
-  size_t allocations = 0;
+  size_t diagnostics = 0, allocations = 0;
   {
     const AllocationCount warm;
     for (const Segment& segment : segments)

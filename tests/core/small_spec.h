@@ -18,29 +18,23 @@ inline nlohmann::json nested_spec() {
     "name": "small",
     "loops": {
       "head": {"trigger": {"segment": "HD"}, "occurrences": {
-        "head": {"segment": "HD", "pos": 1, "max": 1},
-        "note": {"segment": "NT", "pos": 2},
+        "head": {"segment": "HD", "pos": 1, "max": 1}, "note": {"segment": "NT", "pos": 2},
         "ref_a": {"segment": "RF", "pos": 3, "max": 1, "qualifier": {"element": 1, "codes": ["A"]}},
         "ref_b": {"segment": "RF", "pos": 3, "max": 3, "qualifier": {"element": 1, "codes": ["B"]}},
         "trailer": {"segment": "TR", "pos": 50}}},
       "item": {"parent": "head", "trigger": {"segment": "IT"}, "occurrences": {
-        "item": {"segment": "IT", "pos": 10, "max": 1},
-        "amount": {"segment": "AM", "pos": 11, "max": 5},
+        "item": {"segment": "IT", "pos": 10, "max": 1}, "amount": {"segment": "AM", "pos": 11, "max": 5},
         "late": {"segment": "LT", "pos": 12}}},
       "sub": {"parent": "item", "trigger": {"segment": "SB"}, "occurrences": {
-        "sub": {"segment": "SB", "pos": 20, "max": 1},
-        "amount": {"segment": "AM", "pos": 21}}},
+        "sub": {"segment": "SB", "pos": 20, "max": 1}, "amount": {"segment": "AM", "pos": 21}}},
       "side": {"parent": "head", "trigger": {"segment": "SD"}, "occurrences": {
-        "side": {"segment": "SD", "pos": 30, "max": 1},
-        "amount": {"segment": "NT", "pos": 31},
+        "side": {"segment": "SD", "pos": 30, "max": 1}, "amount": {"segment": "NT", "pos": 31},
         "extra": {"segment": "AM", "pos": 32}}}
     },
     "segments": {
       "RF": {"elements": {"1": {"name": "qual", "type": "ID"}, "2": {"name": "value", "type": "AN"}}},
       "IT": {"elements": {"1": {"name": "n", "type": "R"}}},
-      "AM": {"elements": {
-        "1": {"name": "a", "type": "R"},
-        "2": {"name": "b", "type": "R", "scale": 4},
+      "AM": {"elements": {"1": {"name": "a", "type": "R"}, "2": {"name": "b", "type": "R", "scale": 4},
         "3": {"name": "c", "type": "N2"},
         "4": {"name": "d", "type": "AN", "composite": {"1": {"name": "x", "type": "R"}}}}}
     }
