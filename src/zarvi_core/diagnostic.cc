@@ -1,6 +1,6 @@
 #include "zarvi_core/diagnostic.h"
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"

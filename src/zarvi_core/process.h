@@ -7,13 +7,13 @@
 
 #include <vector>
 
-#include "zarvi_core/check.h"
+#include "zarvi_core/check/check.h"
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/diagnostic.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/engine.h"
-#include "zarvi_core/project.h"
+#include "zarvi_core/project/project.h"
 #include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
 

@@ -25,7 +25,7 @@
 #include "zarvi_core/engine.h"
 #include "zarvi_core/frame.h"
 #include "zarvi_core/process.h"
-#include "zarvi_core/project.h"
+#include "zarvi_core/project/project.h"
 #include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/text.h"

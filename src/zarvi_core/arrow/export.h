@@ -10,7 +10,7 @@
 #include <string>
 
 #include "zarvi_core/arrow/abi.h"
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/result.h"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/int128.h"
 
 namespace zarvi_core::column {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/result.h"
 
 namespace zarvi_core::column {

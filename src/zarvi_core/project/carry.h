@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 
 namespace zarvi_core::project::carry {
 

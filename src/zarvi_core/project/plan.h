@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/engine.h"
 #include "zarvi_core/project/carry.h"
 #include "zarvi_core/spec/spec.h"

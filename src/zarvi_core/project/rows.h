@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/column/table.h"
 
 namespace zarvi_core::project::rows {

@@ -1,4 +1,4 @@
-#include "zarvi_core/project.h"
+#include "zarvi_core/project/project.h"
 
 #include <algorithm>
 #include <limits>

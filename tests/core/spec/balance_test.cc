@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "small_spec.h"
+#include "../small_spec.h"
 #include "zarvi_core/spec/balance.h"
 
 namespace zarvi_core::spec {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "spec_fixture.h"
+#include "../spec_fixture.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/text.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "test_input.h"
+#include "../test_input.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/tokenizer.h"
 

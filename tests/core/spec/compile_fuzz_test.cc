@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "spec_fixture.h"
+#include "../spec_fixture.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/text.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "small_spec.h"
+#include "../small_spec.h"
 
 namespace zarvi_core::spec {
 namespace {

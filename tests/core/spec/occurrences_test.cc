@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "spec_fixture.h"
+#include "../spec_fixture.h"
 #include "zarvi_core/element.h"
 
 namespace zarvi_core::spec {

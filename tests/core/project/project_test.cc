@@ -1,6 +1,6 @@
 // Projection: element checks, rows per anchor instance and per segment,
 // carried columns, picks, key columns, dropped values and batches.
-#include "zarvi_core/project.h"
+#include "zarvi_core/project/project.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "process_support.h"
+#include "../process_support.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
 
-#include "alloc_count.h"
+#include "../alloc_count.h"
 
 namespace zarvi_test {
 namespace {

@@ -1,11 +1,11 @@
 // The envelope checker and the element checks, one crafted interchange per
 // rule kind, run through the Processor.
-#include "zarvi_core/check.h"
+#include "zarvi_core/check/check.h"
 
 #include <gtest/gtest.h>
 
-#include "process_support.h"
-#include "test_input.h"
+#include "../process_support.h"
+#include "../test_input.h"
 #include "zarvi_core/spec/builtin.h"
 
 namespace zarvi_test {

@@ -1,4 +1,4 @@
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "alloc_count.h"
+#include "../alloc_count.h"
 
 #include <vector>
 

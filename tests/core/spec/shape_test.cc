@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "spec_fixture.h"
+#include "../spec_fixture.h"
 
 namespace zarvi_core::spec {
 namespace {

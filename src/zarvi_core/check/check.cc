@@ -1,4 +1,4 @@
-#include "zarvi_core/check.h"
+#include "zarvi_core/check/check.h"
 
 #include <limits>
 
