@@ -48,10 +48,10 @@ const Output& Processor::finish() {
   return output_;
 }
 
-column::Tables Processor::take_tables() {
-  std::vector<column::Table> taken;
+column::table::Tables Processor::take_tables() {
+  std::vector<column::table::Table> taken;
   projector_.take_rows(taken);
-  return column::Tables(std::move(taken));
+  return column::table::Tables(std::move(taken));
 }
 
 RunResult Processor::run(const spec::Spec& spec, const Document& document) {

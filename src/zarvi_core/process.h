@@ -29,7 +29,7 @@ struct Output {
 // The tables of a whole run, sorted by name, and every diagnostic in stream
 // order.
 struct RunResult {
-  column::Tables tables;
+  column::table::Tables tables;
   std::vector<Diagnostic> diagnostics;
 };
 
@@ -42,7 +42,7 @@ class Processor {
   const Output& finish();
   // The rows gathered so far, tables sorted by name; row numbers continue in
   // the next batch.
-  column::Tables take_tables();
+  column::table::Tables take_tables();
 
   static RunResult run(const spec::Spec& spec, const Document& document);
 

@@ -68,14 +68,14 @@ Ref raise(const arrow::ExportError& error) {
 
 }  // namespace
 
-Ref schema_capsule(const zarvi_core::column::SharedTables& tables, size_t index) {
+Ref schema_capsule(const zarvi_core::column::table::SharedTables& tables, size_t index) {
   auto schema = blank<ArrowSchema>();
   auto made = arrow::export_schema(tables, index, schema.get());
   if (!made.ok()) return raise(made.error());
   return capsule(schema, kSchemaName, drop_schema);
 }
 
-Ref array_capsules(const zarvi_core::column::SharedTables& tables, size_t index) {
+Ref array_capsules(const zarvi_core::column::table::SharedTables& tables, size_t index) {
   auto schema = blank<ArrowSchema>();
   auto array = blank<ArrowArray>();
   std::optional<arrow::ExportError> failed;
@@ -92,7 +92,7 @@ Ref array_capsules(const zarvi_core::column::SharedTables& tables, size_t index)
   return Ref::steal(PyTuple_Pack(2, schema_object.get(), array_object.get()));
 }
 
-Ref stream_capsule(const zarvi_core::column::SharedTables& tables, size_t index) {
+Ref stream_capsule(const zarvi_core::column::table::SharedTables& tables, size_t index) {
   auto stream = blank<ArrowArrayStream>();
   std::optional<arrow::ExportError> failed;
   {

@@ -13,8 +13,8 @@ namespace zarvi_py {
 
 // Each raises RuntimeError when the table cannot be exported. The array and
 // stream are built with the interpreter lock released.
-Ref schema_capsule(const zarvi_core::column::SharedTables& tables, size_t index);
-Ref array_capsules(const zarvi_core::column::SharedTables& tables, size_t index);  // a 2-tuple
-Ref stream_capsule(const zarvi_core::column::SharedTables& tables, size_t index);
+Ref schema_capsule(const zarvi_core::column::table::SharedTables& tables, size_t index);
+Ref array_capsules(const zarvi_core::column::table::SharedTables& tables, size_t index);  // a 2-tuple
+Ref stream_capsule(const zarvi_core::column::table::SharedTables& tables, size_t index);
 
 }  // namespace zarvi_py

@@ -23,7 +23,7 @@ namespace {
 using zarvi_core::column::Cell;
 using zarvi_core::column::ColumnData;
 using zarvi_core::column::ColumnType;
-using zarvi_core::column::Table;
+using zarvi_core::column::table::Table;
 
 struct PyParseResult {
   PyObject_HEAD
@@ -56,7 +56,7 @@ void result_dealloc(PyObject* self) {
   free_object(self);
 }
 
-const zarvi_core::column::Tables& tables_of_result(PyObject* self) {
+const zarvi_core::column::table::Tables& tables_of_result(PyObject* self) {
   return **tables_of(as_result(self)->tables);
 }
 
@@ -276,7 +276,7 @@ Ref new_result(Ref document, Ref tables, Ref diagnostics) {
 struct Parsed {
   std::optional<zarvi_core::Document> document;
   SharedSpec spec;
-  zarvi_core::column::SharedTables tables;
+  zarvi_core::column::table::SharedTables tables;
   std::vector<zarvi_core::Diagnostic> diagnostics;
   std::string index_error;  // ParseError
   std::string fault;        // an internal fault of spec selection
@@ -295,7 +295,7 @@ Parsed run_parse(Input& input, const std::optional<zarvi_core::Delimiters>& deli
   out.spec = given_or_selected(std::move(given), [&] { return segments.next(); }, out.fault);
   if (!out.spec) return out;
   auto run = zarvi_core::process::Processor::run(*out.spec, document);
-  out.tables = zarvi_core::column::freeze(std::move(run.tables));
+  out.tables = zarvi_core::column::table::freeze(std::move(run.tables));
   out.diagnostics = std::move(run.diagnostics);
   return out;
 }

@@ -21,7 +21,7 @@
 namespace zarvi_py {
 namespace {
 
-using zarvi_core::column::Tables;
+using zarvi_core::column::table::Tables;
 using zarvi_core::spec::LoopId;
 
 // The input and everything that reads it, together: the tokenizer borrows
@@ -202,7 +202,7 @@ PyObject* stream_next(PyObject* self) {
     if (!step) return Ref();  // StopIteration
     Ref diagnostics = diagnostic_list(std::move(step->diagnostics));
     if (!diagnostics) return Ref();
-    Ref tables = new_tables(zarvi_core::column::freeze(std::move(step->tables)),
+    Ref tables = new_tables(zarvi_core::column::table::freeze(std::move(step->tables)),
                             s->state.walk->spec);
     if (!tables) return Ref();
     Ref batch = alloc_object(batch_type());

@@ -16,8 +16,8 @@
 namespace zarvi_py {
 namespace {
 
-using zarvi_core::column::SharedTables;
-using zarvi_core::column::Table;
+using zarvi_core::column::table::SharedTables;
+using zarvi_core::column::table::Table;
 
 struct PyTables {
   PyObject_HEAD
@@ -41,7 +41,7 @@ void dealloc(PyObject* self) {
 }
 
 // The names of every table in stored order, joined by ", ".
-std::string name_list(const zarvi_core::column::Tables& tables) {
+std::string name_list(const zarvi_core::column::table::Tables& tables) {
   std::string out;
   for (const Table& t : tables) {
     if (!out.empty()) out += ", ";
@@ -230,12 +230,12 @@ Ref new_table(const SharedTables& tables, size_t index) {
 
 // ---- Tables ----
 
-const zarvi_core::column::Tables& core(PyObject* self) { return *as_tables(self)->tables; }
+const zarvi_core::column::table::Tables& core(PyObject* self) { return *as_tables(self)->tables; }
 
 Py_ssize_t tables_len(PyObject* self) { return static_cast<Py_ssize_t>(core(self).size()); }
 
 // The index of the first table of that name.
-std::optional<size_t> find(const zarvi_core::column::Tables& tables, std::string_view name) {
+std::optional<size_t> find(const zarvi_core::column::table::Tables& tables, std::string_view name) {
   for (size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].name() == name) return i;
   }

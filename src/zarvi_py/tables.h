@@ -9,11 +9,11 @@
 namespace zarvi_py {
 
 // A new Tables object (of the projected tables and their spec).
-Ref new_tables(zarvi_core::column::SharedTables tables, SharedSpec spec);
+Ref new_tables(zarvi_core::column::table::SharedTables tables, SharedSpec spec);
 
 // The shared tables and spec of a Tables object; null (no exception) for
 // anything else.
-const zarvi_core::column::SharedTables* tables_of(PyObject* object);
+const zarvi_core::column::table::SharedTables* tables_of(PyObject* object);
 const SharedSpec* tables_spec_of(PyObject* object);
 
 // Imports a module for a frame conversion; a missing one raises ImportError

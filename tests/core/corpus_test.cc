@@ -31,9 +31,9 @@ const std::set<std::string> kBalanced = {
 };
 
 // Every key column names a row of its enclosing table.
-void expect_keys(const spec::Spec& spec, const column::Tables& tables) {
+void expect_keys(const spec::Spec& spec, const column::table::Tables& tables) {
   for (const spec::TableDef& def : spec.tables) {
-    const column::Table* table = tables.get(def.name);
+    const column::table::Table* table = tables.get(def.name);
     ASSERT_NE(table, nullptr) << def.name;
     for (size_t outer : def.chain) {
       const spec::TableDef& enclosing = spec.tables[outer];

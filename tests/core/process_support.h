@@ -233,7 +233,7 @@ inline const spec::Spec& projection_spec() {
 
 struct Projected {
   std::vector<Diagnostic> diagnostics;
-  column::Tables tables;
+  column::table::Tables tables;
 };
 
 // Engine and projector over every segment of `text`, then the projector's
@@ -248,14 +248,14 @@ inline Projected project_text(const spec::Spec& spec, std::string_view text) {
   }
   const auto& last = projector.finish();
   out.diagnostics.insert(out.diagnostics.end(), last.begin(), last.end());
-  std::vector<column::Table> taken;
+  std::vector<column::table::Table> taken;
   projector.take_rows(taken);
-  out.tables = column::Tables(std::move(taken));
+  out.tables = column::table::Tables(std::move(taken));
   return out;
 }
 
 // The rows of one table as their text lines, without title or header.
-inline std::vector<std::string> row_lines(const column::Table& table) {
+inline std::vector<std::string> row_lines(const column::table::Table& table) {
   std::vector<std::string> out;
   for (size_t r = 0; r < table.rows(); ++r) out.push_back(table.render_row(r).value_or("?"));
   return out;
@@ -265,8 +265,8 @@ inline std::vector<std::string> row_lines(const column::Table& table) {
 // the "row" numbers of each table run 0, 1, 2... across its batches.
 using RowsByTable = std::map<std::string, std::vector<std::string>>;
 
-inline void append_rows(RowsByTable& out, const column::Tables& tables) {
-  for (const column::Table& t : tables) {
+inline void append_rows(RowsByTable& out, const column::table::Tables& tables) {
+  for (const column::table::Table& t : tables) {
     auto& lines = out[t.name()];
     const column::ColumnData* row = t.column("row");
     ASSERT_NE(row, nullptr);

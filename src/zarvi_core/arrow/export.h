@@ -16,7 +16,7 @@
 
 namespace zarvi_core::arrow {
 
-using column::SharedTables;
+using column::table::SharedTables;
 
 struct ExportError {
   enum class Kind : uint8_t { Gone, Arrow };

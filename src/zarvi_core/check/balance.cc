@@ -134,7 +134,7 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
         value = values[e.slot];
       } else {
         parsed |= bit;
-        if (!column::parse_r_to(*text, f.scale, value)) {
+        if (!column::parse::parse_r_to(*text, f.scale, value)) {
           invalid |= bit;
           p.failed = true;
           continue;

@@ -42,9 +42,9 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
     : spec_(&spec),
       component_(delimiters.component),
       ordinals_(spec.loops.size(), 0),
-      limits_(limits(spec)),
-      layouts_(layouts(spec)),
-      required_(required(spec)),
+      limits_(occurrences::limits(spec)),
+      layouts_(occurrences::layouts(spec)),
+      required_(occurrences::required(spec)),
       root_counts_(spec.roots.size(), 0),
       balances_(spec, limits_.bases) {
   ends_.reserve(spec.loops.size());
@@ -116,7 +116,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   const LoopId id = event.loop;
   if (id >= spec_->loops.size()) return;
   const spec::LoopDef& loop = spec_->loops[id];
-  const Layout& layout = layouts_[id];
+  const occurrences::Layout& layout = layouts_[id];
   Open* parent = open_.empty() ? nullptr : &open_.back();
 
   bump(ordinals_[id]);
@@ -141,7 +141,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
     if (parent->last && parent->last->position > *layout.position)
       findings.after = *parent->last;
     else
-      parent->last = OrderRecord{id, 0, *layout.position};
+      parent->last = occurrences::OrderRecord{id, 0, *layout.position};
   }
   // Taken now: `parent` points into open_, which the push below may move.
   if (parent != nullptr) findings.parent_name = &spec_->loops[parent->loop].name;
@@ -181,7 +181,7 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
                       segment);
   }
   if (findings.after)
-    report_at_segment(out_of_order(*spec_, event.loop, 0, *findings.after), segment);
+    report_at_segment(occurrences::out_of_order(*spec_, event.loop, 0, *findings.after), segment);
   if (findings.opener_missing) {
     const uint64_t e = loop.control->opener_element;
     report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
@@ -201,10 +201,10 @@ void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size
     Open& instance = open_.back();
     uint64_t& counter = counters_[instance.base + k];
     bump(counter);
-    const Limit& limit = limits_.entries[flat];
-    const OrderRecord* previous = later_of(instance.highest_closed, instance.last);
+    const occurrences::Limit& limit = limits_.entries[flat];
+    const occurrences::OrderRecord* previous = occurrences::later_of(instance.highest_closed, instance.last);
     const bool out_of_place = previous != nullptr && previous->position > limit.position;
-    if (!out_of_place) instance.last = OrderRecord{loop, k, limit.position};
+    if (!out_of_place) instance.last = occurrences::OrderRecord{loop, k, limit.position};
     const bool over_max = limit.max && counter > *limit.max;
     if (over_max || out_of_place)
       report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
@@ -213,17 +213,17 @@ void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size
 }
 
 void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, size_t k,
-                                        bool over_max, const OrderRecord* previous) {
+                                        bool over_max, const occurrences::OrderRecord* previous) {
   const spec::LoopDef& def = spec_->loops[loop];
   if (over_max) {
     const spec::OccurrenceDef& occ = def.occurrences[k];
-    const Limit& limit = limits_.entries[limits_.bases[loop] + k];
+    const occurrences::Limit& limit = limits_.entries[limits_.bases[loop] + k];
     const uint64_t counter = counters_[open_.back().base + k];
     report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
                                                    def.name, counter, *limit.max}},
                       segment);
   }
-  if (previous != nullptr) report_at_segment(out_of_order(*spec_, loop, k, *previous), segment);
+  if (previous != nullptr) report_at_segment(occurrences::out_of_order(*spec_, loop, k, *previous), segment);
 }
 
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
@@ -315,7 +315,7 @@ void EnvelopeChecker::closed(const Segment* segment) {
     if (layouts_[id].position && open_.size() >= 2) {
       Open& parent = open_[open_.size() - 2];
       parent.highest_closed =
-          later(later(instance.highest_closed, instance.last), parent.highest_closed);
+          occurrences::later(occurrences::later(instance.highest_closed, instance.last), parent.highest_closed);
     }
     for (size_t offset : required_[id]) {
       const size_t i = instance.base + offset;

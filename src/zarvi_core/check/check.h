@@ -23,12 +23,14 @@
 
 namespace zarvi_core::check {
 
+using spec::LoopId;
+
 // One open loop instance as the checker sees it.
 struct Open {
   // The opening segment, when the instance opened by its own trigger.
   std::optional<uint64_t> opened;
-  std::optional<OrderRecord> last;
-  std::optional<OrderRecord> highest_closed;
+  std::optional<occurrences::OrderRecord> last;
+  std::optional<occurrences::OrderRecord> highest_closed;
   // The opener control element's bytes, for a control loop opened by its
   // trigger whose opener element exists.
   std::optional<std::string> opener_value;
@@ -60,7 +62,7 @@ class EnvelopeChecker {
   // case reports nothing and calls nothing.
   struct OpenFindings {
     std::optional<uint64_t> over_max;
-    std::optional<OrderRecord> after;  // the record the loop came after, out of order
+    std::optional<occurrences::OrderRecord> after;  // the record the loop came after, out of order
     const std::string* parent_name = nullptr;
     bool opener_missing = false;
   };
@@ -69,7 +71,7 @@ class EnvelopeChecker {
   [[gnu::cold]] void report_open(const Segment& segment, const engine::Event& event,
                                  const OpenFindings& findings);
   [[gnu::cold]] void report_occurrence(const Segment& segment, LoopId loop, size_t occurrence,
-                                       bool over_max, const OrderRecord* previous);
+                                       bool over_max, const occurrences::OrderRecord* previous);
   [[gnu::cold]] void unknown_segment(const Segment& segment);
   void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence);
   void count_occurrence(const Segment& segment, LoopId loop, size_t occurrence);
@@ -89,8 +91,8 @@ class EnvelopeChecker {
   char component_;
   std::vector<Open> open_;
   std::vector<uint64_t> ordinals_;
-  Limits limits_;
-  std::vector<Layout> layouts_;
+  occurrences::Limits limits_;
+  std::vector<occurrences::Layout> layouts_;
   std::vector<const std::string*> ends_;  // by loop: its end id, or null
   std::vector<std::vector<size_t>> required_;
   std::vector<uint64_t> counters_;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zarvi_core::check {
+namespace zarvi_core::check::occurrences {
 
 namespace {
 
@@ -84,4 +84,4 @@ Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
   return Rule{std::move(r)};
 }
 
-}  // namespace zarvi_core::check
+}  // namespace zarvi_core::check::occurrences

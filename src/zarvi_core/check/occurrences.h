@@ -11,7 +11,7 @@
 #include "zarvi_core/diagnostic.h"
 #include "zarvi_core/spec/spec.h"
 
-namespace zarvi_core::check {
+namespace zarvi_core::check::occurrences {
 
 using spec::LoopId;
 
@@ -71,4 +71,4 @@ inline std::optional<OrderRecord> later(const std::optional<OrderRecord>& a,
 Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
                   const OrderRecord& previous);
 
-}  // namespace zarvi_core::check
+}  // namespace zarvi_core::check::occurrences

@@ -77,10 +77,10 @@ std::string value_text(const Cell& cell) {
 
 void append_date(std::string& out, int32_t days) {
   char buf[32];
-  if (days > kMaxCivilDay) {
+  if (days > parse::kMaxCivilDay) {
     std::snprintf(buf, sizeof buf, "date32(%d)", days);
   } else {
-    const CivilDate d = civil_from_days(days);
+    const parse::CivilDate d = parse::civil_from_days(days);
     std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, unsigned{d.month}, unsigned{d.day});
   }
   out += buf;

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace zarvi_core::column {
+namespace zarvi_core::column::parse {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -139,4 +139,4 @@ CivilDate civil_from_days(int32_t d) {
   return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
 }
 
-}  // namespace zarvi_core::column
+}  // namespace zarvi_core::column::parse

@@ -12,7 +12,7 @@
 #include "zarvi_core/column/column.h"
 #include "zarvi_core/int128.h"
 
-namespace zarvi_core::column {
+namespace zarvi_core::column::parse {
 
 struct CivilDate {
   int32_t year = 0;
@@ -134,4 +134,4 @@ inline std::optional<Cell> cell_from_text(ColumnType type, std::string_view text
   return cell;
 }
 
-}  // namespace zarvi_core::column
+}  // namespace zarvi_core::column::parse

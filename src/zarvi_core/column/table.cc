@@ -4,7 +4,7 @@
 
 #include "zarvi_core/text.h"
 
-namespace zarvi_core::column {
+namespace zarvi_core::column::table {
 namespace {
 
 constexpr std::string_view kBar = " | ";
@@ -152,4 +152,4 @@ std::string to_string(const Tables& tables) {
   return out;
 }
 
-}  // namespace zarvi_core::column
+}  // namespace zarvi_core::column::table

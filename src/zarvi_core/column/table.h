@@ -17,7 +17,7 @@
 #include "zarvi_core/column/column.h"
 #include "zarvi_core/result.h"
 
-namespace zarvi_core::column {
+namespace zarvi_core::column::table {
 
 struct Column {
   std::string name;
@@ -115,4 +115,4 @@ inline SharedTables freeze(Tables tables) {
   return std::make_shared<const Tables>(std::move(tables));
 }
 
-}  // namespace zarvi_core::column
+}  // namespace zarvi_core::column::table

@@ -4,7 +4,7 @@
 #include <bit>
 #include <variant>
 
-namespace zarvi_core::project {
+namespace zarvi_core::project::plan {
 
 column::ColumnType column_type_of(spec::ElementType type) {
   using K = spec::ElementType::Kind;
@@ -306,4 +306,4 @@ void Plans::mark_columns(const spec::TableDef& table) {
   }
 }
 
-}  // namespace zarvi_core::project
+}  // namespace zarvi_core::project::plan

@@ -19,7 +19,7 @@
 #include "zarvi_core/project/carry.h"
 #include "zarvi_core/spec/spec.h"
 
-namespace zarvi_core::project {
+namespace zarvi_core::project::plan {
 
 using spec::LoopId;
 
@@ -249,4 +249,4 @@ class Plans {
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
 };
 
-}  // namespace zarvi_core::project
+}  // namespace zarvi_core::project::plan

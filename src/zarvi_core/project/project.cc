@@ -35,12 +35,12 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
       plans_(spec),
       ordinals_(spec.loops.size(), 0),
       loop_tables_(spec.loops.size()) {
-  CarryRegistrations carries(spec.loops.size());
+  plan::CarryRegistrations carries(spec.loops.size());
   for (size_t t = 0; t < spec.tables.size(); ++t) {
     const spec::TableDef& def = spec.tables[t];
-    const auto columns = table_columns(spec, def);
-    TableState state{column::Table(def.name, columns)};
-    for (const auto& [name, source] : def.columns) state.types.push_back(column_type(spec, def, source));
+    const auto columns = plan::table_columns(spec, def);
+    TableState state{column::table::Table(def.name, columns)};
+    for (const auto& [name, source] : def.columns) state.types.push_back(plan::column_type(spec, def, source));
     state.keys.resize(def.chain.size());
     state.slots.resize(def.columns.size());
     if (def.segment) state.joined.resize(def.columns.size());
@@ -126,7 +126,7 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
   checked_.clear();
   // A segment without a plan (such as an end segment the spec neither
   // defines nor names) can still make rows of a segment table.
-  if (const SegmentPlan* plan = plans_.get(segment.id())) {
+  if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
     feed_watchers(*plan, loop, segment);
@@ -134,9 +134,9 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
   segment_rows(loop, segment);
 }
 
-void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
+void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
   if (loop >= plan.candidates.size()) return;
-  for (const Candidate& c : plan.candidates[loop]) {
+  for (const plan::Candidate& c : plan.candidates[loop]) {
     if (c.matches(segment)) {
       matched_ = c.occurrence;
       matched_slot_ = c.slot;
@@ -145,9 +145,9 @@ void Projector::choose_occurrence(const SegmentPlan& plan, LoopId loop, const Se
   }
 }
 
-void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment) {
+void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
   if (loop < plan.watchers.size()) {
-    for (const Watcher& w : plan.watchers[loop]) {
+    for (const plan::Watcher& w : plan.watchers[loop]) {
       bool holds = true;
       for (const auto& [position, code] : *w.where) {
         const Element* e = segment.element(position);
@@ -157,10 +157,10 @@ void Projector::feed_watchers(const SegmentPlan& plan, LoopId loop, const Segmen
     }
   }
   if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
-    for (const Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
+    for (const plan::Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
 }
 
-void Projector::feed(const Watcher& w, const Segment& segment) {
+void Projector::feed(const plan::Watcher& w, const Segment& segment) {
   TableState& state = tables_[w.table];
   carry::Held* target;
   if (w.carried) {
@@ -191,7 +191,7 @@ column::Cell Projector::parsed(std::string_view text, uint64_t element,
   for (const Checked& c : checked_)
     if (c.element == element && c.component == component && c.type == type) return c.cell;
   column::Cell cell;
-  (void)column::parse_cell(type, text, cell);
+  (void)column::parse::parse_cell(type, text, cell);
   return cell;
 }
 
@@ -265,10 +265,10 @@ void Projector::push_row(TableState& state) {
               state.segment, std::nullopt, std::nullopt, d.value.bytes());
 }
 
-void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) {
+void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& segment) {
   const size_t present = segment.elements().size();
   for (size_t i = 0; i < plan.elements.size(); ++i) {
-    const ElementPlan& element = plan.elements[i];
+    const plan::ElementPlan& element = plan.elements[i];
     if (element.position > present && i >= plan.required_end) break;
     if (element.composite) {
       check_composite(element, segment);
@@ -288,7 +288,7 @@ void Projector::check_elements(const SegmentPlan& plan, const Segment& segment) 
   }
 }
 
-void Projector::check_composite(const ElementPlan& plan, const Segment& segment) {
+void Projector::check_composite(const plan::ElementPlan& plan, const Segment& segment) {
   // A simple data element counts as a composite of one component.
   const Element* e = segment.element(plan.position);
   std::span<const Bytes> parts;
@@ -322,13 +322,13 @@ void Projector::check_composite(const ElementPlan& plan, const Segment& segment)
                                      plan.value.def->name, present, plan.declared_components}},
            segment, plan.position, extra, component(extra));
   }
-  for (const ComponentPlan& c : plan.components) {
+  for (const plan::ComponentPlan& c : plan.components) {
     const std::string_view text = component(c.position);
     if (!valid_text(text, c.value)) check_value(text, c.value, segment, plan.position, c.position);
   }
 }
 
-void Projector::check_value(std::string_view text, const ValuePlan& plan,
+void Projector::check_value(std::string_view text, const plan::ValuePlan& plan,
                             const Segment& segment, uint64_t element,
                             const std::optional<uint64_t>& component) {
   if (text.empty()) {
@@ -342,7 +342,7 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
   // the joining buffer that the next value reuses: only parsed cells are kept.
   if (plan.type.kind != column::ColumnType::Kind::Binary) {
     column::Cell cell;
-    if (!column::parse_cell(plan.type, text, cell)) {
+    if (!column::parse::parse_cell(plan.type, text, cell)) {
       report_value(Finding::Type, text, plan, segment, element, component, 0, nullptr);
       return;
     }
@@ -353,15 +353,15 @@ void Projector::check_value(std::string_view text, const ValuePlan& plan,
     report_value(Finding::Length, text, plan, segment, element, component, length, nullptr);
     return;
   }
-  const CodeSet* codes = plan.codes_in(matched_slot_);
+  const plan::CodeSet* codes = plan.codes_in(matched_slot_);
   if (codes == nullptr || codes->admits(text)) return;
   report_value(Finding::Code, text, plan, segment, element, component, length, codes);
 }
 
-void Projector::report_value(Finding finding, std::string_view text, const ValuePlan& plan,
+void Projector::report_value(Finding finding, std::string_view text, const plan::ValuePlan& plan,
                              const Segment& segment, uint64_t element,
                              const std::optional<uint64_t>& component, uint64_t length,
-                             const CodeSet* codes) {
+                             const plan::CodeSet* codes) {
   const spec::ElementDef& def = *plan.def;
   ElementRef here{std::string(segment.id()), element, component};
   switch (finding) {
@@ -410,7 +410,7 @@ const std::vector<Diagnostic>& Projector::finish() {
   return diagnostics_;
 }
 
-void Projector::take_rows(std::vector<column::Table>& out) {
+void Projector::take_rows(std::vector<column::table::Table>& out) {
   for (TableState& state : tables_) out.push_back(state.table.take_rows());
 }
 

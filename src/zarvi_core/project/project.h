@@ -25,6 +25,8 @@
 
 namespace zarvi_core::project {
 
+using spec::LoopId;
+
 class Projector {
  public:
   Projector(const spec::Spec& spec, const Delimiters& delimiters);
@@ -42,7 +44,7 @@ class Projector {
 
   // Appends the rows gathered so far, one table per spec table in table
   // order; row counters and rows in progress are kept.
-  void take_rows(std::vector<column::Table>& out);
+  void take_rows(std::vector<column::table::Table>& out);
 
  private:
   struct OpenLoop {
@@ -51,8 +53,8 @@ class Projector {
   };
 
   struct TableState {
-    explicit TableState(column::Table t) : table(std::move(t)) {}
-    column::Table table;
+    explicit TableState(column::table::Table t) : table(std::move(t)) {}
+    column::table::Table table;
     std::vector<column::ColumnType> types;  // of the declared columns
     // The row in progress.
     uint64_t number = 0;
@@ -84,9 +86,9 @@ class Projector {
   void on_open(LoopId loop, uint64_t segment);
   void on_close();
   void on_placed(LoopId loop, const Segment& segment);
-  void choose_occurrence(const SegmentPlan& plan, LoopId loop, const Segment& segment);
-  void feed_watchers(const SegmentPlan& plan, LoopId loop, const Segment& segment);
-  void feed(const Watcher& w, const Segment& segment);
+  void choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
+  void feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
+  void feed(const plan::Watcher& w, const Segment& segment);
   void segment_rows(LoopId loop, const Segment& segment);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
   // The cell of a column reading element `element` (and `component`); a
@@ -116,27 +118,27 @@ class Projector {
   void append_row(size_t t);
   // Pushes cells_ as the row in progress, reporting values dropped.
   void push_row(TableState& state);
-  void check_elements(const SegmentPlan& plan, const Segment& segment);
-  void check_composite(const ElementPlan& plan, const Segment& segment);
+  void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
+  void check_composite(const plan::ElementPlan& plan, const Segment& segment);
   // The component goes by reference: a copied optional costs a stalled
   // store-to-load forward on every call.
-  void check_value(std::string_view text, const ValuePlan& plan, const Segment& segment,
+  void check_value(std::string_view text, const plan::ValuePlan& plan, const Segment& segment,
                    uint64_t element, const std::optional<uint64_t>& component);
   // Whether a non-empty value of a binary column passes check_value without
   // a finding (which then has nothing to keep); false for any other value.
-  bool valid_text(std::string_view text, const ValuePlan& plan) const {
+  bool valid_text(std::string_view text, const plan::ValuePlan& plan) const {
     if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
     if (text.size() < plan.min_length || text.size() > plan.max_length) return false;
-    const CodeSet* codes = plan.codes_in(matched_slot_);
+    const plan::CodeSet* codes = plan.codes_in(matched_slot_);
     return codes == nullptr || codes->admits(text);
   }
   // A finding of check_value, kept out of its path for valid values.
   enum class Finding : uint8_t { Missing, Type, Length, Code };
   [[gnu::cold, gnu::noinline]] void report_value(Finding finding, std::string_view text,
-                                                 const ValuePlan& plan, const Segment& segment,
+                                                 const plan::ValuePlan& plan, const Segment& segment,
                                                  uint64_t element,
                                                  const std::optional<uint64_t>& component,
-                                                 uint64_t length, const CodeSet* codes);
+                                                 uint64_t length, const plan::CodeSet* codes);
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
@@ -144,7 +146,7 @@ class Projector {
 
   const spec::Spec* spec_;
   char component_;
-  Plans plans_;
+  plan::Plans plans_;
   std::optional<size_t> matched_;
   // The candidate slot of the matched occurrence (set with matched_).
   std::optional<size_t> matched_slot_;

@@ -2,14 +2,14 @@
 
 namespace zarvi_core::project::rows {
 
-bool push_dropping(column::Table& table, std::span<column::Cell> cells,
+bool push_dropping(column::table::Table& table, std::span<column::Cell> cells,
                    std::vector<Dropped>& dropped) {
   const auto& columns = table.columns();
   for (;;) {
     auto pushed = table.push_row(cells);
     if (pushed.ok()) return true;
-    const column::RowError& error = pushed.error();
-    if (error.kind != column::RowError::Kind::Cell ||
+    const column::table::RowError& error = pushed.error();
+    if (error.kind != column::table::RowError::Kind::Cell ||
         error.cell.kind != column::CellError::Kind::Overflow)
       return false;
     // The refusal names its column; the first binary cell under that name is

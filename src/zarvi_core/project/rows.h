@@ -24,7 +24,7 @@ struct Dropped {
 // Pushes `cells` as one row of `table`; each binary cell that would overflow
 // its column is made null in `cells` and appended to `dropped`. Any other
 // refusal (width, type) leaves the table as it was and returns false.
-bool push_dropping(column::Table& table, std::span<column::Cell> cells,
+bool push_dropping(column::table::Table& table, std::span<column::Cell> cells,
                    std::vector<Dropped>& dropped);
 
 }  // namespace zarvi_core::project::rows

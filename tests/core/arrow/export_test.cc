@@ -12,15 +12,15 @@ namespace {
 
 using column::Cell;
 using column::ColumnType;
-using column::SharedTables;
-using column::Table;
-using column::Tables;
+using column::table::SharedTables;
+using column::table::Table;
+using column::table::Tables;
 
 template <class... T>
 SharedTables frozen(T&&... table) {
   std::vector<Table> list;
   (list.push_back(std::move(table)), ...);
-  return column::freeze(Tables(std::move(list)));
+  return column::table::freeze(Tables(std::move(list)));
 }
 
 // claims: 3 rows of every column type, one null in "status"; empty: 0 rows;

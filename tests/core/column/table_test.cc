@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace zarvi_core::column {
+namespace zarvi_core::column::table {
 namespace {
 
 Table claims() {
@@ -127,4 +127,4 @@ TEST(Tables, FrozenBuffersStayPut) {
 }
 
 }  // namespace
-}  // namespace zarvi_core::column
+}  // namespace zarvi_core::column::table

@@ -6,7 +6,7 @@
 
 #include "zarvi_core/project/plan.h"
 
-namespace zarvi_core::project {
+namespace zarvi_core::project::plan {
 namespace {
 
 // Membership must match the sorted string list exactly, whichever way the
@@ -39,4 +39,4 @@ TEST(CodeSet, MembershipMatchesTheList) {
 }
 
 }  // namespace
-}  // namespace zarvi_core::project
+}  // namespace zarvi_core::project::plan

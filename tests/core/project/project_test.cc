@@ -32,7 +32,7 @@ TEST(ColumnType, UnknownGroupPositions) {
   spec::GroupElementSource group;
   group.offset = 1;
   for (const spec::TableDef* table : {&plain, &far})
-    EXPECT_EQ(project::column_type(projection_spec(), *table, group), column::ColumnType::binary());
+    EXPECT_EQ(project::plan::column_type(projection_spec(), *table, group), column::ColumnType::binary());
 }
 
 TEST(Projector, ChecksElementValues) {
@@ -136,7 +136,7 @@ TEST(Projector, FillsTables) {
   ASSERT_EQ(p.tables.size(), std::size(cases));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.table);
-    const column::Table* table = p.tables.get(c.table);
+    const column::table::Table* table = p.tables.get(c.table);
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(to_string(*table), c.expected);
   }
@@ -168,7 +168,7 @@ TEST(Projector, ColumnReads) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Projected p = project_text(projection_spec(), c.text);
-    const column::Table* claims = p.tables.get("claims");
+    const column::table::Table* claims = p.tables.get("claims");
     ASSERT_NE(claims, nullptr);
     std::string lines;
     for (const std::string& line : row_lines(*claims)) lines += (lines.empty() ? "" : "\n") + line;
@@ -180,12 +180,12 @@ TEST(Projector, FinishAppendsPendingRowsAndResets) {
   const spec::Spec& spec = projection_spec();
   engine::LoopEngine engine(spec);
   project::Projector projector(spec, Delimiters{});
-  std::vector<column::Table> taken;
+  std::vector<column::table::Table> taken;
   // No SE: the transaction and its claim are still open at the end.
   for (const Segment& s : frame_all("ST*835*1234~CLP*A~")) (void)projector.on(engine.feed(s), s);
   (void)projector.finish();
   projector.take_rows(taken);
-  EXPECT_EQ(column::Tables(std::move(taken)).get("claims")->rows(), 1u);
+  EXPECT_EQ(column::table::Tables(std::move(taken)).get("claims")->rows(), 1u);
   // A new input after finish numbers rows and loop instances from the start.
   std::vector<engine::Event> close;
   engine.close_all(close);
@@ -196,7 +196,7 @@ TEST(Projector, FinishAppendsPendingRowsAndResets) {
   (void)projector.finish();
   taken.clear();
   projector.take_rows(taken);
-  EXPECT_EQ(row_lines(*column::Tables(std::move(taken)).get("payments")),
+  EXPECT_EQ(row_lines(*column::table::Tables(std::move(taken)).get("payments")),
             std::vector<std::string>{"0 | 0 | ∅ | ∅ | ∅ | ∅ | 0 | ∅"});
 }
 
@@ -221,9 +221,9 @@ TEST(Projector, WarmProjectorAllocatesOnlyToGrowColumns) {
   // Doubling the rows grows each column buffer (validity, offsets, values)
   // at most twice.
   size_t buffers = 0;
-  std::vector<column::Table> taken;
+  std::vector<column::table::Table> taken;
   projector.take_rows(taken);
-  for (const column::Table& t : taken) buffers += 3 * t.columns().size();
+  for (const column::table::Table& t : taken) buffers += 3 * t.columns().size();
   EXPECT_LE(aligned, 2 * buffers);
   EXPECT_GT(aligned, 0u);
 }

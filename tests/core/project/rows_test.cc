@@ -31,7 +31,7 @@ TEST(PushDropping, OverflowingTextIsNulledAndTheRestKept) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    column::Table table("t", {{"a", column::ColumnType::binary()},
+    column::table::Table table("t", {{"a", column::ColumnType::binary()},
                               {"n", column::ColumnType::int64()},
                               {"b", column::ColumnType::binary()}});
     std::vector<Cell> cells = c.cells;
