@@ -1,5 +1,7 @@
 #include "zarvi_core/process.h"
 
+#include "zarvi_core/assert.h"
+
 namespace zarvi_core::process {
 
 namespace {
@@ -60,7 +62,8 @@ RunResult Processor::run(const spec::Spec& spec, const Document& document) {
   Segment segment;
   for (size_t i = 0; i < document.size(); ++i) {
     const std::optional<Frame> frame = document.frame(i);
-    if (!frame) break;
+    // Every index below size() has a frame.
+    if (!ZARVI_VERIFY(frame.has_value())) break;
     segment.reparse(i, *frame, document.delimiters());
     processor.step(segment, result.diagnostics);
   }

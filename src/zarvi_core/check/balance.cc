@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "zarvi_core/assert.h"
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/engine.h"
 
@@ -25,12 +26,12 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
   feeds_.resize(flat_count);
   for (size_t r = 0; r < spec.balancing.size(); ++r) {
     const spec::BalanceRule& rule = spec.balancing[r];
-    if (rule.per < per_.size()) per_[rule.per].push_back(r);
+    if (ZARVI_VERIFY(rule.per < per_.size())) per_[rule.per].push_back(r);
     auto add_terms = [&](const std::vector<spec::BalanceTerm>& terms, bool target) {
       for (const spec::BalanceTerm& term : terms) {
-        if (term.loop >= spec.loops.size() || term.loop >= bases.size()) continue;
+        if (!ZARVI_VERIFY(term.loop < spec.loops.size() && term.loop < bases.size())) continue;
         const spec::LoopDef& loop = spec.loops[term.loop];
-        if (term.occurrence >= loop.occurrences.size()) continue;
+        if (!ZARVI_VERIFY(term.occurrence < loop.occurrences.size())) continue;
         const std::string& id = loop.occurrences[term.occurrence].segment;
         Feed feed;
         feed.component = term.component;
@@ -43,7 +44,7 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
           feed.elements.push_back(TermElement{e, def != nullptr && def->required, kNoSlot});
         }
         size_t flat = bases[term.loop] + term.occurrence;
-        if (flat < feeds_.size()) feeds_[flat].push_back(std::move(feed));
+        if (ZARVI_VERIFY(flat < feeds_.size())) feeds_[flat].push_back(std::move(feed));
       }
     };
     add_terms(rule.target, true);
@@ -72,7 +73,7 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
 }
 
 void Balances::open(LoopId loop, size_t depth) {
-  if (loop >= per_.size()) return;
+  if (!ZARVI_VERIFY(loop < per_.size())) return;
   for (size_t r : per_[loop]) {
     if (live_ == pending_.size()) pending_.emplace_back();
     Pending& p = pending_[live_];

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "zarvi_core/assert.h"
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 
@@ -71,7 +72,7 @@ void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
 [[gnu::always_inline]] inline void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
                                                                std::optional<size_t> occurrence) {
   bump(segment_counter_);
-  if (loop >= ends_.size()) return;  // one entry per loop
+  if (!ZARVI_VERIFY(loop < ends_.size())) return;  // one entry per loop
   if (occurrence)
     count_occurrence(segment, loop, *occurrence);
   else
@@ -114,7 +115,7 @@ void EnvelopeChecker::unknown_segment(const Segment& segment) {
 
 void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   const LoopId id = event.loop;
-  if (id >= spec_->loops.size()) return;
+  if (!ZARVI_VERIFY(id < spec_->loops.size())) return;
   const spec::LoopDef& loop = spec_->loops[id];
   const occurrences::Layout& layout = layouts_[id];
   Open* parent = open_.empty() ? nullptr : &open_.back();
@@ -194,10 +195,12 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
 }
 
 void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
-  if (k >= layouts_[loop].occurrences) return;
+  if (!ZARVI_VERIFY(k < layouts_[loop].occurrences)) return;
   // In range: the loop's occurrences follow its base in limits_.entries.
   const size_t flat = limits_.bases[loop] + k;
-  if (!open_.empty() && open_.back().loop == loop && open_.back().base + k < counters_.size()) {
+  // A placed segment belongs to the innermost open instance.
+  if (ZARVI_VERIFY(!open_.empty() && open_.back().loop == loop &&
+                   open_.back().base + k < counters_.size())) {
     Open& instance = open_.back();
     uint64_t& counter = counters_[instance.base + k];
     bump(counter);
@@ -228,7 +231,7 @@ void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, siz
 
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
   const spec::LoopDef& def = spec_->loops[loop];
-  if (open_.empty() || open_.back().loop != loop) return;
+  if (!ZARVI_VERIFY(!open_.empty() && open_.back().loop == loop)) return;
   Open& instance = open_.back();
   instance.end_seen = true;
   if (!def.control) return;
@@ -296,7 +299,7 @@ void EnvelopeChecker::unknown_occurrence(LoopId loop, const Segment& segment) {
 }
 
 void EnvelopeChecker::closed(const Segment* segment) {
-  if (open_.empty()) return;
+  if (!ZARVI_VERIFY(!open_.empty())) return;
   Open& instance = open_.back();
   const LoopId id = instance.loop;
   const spec::LoopDef& def = spec_->loops[id];
@@ -319,14 +322,14 @@ void EnvelopeChecker::closed(const Segment* segment) {
     }
     for (size_t offset : required_[id]) {
       const size_t i = instance.base + offset;
-      if (i < counters_.size() && counters_[i] == 0) {
+      if (ZARVI_VERIFY(i < counters_.size()) && counters_[i] == 0) {
         report_missing(instance, segment);
         break;
       }
     }
   }
 
-  if (instance.base <= counters_.size()) counters_.resize(instance.base);
+  if (ZARVI_VERIFY(instance.base <= counters_.size())) counters_.resize(instance.base);
   const std::optional<uint64_t> opened = instance.opened;
   balances_.close(open_.size() - 1,
                   [&](const balance::Pending& p) { balance_mismatch(p, opened); });
@@ -343,7 +346,7 @@ void EnvelopeChecker::report_missing(const Open& instance, const Segment* segmen
   }
   auto zero = [&](size_t offset) {
     const size_t i = instance.base + offset;
-    return i < counters_.size() && counters_[i] == 0;
+    return ZARVI_VERIFY(i < counters_.size()) && counters_[i] == 0;
   };
   for (size_t k = 0; k < def.occurrences.size(); ++k) {
     const spec::OccurrenceDef& occ = def.occurrences[k];
@@ -354,7 +357,7 @@ void EnvelopeChecker::report_missing(const Open& instance, const Segment* segmen
   }
   for (size_t j = 0; j < def.children.size(); ++j) {
     const LoopId child = def.children[j];
-    if (child >= spec_->loops.size()) continue;
+    if (!ZARVI_VERIFY(child < spec_->loops.size())) continue;
     const spec::LoopDef& c = spec_->loops[child];
     if (c.usage == spec::Usage::Required && zero(def.occurrences.size() + j))
       report_at(Rule{Rule::RequiredLoopMissing{def.name, instance.opened, c.name,
@@ -365,7 +368,7 @@ void EnvelopeChecker::report_missing(const Open& instance, const Segment* segmen
 
 void EnvelopeChecker::balance_mismatch(const balance::Pending& pending,
                                        std::optional<uint64_t> opened) {
-  if (pending.rule >= spec_->balancing.size() || !pending.first_seen) return;
+  if (!ZARVI_VERIFY(pending.rule < spec_->balancing.size()) || !pending.first_seen) return;
   const spec::BalanceRule& rule = spec_->balancing[pending.rule];
   Rule::BalanceMismatch r;
   r.rule = rule.name;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "zarvi_core/assert.h"
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/text.h"
 
@@ -81,7 +82,7 @@ const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
 }
 
 void Projector::on_open(LoopId loop, uint64_t segment) {
-  if (loop >= ordinals_.size()) return;
+  if (!ZARVI_VERIFY(loop < ordinals_.size())) return;
   bump(ordinals_[loop]);
   open_.push_back(OpenLoop{loop, ordinals_[loop]});
   const LoopTables& lt = loop_tables_[loop];
@@ -98,7 +99,7 @@ void Projector::on_open(LoopId loop, uint64_t segment) {
 }
 
 void Projector::on_close() {
-  if (open_.empty()) return;
+  if (!ZARVI_VERIFY(!open_.empty())) return;
   const LoopId loop = open_.back().loop;
   open_.pop_back();
   const std::optional<size_t> t = loop_tables_[loop].anchored;
@@ -135,7 +136,7 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
 }
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
-  if (loop >= plan.candidates.size()) return;
+  if (!ZARVI_VERIFY(loop < plan.candidates.size())) return;
   for (const plan::Candidate& c : plan.candidates[loop]) {
     if (c.matches(segment)) {
       matched_ = c.occurrence;
@@ -146,7 +147,7 @@ void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, co
 }
 
 void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
-  if (loop < plan.watchers.size()) {
+  if (ZARVI_VERIFY(loop < plan.watchers.size())) {
     for (const plan::Watcher& w : plan.watchers[loop]) {
       bool holds = true;
       for (const auto& [position, code] : *w.where) {
@@ -156,7 +157,7 @@ void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const 
       if (holds) feed(w, segment);
     }
   }
-  if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
+  if (matched_slot_ && ZARVI_VERIFY(*matched_slot_ < plan.occurrence_watchers.size()))
     for (const plan::Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
 }
 
@@ -196,7 +197,7 @@ column::Cell Projector::parsed(std::string_view text, uint64_t element,
 }
 
 void Projector::segment_rows(LoopId loop, const Segment& segment) {
-  if (loop >= loop_tables_.size()) return;
+  if (!ZARVI_VERIFY(loop < loop_tables_.size())) return;
   for (size_t t : loop_tables_[loop].segment_tables) {
     const spec::TableDef& def = spec_->tables[t];
     if (!def.segment || segment.id() != std::string_view(*def.segment)) continue;
@@ -258,7 +259,10 @@ void Projector::append_row(size_t t) {
 
 void Projector::push_row(TableState& state) {
   dropped_.clear();
-  (void)rows::push_dropping(state.table, cells_, dropped_);
+  // Cells are built to the table's own types: only an oversized text can be
+  // refused, and that one is dropped.
+  const bool pushed = rows::push_dropping(state.table, cells_, dropped_);
+  ZARVI_ASSERT(pushed);
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
                                       d.total}},
