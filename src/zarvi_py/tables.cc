@@ -105,7 +105,7 @@ PyObject* table_render(PyObject* self, PyObject*) {
   return guard([&]() -> Ref {
     const Table* t = table_of(self);
     if (t == nullptr) return Ref();
-    return render_unlocked([&] { return zarvi_core::column::to_string(*t); });
+    return render_unlocked([&] { return zarvi_core::column::table::to_string(*t); });
   });
 }
 
@@ -294,7 +294,7 @@ PyObject* tables_keys(PyObject* self, PyObject*) {
 
 PyObject* tables_render(PyObject* self, PyObject*) {
   return guard([&] {
-    return render_unlocked([&] { return zarvi_core::column::to_string(core(self)); });
+    return render_unlocked([&] { return zarvi_core::column::table::to_string(core(self)); });
   });
 }
 
