@@ -74,10 +74,7 @@ class Sentence {
   }
   // Quoted items joined by ", ".
   Sentence& quoted_list(const std::vector<std::string>& items) {
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (i > 0) *this << ", ";
-      quoted(items[i]);
-    }
+    append_quoted_list(out_, items);
     return *this;
   }
 

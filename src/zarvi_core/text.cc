@@ -140,6 +140,19 @@ std::string quote_bytes(std::string_view bytes) {
   return out;
 }
 
+void append_quoted_list(std::string& out, std::span<const std::string> items) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ", ";
+    append_quoted(out, items[i]);
+  }
+}
+
+std::string quote_list(std::span<const std::string> items) {
+  std::string out;
+  append_quoted_list(out, items);
+  return out;
+}
+
 std::string lossy_utf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ namespace zarvi_core {
 // combining marks), every byte outside valid UTF-8 as \xHH.
 void append_quoted(std::string& out, std::string_view bytes);
 std::string quote_bytes(std::string_view bytes);
+
+// Each item quoted as above, joined by ", "; empty for no items.
+void append_quoted_list(std::string& out, std::span<const std::string> items);
+std::string quote_list(std::span<const std::string> items);
 
 // UTF-8 text of the bytes, each maximal invalid sequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);

@@ -52,7 +52,7 @@ TEST(Render, KeysAndPaths) {
   EXPECT_EQ(spec::child("loops", "a.b"), "loops.\"a.b\"");
   EXPECT_EQ(spec::render_chain({}), "no table");
   EXPECT_EQ(spec::render_chain({"payments", "claims"}), "payments/claims");
-  EXPECT_EQ(spec::render_names({"a", "b\"c"}), "\"a\", \"b\\\"c\"");
+  EXPECT_EQ(quote_list(std::vector<std::string>{"a", "b\"c"}), "\"a\", \"b\\\"c\"");
 }
 
 }  // namespace

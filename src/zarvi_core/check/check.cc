@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "zarvi_core/assert.h"
+#include "zarvi_core/saturating.h"
 #include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 
@@ -13,10 +14,6 @@ namespace {
 using engine::Event;
 
 constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-
-void bump(uint64_t& counter) {
-  if (counter != kMax) ++counter;
-}
 
 // One or more ASCII digits whose value fits 64 bits and equals `expected`;
 // leading zeros are accepted.
@@ -71,7 +68,7 @@ void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
 // Inline: nearly every segment is placed, and its step is short.
 [[gnu::always_inline]] inline void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
                                                                std::optional<size_t> occurrence) {
-  bump(segment_counter_);
+  saturating_increment(segment_counter_);
   if (!ZARVI_VERIFY(loop < ends_.size())) return;  // one entry per loop
   if (occurrence)
     count_occurrence(segment, loop, *occurrence);
@@ -96,7 +93,7 @@ const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segmen
         on_segment(segment, event.loop, occurrence);
         break;
       case Event::Kind::Unplaced:
-        bump(segment_counter_);
+        saturating_increment(segment_counter_);
         unknown_segment(segment);
         break;
       case Event::Kind::Close:
@@ -120,8 +117,8 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   const occurrences::Layout& layout = layouts_[id];
   Open* parent = open_.empty() ? nullptr : &open_.back();
 
-  bump(ordinals_[id]);
-  if (!event.implicit && parent != nullptr) bump(parent->children);
+  saturating_increment(ordinals_[id]);
+  if (!event.implicit && parent != nullptr) saturating_increment(parent->children);
 
   OpenFindings findings;
   if (layout.slot) {
@@ -133,7 +130,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
       counter = &root_counts_[*layout.slot];
     }
     if (counter != nullptr) {
-      bump(*counter);
+      saturating_increment(*counter);
       if (layout.max && *counter > *layout.max) findings.over_max = *counter;
     }
   }
@@ -203,7 +200,7 @@ void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size
                    open_.back().base + k < counters_.size())) {
     Open& instance = open_.back();
     uint64_t& counter = counters_[instance.base + k];
-    bump(counter);
+    saturating_increment(counter);
     const occurrences::Limit& limit = limits_.entries[flat];
     const occurrences::OrderRecord* previous = occurrences::later_of(instance.highest_closed, instance.last);
     const bool out_of_place = previous != nullptr && previous->position > limit.position;

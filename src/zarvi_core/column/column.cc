@@ -8,6 +8,7 @@
 
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/spec/balance.h"
+#include "zarvi_core/saturating.h"
 #include "zarvi_core/text.h"
 
 #ifdef __linux__
@@ -234,7 +235,7 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
   if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
     const uint64_t len = cell.bytes().size();
     const uint64_t have = values_.size();
-    const uint64_t total = len > UINT64_MAX - have ? UINT64_MAX : have + len;
+    const uint64_t total = saturating_add(have, len);
     return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
   }
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});

@@ -1,11 +1,11 @@
 #include "zarvi_core/project/carry.h"
 
-#include <limits>
+#include "zarvi_core/saturating.h"
 
 namespace zarvi_core::project::carry {
 
 uint64_t Held::count_pick() {
-  if (picks_ != std::numeric_limits<uint64_t>::max()) ++picks_;
+  saturating_increment(picks_);
   return picks_;
 }
 

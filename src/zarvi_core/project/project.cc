@@ -5,6 +5,7 @@
 
 #include "zarvi_core/assert.h"
 #include "zarvi_core/column/parse.h"
+#include "zarvi_core/saturating.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core::project {
@@ -12,10 +13,6 @@ namespace zarvi_core::project {
 namespace {
 
 using engine::Event;
-
-void bump(uint64_t& counter) {
-  if (counter != std::numeric_limits<uint64_t>::max()) ++counter;
-}
 
 // The length of a value that converted to its column type: numbers (N is
 // int64, R decimal128) count their digits only, and such a text is an
@@ -83,7 +80,7 @@ const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
 
 void Projector::on_open(LoopId loop, uint64_t segment) {
   if (!ZARVI_VERIFY(loop < ordinals_.size())) return;
-  bump(ordinals_[loop]);
+  saturating_increment(ordinals_[loop]);
   open_.push_back(OpenLoop{loop, ordinals_[loop]});
   const LoopTables& lt = loop_tables_[loop];
   for (const auto& [t, c] : lt.carries) tables_[t].carried[c].value.clear();
@@ -111,7 +108,7 @@ void Projector::on_close() {
 
 uint64_t Projector::next_row(TableState& state) {
   const uint64_t number = state.counter;
-  bump(state.counter);
+  saturating_increment(state.counter);
   return number;
 }
 

@@ -57,15 +57,6 @@ std::string child(std::string_view path, std::string_view key) {
 
 std::string quote_name(std::string_view name) { return quote_bytes(name); }
 
-std::string render_names(const std::vector<std::string>& names) {
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) out += ", ";
-    append_quoted(out, names[i]);
-  }
-  return out;
-}
-
 std::string render_chain(const std::vector<std::string>& names) {
   if (names.empty()) return "no table";
   std::string out;
@@ -109,10 +100,9 @@ std::string render_selector(const OccurrenceDef& occurrence) {
     append_quoted(out, lossy_utf8(q.codes.front()));
   } else if (n <= 5) {
     out += "is one of ";
-    for (size_t i = 0; i < n; ++i) {
-      if (i > 0) out += ", ";
-      append_quoted(out, lossy_utf8(q.codes[i]));
-    }
+    std::vector<std::string> shown;
+    for (const std::string& code : q.codes) shown.push_back(lossy_utf8(code));
+    append_quoted_list(out, shown);
   } else {
     out += "is one of " + std::to_string(n) + " codes";
   }

@@ -27,9 +27,6 @@ std::string child(std::string_view path, std::string_view key);
 // A name as messages quote it: double quotes with debug escapes.
 std::string quote_name(std::string_view name);
 
-// Names quoted and joined by ", "; empty for no names.
-std::string render_names(const std::vector<std::string>& names);
-
 // Table names through render_key joined by "/"; "no table" for none.
 std::string render_chain(const std::vector<std::string>& names);
 

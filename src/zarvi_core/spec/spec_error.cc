@@ -1,6 +1,7 @@
 #include "zarvi_core/spec/spec_error.h"
 
 #include "zarvi_core/spec/render.h"
+#include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
 namespace {
@@ -161,7 +162,7 @@ class Fields {
   Fields& num(std::string_view name, uint64_t v) { return raw(name, to_string(v)); }
   Fields& flag(std::string_view name, bool v) { return raw(name, v ? "true" : "false"); }
   Fields& names(std::string_view name, const std::vector<std::string>& v) {
-    return raw(name, "[" + render_names(v) + "]");
+    return raw(name, "[" + quote_list(v) + "]");
   }
   Fields& raw(std::string_view name, const std::string& v) {
     out_ += first_ ? " { " : ", ";

@@ -1,6 +1,7 @@
 #include "zarvi_core/spec/table_error.h"
 
 #include "zarvi_core/spec/render.h"
+#include "zarvi_core/text.h"
 
 namespace zarvi_core::spec {
 
@@ -49,7 +50,7 @@ std::string to_string(const TableDefError& e) {
     case K::UnknownOccurrence:
       return "loop " + q(t[0]) + " has no occurrence " + q(t[1]) + "; " +
              (e.names.empty() ? std::string("it declares none")
-                              : "it declares " + render_names(e.names));
+                              : "it declares " + quote_list(e.names));
     case K::OccurrenceAndSegment:
       return "\"occurrence\" already names the segment and its qualifier; " + q(t[0]) + " (" +
              t[1] + ") does not go with it";
