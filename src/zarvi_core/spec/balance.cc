@@ -6,6 +6,7 @@
 
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/balance_error.h"
+#include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/shape.h"

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
 
 #include "zarvi_core/int128.h"
 #include "zarvi_core/result.h"
@@ -39,14 +38,6 @@ struct BalanceRule {
   uint8_t scale = 0;
   friend bool operator==(const BalanceRule&, const BalanceRule&) = default;
 };
-
-// The structure of the "balancing" value, checked with the rest of the spec
-// before anything is decoded.
-Result<Unit, SpecError> check_balancing_shape(const nlohmann::json& value);
-
-// Compiles the "balancing" object (null: no rules), rules in name order.
-Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
-                                                              const nlohmann::json* balancing);
 
 // One side of a rule for messages: CLP03 of 2100 "claim_payment_information"
 // - CLP04 of 2100 "claim_payment_information".

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/raw.h"
@@ -38,5 +42,41 @@ Result<std::optional<DeclaredVersion>, SpecError> check_declared_version(
 // The same for the member's value as written (null: none), decoded first.
 Result<std::optional<DeclaredVersion>, SpecError> compile_version_member(
     const nlohmann::json& member);
+
+// The compile steps, each over the decoded (raw) members of one section.
+
+// The "control" of a loop; `has_end` tells whether the loop has "end".
+Result<Control, ControlError> compile_control(const RawControl& raw, bool has_end);
+
+// The distinct codes in byte order, or the first problem of the list for an
+// element of `type` with the given length bounds.
+Result<std::vector<std::string>, ElementDefError> compile_codes(
+    const std::vector<std::string>& codes, const ElementType& type, std::optional<uint64_t> min,
+    std::optional<uint64_t> max);
+
+// One segment's "elements" (or one composite's components, with the parent
+// element's key) in key order; errors are BadElementDef for `segment`.
+Result<std::map<uint64_t, ElementDef>, SpecError> compile_elements(
+    std::string_view segment, const std::map<std::string, RawElement>& elements,
+    std::optional<std::string_view> parent = std::nullopt);
+
+// A loop's occurrences in key order, checked for distinctness, then
+// stable-sorted by "pos". Errors name `loop_name`.
+Result<std::vector<OccurrenceDef>, SpecError> compile_occurrences(
+    const std::string& loop_name, const std::map<std::string, RawOccurrence>& occurrences,
+    const SegmentMap& segments);
+
+// Compiles the "tables" object (null: no tables) against the loops and
+// occurrences of `spec`, every table before any is linked, then links them.
+Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
+                                                        const nlohmann::json* tables);
+
+// The structure of the "balancing" value, checked with the rest of the spec
+// before anything is decoded.
+Result<Unit, SpecError> check_balancing_shape(const nlohmann::json& value);
+
+// Compiles the "balancing" object (null: no rules), rules in name order.
+Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
+                                                              const nlohmann::json* balancing);
 
 }  // namespace zarvi_core::spec

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "zarvi_core/spec/compile.h"
+
 namespace zarvi_core::spec {
 namespace {
 

@@ -13,7 +13,6 @@
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/element_error.h"
 #include "zarvi_core/spec/element_type.h"
-#include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/spec_error.h"
 
 namespace zarvi_core::spec {
@@ -43,18 +42,6 @@ using SegmentMap = std::map<std::string, SegmentDef, std::less<>>;
 // A 1-based position written in canonical decimal form: "1", "12"; none for
 // "", "0", "01", "+1", " 1", "1.0" or a number past 64 bits.
 std::optional<uint64_t> parse_position(std::string_view text);
-
-// The distinct codes in byte order, or the first problem of the list for an
-// element of `type` with the given length bounds.
-Result<std::vector<std::string>, ElementDefError> compile_codes(
-    const std::vector<std::string>& codes, const ElementType& type, std::optional<uint64_t> min,
-    std::optional<uint64_t> max);
-
-// One segment's "elements" (or one composite's components, with the parent
-// element's key) in key order; errors are BadElementDef for `segment`.
-Result<std::map<uint64_t, ElementDef>, SpecError> compile_elements(
-    std::string_view segment, const std::map<std::string, RawElement>& elements,
-    std::optional<std::string_view> parent = std::nullopt);
 
 // The definition of an element, or of one component of its composite; null
 // when the segment, element or component is not defined. Points into

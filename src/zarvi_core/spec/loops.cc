@@ -6,6 +6,7 @@
 #include <set>
 #include <string_view>
 
+#include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 

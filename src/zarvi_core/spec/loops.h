@@ -12,7 +12,6 @@
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/control_error.h"
 #include "zarvi_core/spec/occurrences.h"
-#include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/spec_error.h"
 #include "zarvi_core/spec/trigger.h"
 #include "zarvi_core/spec/usage.h"
@@ -51,9 +50,6 @@ struct LoopDef {
   Usage usage = Usage::Situational;
   std::optional<uint64_t> max;  // never 0
 };
-
-// The "control" of a loop; `has_end` tells whether the loop has "end".
-Result<Control, ControlError> compile_control(const RawControl& raw, bool has_end);
 
 // Refuses parents that form a cycle (the first found walking from each loop
 // in LoopId order).

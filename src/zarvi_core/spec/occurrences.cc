@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 

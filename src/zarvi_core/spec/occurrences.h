@@ -15,7 +15,6 @@
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/elements.h"
-#include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/spec_error.h"
 #include "zarvi_core/spec/trigger.h"
 #include "zarvi_core/spec/usage.h"
@@ -75,12 +74,6 @@ struct OccurrenceDef {
   // element whose codes hold the condition at that element.
   bool opens_on(std::string_view segment_id, std::span<const Condition> conditions) const;
 };
-
-// A loop's occurrences in key order, checked for distinctness, then
-// stable-sorted by "pos". Errors name `loop_name`.
-Result<std::vector<OccurrenceDef>, SpecError> compile_occurrences(
-    const std::string& loop_name, const std::map<std::string, RawOccurrence>& occurrences,
-    const SegmentMap& segments);
 
 // The first occurrence, in the sorted list, that opens on the trigger; null
 // when none does. Points into `occurrences`.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "zarvi_core/spec/balance.h"
+#include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/render.h"
 
 namespace zarvi_core::spec {

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/elements.h"
 #include "zarvi_core/spec/raw.h"

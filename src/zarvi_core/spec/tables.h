@@ -13,7 +13,6 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/loops.h"
@@ -91,11 +90,6 @@ struct TableDef {
 // of its held segments or its "end"; else SegmentNotHeld for the first.
 Result<Unit, TableDefError> check_held(const std::vector<LoopDef>& loops,
                                        const std::vector<LoopId>& read, std::string_view segment);
-
-// Compiles the "tables" object (null: no tables) against the loops and
-// occurrences of `spec`, every table before any is linked, then links them.
-Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
-                                                        const nlohmann::json* tables);
 
 // Claims of anchor loops, unique refs, chains and parents.
 Result<Unit, SpecError> link_tables(const Spec& spec, std::vector<TableDef>& tables);

@@ -4,6 +4,8 @@
 
 #include "../spec_fixture.h"
 
+#include "zarvi_core/spec/compile.h"
+
 namespace zarvi_core::spec {
 namespace {
 
