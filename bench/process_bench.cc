@@ -56,17 +56,17 @@ Peak peak_in_child(F&& step) {
   return p;
 }
 
-std::size_t table_rows(const zarvi_core::column::Tables& tables) {
+std::size_t table_rows(const zarvi_core::column::table::Tables& tables) {
   std::size_t rows = 0;
   for (std::size_t i = 0; i < tables.size(); ++i) rows += tables[i].rows();
   return rows;
 }
 
 // The bytes the tables' buffers hold (their Arrow sizes, not capacities).
-std::size_t table_bytes(const zarvi_core::column::Tables& tables) {
+std::size_t table_bytes(const zarvi_core::column::table::Tables& tables) {
   std::size_t bytes = 0;
   for (std::size_t i = 0; i < tables.size(); ++i) {
-    for (const zarvi_core::column::Column& c : tables[i].columns()) {
+    for (const zarvi_core::column::table::Column& c : tables[i].columns()) {
       const zarvi_core::column::ColumnData& d = c.data;
       // bytes() spans the value buffer whatever the type.
       bytes += d.validity().size_bytes() + d.offsets().size_bytes() + d.bytes().size();
