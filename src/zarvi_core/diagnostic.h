@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -240,5 +242,25 @@ std::string render_path(const std::vector<LoopRef>& loops);
 // The one-line form: "SNIP 2 · {sentence} · segment #4, element 2 · at
 // transaction#1/2100#3 · datum \"X\"".
 std::string to_string(const Diagnostic& d);
+
+// A diagnostic with the level of its rule and, as its loops, the open
+// instances `open` (each with a `loop` and an `ordinal`), outermost first;
+// `name_of(loop)` gives a loop's name.
+template <class Open, class NameOf>
+Diagnostic diagnostic_at(Rule rule, std::optional<uint64_t> segment,
+                         std::optional<uint64_t> element, std::optional<uint64_t> component,
+                         std::string_view datum, std::span<const Open> open,
+                         const NameOf& name_of) {
+  Diagnostic d;
+  d.segment = segment;
+  d.element = element;
+  d.component = component;
+  d.loops.reserve(open.size());
+  for (const Open& o : open) d.loops.push_back(LoopRef{std::string(name_of(o.loop)), o.ordinal});
+  d.datum.assign(datum);
+  d.level = rule.level();
+  d.rule = std::move(rule);
+  return d;
+}
 
 }  // namespace zarvi_core

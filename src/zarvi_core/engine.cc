@@ -1,19 +1,8 @@
 #include "zarvi_core/engine.h"
 
-#include <bit>
-#include <random>
-
 namespace zarvi_core::engine {
 
 namespace {
-
-uint64_t process_seed() {
-  static const uint64_t seed = [] {
-    std::random_device rd;
-    return (uint64_t{rd()} << 32) ^ rd();
-  }();
-  return seed;
-}
 
 // The bytes of a simple element at a 1-based position, or none.
 std::optional<std::string_view> simple_at(const Segment& segment, uint64_t position) {
@@ -70,18 +59,7 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
   return best;
 }
 
-size_t IdHash::operator()(std::string_view s) const noexcept {
-  // FNV-1a from a per-process seed: ids are short, and the seed keeps the
-  // table's layout from being predictable from the input.
-  uint64_t h = 0xcbf29ce484222325ULL ^ process_seed();
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 0x100000001b3ULL;
-  }
-  return static_cast<size_t>(h ^ (h >> 32));
-}
-
-TriggerIndex::TriggerIndex(const spec::Spec& spec) : seed_(process_seed()) {
+TriggerIndex::TriggerIndex(const spec::Spec& spec) {
   const size_t n = spec.loops.size();
   std::vector<std::string_view> ids;
   for (const spec::LoopDef& loop : spec.loops) {
@@ -89,11 +67,7 @@ TriggerIndex::TriggerIndex(const spec::Spec& spec) : seed_(process_seed()) {
     for (const auto& held : loop.held) ids.push_back(held);
     if (loop.end) ids.push_back(*loop.end);
   }
-  size_t slots = 2;
-  while (slots < 2 * ids.size()) slots *= 2;
-  keys_.assign(slots, 0);
-  positions_.assign(slots, 0);
-  shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
+  short_ = id_table::Table<uint32_t>(ids.size());
   for (LoopId id = 0; id < n; ++id) {
     const spec::LoopDef& loop = spec.loops[id];
     entry(loop.trigger.segment, n).openers.push_back(id);
@@ -107,12 +81,8 @@ TriggerIndex::Entry& TriggerIndex::entry(std::string_view id, size_t loops) {
   const size_t at = entries_.size();
   entries_.emplace_back();
   entries_.back().holds.assign(loops, 0);
-  if (id.size() < 8) {
-    const uint64_t key = short_key(id);
-    uint64_t slot = (key ^ seed_) * 0x9E3779B97F4A7C15ULL >> shift_;
-    while (keys_[slot] != 0) slot = (slot + 1) & (keys_.size() - 1);
-    keys_[slot] = key;
-    positions_[slot] = static_cast<uint32_t>(at);
+  if (id.size() <= id_table::kShortBytes) {
+    short_.insert(id_table::short_key(id), static_cast<uint32_t>(at));
   } else {
     long_.emplace(std::string(id), at);
   }

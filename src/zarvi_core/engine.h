@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "zarvi_core/diagnostic.h"
+#include "zarvi_core/id_table.h"
 #include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
 
@@ -54,12 +55,6 @@ std::string to_string(const spec::Spec& spec, const Event& event);
 // and every condition's element exists, is simple and equals its value.
 bool trigger_matches(const spec::Trigger& trigger, const Segment& segment);
 
-// A transparent string hash with a per-process seed, for maps keyed by ids.
-struct IdHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept;
-};
-
 // Per segment id, the loops that open on it (ascending LoopId) and the loops
 // that hold it or end on it. Built once per engine; lookups do not allocate.
 class TriggerIndex {
@@ -77,50 +72,21 @@ class TriggerIndex {
   };
   // Null when no loop opens on, holds or ends on the id.
   const Entry* find(std::string_view id) const {
-    if (id.size() < 8) {
-      const uint64_t key = short_key(id);
-      for (uint64_t slot = (key ^ seed_) * 0x9E3779B97F4A7C15ULL >> shift_;;
-           slot = (slot + 1) & (keys_.size() - 1)) {
-        if (keys_[slot] == key) return &entries_[positions_[slot]];
-        if (keys_[slot] == 0) return nullptr;
-      }
+    if (id.size() <= id_table::kShortBytes) {
+      const uint32_t* at = short_.find(id_table::short_key(id));
+      return at == nullptr ? nullptr : &entries_[*at];
     }
     auto it = long_.find(id);
     return it == long_.end() ? nullptr : &entries_[it->second];
   }
 
  private:
-  // Ids under 8 bytes (every X12 id) as one integer: their bytes under a
-  // leading 1 bit, so that no key is 0, the empty slot.
-  static uint64_t short_key(std::string_view id) {
-    const std::size_t n = id.size();
-    const char* const p = id.data();
-    auto byte = [&](std::size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
-    // Overlapping reads of the id's own bytes: a call to memcpy would cost
-    // more than the lookup.
-    uint64_t key = 0;
-    if (n >= 4) {
-      auto four = [&](std::size_t i) {
-        return byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24;
-      };
-      key = four(0) | four(n - 4) << (8 * (n - 4));
-    } else if (n >= 2) {
-      key = (byte(0) | byte(1) << 8) | (byte(n - 2) | byte(n - 1) << 8) << (8 * (n - 2));
-    } else if (n == 1) {
-      key = byte(0);
-    }
-    return key | uint64_t{1} << (8 * n);
-  }
   Entry& entry(std::string_view id, size_t loops);
 
   std::vector<Entry> entries_;
-  // Short ids: open addressing with linear probing, at most half full, so
-  // that a lookup costs one multiply and a probe or two.
-  std::vector<uint64_t> keys_;
-  std::vector<uint32_t> positions_;  // into entries_, by slot
-  uint64_t seed_ = 0;
-  unsigned shift_ = 63;
-  std::unordered_map<std::string, size_t, IdHash, std::equal_to<>> long_;
+  // Positions in entries_ by id.
+  id_table::Table<uint32_t> short_;
+  std::unordered_map<std::string, size_t, id_table::IdHash, std::equal_to<>> long_;
 };
 
 // Among the candidate loops (ascending) whose trigger matches the segment, the
@@ -134,42 +100,6 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
                                      std::span<const LoopId> candidates,
                                      std::optional<LoopId> parent,
                                      const Segment& segment);
-
-// The text a reader of one value takes from element `element`: component
-// `component` (1 when none) of a composite, or a simple element itself when
-// no component or component 1 is asked for; none otherwise or when absent.
-// Inline: the balancing sums and the projector read every amount through it.
-inline std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
-                                                      std::optional<uint64_t> component) {
-  const Element* e = segment.element(element);
-  if (e == nullptr) return std::nullopt;
-  const uint64_t c = component.value_or(1);
-  if (e->is_composite()) {
-    auto parts = e->components();
-    if (c == 0 || c > parts.size()) return std::nullopt;
-    return parts[c - 1].view();
-  }
-  if (c != 1) return std::nullopt;
-  return e->value();
-}
-
-// A diagnostic with the SNIP level of its rule and, as its loops, the open
-// instances `open` (each with a `loop` and an `ordinal`), outermost first.
-template <class Open>
-Diagnostic diagnostic_at(const spec::Spec& spec, Rule rule, std::optional<uint64_t> segment,
-                         std::optional<uint64_t> element, std::optional<uint64_t> component,
-                         std::string_view datum, std::span<const Open> open) {
-  Diagnostic d;
-  d.segment = segment;
-  d.element = element;
-  d.component = component;
-  d.loops.reserve(open.size());
-  for (const Open& o : open) d.loops.push_back(LoopRef{spec.loops[o.loop].name, o.ordinal});
-  d.datum.assign(datum);
-  d.level = rule.level();
-  d.rule = std::move(rule);
-  return d;
-}
 
 class LoopEngine {
  public:

@@ -83,4 +83,22 @@ class Segment {
   std::size_t count_ = 0;
 };
 
+// The text a reader of one value takes from element `element`: component
+// `component` (1 when none) of a composite, or a simple element itself when
+// no component or component 1 is asked for; none otherwise or when absent.
+// Inline: the balancing sums and the projector read every amount through it.
+inline std::optional<std::string_view> component_text(const Segment& segment, uint64_t element,
+                                                      std::optional<uint64_t> component) {
+  const Element* e = segment.element(element);
+  if (e == nullptr) return std::nullopt;
+  const uint64_t c = component.value_or(1);
+  if (e->is_composite()) {
+    auto parts = e->components();
+    if (c == 0 || c > parts.size()) return std::nullopt;
+    return parts[c - 1].view();
+  }
+  if (c != 1) return std::nullopt;
+  return e->value();
+}
+
 }  // namespace zarvi_core

@@ -4,7 +4,7 @@
 
 #include "zarvi_core/assert.h"
 #include "zarvi_core/column/parse.h"
-#include "zarvi_core/engine.h"
+#include "zarvi_core/segment.h"
 
 namespace zarvi_core::check::balance {
 
@@ -115,10 +115,10 @@ void Balances::feed_terms(const std::vector<Feed>& feeds, const Segment& segment
       p.first_target.segment = at;
       p.first_target.element = position;
       p.first_target.text.assign(
-          engine::component_text(segment, position, f.component).value_or(std::string_view()));
+          component_text(segment, position, f.component).value_or(std::string_view()));
     }
     for (const TermElement& e : f.elements) {
-      const auto text = engine::component_text(segment, e.position, f.component);
+      const auto text = component_text(segment, e.position, f.component);
       // An absent or empty value adds nothing; it fails the sum only where
       // its element is required.
       if (!text || text->empty()) {

@@ -57,8 +57,10 @@ std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
 void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
                                 std::optional<uint64_t> element,
                                 std::optional<uint64_t> component, std::string_view datum) {
-  diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element, component,
-                                                datum, std::span<const Open>(open_)));
+  diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
+                                       std::span<const Open>(open_), [&](LoopId loop) -> const std::string& {
+                                         return spec_->loops[loop].name;
+                                       }));
 }
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
@@ -289,7 +291,7 @@ void EnvelopeChecker::unknown_occurrence(LoopId loop, const Segment& segment) {
   if (first == nullptr) return;
   const spec::Qualifier& q = *first->qualifier;
   const std::string_view datum =
-      engine::component_text(segment, q.element, q.component).value_or(std::string_view());
+      component_text(segment, q.element, q.component).value_or(std::string_view());
   report_at(Rule{Rule::UnknownOccurrence{std::string(segment.id()), std::move(names), def.name,
                                          place(segment.id(), q.element, q.component)}},
             segment.index(), q.element, q.component, datum);

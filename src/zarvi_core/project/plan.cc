@@ -26,28 +26,15 @@ column::ColumnType column_type_of(spec::ElementType type) {
 
 CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
     : codes_(&codes), occurrence_(occurrence), none_(codes.empty()) {
-  for (const std::string& code : codes) packable_ = packable_ && code.size() <= kPackedBytes;
+  for (const std::string& code : codes) packable_ = packable_ && code.size() <= id_table::kShortBytes;
   if (!packable_) return;
-  size_t count = 2;
-  while (count < 2 * codes.size()) {
-    count *= 2;
-    --shift_;
-  }
-  slots_.assign(count, 0);
-  for (const std::string& code : codes) {
-    if (code.empty()) {
-      empty_code_ = true;
-      continue;
-    }
-    size_t i = home(pack(code));
-    while (slots_[i] != 0) i = (i + 1) & (count - 1);
-    slots_[i] = pack(code);
-  }
+  packed_ = id_table::KeySet(codes.size());
+  for (const std::string& code : codes) packed_.insert(id_table::short_key(code), {});
 }
 
 bool CodeSet::contains_other(std::string_view text) const {
-  if (!packable_) return std::binary_search(codes_->begin(), codes_->end(), text);
-  return text.empty() && empty_code_;
+  // A long text is in no list of short codes.
+  return !packable_ && std::binary_search(codes_->begin(), codes_->end(), text);
 }
 
 namespace {
@@ -71,13 +58,6 @@ ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
     components.push_back(ComponentPlan{c, value_plan(component)});
     if (c > declared_components) declared_components = c;
   }
-}
-
-std::optional<uint64_t> Plans::short_key(std::string_view id) {
-  if (id.size() >= 8) return std::nullopt;
-  uint64_t key = 1;
-  for (unsigned char c : id) key = (key << 8) | c;
-  return key;
 }
 
 Plans::Plans(const spec::Spec& spec) {
@@ -141,8 +121,8 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
 }
 
 SegmentPlan* Plans::find(std::string_view id) {
-  if (auto key = short_key(id)) {
-    auto it = short_.find(*key);
+  if (id.size() <= id_table::kShortBytes) {
+    auto it = short_.find(id_table::short_key(id));
     return it == short_.end() ? nullptr : &it->second;
   }
   auto it = long_.find(id);
@@ -154,22 +134,15 @@ const SegmentPlan* Plans::get_long(std::string_view id) const {
 }
 
 void Plans::index_short() {
-  size_t count = 2;
-  while (count < 2 * short_.size()) count *= 2;
-  slots_.assign(count, Slot{});
-  shift_ = 64 - static_cast<unsigned>(std::countr_zero(count));
-  for (auto& [key, plan] : short_) {
-    size_t i = (key * 0x9E3779B97F4A7C15ull) >> shift_;
-    while (slots_[i].key != 0) i = (i + 1) & (count - 1);
-    slots_[i] = Slot{key, &plan};
-  }
+  index_ = id_table::Table<SegmentPlan*>(short_.size());
+  for (auto& [key, plan] : short_) index_.insert(key, &plan);
 }
 
 SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
   SegmentPlan* plan;
-  if (auto key = short_key(id)) {
+  if (id.size() <= id_table::kShortBytes) {
     const size_t before = short_.size();
-    plan = &short_[*key];
+    plan = &short_[id_table::short_key(id)];
     if (short_.size() != before) index_short();
   } else
     plan = &long_.try_emplace(std::string(id)).first->second;

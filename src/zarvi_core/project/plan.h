@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "zarvi_core/column/column.h"
-#include "zarvi_core/engine.h"
+#include "zarvi_core/id_table.h"
 #include "zarvi_core/project/carry.h"
+#include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
 
 namespace zarvi_core::project::plan {
@@ -24,10 +25,8 @@ namespace zarvi_core::project::plan {
 using spec::LoopId;
 
 
-// A code list packed for membership tests: codes of at most 7 bytes become
-// one integer each (bytes, then length), kept in an open-addressing table at
-// most half full, so a test is a multiply and a probe or two; a list with a
-// longer code is searched as strings.
+// A code list packed for membership tests: when every code is short, the
+// codes are an id table; a list with a longer code is searched as strings.
 class CodeSet {
  public:
   // `codes` (sorted, unique) must outlive the set; `occurrence` names the
@@ -35,12 +34,8 @@ class CodeSet {
   CodeSet(const std::vector<std::string>& codes, const std::string* occurrence);
 
   bool contains(std::string_view text) const {
-    if (!packable_ || text.empty() || text.size() > kPackedBytes) return contains_other(text);
-    const uint64_t key = pack(text);
-    for (size_t i = home(key);; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i] == key) return true;
-      if (slots_[i] == 0) return false;
-    }
+    if (!packable_ || text.size() > id_table::kShortBytes) return contains_other(text);
+    return packed_.contains(id_table::short_key(text));
   }
   // Whether a value passes this list: any does when it is empty.
   bool admits(std::string_view text) const { return none_ || contains(text); }
@@ -48,31 +43,14 @@ class CodeSet {
   const std::string* occurrence() const { return occurrence_; }
 
  private:
-  static constexpr size_t kPackedBytes = 7;
-  // Left-aligned bytes, then the length: distinct codes never collide.
-  static uint64_t pack(std::string_view code) {
-    uint64_t key = code.size();
-    unsigned shift = 56;
-    for (unsigned char c : code) {
-      key |= uint64_t{c} << shift;
-      shift -= 8;
-    }
-    return key;
-  }
-  // contains() for a list with a long code, or an empty or long text.
+  // contains() for a list with a long code, or a long text.
   bool contains_other(std::string_view text) const;
 
   const std::vector<std::string>* codes_;
   const std::string* occurrence_;
-  // Slots of packed codes, 0 for none (a non-empty code never packs to 0);
-  // used when packable_.
-  std::vector<uint64_t> slots_;
-  unsigned shift_ = 63;  // 64 - log2(slot count)
+  id_table::KeySet packed_;  // used when packable_
   bool packable_ = true;
-  bool empty_code_ = false;  // the list holds the empty code
-  bool none_ = false;        // the list is empty
-
-  size_t home(uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
+  bool none_ = false;  // the list is empty
 };
 
 // One occurrence a segment may be in its loop.
@@ -90,7 +68,7 @@ struct Candidate {
   // Whether the segment is in this occurrence, as Qualifier::matches.
   bool matches(const Segment& segment) const {
     if (qualifier_codes == nullptr) return true;
-    const auto text = engine::component_text(segment, element, component);
+    const auto text = component_text(segment, element, component);
     return text && qualifier_codes->contains(*text);
   }
 };
@@ -201,14 +179,9 @@ class Plans {
   // Every placed segment asks: ids under 8 bytes take one probe or two of
   // an open-addressing index.
   const SegmentPlan* get(std::string_view id) const {
-    if (id.size() >= 8) return get_long(id);
-    uint64_t key = 1;
-    for (unsigned char c : id) key = (key << 8) | c;
-    if (slots_.empty()) return nullptr;
-    for (size_t i = (key * 0x9E3779B97F4A7C15ull) >> shift_;; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i].key == key) return slots_[i].plan;
-      if (slots_[i].key == 0) return nullptr;
-    }
+    if (id.size() > id_table::kShortBytes) return get_long(id);
+    SegmentPlan* const* plan = index_.find(id_table::short_key(id));
+    return plan == nullptr ? nullptr : *plan;
   }
   // The plan of `id`, made empty (candidate and watcher lists for every loop)
   // on first use.
@@ -230,22 +203,13 @@ class Plans {
   void pack_codes(const spec::Spec& spec, SegmentPlan& plan);
   const CodeSet* code_set(const std::vector<std::string>& codes, const std::string* occurrence);
 
-  // Ids under 8 bytes are keyed by 1 followed by their bytes, big-endian, so
-  // the common two- and three-byte ids hash one integer.
-  static std::optional<uint64_t> short_key(std::string_view id);
-
   const SegmentPlan* get_long(std::string_view id) const;
   // Rebuilds the short-id index after a plan was added.
   void index_short();
 
-  struct Slot {
-    uint64_t key = 0;  // 0: empty (a short key is never 0)
-    SegmentPlan* plan = nullptr;
-  };
-  std::vector<Slot> slots_;  // a power of two, at most half full
-  unsigned shift_ = 63;
-  std::unordered_map<uint64_t, SegmentPlan> short_;
-  std::unordered_map<std::string, SegmentPlan, engine::IdHash, std::equal_to<>> long_;
+  id_table::Table<SegmentPlan*> index_;  // into short_'s nodes
+  std::unordered_map<uint64_t, SegmentPlan> short_;  // by short key
+  std::unordered_map<std::string, SegmentPlan, id_table::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
 };
 

@@ -154,7 +154,8 @@ void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const 
       if (holds) feed(w, segment);
     }
   }
-  if (matched_slot_ && ZARVI_VERIFY(*matched_slot_ < plan.occurrence_watchers.size()))
+  // Only slots up to the last one with watchers have a list.
+  if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
     for (const plan::Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
 }
 
@@ -393,9 +394,11 @@ void Projector::report(Rule rule, const Segment& segment, uint64_t element,
 
 void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
                           std::optional<uint64_t> component, std::string_view datum) {
-  diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element,
-                                                component, datum,
-                                                std::span<const OpenLoop>(open_)));
+  diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
+                                       std::span<const OpenLoop>(open_),
+                                       [&](LoopId loop) -> const std::string& {
+                                         return spec_->loops[loop].name;
+                                       }));
 }
 
 const std::vector<Diagnostic>& Projector::finish() {

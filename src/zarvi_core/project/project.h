@@ -99,7 +99,7 @@ class Projector {
     if (!component)
       text = segment.text(element, component_, buffer);
     else
-      text = engine::component_text(segment, element, component);
+      text = component_text(segment, element, component);
     if (!text) return column::Cell::null();
     // Any text is a binary cell, and checking keeps no binary cells.
     if (type.kind == column::ColumnType::Kind::Binary) return column::Cell::binary(*text);
