@@ -1,7 +1,6 @@
 #include "zarvi_core/diagnostic.h"
 
 #include "zarvi_core/column/column.h"
-#include "zarvi_core/spec/balance.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
@@ -58,7 +57,7 @@ class Sentence {
     return *this;
   }
   Sentence& amount(i128 value, uint8_t scale) {
-    spec::append_amount(out_, value, scale);
+    append_amount(out_, value, scale);
     return *this;
   }
   // "{place} ({name})", how element findings name their element.
@@ -142,7 +141,7 @@ void write(Sentence& s, const Rule::RequiredElementMissing& r) {
 
 void write(Sentence& s, const Rule::TypeMismatch& r) {
   s << "element ";
-  s.element(r.place, r.name) << " is not a valid " << spec::to_string(r.type);
+  s.element(r.place, r.name) << " is not a valid " << to_string(r.type);
 }
 
 void write(Sentence& s, const Rule::LengthOutOfRange& r) {

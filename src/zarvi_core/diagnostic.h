@@ -14,8 +14,8 @@
 #include <variant>
 #include <vector>
 
+#include "zarvi_core/element_type.h"
 #include "zarvi_core/int128.h"
-#include "zarvi_core/spec/element_type.h"
 
 namespace zarvi_core {
 
@@ -125,7 +125,7 @@ struct Rule {
   struct TypeMismatch {
     ElementRef place;
     std::string name;
-    spec::ElementType type;
+    ElementType type;
   };
   struct LengthOutOfRange {
     ElementRef place;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "zarvi_core/int128.h"
+
 namespace zarvi_core {
 
 // Bytes in double quotes: valid UTF-8 escaped as a debug string (\t \r \n \0,
@@ -27,6 +29,12 @@ std::string lossy_utf8(std::string_view bytes);
 // "-" with the component when given: CLP02, SVC01-2, CLP123.
 std::string element_place(std::string_view id, uint64_t element,
                           std::optional<uint64_t> component = std::nullopt);
+
+// The decimal text of `value` scaled by 10^scale: "-" when negative, the
+// magnitude's digits padded with zeros to at least scale + 1 digits, and "."
+// before the last `scale` digits when scale > 0. 5 at scale 2 is "0.05".
+std::string render_amount(i128 value, uint8_t scale);
+void append_amount(std::string& out, i128 value, uint8_t scale);
 
 // Whether quoted text writes this code point as \u{..}.
 bool escapes_code_point(char32_t cp);

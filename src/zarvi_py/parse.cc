@@ -10,7 +10,7 @@
 
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/process.h"
-#include "zarvi_core/spec/balance.h"
+#include "zarvi_core/text.h"
 #include "zarvi_py/diagnostic.h"
 #include "zarvi_py/document.h"
 #include "zarvi_py/module.h"
@@ -138,12 +138,12 @@ PyObject* sum_payments(PyObject* self, PyObject*) {
             "Result.sum_payments: the sum of \"total_payment_amount\" in the table "
             "\"payments\" overflows a 128-bit decimal at row " +
                 std::to_string(row) + " (amount " +
-                zarvi_core::spec::render_amount(cell->decimal128(), type.scale) + ")");
+                zarvi_core::render_amount(cell->decimal128(), type.scale) + ")");
       }
     }
     Ref decimal = Ref::steal(PyImport_ImportModule("decimal"));
     if (!decimal) return Ref();
-    const std::string text = zarvi_core::spec::render_amount(total, type.scale);
+    const std::string text = zarvi_core::render_amount(total, type.scale);
     return Ref::steal(PyObject_CallMethod(decimal.get(), "Decimal", "s", text.c_str()));
   });
 }

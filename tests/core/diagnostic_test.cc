@@ -5,14 +5,12 @@
 #include <limits>
 #include <random>
 
-#include "zarvi_core/spec/balance.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core {
 namespace {
 
 using R = Rule;
-using spec::ElementType;
 
 ElementRef place(const char* id, uint64_t element, std::optional<uint64_t> component = {}) {
   return ElementRef{id, element, component};
@@ -131,9 +129,9 @@ TEST(DiagnosticLine, PiecesAndSeparators) {
 }
 
 TEST(RenderAmount, PadsSignsAndPoints) {
-  EXPECT_EQ(spec::render_amount(kI128Min, 0), "-170141183460469231731687303715884105728");
-  EXPECT_EQ(spec::render_amount(kI128Min, 39), "-0.170141183460469231731687303715884105728");
-  EXPECT_EQ(spec::render_amount(-7, 40), "-0.0000000000000000000000000000000000000007");
+  EXPECT_EQ(render_amount(kI128Min, 0), "-170141183460469231731687303715884105728");
+  EXPECT_EQ(render_amount(kI128Min, 39), "-0.170141183460469231731687303715884105728");
+  EXPECT_EQ(render_amount(-7, 40), "-0.0000000000000000000000000000000000000007");
 }
 
 // Arbitrary bytes in every byte field (ids, codes, datum) still give a line of

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "zarvi_core/column/parse.h"
-#include "zarvi_core/spec/balance.h"
 #include "zarvi_core/saturating.h"
 #include "zarvi_core/text.h"
 
@@ -69,7 +68,7 @@ std::string value_text(const Cell& cell) {
     case Cell::Kind::Null: return {};
     case Cell::Kind::Binary: return shown_value(cell.bytes());
     case Cell::Kind::Int64: return std::to_string(cell.int64());
-    case Cell::Kind::Decimal128: return spec::render_amount(cell.decimal128(), 0);
+    case Cell::Kind::Decimal128: return render_amount(cell.decimal128(), 0);
     case Cell::Kind::Date32: return std::to_string(cell.date32());
     case Cell::Kind::Time32: return std::to_string(cell.time32());
   }
@@ -285,7 +284,7 @@ bool ColumnData::render_to(std::string& out, size_t row) const {
     case Cell::Kind::Null: out += "\xE2\x88\x85"; break;  // U+2205 EMPTY SET
     case Cell::Kind::Binary: out += lossy_utf8(cell->bytes()); break;
     case Cell::Kind::Int64: out += std::to_string(cell->int64()); break;
-    case Cell::Kind::Decimal128: spec::append_amount(out, cell->decimal128(), type_.scale); break;
+    case Cell::Kind::Decimal128: append_amount(out, cell->decimal128(), type_.scale); break;
     case Cell::Kind::Date32: append_date(out, cell->date32()); break;
     case Cell::Kind::Time32: append_time(out, cell->time32()); break;
   }

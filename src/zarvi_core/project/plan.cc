@@ -6,8 +6,8 @@
 
 namespace zarvi_core::project::plan {
 
-column::ColumnType column_type_of(spec::ElementType type) {
-  using K = spec::ElementType::Kind;
+column::ColumnType column_type_of(ElementType type) {
+  using K = ElementType::Kind;
   switch (type.kind) {
     case K::AN:
     case K::ID:

@@ -149,7 +149,7 @@ struct SegmentPlan {
 
 // The column type of an element type: AN and ID binary, Nd int64 with scale
 // d, R decimal128(38, scale), DT date32, TM time32.
-column::ColumnType column_type_of(spec::ElementType type);
+column::ColumnType column_type_of(ElementType type);
 
 // The columns of a projected table: "row", "segment", one key per table of
 // its chain (named by that table's ref), then the declared columns.

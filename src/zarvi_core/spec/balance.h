@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-
 #include "zarvi_core/int128.h"
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/loops.h"
@@ -42,11 +41,5 @@ struct BalanceRule {
 // One side of a rule for messages: CLP03 of 2100 "claim_payment_information"
 // - CLP04 of 2100 "claim_payment_information".
 std::string render_terms(const Spec& spec, LoopId per, const std::vector<BalanceTerm>& terms);
-
-// The decimal text of `value` scaled by 10^scale: "-" when negative, the
-// magnitude's digits padded with zeros to at least scale + 1 digits, and "."
-// before the last `scale` digits when scale > 0. 5 at scale 2 is "0.05".
-std::string render_amount(i128 value, uint8_t scale);
-void append_amount(std::string& out, i128 value, uint8_t scale);
 
 }  // namespace zarvi_core::spec

@@ -12,7 +12,7 @@
 
 #include "zarvi_core/result.h"
 #include "zarvi_core/spec/element_error.h"
-#include "zarvi_core/spec/element_type.h"
+#include "zarvi_core/element_type.h"
 #include "zarvi_core/spec/spec_error.h"
 
 namespace zarvi_core::spec {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "zarvi_core/column/column.h"
-#include "zarvi_core/spec/balance.h"
+#include "zarvi_core/text.h"
 
 namespace zarvi_core::column::parse {
 namespace {
@@ -121,7 +121,7 @@ TEST(ParseRender, RoundTrips) {
     for (int d = 0, digits = 1 + static_cast<int>(rng() % 38); d < digits; ++d) limit *= 10;
     const u128 magnitude = ((u128(rng()) << 64) | rng()) % limit;
     const i128 value = rng() % 2 ? -static_cast<i128>(magnitude) : static_cast<i128>(magnitude);
-    const std::string text = spec::render_amount(value, scale);
+    const std::string text = render_amount(value, scale);
     const auto parsed = parse_r(text, scale);
     ASSERT_EQ(parsed, value) << text;
     ColumnData col(ColumnType::decimal128(38, scale));
@@ -147,7 +147,7 @@ TEST(ParseRender, RandomBytes) {
     for (char& ch : s) ch = rng() % 4 == 0 ? static_cast<char>(rng()) : alphabet[rng() % 16];
     const auto scale = static_cast<uint8_t>(rng() % 40);
     if (const auto v = parse_r(s, scale)) {
-      ASSERT_EQ(parse_r(spec::render_amount(*v, scale), scale), v) << s;
+      ASSERT_EQ(parse_r(render_amount(*v, scale), scale), v) << s;
     }
     (void)civil_date(s), (void)parse_tm(s), (void)parse_int64(s);
     ASSERT_FALSE(ColumnData(ColumnType::int64()).check(Cell::binary(s)).ok());

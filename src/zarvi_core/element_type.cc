@@ -1,6 +1,6 @@
-#include "zarvi_core/spec/element_type.h"
+#include "zarvi_core/element_type.h"
 
-namespace zarvi_core::spec {
+namespace zarvi_core {
 
 std::string to_string(const ElementType& type) {
   switch (type.kind) {
@@ -17,9 +17,9 @@ std::string to_string(const ElementType& type) {
   return {};
 }
 
-}  // namespace zarvi_core::spec
+}  // namespace zarvi_core
 
-namespace zarvi_core::spec {
+namespace zarvi_core {
 
 std::string type_code(const ElementType& type) {
   switch (type.kind) {
@@ -46,4 +46,4 @@ std::optional<ElementType> parse_element_type(std::string_view text) {
   return std::nullopt;
 }
 
-}  // namespace zarvi_core::spec
+}  // namespace zarvi_core

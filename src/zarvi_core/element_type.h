@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace zarvi_core::spec {
+namespace zarvi_core {
 
 struct ElementType {
   // Numbered in this order: AN 0, ID 1, N 2, R 3, DT 4, TM 5.
@@ -32,4 +32,4 @@ std::string type_code(const ElementType& type);
 // The scale of R is left 0 for the caller to set.
 std::optional<ElementType> parse_element_type(std::string_view text);
 
-}  // namespace zarvi_core::spec
+}  // namespace zarvi_core
