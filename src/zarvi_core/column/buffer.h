@@ -1,0 +1,117 @@
+// The byte buffers under every column: 64-byte-aligned blocks on the heap,
+// or, when large, pages mapped for one buffer alone. A buffer owns its block;
+// what data() returns lives until the buffer grows or dies.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace zarvi_core::column::buffer {
+
+// A growable, 64-byte-aligned byte buffer that owns one heap block (a large
+// one: pages mapped for it alone, which grow without a copy). Moves
+// keep the block; data() is never null (an empty buffer points at a shared
+// zeroed block), as Arrow consumers expect of buffer pointers. The bytes from
+// size() to the next 64-byte boundary are zero (Arrow's padding); the rest of
+// the capacity is never touched, so a large buffer is resident only as far
+// as it is filled.
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept;
+  Buffer& operator=(Buffer&& other) noexcept;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer();
+
+  const std::byte* data() const;
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+
+  void append(const void* src, size_t n) {
+    if (n == 0) return;
+    if (capacity_ - size_ < n) grow(n);
+    const size_t end = size_ + n;
+    // Most values are short codes and amounts: copied in fixed-size moves,
+    // without a call.
+    if (n <= 16) return append_short(static_cast<const std::byte*>(src), n, end);
+    // The first write into a 64-byte block zeroes the block's tail; capacity
+    // is whole blocks, so the block lies within it.
+    const size_t padded = round_up(size_);
+    if (end > padded) {
+      const size_t from = std::max(padded, end & ~(kAlign - 1));
+      std::memset(data_ + from, 0, round_up(end) - from);
+    }
+    std::memcpy(data_ + size_, src, n);
+    size_ = end;
+  }
+  template <class T>
+  void push(const T& v) {
+    static_assert(kAlign % sizeof(T) == 0);
+    // A buffer of whole values never has one straddle a block: only the
+    // first value of a block zeroes the block.
+    if (size_ % sizeof(T) != 0) return append(&v, sizeof v);
+    if (capacity_ - size_ < sizeof(T)) grow(sizeof(T));
+    if (size_ % kAlign == 0) std::memset(data_ + size_, 0, kAlign);
+    std::memcpy(data_ + size_, &v, sizeof v);
+    size_ += sizeof v;
+  }
+  // append() of 1 to 16 bytes that fit the capacity, ending at `end`.
+  void append_short(const std::byte* src, size_t n, size_t end) {
+    // Entering a fresh block zeroes it; the copy then overwrites its head.
+    // n <= 16 < kAlign, so at most the block holding the last byte is fresh.
+    const size_t last = (end - 1) & ~(kAlign - 1);
+    if (last >= round_up(size_)) std::memset(data_ + last, 0, kAlign);
+    std::byte* const dst = data_ + size_;
+    if (n >= 8) {
+      copy_ends<uint64_t>(dst, src, n);
+    } else if (n >= 4) {
+      copy_ends<uint32_t>(dst, src, n);
+    } else if (n >= 2) {
+      copy_ends<uint16_t>(dst, src, n);
+    } else {
+      *dst = *src;
+    }
+    size_ = end;
+  }
+  // Copies n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two overlapping
+  // moves of T.
+  template <class T>
+  static void copy_ends(std::byte* dst, const std::byte* src, size_t n) {
+    T head;
+    T tail;
+    std::memcpy(&head, src, sizeof head);
+    std::memcpy(&tail, src + n - sizeof tail, sizeof tail);
+    std::memcpy(dst, &head, sizeof head);
+    std::memcpy(dst + n - sizeof tail, &tail, sizeof tail);
+  }
+  // The byte at i, for updating the validity bitmap in place.
+  std::byte& at(size_t i) { return data_[i]; }
+
+  // The contents as an array of T (the buffer holds only T values).
+  template <class T>
+  std::span<const T> as() const {
+    return {reinterpret_cast<const T*>(data()), size_ / sizeof(T)};
+  }
+
+ private:
+  static constexpr size_t kAlign = 64;
+  static constexpr size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
+  void grow(size_t extra);
+  bool grow_mapped(size_t want);  // false: no pages could be mapped
+  // Copies the contents into `fresh` and frees the old block.
+  void adopt(std::byte* fresh, size_t capacity, bool mapped);
+  void release();
+
+  // From aligned operator new; or, when mapped_, pages of its own
+  // (capacity_ bytes).
+  std::byte* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  bool mapped_ = false;
+};
+
+}  // namespace zarvi_core::column::buffer
