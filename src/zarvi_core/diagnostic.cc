@@ -1,7 +1,6 @@
 #include "zarvi_core/diagnostic.h"
 
 #include "zarvi_core/column/column.h"
-#include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
 namespace zarvi_core {
@@ -295,7 +294,7 @@ std::string to_string(SnipLevel level) { return "SNIP " + std::to_string(level.l
 
 void append_loop(std::string& out, const LoopRef& loop) {
   std::string storage;
-  out.append(spec::render_key(loop.key, storage));
+  out.append(render_key(loop.key, storage));
   out.push_back('#');
   out += std::to_string(loop.instance);
 }

@@ -39,7 +39,7 @@ struct LoopRef {
   friend bool operator==(const LoopRef&, const LoopRef&) = default;
 };
 
-// "{key}#{instance}", the key written by spec::render_key.
+// "{key}#{instance}", the key written by render_key.
 std::string to_string(const LoopRef& loop);
 void append_loop(std::string& out, const LoopRef& loop);
 

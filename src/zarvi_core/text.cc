@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 namespace zarvi_core {
 namespace {
 
@@ -206,6 +208,40 @@ std::string render_amount(i128 value, uint8_t scale) {
   std::string out;
   append_amount(out, value, scale);
   return out;
+}
+
+namespace {
+
+// Unicode white space, as UTF-8; a key holding any of them is quoted so that
+// it stays visible in a path.
+constexpr std::string_view kWhiteSpace[] = {
+    "\t", "\n", "\v", "\f", "\r", " ",
+    "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80",
+    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84",
+    "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
+    "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
+    "\xE3\x80\x80",
+};
+
+bool needs_quotes(std::string_view key) {
+  if (key.empty() || key.find_first_of("#./") != std::string_view::npos) return true;
+  for (std::string_view ws : kWhiteSpace)
+    if (key.find(ws) != std::string_view::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string_view render_key(std::string_view key, std::string& storage) {
+  if (!needs_quotes(key)) return key;
+  storage = nlohmann::json(std::string(key)).dump(-1, ' ', false,
+                                                   nlohmann::json::error_handler_t::replace);
+  return storage;
+}
+
+std::string render_key(std::string_view key) {
+  std::string storage;
+  return std::string(render_key(key, storage));
 }
 
 }  // namespace zarvi_core

@@ -36,6 +36,12 @@ std::string element_place(std::string_view id, uint64_t element,
 std::string render_amount(i128 value, uint8_t scale);
 void append_amount(std::string& out, i128 value, uint8_t scale);
 
+// A key as written in a path: bare, or a JSON string literal when it is empty
+// or holds white space, "#", "." or "/". Returns `key` itself when bare;
+// otherwise the literal is written into `storage` and that is returned.
+std::string_view render_key(std::string_view key, std::string& storage);
+std::string render_key(std::string_view key);
+
 // Whether quoted text writes this code point as \u{..}.
 bool escapes_code_point(char32_t cp);
 

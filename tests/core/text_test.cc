@@ -47,7 +47,7 @@ TEST(Render, KeysAndPaths) {
       {"a.b", "\"a.b\""}, {"a/b", "\"a/b\""}, {"a\xC2\xA0" "b", "\"a\xC2\xA0" "b\""},
       {"a\"b", "a\"b"}, {"a\tb", "\"a\\tb\""},
   };
-  for (const auto& [input, expected] : keys) EXPECT_EQ(spec::render_key(input), expected);
+  for (const auto& [input, expected] : keys) EXPECT_EQ(render_key(input), expected);
   EXPECT_EQ(spec::child("", "loops"), "loops");
   EXPECT_EQ(spec::child("loops", "a.b"), "loops.\"a.b\"");
   EXPECT_EQ(spec::render_chain({}), "no table");

@@ -15,12 +15,6 @@ namespace zarvi_core::spec {
 struct Trigger;
 struct OccurrenceDef;
 
-// A key as written in a path: bare, or a JSON string literal when it is empty
-// or holds white space, "#", "." or "/". Returns `key` itself when bare;
-// otherwise the literal is written into `storage` and that is returned.
-std::string_view render_key(std::string_view key, std::string& storage);
-std::string render_key(std::string_view key);
-
 // The path of a member: "{path}.{key}", or the key alone under the empty path.
 std::string child(std::string_view path, std::string_view key);
 
