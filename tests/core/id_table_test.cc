@@ -1,0 +1,45 @@
+#include "zarvi_core/id_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+
+namespace zarvi_core::id_table {
+namespace {
+
+// Distinct short texts must never share a key, whatever their length: the
+// key is built from overlapping reads, so every length takes its own path.
+TEST(ShortKey, DistinctTextsHaveDistinctNonZeroKeys) {
+  std::mt19937 rng(7);
+  const char alphabet[] = {'A', 'B', '\0', '\xff', '1'};
+  std::map<uint64_t, std::string> seen;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(rng() % (kShortBytes + 1), '\0');
+    for (char& c : text) c = alphabet[rng() % sizeof alphabet];
+    const uint64_t key = short_key(text);
+    ASSERT_NE(key, 0u) << text.size();
+    const auto [at, fresh] = seen.emplace(key, text);
+    ASSERT_TRUE(fresh || at->second == text) << "collision at length " << text.size();
+  }
+}
+
+TEST(Table, FindsWhatWasInsertedAndNothingElse) {
+  for (const size_t count : {size_t{0}, size_t{1}, size_t{3}, size_t{200}}) {
+    SCOPED_TRACE(count);
+    Table<uint32_t> table(count);
+    for (uint32_t i = 0; i < count; ++i) table.insert(short_key(std::to_string(i)), i * 3);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t* v = table.find(short_key(std::to_string(i)));
+      ASSERT_NE(v, nullptr) << i;
+      EXPECT_EQ(*v, i * 3);
+    }
+    EXPECT_EQ(table.find(short_key("X")), nullptr);
+    EXPECT_FALSE(table.contains(short_key(std::to_string(count))));
+  }
+}
+
+}  // namespace
+}  // namespace zarvi_core::id_table
