@@ -13,6 +13,8 @@ inline void saturating_increment(uint64_t& counter) {
   if (counter != kSaturated) ++counter;
 }
 
-inline uint64_t saturating_add(uint64_t a, uint64_t b) { return b > kSaturated - a ? kSaturated : a + b; }
+inline uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return b > kSaturated - a ? kSaturated : a + b;
+}
 
 }  // namespace zarvi_core

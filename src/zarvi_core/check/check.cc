@@ -57,10 +57,9 @@ std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
 void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
                                 std::optional<uint64_t> element,
                                 std::optional<uint64_t> component, std::string_view datum) {
+  auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
   diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const Open>(open_), [&](LoopId loop) -> const std::string& {
-                                         return spec_->loops[loop].name;
-                                       }));
+                                       std::span<const Open>(open_), name_of));
 }
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
@@ -204,7 +203,8 @@ void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size
     uint64_t& counter = counters_[instance.base + k];
     saturating_increment(counter);
     const occurrences::Limit& limit = limits_.entries[flat];
-    const occurrences::OrderRecord* previous = occurrences::later_of(instance.highest_closed, instance.last);
+    const occurrences::OrderRecord* previous =
+        occurrences::later_of(instance.highest_closed, instance.last);
     const bool out_of_place = previous != nullptr && previous->position > limit.position;
     if (!out_of_place) instance.last = occurrences::OrderRecord{loop, k, limit.position};
     const bool over_max = limit.max && counter > *limit.max;
@@ -225,7 +225,8 @@ void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, siz
                                                    def.name, counter, *limit.max}},
                       segment);
   }
-  if (previous != nullptr) report_at_segment(occurrences::out_of_order(*spec_, loop, k, *previous), segment);
+  if (previous != nullptr)
+    report_at_segment(occurrences::out_of_order(*spec_, loop, k, *previous), segment);
 }
 
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
@@ -316,8 +317,8 @@ void EnvelopeChecker::closed(const Segment* segment) {
   if (!instance.implicit) {
     if (layouts_[id].position && open_.size() >= 2) {
       Open& parent = open_[open_.size() - 2];
-      parent.highest_closed =
-          occurrences::later(occurrences::later(instance.highest_closed, instance.last), parent.highest_closed);
+      parent.highest_closed = occurrences::later(
+          occurrences::later(instance.highest_closed, instance.last), parent.highest_closed);
     }
     for (size_t offset : required_[id]) {
       const size_t i = instance.base + offset;

@@ -26,7 +26,8 @@ column::ColumnType column_type_of(ElementType type) {
 
 CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
     : codes_(&codes), occurrence_(occurrence), none_(codes.empty()) {
-  for (const std::string& code : codes) packable_ = packable_ && code.size() <= id_table::kShortBytes;
+  for (const std::string& code : codes)
+    packable_ = packable_ && code.size() <= id_table::kShortBytes;
   if (!packable_) return;
   packed_ = id_table::KeySet(codes.size());
   for (const std::string& code : codes) packed_.insert(id_table::short_key(code), {});

@@ -38,7 +38,8 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
     const spec::TableDef& def = spec.tables[t];
     const auto columns = plan::table_columns(spec, def);
     TableState state{column::table::Table(def.name, columns)};
-    for (const auto& [name, source] : def.columns) state.types.push_back(plan::column_type(spec, def, source));
+    for (const auto& [name, source] : def.columns)
+      state.types.push_back(plan::column_type(spec, def, source));
     state.keys.resize(def.chain.size());
     state.slots.resize(def.columns.size());
     if (def.segment) state.joined.resize(def.columns.size());
@@ -132,7 +133,8 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
   segment_rows(loop, segment);
 }
 
-void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
+void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
+                                  const Segment& segment) {
   if (!ZARVI_VERIFY(loop < plan.candidates.size())) return;
   for (const plan::Candidate& c : plan.candidates[loop]) {
     if (c.matches(segment)) {
@@ -394,11 +396,9 @@ void Projector::report(Rule rule, const Segment& segment, uint64_t element,
 
 void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
                           std::optional<uint64_t> component, std::string_view datum) {
+  auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
   diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const OpenLoop>(open_),
-                                       [&](LoopId loop) -> const std::string& {
-                                         return spec_->loops[loop].name;
-                                       }));
+                                       std::span<const OpenLoop>(open_), name_of));
 }
 
 const std::vector<Diagnostic>& Projector::finish() {
