@@ -44,6 +44,8 @@ int result_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int result_clear(PyObject* self) {
+  // The parts point into the document and the tables: they go first.
+  as_result(self)->parts = {};
   Py_CLEAR(as_result(self)->document);
   Py_CLEAR(as_result(self)->tables);
   Py_CLEAR(as_result(self)->diagnostics);
@@ -56,18 +58,33 @@ void result_dealloc(PyObject* self) {
   free_object(self);
 }
 
-const zarvi_core::column::Tables& tables_of_result(PyObject* self) {
-  return **tables_of(as_result(self)->tables);
+// The parts of a Result the collector has not cleared; null with an
+// exception once it has.
+const ResultParts* live_parts(PyObject* self) {
+  const ResultParts& parts = as_result(self)->parts;
+  if (parts.document != nullptr && parts.spec != nullptr) return &parts;
+  raise_cleared("Result");
+  return nullptr;
+}
+
+const zarvi_core::column::Tables* tables_of_result(PyObject* self) {
+  PyObject* tables = as_result(self)->tables;
+  if (tables == nullptr) {
+    raise_cleared("Result");
+    return nullptr;
+  }
+  return tables_of(tables)->get();
 }
 
 // ---- summaries ----
 
 // The table a summary reads; KeyError naming every table when absent.
 const Table* summary_table(PyObject* self, const char* method, const char* name) {
-  const auto& tables = tables_of_result(self);
-  if (const Table* t = tables.get(name)) return t;
+  const auto* tables = tables_of_result(self);
+  if (tables == nullptr) return nullptr;
+  if (const Table* t = tables->get(name)) return t;
   std::string list;
-  for (const Table& t : tables) list += (list.empty() ? "" : ", ") + t.name();
+  for (const Table& t : *tables) list += (list.empty() ? "" : ", ") + t.name();
   raise_text(PyExc_KeyError, std::string("Result.") + method + " reads the table \"" + name +
                                  "\"; the tables are: " + list);
   return nullptr;
@@ -192,28 +209,34 @@ PyObject* get_payee(PyObject* self, void*) {
 }
 
 PyObject* get_document(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->document).release();
+  return member(as_result(self)->document, "Result").release();
 }
 
 PyObject* get_tables(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->tables).release();
+  return member(as_result(self)->tables, "Result").release();
 }
 
 PyObject* get_diagnostics(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->diagnostics).release();
+  return member(as_result(self)->diagnostics, "Result").release();
 }
 
 PyObject* get_spec(PyObject* self, void*) {
-  return guard([&] { return wrap_spec(*as_result(self)->parts.spec); });
+  return guard([&]() -> Ref {
+    const ResultParts* parts = live_parts(self);
+    if (parts == nullptr) return Ref();
+    return wrap_spec(*parts->spec);
+  });
 }
 
 PyObject* result_repr(PyObject* self) {
-  return guard([&] {
+  return guard([&]() -> Ref {
     const PyParseResult* r = as_result(self);
-    const Py_ssize_t diagnostics = PyList_Size(r->diagnostics);
+    const ResultParts* parts = live_parts(self);
+    const auto* tables = tables_of_result(self);
+    if (parts == nullptr || tables == nullptr || r->diagnostics == nullptr) return Ref();
     return Ref::steal(PyUnicode_FromFormat("Result(segments=%zu, tables=%zu, diagnostics=%zd)",
-                                           r->parts.document->size(),
-                                           tables_of_result(self).size(), diagnostics));
+                                           parts->document->size(), tables->size(),
+                                           PyList_Size(r->diagnostics)));
   });
 }
 
@@ -343,7 +366,7 @@ PyObject* result_type() {
 }
 
 const ResultParts* result_parts(PyObject* object) {
-  return instance_of(object, result_type()) ? &as_result(object)->parts : nullptr;
+  return instance_of(object, result_type()) ? live_parts(object) : nullptr;
 }
 
 PyMethodDef kParseDef = {

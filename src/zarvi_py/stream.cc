@@ -120,18 +120,19 @@ void batch_dealloc(PyObject* self) {
 }
 
 PyObject* batch_tables(PyObject* self, void*) {
-  return Ref::borrow(as_batch(self)->tables).release();
+  return member(as_batch(self)->tables, "Batch").release();
 }
 
 PyObject* batch_diagnostics(PyObject* self, void*) {
-  return Ref::borrow(as_batch(self)->diagnostics).release();
+  return member(as_batch(self)->diagnostics, "Batch").release();
 }
 
 PyObject* batch_repr(PyObject* self) {
-  return guard([&] {
-    return Ref::steal(PyUnicode_FromFormat("Batch(tables=%R, diagnostics=%zd)",
-                                           as_batch(self)->tables,
-                                           PyList_Size(as_batch(self)->diagnostics)));
+  return guard([&]() -> Ref {
+    const PyBatch* b = as_batch(self);
+    if (b->tables == nullptr || b->diagnostics == nullptr) return raise_cleared("Batch");
+    return Ref::steal(PyUnicode_FromFormat("Batch(tables=%R, diagnostics=%zd)", b->tables,
+                                           PyList_Size(b->diagnostics)));
   });
 }
 

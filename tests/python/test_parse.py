@@ -1,5 +1,6 @@
 import array
 import decimal
+import os
 import pathlib
 import sys
 import threading
@@ -201,6 +202,9 @@ def _rss():
         return int(f.read().split()[1]) * 4096
 
 
+# Under AddressSanitizer freed memory waits in quarantine, so RSS tells nothing.
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="resident memory is not a leak measure under AddressSanitizer")
 def test_no_leak_over_many_parses():
     def once():
         result = core.parse(SIMPLE)
