@@ -7,11 +7,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-ZARVI_WERROR=ON bash scripts/bootstrap.sh
-export PATH="$root/.venv/bin:$PATH"
 # ccache keys on paths relative to the checkout, so a fresh clone elsewhere
 # still finds the objects of an earlier one.
 export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+ZARVI_WERROR=ON bash scripts/bootstrap.sh
+export PATH="$root/.venv/bin:$PATH"
 jobs=$(nproc)
 
 echo "== core tests"
