@@ -231,9 +231,11 @@ PyObject* get_spec(PyObject* self, void*) {
 PyObject* result_repr(PyObject* self) {
   return guard([&]() -> Ref {
     const PyParseResult* r = as_result(self);
+    // The collector clears the parts with the fields, so one check serves.
     const ResultParts* parts = live_parts(self);
+    if (parts == nullptr) return Ref();
     const auto* tables = tables_of_result(self);
-    if (parts == nullptr || tables == nullptr || r->diagnostics == nullptr) return Ref();
+    if (tables == nullptr) return Ref();
     return Ref::steal(PyUnicode_FromFormat("Result(segments=%zu, tables=%zu, diagnostics=%zd)",
                                            parts->document->size(), tables->size(),
                                            PyList_Size(r->diagnostics)));

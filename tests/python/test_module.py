@@ -58,14 +58,14 @@ def test_function_signatures(function, parameters):
 def _public_callables():
     for name in zarvi.__all__:
         obj = getattr(zarvi, name)
-        if name.startswith("_") or not callable(obj) or isinstance(obj, type) and issubclass(
-                obj, Exception):
+        if name.startswith("_") or not callable(obj) or (isinstance(obj, type)
+                                                         and issubclass(obj, Exception)):
             continue
         if not isinstance(obj, type):
             yield name, obj
             continue
         for attr, member in vars(obj).items():
-            if callable(member) and not attr.startswith("_") or attr.startswith("__arrow_c"):
+            if callable(member) and (not attr.startswith("_") or attr.startswith("__arrow_c")):
                 yield f"{name}.{attr}", getattr(obj, attr)
 
 
