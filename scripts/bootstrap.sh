@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs everything a fresh Debian machine needs to build and test zarvi:
-# the C++ headers and GoogleTest from Debian, then .venv with the package and
-# its test extra. Safe to run again.
+# the C++ headers, GoogleTest and ccache from Debian, then .venv with the
+# build tools, the test and check dependency groups, and the package built
+# from this checkout (its wheel is left in build/dist). Safe to run again.
+# ZARVI_WERROR=ON builds the wheel with warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 need=()
-for pkg in nlohmann-json3-dev libgtest-dev g++; do
+for pkg in nlohmann-json3-dev libgtest-dev g++ ccache; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -21,6 +23,15 @@ python=${PYTHON:-python3}
 if [ ! -x .venv/bin/python ]; then
   "$python" -m venv .venv
 fi
-.venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja
-.venv/bin/python -m pip install -q ".[test]"
+pip=(.venv/bin/python -m pip install -q)
+"${pip[@]}" --upgrade "pip>=25.1"  # 25.1 reads dependency groups
+"${pip[@]}" "scikit-build-core>=0.11" "cmake>=3.26" ninja
+"${pip[@]}" --group test --group check
+
+# Built without isolation, with the tools above, so that build/wheel stays
+# valid between runs; ccache serves a fresh checkout.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+rm -rf build/dist
+.venv/bin/python -m pip wheel -q --no-deps --no-build-isolation -w build/dist \
+  -C cmake.define.ZARVI_WERROR="${ZARVI_WERROR:-OFF}" .
+"${pip[@]}" --no-deps --force-reinstall build/dist/zarvi-*.whl

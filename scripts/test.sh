@@ -1,25 +1,49 @@
 #!/usr/bin/env bash
 # The test command: set-up, the GoogleTest suite (plain and under ASan and
-# UBSan), then the Python suite against the installed package.
+# UBSan), the Python suite against the installed wheel and again against a
+# sanitized build of the extension, then the wheel's stable ABI and the stubs.
+# Every build treats warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/bootstrap.sh
+# ccache keys on paths relative to the checkout, so a fresh clone elsewhere
+# still finds the objects of an earlier one.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+ZARVI_WERROR=ON bash scripts/bootstrap.sh
 export PATH="$root/.venv/bin:$PATH"
 jobs=$(nproc)
 
 echo "== core tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVI_PYTHON=OFF >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVI_PYTHON=OFF \
+  -DZARVI_WERROR=ON >/dev/null
 ninja -C build/release
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== core tests under AddressSanitizer and UBSan"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARVI_SANITIZE=ON >/dev/null
+# The same build assembles a sanitized package in build/asan/python.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARVI_SANITIZE=ON \
+  -DZARVI_PYTHON=ON -DZARVI_WERROR=ON >/dev/null
 ninja -C build/asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 echo "== python tests"
 cd tests  # import the installed package, not the source folder
-"$root/.venv/bin/python" -m pytest -q "$root/tests/python"
+python -m pytest -q -p no:cacheprovider "$root/tests/python"
+
+echo "== python tests on the sanitized extension, warnings as errors"
+# The interpreter is not instrumented: the sanitizer runtime is preloaded,
+# and leak checks are off since the interpreter keeps memory until exit.
+sanitized=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
+  PYTHONPATH="$root/build/asan/python" python -X dev -W error)
+"${sanitized[@]}" -c 'import sys, zarvi._core as c; sys.exit("/build/asan/" not in c.__file__)'
+"${sanitized[@]}" -m pytest -q -p no:cacheprovider "$root/tests/python"
+cd "$root"
+
+echo "== stable ABI of the wheel"
+abi3audit --strict --summary build/dist/zarvi-*.whl
+
+echo "== stubs against the installed package (every module of it)"
+python -m mypy.stubtest zarvi

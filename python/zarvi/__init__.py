@@ -1,4 +1,62 @@
-"""Read, validate and write X12 835 remittance files."""
+"""zarvi: read and validate X12 835 remittance files.
 
-from zarvi._core import *  # noqa: F401,F403
-from zarvi._core import __all__  # noqa: F401
+A file's bytes become a lossless document, typed tables that pyarrow, pandas
+and polars read without copying, and every problem found as a diagnostic with
+its SNIP level and place; large files stream loop by loop. The 005010X221A1
+and 004010X091A1 formats are built in, and specs in JSON describe others.
+
+    import pathlib, zarvi
+    result = zarvi.parse(pathlib.Path("remit.835").read_bytes())
+    result.tables["claims"].to_polars()
+
+The work is done by the native extension zarvi._core, whose public names this
+package re-exports.
+"""
+
+from importlib import metadata as _metadata
+
+from zarvi._core import (
+    EDI_835_PARSER_PATCH,
+    Batch,
+    Delimiters,
+    Diagnostic,
+    Document,
+    ParseError,
+    Result,
+    Segment,
+    Spec,
+    SpecError,
+    Stream,
+    Table,
+    Tables,
+    _external_diagnostic,
+    _loop_paths,
+    parse,
+    stream,
+)
+
+# The extension's names, in its order; listed so that type checkers see them.
+__all__ = [
+    "ParseError",
+    "SpecError",
+    "Diagnostic",
+    "Delimiters",
+    "Document",
+    "Segment",
+    "Result",
+    "Spec",
+    "Batch",
+    "Stream",
+    "Table",
+    "Tables",
+    "_external_diagnostic",
+    "parse",
+    "_loop_paths",
+    "stream",
+    "EDI_835_PARSER_PATCH",
+]
+
+try:
+    __version__: str = _metadata.version("zarvi")
+except _metadata.PackageNotFoundError:  # a developer build, not installed
+    __version__ = "0+unknown"

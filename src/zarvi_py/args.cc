@@ -42,6 +42,16 @@ void free_object(PyObject* self) {
   Py_DECREF(type);
 }
 
+Ref raise_cleared(const char* owner) {
+  PyErr_Format(PyExc_RuntimeError,
+               "this %s was cleared by the garbage collector; its contents are gone", owner);
+  return Ref();
+}
+
+Ref member(PyObject* field, const char* owner) {
+  return field != nullptr ? Ref::borrow(field) : raise_cleared(owner);
+}
+
 bool instance_of(PyObject* object, PyObject* type) {
   if (type == nullptr) {
     PyErr_Clear();

@@ -28,6 +28,13 @@ Ref alloc_object(PyObject* type);
 // instance's reference to its type.
 void free_object(PyObject* self);
 
+// RuntimeError for an object of the type named `owner` whose references the
+// garbage collector has cleared (a finalizer may still reach it); null.
+Ref raise_cleared(const char* owner);
+
+// A new reference to a field of such an object, or raise_cleared.
+Ref member(PyObject* field, const char* owner);
+
 // Whether object is an instance of the type (from its type maker); a type
 // that cannot be made counts as no match, with no exception left set.
 bool instance_of(PyObject* object, PyObject* type);

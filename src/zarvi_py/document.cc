@@ -155,7 +155,14 @@ PyObject* delimiters_repr(PyObject* self) {
 PyType_Slot kDelimitersSlots[] = {
     {Py_tp_doc,
      const_cast<char*>("Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, "
-                       "release=None)\n--\n\nThe five delimiters of an interchange.")},
+                       "release=None)\n--\n\n"
+                       "The five delimiters of an interchange, an immutable value compared by\n"
+                       "content: the element and component separators, the segment terminator,\n"
+                       "and the repetition separator and release character, which a file may\n"
+                       "lack (None). Document.delimiters gives a file's; parse and stream take\n"
+                       "one to override the ISA header.\n\n"
+                       "Raises ValueError when a delimiter is not exactly one byte, TypeError\n"
+                       "when it is not bytes (or None, for the last two).")},
     {Py_tp_new, reinterpret_cast<void*>(delimiters_new)},
     {Py_tp_getset, kGetters},
     {Py_tp_richcompare, reinterpret_cast<void*>(delimiters_compare)},
@@ -256,7 +263,10 @@ PyGetSetDef kDocumentGetSet[] = {
 };
 
 PyType_Slot kDocumentSlots[] = {
-    {Py_tp_doc, const_cast<char*>("The file, indexed into segments and held byte for byte.")},
+    {Py_tp_doc, const_cast<char*>(
+                    "The file, indexed into segments and held byte for byte. len() counts\n"
+                    "the segments; document[i] is the Segment at i (negative i counts from\n"
+                    "the end; IndexError past either end). Made only by parse.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
     {Py_tp_methods, kDocumentMethods},

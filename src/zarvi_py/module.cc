@@ -116,11 +116,19 @@ int add(PyObject* module, PyObject* all, const Addition& row) {
   if (!value) return -1;
   Ref name = Ref::steal(PyUnicode_FromString(row.name));
   if (!name) return -1;
-  if (PyList_Append(all, name.get()) < 0) {
-    PyErr_SetString(PyExc_RuntimeError, "could not append __name__ to __all__");
-    return -1;
-  }
+  if (PyList_Append(all, name.get()) < 0) return -1;
   return PyModule_AddObjectRef(module, row.name, value.get());
+}
+
+// The types and exceptions live in process-wide cells, so objects made in
+// one interpreter would be shared with another; only the main interpreter
+// (id 0) may load the module.
+bool in_main_interpreter() {
+  if (PyInterpreterState_GetID(PyInterpreterState_Get()) == 0) return true;
+  PyErr_SetString(PyExc_ImportError,
+                  "zarvi._core cannot be imported in a subinterpreter: it keeps process-wide "
+                  "type objects; import zarvi in the main interpreter only");
+  return false;
 }
 
 int exec_module(PyObject* module) {
@@ -129,6 +137,7 @@ int exec_module(PyObject* module) {
       PyErr_BadArgument();
       return -1;
     }
+    if (!in_main_interpreter()) return -1;
     Ref all;
     for (const Addition& row : kAdditions) {
       if (!all) {
@@ -149,7 +158,9 @@ PyModuleDef_Slot kSlots[] = {
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "_core",
-    "The `zarvi._core` extension module.",
+    "The native core of zarvi: reads and validates X12 835 remittance files (005010X221A1\n"
+    "and 004010X091A1) into a lossless document, typed tables and diagnostics. Import the\n"
+    "`zarvi` package, which re-exports every public name of this module.",
     0,
     nullptr,
     kSlots,

@@ -195,7 +195,10 @@ PyObject* loop_paths(PyObject*, PyObject* args, PyObject* kwargs) {
       return Ref();
     }
     const ResultParts* parts = result_parts(result);
-    if (parts == nullptr) return wrong_type("_loop_paths", "result", "Result", result);
+    if (parts == nullptr) {
+      if (PyErr_Occurred()) return Ref();
+      return wrong_type("_loop_paths", "result", "Result", result);
+    }
     std::vector<size_t> requested;
     if (!segment_list(segments, requested)) return Ref();
     Ref out = Ref::steal(PyList_New(0));

@@ -44,6 +44,8 @@ int result_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int result_clear(PyObject* self) {
+  // The parts point into the document and the tables: they go first.
+  as_result(self)->parts = {};
   Py_CLEAR(as_result(self)->document);
   Py_CLEAR(as_result(self)->tables);
   Py_CLEAR(as_result(self)->diagnostics);
@@ -56,18 +58,33 @@ void result_dealloc(PyObject* self) {
   free_object(self);
 }
 
-const zarvi_core::column::table::Tables& tables_of_result(PyObject* self) {
-  return **tables_of(as_result(self)->tables);
+// The parts of a Result the collector has not cleared; null with an
+// exception once it has.
+const ResultParts* live_parts(PyObject* self) {
+  const ResultParts& parts = as_result(self)->parts;
+  if (parts.document != nullptr && parts.spec != nullptr) return &parts;
+  raise_cleared("Result");
+  return nullptr;
+}
+
+const zarvi_core::column::table::Tables* tables_of_result(PyObject* self) {
+  PyObject* tables = as_result(self)->tables;
+  if (tables == nullptr) {
+    raise_cleared("Result");
+    return nullptr;
+  }
+  return tables_of(tables)->get();
 }
 
 // ---- summaries ----
 
 // The table a summary reads; KeyError naming every table when absent.
 const Table* summary_table(PyObject* self, const char* method, const char* name) {
-  const auto& tables = tables_of_result(self);
-  if (const Table* t = tables.get(name)) return t;
+  const auto* tables = tables_of_result(self);
+  if (tables == nullptr) return nullptr;
+  if (const Table* t = tables->get(name)) return t;
   std::string list;
-  for (const Table& t : tables) list += (list.empty() ? "" : ", ") + t.name();
+  for (const Table& t : *tables) list += (list.empty() ? "" : ", ") + t.name();
   raise_text(PyExc_KeyError, std::string("Result.") + method + " reads the table \"" + name +
                                  "\"; the tables are: " + list);
   return nullptr;
@@ -192,57 +209,88 @@ PyObject* get_payee(PyObject* self, void*) {
 }
 
 PyObject* get_document(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->document).release();
+  return member(as_result(self)->document, "Result").release();
 }
 
 PyObject* get_tables(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->tables).release();
+  return member(as_result(self)->tables, "Result").release();
 }
 
 PyObject* get_diagnostics(PyObject* self, void*) {
-  return Ref::borrow(as_result(self)->diagnostics).release();
+  return member(as_result(self)->diagnostics, "Result").release();
 }
 
 PyObject* get_spec(PyObject* self, void*) {
-  return guard([&] { return wrap_spec(*as_result(self)->parts.spec); });
+  return guard([&]() -> Ref {
+    const ResultParts* parts = live_parts(self);
+    if (parts == nullptr) return Ref();
+    return wrap_spec(*parts->spec);
+  });
 }
 
 PyObject* result_repr(PyObject* self) {
-  return guard([&] {
+  return guard([&]() -> Ref {
     const PyParseResult* r = as_result(self);
-    const Py_ssize_t diagnostics = PyList_Size(r->diagnostics);
+    // The collector clears the parts with the fields, so one check serves.
+    const ResultParts* parts = live_parts(self);
+    if (parts == nullptr) return Ref();
+    const auto* tables = tables_of_result(self);
+    if (tables == nullptr) return Ref();
     return Ref::steal(PyUnicode_FromFormat("Result(segments=%zu, tables=%zu, diagnostics=%zd)",
-                                           r->parts.document->size(),
-                                           tables_of_result(self).size(), diagnostics));
+                                           parts->document->size(), tables->size(),
+                                           PyList_Size(r->diagnostics)));
   });
 }
 
 PyMethodDef kResultMethods[] = {
     {"count_claims", count_claims, METH_NOARGS,
-     "count_claims($self, /)\n--\n\nThe rows of `claims`."},
+     "count_claims($self, /)\n--\n\n"
+     "The number of claims: the rows of the table \"claims\".\n\n"
+     "Raises KeyError, naming the tables there are, when the spec has no \"claims\" table."},
     {"count_patients", count_patients, METH_NOARGS,
-     "count_patients($self, /)\n--\n\nThe distinct non-null patient ids of `claims`, compared "
-     "as bytes."},
+     "count_patients($self, /)\n--\n\n"
+     "The number of distinct patients: the distinct non-null values of \"patient_id\" in\n"
+     "the table \"claims\", compared as bytes (\"0123\" and \"123\" are two).\n\n"
+     "Raises KeyError, naming what there is, when the table or the column is missing."},
     {"sum_payments", sum_payments, METH_NOARGS,
-     "sum_payments($self, /)\n--\n\nThe sum of `total_payment_amount` in `payments`, as a "
-     "Decimal at the column's scale."},
+     "sum_payments($self, /)\n--\n\n"
+     "The total paid: the sum of \"total_payment_amount\" in the table \"payments\", as a\n"
+     "decimal.Decimal at the column's scale; nulls are skipped.\n\n"
+     "Raises KeyError when the table or the column is missing, TypeError when the column\n"
+     "is not a decimal, and ValueError when the sum overflows a 128-bit decimal."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef kResultGetSet[] = {
-    {"document", get_document, nullptr, "The file, indexed into segments.", nullptr},
-    {"tables", get_tables, nullptr, "The projected tables.", nullptr},
-    {"diagnostics", get_diagnostics, nullptr, "Every diagnostic, in stream order.", nullptr},
-    {"spec", get_spec, nullptr, "The spec that projected the tables.", nullptr},
+    {"document", get_document, nullptr,
+     "The file as a Document: indexed into segments, held byte for byte.", nullptr},
+    {"tables", get_tables, nullptr, "The projected tables, as a Tables mapping.", nullptr},
+    {"diagnostics", get_diagnostics, nullptr,
+     "Every Diagnostic found, in the order of the file (a list).", nullptr},
+    {"spec", get_spec, nullptr, "The Spec that read the file and projected the tables.",
+     nullptr},
     {"payer", get_payer, nullptr,
-     "The payer of the one transaction as a dict of six texts, or None.", nullptr},
+     "The payer of the file's one transaction: a dict of \"name\", \"identification_code\",\n"
+     "\"address\", \"city\", \"state\" and \"zip_code\" (each a str or None), or None when\n"
+     "all six are absent. Raises ValueError when the file holds more or fewer than one\n"
+     "transaction, KeyError when the spec's \"payments\" table lacks a column.",
+     nullptr},
     {"payee", get_payee, nullptr,
-     "The payee of the one transaction as a dict of six texts, or None.", nullptr},
+     "The payee of the file's one transaction, as payer describes.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot kResultSlots[] = {
-    {Py_tp_doc, const_cast<char*>("What one parse produced.")},
+    {Py_tp_doc, const_cast<char*>(
+                    "What zarvi.parse made of one file: the document, the tables, the\n"
+                    "diagnostics and the spec, with summaries of the 835 tables.\n\n"
+                    "Made only by parse; immutable. Its parts share memory with it: a table\n"
+                    "or a segment taken from it keeps the data it reads alive.\n\n"
+                    "Example:\n"
+                    "    result = zarvi.parse(data)\n"
+                    "    result.payer[\"name\"], result.count_claims(), result.sum_payments()\n"
+                    "    claims = result.tables[\"claims\"]\n"
+                    "    [str(d) for d in result.diagnostics]")},
     {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(result_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(result_clear)},
@@ -343,7 +391,7 @@ PyObject* result_type() {
 }
 
 const ResultParts* result_parts(PyObject* object) {
-  return instance_of(object, result_type()) ? &as_result(object)->parts : nullptr;
+  return instance_of(object, result_type()) ? live_parts(object) : nullptr;
 }
 
 PyMethodDef kParseDef = {
@@ -351,9 +399,29 @@ PyMethodDef kParseDef = {
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)),
     METH_VARARGS | METH_KEYWORDS,
     "parse(data, spec=None, delimiters=None)\n--\n\n"
-    "Reads the bytes of an 835 file into a Result: the lossless document, the projected "
-    "tables and every diagnostic. The spec defaults to the built-in chosen by the version "
-    "the file declares; the delimiters default to those of its ISA header.",
+    "Reads a whole 835 file into a Result: the lossless document, the tables the spec\n"
+    "projects and every diagnostic found. The work runs with the GIL released.\n\n"
+    "Parameters:\n"
+    "    data: the file's bytes, as bytes (read in place) or any other buffer of single\n"
+    "        bytes, such as bytearray, memoryview or mmap (copied once).\n"
+    "    spec: the Spec to read with; None picks the built-in for the version the file\n"
+    "        declares in GS08: 004010X091A1 or 004010X091 reads with\n"
+    "        Spec.builtin(\"4010\"), anything else with Spec.builtin(\"5010\").\n"
+    "    delimiters: the Delimiters to split with; None reads them from the ISA header.\n\n"
+    "Returns:\n"
+    "    A Result. Problems in the data are Diagnostic values in result.diagnostics,\n"
+    "    never exceptions: a file that can be split into segments always parses.\n\n"
+    "Raises:\n"
+    "    ParseError: the file cannot be split into segments (no readable ISA header and\n"
+    "        no delimiters given) or is 4 GiB or larger.\n"
+    "    TypeError: data is a str or not a buffer of bytes, or spec or delimiters is of\n"
+    "        another type.\n\n"
+    "Example:\n"
+    "    import pathlib, zarvi\n"
+    "    result = zarvi.parse(pathlib.Path(\"remit.835\").read_bytes())\n"
+    "    result.count_claims(), result.sum_payments()\n"
+    "    for d in result.diagnostics:\n"
+    "        print(d)",
 };
 
 }  // namespace zarvi_py

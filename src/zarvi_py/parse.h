@@ -14,7 +14,8 @@ struct ResultParts {
   const SharedSpec* spec;
 };
 
-// The parts of a Result object; null (no exception) for anything else. The
+// The parts of a Result object; null (no exception) for anything else, and
+// null with RuntimeError for a Result the garbage collector has cleared. The
 // pointer stays valid while the object lives.
 const ResultParts* result_parts(PyObject* object);
 

@@ -120,18 +120,19 @@ void batch_dealloc(PyObject* self) {
 }
 
 PyObject* batch_tables(PyObject* self, void*) {
-  return Ref::borrow(as_batch(self)->tables).release();
+  return member(as_batch(self)->tables, "Batch").release();
 }
 
 PyObject* batch_diagnostics(PyObject* self, void*) {
-  return Ref::borrow(as_batch(self)->diagnostics).release();
+  return member(as_batch(self)->diagnostics, "Batch").release();
 }
 
 PyObject* batch_repr(PyObject* self) {
-  return guard([&] {
-    return Ref::steal(PyUnicode_FromFormat("Batch(tables=%R, diagnostics=%zd)",
-                                           as_batch(self)->tables,
-                                           PyList_Size(as_batch(self)->diagnostics)));
+  return guard([&]() -> Ref {
+    const PyBatch* b = as_batch(self);
+    if (b->tables == nullptr || b->diagnostics == nullptr) return raise_cleared("Batch");
+    return Ref::steal(PyUnicode_FromFormat("Batch(tables=%R, diagnostics=%zd)", b->tables,
+                                           PyList_Size(b->diagnostics)));
   });
 }
 
@@ -144,8 +145,10 @@ PyGetSetDef kBatchGetSet[] = {
 };
 
 PyType_Slot kBatchSlots[] = {
-    {Py_tp_doc, const_cast<char*>("The tables and diagnostics of one closed loop instance, or "
-                                  "of the end of the stream.")},
+    {Py_tp_doc, const_cast<char*>(
+                    "One step of a Stream: the rows and diagnostics that are new since the\n"
+                    "previous batch, up to the close of one loop instance or the end of the\n"
+                    "file. Made only by a Stream; immutable.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(batch_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(batch_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(batch_clear)},
@@ -215,9 +218,11 @@ PyObject* stream_next(PyObject* self) {
 
 PyType_Slot kStreamSlots[] = {
     {Py_tp_doc, const_cast<char*>(
-                    "Iterates the batches of a file. Each step runs with the GIL released.\n\n"
-                    "A stream must be advanced from one thread at a time: a next() that finds "
-                    "another thread inside a step raises a RuntimeError naming the stream "
+                    "The iterator zarvi.stream returns: each next() reads on to the next\n"
+                    "closed instance of its loop and returns a Batch; StopIteration at the end.\n"
+                    "Each step runs with the GIL released.\n\n"
+                    "A stream must be advanced from one thread at a time: a next() that finds\n"
+                    "another thread inside a step raises a RuntimeError naming the stream\n"
                     "(unlike a generator, which raises ValueError).")},
     {Py_tp_dealloc, reinterpret_cast<void*>(stream_dealloc)},
     {Py_tp_iter, reinterpret_cast<void*>(stream_iter)},
@@ -316,9 +321,29 @@ PyMethodDef kStreamDef = {
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(stream)),
     METH_VARARGS | METH_KEYWORDS,
     "stream(data, spec=None, by=\"transaction\", delimiters=None)\n--\n\n"
-    "Walks the file without building a document and yields a Batch of new rows and "
-    "diagnostics each time an instance of the loop `by` closes, and a last one for what "
-    "remains at the end.",
+    "Reads an 835 file loop by loop, keeping memory low: no document is built, and each\n"
+    "Batch holds only the rows and diagnostics that are new since the one before.\n\n"
+    "Parameters:\n"
+    "    data: the file's bytes, as bytes (read in place) or any other buffer of single\n"
+    "        bytes (copied once).\n"
+    "    spec: the Spec to read with; None picks the built-in for the version the file\n"
+    "        declares, as parse does.\n"
+    "    by: the name of the loop whose every closed instance yields a batch, such as\n"
+    "        \"transaction\" (the default) or \"2100\" for one claim at a time.\n"
+    "    delimiters: the Delimiters to split with; None reads them from the ISA header.\n\n"
+    "Returns:\n"
+    "    A Stream: an iterator of Batch, one each time an instance of the loop `by`\n"
+    "    closes and a last one for what remains at the end of the file. Each step runs\n"
+    "    with the GIL released.\n\n"
+    "Raises:\n"
+    "    ParseError: the ISA header cannot be read and no delimiters were given.\n"
+    "    ValueError: the spec has no loop named `by`; the message lists its loops.\n"
+    "    TypeError: data is a str or not a buffer of bytes, or an argument is of\n"
+    "        another type.\n\n"
+    "Example:\n"
+    "    for batch in zarvi.stream(data, by=\"2100\"):\n"
+    "        claims = batch.tables[\"claims\"].to_polars()\n"
+    "        problems = batch.diagnostics",
 };
 
 }  // namespace zarvi_py

@@ -180,9 +180,16 @@ PyMethodDef kTableMethods[] = {
     {"render", table_render, METH_NOARGS,
      "render($self, /)\n--\n\nThe table as text: its title, header and one line per row."},
     {"to_pandas", table_pandas, METH_NOARGS,
-     "to_pandas($self, /)\n--\n\nA pandas DataFrame, through pyarrow."},
+     "to_pandas($self, /)\n--\n\n"
+     "The table as a pandas DataFrame, made through pyarrow.\n\n"
+     "Raises ImportError, naming the extra to install (zarvi[pandas]), when pandas or\n"
+     "pyarrow is missing."},
     {"to_polars", table_polars, METH_NOARGS,
-     "to_polars($self, /)\n--\n\nA polars DataFrame, through the Arrow capsule."},
+     "to_polars($self, /)\n--\n\n"
+     "The table as a polars DataFrame, sharing the column buffers through the Arrow\n"
+     "capsule.\n\n"
+     "Raises ImportError, naming the extra to install (zarvi[polars]), when polars is\n"
+     "missing."},
     {"__arrow_c_schema__", table_schema, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\nThe Arrow schema of the table, in a capsule."},
     {"__arrow_c_array__", varargs(table_array), METH_VARARGS | METH_KEYWORDS,
@@ -197,13 +204,22 @@ PyMethodDef kTableMethods[] = {
 };
 
 PyGetSetDef kTableGetSet[] = {
-    {"name", table_name, nullptr, "The table name.", nullptr},
+    {"name", table_name, nullptr, "The table's name, such as \"claims\".", nullptr},
     {"columns", table_columns, nullptr, "The column names, in column order.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot kTableSlots[] = {
-    {Py_tp_doc, const_cast<char*>("One projected table. Shares the tables it belongs to.")},
+    {Py_tp_doc, const_cast<char*>(
+                    "One projected table: named, typed columns of equal length; len() is\n"
+                    "its row count. Read-only, and it keeps the tables it belongs to alive.\n\n"
+                    "It speaks the Arrow PyCapsule interface, so pyarrow.table(t),\n"
+                    "polars.DataFrame(t) and other Arrow readers take it without copying.\n\n"
+                    "Example:\n"
+                    "    claims = result.tables[\"claims\"]\n"
+                    "    claims.name, claims.columns, len(claims)\n"
+                    "    frame = claims.to_polars()\n"
+                    "    print(claims.render())")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyTable>)},
     {Py_tp_repr, reinterpret_cast<void*>(table_repr)},
     {Py_tp_methods, kTableMethods},
@@ -337,12 +353,18 @@ PyObject* tables_repr(PyObject* self) {
 
 PyMethodDef kTablesMethods[] = {
     {"keys", tables_keys, METH_NOARGS,
-     "keys($self, /)\n--\n\nThe table names, in spec order (the byte order of the names)."},
-    {"render", tables_render, METH_NOARGS, "render($self, /)\n--\n\nEvery table as text."},
+     "keys($self, /)\n--\n\n"
+     "The table names (a list of str), in spec order (the byte order of the names)."},
+    {"render", tables_render, METH_NOARGS,
+     "render($self, /)\n--\n\nEvery table as text, one after another."},
     {"to_pandas", tables_frames<table_to_pandas>, METH_NOARGS,
-     "to_pandas($self, /)\n--\n\nA dict of table name to pandas DataFrame."},
+     "to_pandas($self, /)\n--\n\n"
+     "A dict of table name to pandas DataFrame, in table order.\n\n"
+     "Raises ImportError, naming the extra to install, when pandas or pyarrow is missing."},
     {"to_polars", tables_frames<table_to_polars>, METH_NOARGS,
-     "to_polars($self, /)\n--\n\nA dict of table name to polars DataFrame."},
+     "to_polars($self, /)\n--\n\n"
+     "A dict of table name to polars DataFrame, in table order.\n\n"
+     "Raises ImportError, naming the extra to install, when polars is missing."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -353,7 +375,16 @@ PyGetSetDef kTablesGetSet[] = {
 
 PyType_Slot kTablesSlots[] = {
     {Py_tp_doc,
-     const_cast<char*>("The tables of one parse or one batch, by name. Shared, never copied.")},
+     const_cast<char*>(
+         "The tables of one parse or one batch: a read-only mapping from table name to\n"
+         "Table. len() counts the tables, iteration yields their names, `name in tables`\n"
+         "tests one, and tables[name] raises KeyError listing the names when there is no\n"
+         "such table. Shared with its tables, never copied.\n\n"
+         "Example:\n"
+         "    tables = result.tables\n"
+         "    list(tables)              # [\"adjustments\", \"claims\", ...]\n"
+         "    claims = tables[\"claims\"]\n"
+         "    frames = tables.to_polars()")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyTables>)},
     {Py_tp_repr, reinterpret_cast<void*>(tables_repr)},
     {Py_tp_iter, reinterpret_cast<void*>(tables_iter)},

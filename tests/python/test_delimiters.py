@@ -2,9 +2,9 @@ import operator
 
 import pytest
 
-import zarvi._core as core
+import zarvi
 
-Delimiters = core.Delimiters
+Delimiters = zarvi.Delimiters
 DEFAULTS = (b"*", b":", b"~", None, None)
 
 

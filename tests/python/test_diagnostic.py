@@ -3,8 +3,8 @@ import pathlib
 
 import pytest
 
-import zarvi._core as core
-from zarvi._core import Diagnostic, _external_diagnostic
+import zarvi
+from zarvi import Diagnostic, _external_diagnostic
 
 SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
 
@@ -87,8 +87,8 @@ def _fields(d):
 
 @pytest.mark.parametrize(
     "read",
-    [lambda data: core.parse(data).diagnostics,
-     lambda data: [d for batch in core.stream(data) for d in batch.diagnostics]],
+    [lambda data: zarvi.parse(data).diagnostics,
+     lambda data: [d for batch in zarvi.stream(data) for d in batch.diagnostics]],
     ids=["parse", "stream"],
 )
 def test_diagnostics_outlive_their_result_and_list(read):

@@ -2,21 +2,21 @@ import pathlib
 
 import pytest
 
-import zarvi._core as core
+import zarvi
 
 SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
 
 
 @pytest.fixture(scope="module")
 def document():
-    return core.parse(SIMPLE).document
+    return zarvi.parse(SIMPLE).document
 
 
 def test_document(document):
     assert len(document) == 42
     assert repr(document) == f"Document(segments=42, bytes={len(SIMPLE)})"
     assert document.write() == SIMPLE
-    assert document.delimiters == core.Delimiters(repetition=b"^")
+    assert document.delimiters == zarvi.Delimiters(repetition=b"^")
     assert document.delimiters is not document.delimiters
     assert [document[i].index for i in (41, -42, True)] == [41, 0, 1]
     for index in (42, -43):
@@ -43,11 +43,11 @@ def test_segment(document):
 
 def test_release_character_is_removed():
     data = SIMPLE.replace(b"N1*PR*ACME HEALTH PLAN", b"N1*PR*ACME?*HEALTH")
-    delimiters = core.Delimiters(repetition=b"^", release=b"?")
-    document = core.parse(data, delimiters=delimiters).document
+    delimiters = zarvi.Delimiters(repetition=b"^", release=b"?")
+    document = zarvi.parse(data, delimiters=delimiters).document
     assert document[6].elements[1] == b"ACME*HEALTH"
 
 
 def test_segment_keeps_its_document_alive():
-    seg = core.parse(SIMPLE).document[2]
+    seg = zarvi.parse(SIMPLE).document[2]
     assert seg.id == b"ST" and seg.elements[0] == b"835"

@@ -1,9 +1,11 @@
+import importlib.metadata
 import inspect
 
 import pytest
 
-import zarvi._core as core
-from zarvi._core import Spec, _external_diagnostic
+import zarvi
+import zarvi._core
+from zarvi import Spec, _external_diagnostic
 
 # Every name of the module, in the order start-up adds them.
 ALL = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segment", "Result",
@@ -16,17 +18,19 @@ NO_CONSTRUCTOR = ["Diagnostic", "Document", "Segment", "Result", "Spec", "Batch"
 
 
 def test_all_lists_names_in_order():
+    core = zarvi._core
     # The writer's names join at their places once it is built.
     assert core.__all__ == [n for n in ALL if n not in WRITER or hasattr(core, n)]
-    assert all(hasattr(core, name) for name in core.__all__)
+    assert all(getattr(zarvi, name) is getattr(core, name) for name in core.__all__)
+    assert zarvi.__version__ == importlib.metadata.version("zarvi")
     for name in ("ParseError", "SpecError"):
-        exc = getattr(core, name)
+        exc = getattr(zarvi, name)
         assert issubclass(exc, ValueError) and (exc.__module__, exc.__name__) == ("zarvi", name)
 
 
 @pytest.mark.parametrize("name", NO_CONSTRUCTOR + ["Delimiters"])
 def test_classes_are_final(name):
-    cls = getattr(core, name)
+    cls = getattr(zarvi, name)
     assert cls.__module__ == "zarvi" and cls.__qualname__ == name
     if name in NO_CONSTRUCTOR:
         with pytest.raises(TypeError):
@@ -38,9 +42,9 @@ def test_classes_are_final(name):
 @pytest.mark.parametrize(
     "function, parameters",
     [
-        (core.parse, "(data, spec=None, delimiters=None)"),
-        (core.stream, "(data, spec=None, by='transaction', delimiters=None)"),
-        (core._loop_paths, "(result, segments)"),
+        (zarvi.parse, "(data, spec=None, delimiters=None)"),
+        (zarvi.stream, "(data, spec=None, by='transaction', delimiters=None)"),
+        (zarvi._loop_paths, "(result, segments)"),
         (Spec.builtin, "(version='5010')"),
         (_external_diagnostic, "(origin, message, level, code=None, segment=None, element=None, "
                                "component=None, datum=b'', path=None)"),
@@ -49,3 +53,25 @@ def test_classes_are_final(name):
 )
 def test_function_signatures(function, parameters):
     assert str(inspect.signature(function)) == parameters
+
+
+def _public_callables():
+    for name in zarvi.__all__:
+        obj = getattr(zarvi, name)
+        if name.startswith("_") or not callable(obj) or (isinstance(obj, type)
+                                                         and issubclass(obj, Exception)):
+            continue
+        if not isinstance(obj, type):
+            yield name, obj
+            continue
+        for attr, member in vars(obj).items():
+            if callable(member) and (not attr.startswith("_") or attr.startswith("__arrow_c")):
+                yield f"{name}.{attr}", getattr(obj, attr)
+
+
+@pytest.mark.parametrize("name, function", list(_public_callables()),
+                         ids=[n for n, _ in _public_callables()])
+def test_every_public_callable_has_a_signature_and_a_doc(name, function):
+    # A malformed first line leaves the signature unreadable and in the text.
+    inspect.signature(function)
+    assert function.__doc__ and "--\n" not in function.__doc__

@@ -2,8 +2,8 @@ import json
 
 import pytest
 
-import zarvi._core as core
-from zarvi._core import Spec, SpecError
+import zarvi
+from zarvi import Spec, SpecError
 
 LOOPS_5010 = ["1000A", "1000B", "2000", "2100", "2110", "group", "interchange", "transaction"]
 
@@ -47,7 +47,7 @@ def test_patch():
     renamed = spec.patch({"name": "it's \"q\""})
     assert repr(renamed) == "Spec(name='it's \"q\"', loops=1, tables=0)"  # unescaped
     assert repr(spec) == "Spec(name='mini', loops=1, tables=0)"
-    patched = Spec.builtin().patch(core.EDI_835_PARSER_PATCH)
+    patched = Spec.builtin().patch(zarvi.EDI_835_PARSER_PATCH)
     assert json.loads(patched.to_json())["name"] == "edi_835_parser"
 
 

@@ -4,7 +4,7 @@ import time
 import pyarrow as pa
 import pytest
 
-import zarvi._core as core
+import zarvi
 from x12_input import interchange, payment, slow_input
 
 THREE = interchange(payment(claims=[("A1", "P1", "10"), ("A2", "P2", "5")]),
@@ -17,29 +17,29 @@ def rows(batches, table):
 
 
 def test_one_batch_per_transaction():
-    batches = list(core.stream(THREE))
+    batches = list(zarvi.stream(THREE))
     assert rows(batches, "claims") == [2, 1, 3]
     assert repr(batches[0]) == (
         "Batch(tables=Tables(adjustments: 0 rows, claims: 2 rows, payments: 1 rows, "
         "provider_adjustments: 0 rows, services: 0 rows), diagnostics=0)")
     assert batches[0].diagnostics is batches[0].diagnostics == []
-    assert batches[0].tables.spec.to_json() == core.Spec.builtin().to_json()
+    assert batches[0].tables.spec.to_json() == zarvi.Spec.builtin().to_json()
     # Joined in order, the batches are the parse: row numbers continue.
-    parsed = core.parse(THREE).tables
+    parsed = zarvi.parse(THREE).tables
     for name in parsed:
         joined = pa.concat_tables(pa.table(b.tables[name]) for b in batches)
         assert joined.equals(pa.table(parsed[name])), name
 
 
 def test_a_last_batch_only_for_what_remains():
-    batches = list(core.stream(THREE.replace(b"GE*3*101~", b"GE*4*101~")))
+    batches = list(zarvi.stream(THREE.replace(b"GE*3*101~", b"GE*4*101~")))
     assert len(batches) == 4
     assert all(len(batches[3].tables[n]) == 0 for n in batches[3].tables)
     assert [d.kind for d in batches[3].diagnostics] == ["ControlCountMismatch"]
 
 
 def test_other_loops_and_the_end():
-    stream = core.stream(THREE, by="2100")
+    stream = zarvi.stream(THREE, by="2100")
     assert iter(stream) is stream
     batches = list(stream)
     assert rows(batches, "claims") == [1] * 6
@@ -48,27 +48,27 @@ def test_other_loops_and_the_end():
     for _ in range(2):
         with pytest.raises(StopIteration):
             next(stream)
-    spec = core.Spec.builtin().patch(core.EDI_835_PARSER_PATCH)
-    batches = list(core.stream(THREE, spec=spec, by="group"))
+    spec = zarvi.Spec.builtin().patch(zarvi.EDI_835_PARSER_PATCH)
+    batches = list(zarvi.stream(THREE, spec=spec, by="group"))
     # The interchange's row is appended when it closes, after the group.
     assert rows(batches, "rows_claims") == [6, 0]
     assert rows(batches, "rows_interchanges") == [0, 1]
     body = b"ST|835|0001~BPR|I|5|C~SE|3|0001~"
-    assert rows(core.stream(body, delimiters=core.Delimiters(b"|", b"^", b"~")), "payments") == [1]
+    assert rows(zarvi.stream(body, delimiters=zarvi.Delimiters(b"|", b"^", b"~")), "payments") == [1]
 
 
 def test_unknown_loop():
     loops = "1000A, 1000B, 2000, 2100, 2110, group, interchange, transaction"
     for by, quoted in (("claim", '"claim"'), ('a"b\n', '"a\\"b\\n"')):
         with pytest.raises(ValueError) as caught:
-            core.stream(THREE, by=by)
+            zarvi.stream(THREE, by=by)
         assert str(caught.value) == (f"stream by {quoted}: the spec has no such loop; its "
                                      f"loops are {loops}")
 
 
 def test_second_thread_is_refused_instead_of_waiting():
-    big = slow_input(lambda data: list(core.stream(data, by="interchange")))
-    stream = core.stream(big, by="interchange")
+    big = slow_input(lambda data: list(zarvi.stream(data, by="interchange")))
+    stream = zarvi.stream(big, by="interchange")
     got = {}
     thread = threading.Thread(target=lambda: got.setdefault("batch", next(stream)))
     thread.start()

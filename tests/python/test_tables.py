@@ -8,7 +8,7 @@ import sys
 import pyarrow as pa
 import pytest
 
-import zarvi._core as core
+import zarvi
 from x12_input import interchange, payment
 
 FILE = interchange(
@@ -20,7 +20,7 @@ CLAIM_IDS = [b"C1", b"C2", b"C3"]
 
 @pytest.fixture(scope="module")
 def tables():
-    return core.parse(FILE).tables
+    return zarvi.parse(FILE).tables
 
 
 def test_tables_and_table(tables):
@@ -37,7 +37,7 @@ def test_tables_and_table(tables):
     for bad in (lambda: tables[1], lambda: 1 in tables):
         with pytest.raises(TypeError, match="argument 'name' must be str, not int"):
             bad()
-    assert tables.spec.to_json() == core.Spec.builtin().to_json()
+    assert tables.spec.to_json() == zarvi.Spec.builtin().to_json()
     claims = tables["claims"]
     assert (len(claims), claims.name, claims.columns[:3]) == (3, "claims", ["row", "segment", "payment"])
     assert repr(claims) == f"Table(name='claims', rows=3, columns={len(claims.columns)})"
@@ -64,16 +64,16 @@ def test_values_and_types_through_pyarrow(tables):
 
 
 def test_int64_scale_and_time32():
-    spec = core.Spec.builtin().patch('{"balancing": {"transaction_balance": null}, '
+    spec = zarvi.Spec.builtin().patch('{"balancing": {"transaction_balance": null}, '
                                      '"segments": {"BPR": {"elements": {"2": {"type": "N2"}}}}}')
-    result = core.parse(FILE.replace(b"*127.5*", b"*12750*"), spec=spec)
+    result = zarvi.parse(FILE.replace(b"*127.5*", b"*12750*"), spec=spec)
     assert result.tables.spec.to_json() == spec.to_json()
     field = pa.schema(result.tables["payments"]).field("total_payment_amount")
     assert (field.type, field.metadata) == (pa.int64(), {b"scale": b"2"})
     assert pa.table(result.tables["payments"])["total_payment_amount"].to_pylist() == [12750]
     # The compatibility spec's interchange table holds a time32 column.
-    spec = core.Spec.builtin().patch(core.EDI_835_PARSER_PATCH)
-    table = pa.table(core.parse(FILE, spec=spec).tables["rows_interchanges"])
+    spec = zarvi.Spec.builtin().patch(zarvi.EDI_835_PARSER_PATCH)
+    table = pa.table(zarvi.parse(FILE, spec=spec).tables["rows_interchanges"])
     times = [f.name for f in table.schema if f.type == pa.time32("s")]
     assert times and table[times[0]].to_pylist() == [datetime.time(12, 0)]
 
@@ -106,7 +106,7 @@ def test_zero_copy(tables):
 
 
 def test_arrow_data_outlives_the_result():
-    result = core.parse(FILE)
+    result = zarvi.parse(FILE)
     table = pa.table(result.tables["claims"])
     reader = pa.RecordBatchReader.from_stream(result.tables["payments"])
     kept = result.tables["claims"]
@@ -150,7 +150,7 @@ def test_missing_optional_module(monkeypatch, tables, call, owner, missing, extr
 
 
 def test_no_optional_module_is_imported_at_start():
-    code = ("import sys, zarvi._core as c; "
+    code = ("import sys, zarvi; "
             "print(sorted(m for m in ('pandas', 'polars', 'pyarrow') if m in sys.modules))")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                          check=True, env={**os.environ, "PYTHONPATH": ":".join(sys.path)})

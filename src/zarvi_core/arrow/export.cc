@@ -306,7 +306,8 @@ int stream_failure(ArrowArrayStream* stream, const char* what) noexcept {
   return ENOMEM;
 }
 
-int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
+// The stream callbacks are called from C: no exception may leave them.
+int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) noexcept {
   auto* keep = static_cast<StreamKeep*>(stream->private_data);
   try {
     auto made = export_schema(keep->tables, keep->index, out);
@@ -317,10 +318,12 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
     return 0;
   } catch (const std::exception& e) {
     return stream_failure(stream, e.what());
+  } catch (...) {
+    return stream_failure(stream, "unknown exception");
   }
 }
 
-int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
+int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) noexcept {
   auto* keep = static_cast<StreamKeep*>(stream->private_data);
   if (keep->done) {
     *out = ArrowArray{};  // release == null marks the end of the stream
@@ -337,15 +340,17 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     return 0;
   } catch (const std::exception& e) {
     return stream_failure(stream, e.what());
+  } catch (...) {
+    return stream_failure(stream, "unknown exception");
   }
 }
 
-const char* stream_last_error(ArrowArrayStream* stream) {
+const char* stream_last_error(ArrowArrayStream* stream) noexcept {
   const auto* keep = static_cast<const StreamKeep*>(stream->private_data);
   return keep->last_error.empty() ? nullptr : keep->last_error.c_str();
 }
 
-void release_stream(ArrowArrayStream* stream) {
+void release_stream(ArrowArrayStream* stream) noexcept {
   if (stream == nullptr || stream->release == nullptr) return;
   delete static_cast<StreamKeep*>(stream->private_data);
   stream->release = nullptr;
