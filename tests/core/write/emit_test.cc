@@ -207,5 +207,83 @@ TEST(Emitter, Traces) {
   EXPECT_EQ(origin(5, 1), "none");
 }
 
+TEST(Cells, Render) {
+  auto column = [](ColumnType type, Cell cell) {
+    column::ColumnData c(type);
+    c.push_accepted(cell);
+    return c;
+  };
+  const struct {
+    const char* name;
+    column::ColumnData column;
+    std::optional<uint64_t> max;
+    cells::Outcome outcome;
+    const char* text;  // or the reason
+  } cases[] = {
+      {"bytes", column(kText, text("a b")), {}, cells::Outcome::Text, "a b"},
+      {"null", column(kText, kNull), {}, cells::Outcome::Empty, ""},
+      {"negative integer", column(kInt, Cell::int64(-5)), {}, cells::Outcome::Text, "-5"},
+      {"an integer's scale is a label", column(ColumnType::int64(2), Cell::int64(1250)), {},
+       cells::Outcome::Text, "1250"},
+      {"trailing fraction zeros go", column(ColumnType::decimal128(38, 2), Cell::decimal128(1250)), {},
+       cells::Outcome::Text, "12.5"},
+      {"and the point with them", column(ColumnType::decimal128(38, 2), Cell::decimal128(700)), {},
+       cells::Outcome::Text, "7"},
+      {"below one", column(ColumnType::decimal128(38, 2), Cell::decimal128(-25)), {},
+       cells::Outcome::Text, "-0.25"},
+      {"zero", column(ColumnType::decimal128(38, 2), Cell::decimal128(0)), {}, cells::Outcome::Text, "0"},
+      {"38 digits", column(ColumnType::decimal128(38, 0), Cell::decimal128(-(i128(1) << 126))), {},
+       cells::Outcome::Text, "-85070591730234615865843651857942052864"},
+      {"date", column(ColumnType::date32(), Cell::date32(20459)), 8, cells::Outcome::Text, "20260106"},
+      {"two-digit year", column(ColumnType::date32(), Cell::date32(20459)), 6, cells::Outcome::Text, "260106"},
+      {"two-digit year out of its window", column(ColumnType::date32(), Cell::date32(29280)), 6,
+       cells::Outcome::Failed,
+       "the element holds a two-digit year, read as 1950 to 2049; the year is 2050"},
+      {"time", column(ColumnType::time32(), Cell::time32(49530)), 6, cells::Outcome::Text, "134530"},
+      {"negative time", column(ColumnType::time32(), Cell::time32(-1)), 6, cells::Outcome::Failed,
+       "a time must fall within one day"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out = "<";
+    std::string reason;
+    EXPECT_EQ(cells::render(&c.column, 0, c.max, out, reason), c.outcome);
+    EXPECT_EQ(c.outcome == cells::Outcome::Failed ? reason : out.substr(1), c.text);
+  }
+  std::string out;
+  std::string reason;
+  EXPECT_EQ(cells::render(nullptr, 0, {}, out, reason), cells::Outcome::Empty);
+  EXPECT_EQ(cells::render(&cases[0].column, 1, {}, out, reason), cells::Outcome::Empty);
+  EXPECT_EQ(out, "");
+}
+
+// ISA11 and ISA16 hold the repetition and component separators by
+// definition: a value is checked against every delimiter but its own.
+TEST(Cells, DelimitersButTheFieldsOwn) {
+  const envelope::DelimiterList list = {{'*', "element separator"},
+                                        {':', "component separator"},
+                                        {'~', "segment terminator"},
+                                        {'^', "repetition separator"}};
+  const cells::DelimiterSet set(list);
+  const struct {
+    const char* value;
+    std::string_view own;
+    std::vector<std::string_view> found;
+  } cases[] = {
+      {"plain", "", {}},
+      {"^:*", "", {"element separator", "component separator", "repetition separator"}},
+      {"^:*", "component separator", {"element separator", "repetition separator"}},
+      {"^", "repetition separator", {}},
+      {":~", "repetition separator", {"component separator", "segment terminator"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.value) + " " + std::string(c.own));
+    std::vector<std::string_view> found;
+    set.each(c.value, c.own, [&](const envelope::Delimiter& d) { found.push_back(d.name); });
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(set.any(c.value), std::string_view(c.value) != "plain");
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_core::write::emit
