@@ -36,32 +36,40 @@ size_t count(const std::vector<finding::Finding>& findings, finding::Kind kind) 
   return n;
 }
 
-TEST(Writer, ExpectedFile) {
+// A write of the built-in 5010 spec with the fixed envelope after `change`;
+// a refusal fails the test.
+Written write_changed(const column::Tables& input,
+                      const std::function<void(envelope::Envelope&)>& change) {
   envelope::Envelope envelope = fixed_envelope();
-  envelope.line_break = true;
-  auto written = write_with_findings(spec5010(), simple_tables(), envelope);
-  ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
+  change(envelope);
+  auto written = write_with_findings(spec5010(), input, envelope);
+  EXPECT_TRUE(written.ok()) << finding::to_string(written.error());
+  return written.ok() ? std::move(written).value() : Written{};
+}
+
+TEST(Writer, ExpectedFile) {
+  const Written written =
+      write_changed(simple_tables(), [](envelope::Envelope& e) { e.line_break = true; });
   // ISA11 and ISA16 carry their delimiters without a finding.
-  EXPECT_EQ(texts(written->findings), std::vector<std::string>{});
-  EXPECT_EQ(written->bytes, zarvi_core::testing::data_file("simple_5010.written.835"));
+  EXPECT_EQ(texts(written.findings), std::vector<std::string>{});
+  EXPECT_EQ(written.bytes, zarvi_core::testing::data_file("simple_5010.written.835"));
 }
 
 // With no payments there is no transaction: the group closes with a count of
 // 0, and the read-back says what the file misses, pointing at no row.
 TEST(Writer, NoRowsWriteTheEnvelopeAlone) {
-  auto written = write_with_findings(spec5010(), column::Tables(), fixed_envelope());
-  ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
-  EXPECT_EQ(written->bytes,
+  const Written written = write_changed(column::Tables(), [](envelope::Envelope&) {});
+  EXPECT_EQ(written.bytes,
             "ISA*00*          *00*          *ZZ*SENDER         *ZZ*RECEIVER       *260106*1200*^*"
             "00501*000000001*0*P*:~GS*HP*SENDER*RECEIVER*20260106*1200*1*X*005010X221A1~GE*0*1~"
             "IEA*1*000000001~");
-  ASSERT_FALSE(written->findings.empty());
-  for (const auto& f : written->findings) {
+  ASSERT_FALSE(written.findings.empty());
+  for (const auto& f : written.findings) {
     ASSERT_EQ(f.kind(), finding::Kind::ReadBack);
     const auto& back = std::get<finding::Finding::ReadBack>(f.data);
     EXPECT_EQ(finding::to_string(f), "the written file: " + to_string(back.diagnostic));
   }
-  const auto& first = std::get<finding::Finding::ReadBack>(written->findings.front().data);
+  const auto& first = std::get<finding::Finding::ReadBack>(written.findings.front().data);
   EXPECT_EQ(first.diagnostic.rule.kind(), RuleKind::RequiredLoopMissing);
 }
 
@@ -93,17 +101,14 @@ TEST(Writer, ReadBackOrigins) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    envelope::Envelope envelope = fixed_envelope();
-    c.change(envelope);
-    auto written = write_with_findings(spec5010(), c.input(), envelope);
-    ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
-    ASSERT_EQ(written->findings.size(), 1u) << ::testing::PrintToString(texts(written->findings));
-    const auto* back = std::get_if<finding::Finding::ReadBack>(&written->findings[0].data);
+    const Written written = write_changed(c.input(), c.change);
+    ASSERT_EQ(written.findings.size(), 1u) << ::testing::PrintToString(texts(written.findings));
+    const auto* back = std::get_if<finding::Finding::ReadBack>(&written.findings[0].data);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->diagnostic.rule.kind(), c.rule);
     ASSERT_TRUE(back->origin.has_value());
     EXPECT_EQ(finding::to_string(*back->origin), c.origin);
-    EXPECT_EQ(finding::to_string(written->findings[0]),
+    EXPECT_EQ(finding::to_string(written.findings[0]),
               std::string(c.origin) + ": " + to_string(back->diagnostic));
   }
 }
@@ -129,12 +134,9 @@ TEST(Writer, DelimitersInValues) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    envelope::Envelope envelope = fixed_envelope();
-    c.change(envelope);
-    auto written = write_with_findings(spec5010(), c.input(), envelope);
-    ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
-    EXPECT_EQ(texts(written->findings), c.findings);
-    EXPECT_EQ(count(written->findings, finding::Kind::ReadBack), 0u);
+    const Written written = write_changed(c.input(), c.change);
+    EXPECT_EQ(texts(written.findings), c.findings);
+    EXPECT_EQ(count(written.findings, finding::Kind::ReadBack), 0u);
   }
 }
 
@@ -168,10 +170,9 @@ TEST(Writer, UnreadableOutput) {
 TEST(Writer, HeaderNumbersOpenOneLoopPerRun) {
   const column::Tables input =
       with_cell(simple_tables(), "claims", "header_number", 1, Cell::int64(2));
-  auto written = write_with_findings(spec5010(), input, fixed_envelope());
-  ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
-  EXPECT_EQ(texts(written->findings), std::vector<std::string>{});
-  const std::string& out = written->bytes;
+  const Written written = write_changed(input, [](envelope::Envelope&) {});
+  EXPECT_EQ(texts(written.findings), std::vector<std::string>{});
+  const std::string& out = written.bytes;
   const size_t lx1 = out.find("~LX*1~CLP*CLAIM001*");
   const size_t lx2 = out.find("~LX*2~CLP*CLAIM002*");
   EXPECT_NE(lx1, std::string::npos);
