@@ -47,9 +47,11 @@ struct Emitted {
   trace::Traces traces;
 };
 
-// Plans, binds, nests and emits every root loop, without the read-back.
+// Plans, binds, nests and emits every root loop, without the read-back;
+// with `traced`, traces those segments alone and keeps no output.
 Emitted emit(const spec::Spec& spec, const column::Tables& input,
-             const envelope::Envelope& envelope = envelope::Envelope()) {
+             const envelope::Envelope& envelope = envelope::Envelope(),
+             std::optional<std::vector<uint64_t>> traced = std::nullopt) {
   auto planned = plan::WritePlan::make(spec);
   EXPECT_TRUE(planned.ok()) << planned.error().text();
   auto bound = data::bind(spec, input);
@@ -62,6 +64,7 @@ Emitted emit(const spec::Spec& spec, const column::Tables& input,
   const layout::Layout layout(planned.value(), spec);
   Emitter emitter(spec, planned.value(), layout, bound.value(), nested, envelope,
                   delimiters.value());
+  if (traced) emitter.trace_only(*traced, false);
   const walk::Context root;
   for (spec::LoopId loop : spec.roots)
     for (const walk::Context& c : emitter.instances(loop, root)) emitter.instance(loop, c);
@@ -205,6 +208,16 @@ TEST(Emitter, Traces) {
   EXPECT_EQ(origin(4, 2), "envelope field \"control_number\"");
   EXPECT_EQ(origin(4, 1), "none");
   EXPECT_EQ(origin(5, 1), "none");
+
+  // Tracing only segments 1 and 3 keeps their traces, in order.
+  const Emitted some = emit(*spec, input, envelope::Envelope(), std::vector<uint64_t>{1, 3});
+  EXPECT_EQ(some.output, "");
+  EXPECT_EQ(some.traces.segments(), 2u);
+  const auto some_origin = [&](uint64_t s, uint64_t e) {
+    return finding::to_string(*some.traces.origin(s, e, std::nullopt, names));
+  };
+  EXPECT_EQ(some_origin(0, 1), "table \"items\" row 0 column \"n\"");
+  EXPECT_EQ(some_origin(1, 2), "table \"items\" row 1 column \"rf\"");
 }
 
 TEST(Cells, Render) {
