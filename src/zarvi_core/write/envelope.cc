@@ -9,8 +9,8 @@ namespace {
 
 using finding::WriteError;
 
-// A value a reader cannot tell from element data: letters, digits and the
-// white space that values hold.
+// Bytes that element values hold (letters, digits, white space); a delimiter
+// among them would split ordinary values.
 bool holds_in_values(char c) {
   const auto u = static_cast<unsigned char>(c);
   const bool alnum = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
@@ -21,18 +21,17 @@ bool holds_in_values(char c) {
 // reports the short value instead of the write exhausting memory.
 constexpr uint64_t kMaxPadding = uint64_t{1} << 20;
 
-void pad_left_zeros(std::string& text, std::optional<uint64_t> min) {
-  if (min && *min > text.size() && *min <= kMaxPadding) text.insert(0, *min - text.size(), '0');
+// How many bytes `text` lacks to reach `min`; 0 when it reaches it or the
+// minimum is past padding.
+size_t shortfall(const std::string& text, std::optional<uint64_t> min) {
+  if (!min || *min <= text.size() || *min > kMaxPadding) return 0;
+  return static_cast<size_t>(*min - text.size());
 }
 
-// Right-trims the white space of identifiers padded to a fixed width.
+// An identifier padded to a fixed width, without its trailing white space.
 std::string trimmed(std::string_view text) {
-  size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
-                     text[end - 1] == '\v' || text[end - 1] == '\f' || text[end - 1] == '\r')) {
-    --end;
-  }
-  return std::string(text.substr(0, end));
+  const size_t end = text.find_last_not_of(" \t\n\v\f\r");
+  return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 // The envelope field an element of a controlled loop's opening segment takes
@@ -116,11 +115,11 @@ bool field_value(Field field, const spec::ElementDef& def, const Envelope& envel
 // Pads a text to the element's minimum length, in bytes as a reader
 // measures it: numbers with leading zeros, fixed-width texts with spaces.
 void pad(std::string& text, const spec::ElementDef& def) {
-  if (!def.min || *def.min <= text.size() || *def.min > kMaxPadding) return;
+  const size_t missing = shortfall(text, def.min);
   if (def.type.kind == spec::ElementType::Kind::N) {
-    text.insert(0, *def.min - text.size(), '0');
+    text.insert(0, missing, '0');
   } else if (def.max == def.min) {
-    text.append(*def.min - text.size(), ' ');
+    text.append(missing, ' ');
   }
 }
 
@@ -160,7 +159,7 @@ std::string_view own_delimiter(Field field) {
 
 std::string control_text(uint64_t number, std::optional<uint64_t> min) {
   std::string text = std::to_string(number);
-  pad_left_zeros(text, min);
+  text.insert(0, shortfall(text, min), '0');
   return text;
 }
 
