@@ -140,6 +140,36 @@ TEST(Writer, DelimitersInValues) {
   }
 }
 
+// An envelope date or time that an element cannot hold leaves the element
+// empty; the read-back then reports what is missing.
+TEST(Writer, EnvelopeValuesThatCannotBeWritten) {
+  const struct {
+    const char* name;
+    std::function<void(envelope::Envelope&)> change;
+    std::vector<std::string> findings;  // all but the read-back's
+  } cases[] = {
+      {"a date past the calendar", [](envelope::Envelope& e) { e.date = 2932897; },
+       {"envelope field \"date\" holds 10000-01-01, which ISA09 cannot hold: a date needs a year "
+        "from 1 to 9999",
+        "envelope field \"date\" holds 10000-01-01, which GS04 cannot hold: a date needs a year "
+        "from 1 to 9999"}},
+      {"a time past the day", [](envelope::Envelope& e) { e.time = 90000; },
+       {"envelope field \"time\" holds time32(90000), which ISA10 cannot hold: a time must fall "
+        "within one day",
+        "envelope field \"time\" holds time32(90000), which GS05 cannot hold: a time must fall "
+        "within one day"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Written written = write_changed(simple_tables(), c.change);
+    std::vector<std::string> found;
+    for (const auto& f : written.findings)
+      if (f.kind() != finding::Kind::ReadBack) found.push_back(finding::to_string(f));
+    EXPECT_EQ(found, c.findings);
+    EXPECT_GT(count(written.findings, finding::Kind::ReadBack), 0u);
+  }
+}
+
 // Output the reader cannot index is a refusal only when nothing else was
 // found: with a finding, the bytes come back with it.
 TEST(Writer, UnreadableOutput) {
