@@ -27,9 +27,10 @@ uint64_t value_length(std::string_view text, column::ColumnType::Kind kind) {
 
 }  // namespace
 
-Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
+Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows rows)
     : spec_(&spec),
       component_(delimiters.component),
+      rows_(rows),
       plans_(spec),
       ordinals_(spec.loops.size(), 0),
       loop_tables_(spec.loops.size()) {
@@ -261,7 +262,9 @@ void Projector::push_row(TableState& state) {
   dropped_.clear();
   // Cells are built to the table's own types: only an oversized text can be
   // refused, and that one is dropped.
-  const bool pushed = rows::push_dropping(state.table, cells_, dropped_);
+  const bool pushed = rows_ == Rows::Keep
+                          ? rows::push_dropping(state.table, cells_, dropped_)
+                          : rows::count_dropping(state.table, state.totals, cells_, dropped_);
   ZARVI_ASSERT(pushed);
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
