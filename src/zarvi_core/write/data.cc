@@ -1,0 +1,91 @@
+#include "zarvi_core/write/data.h"
+
+#include <string_view>
+#include <utility>
+
+#include "zarvi_core/project/plan.h"
+
+namespace zarvi_core::write::data {
+namespace {
+
+using finding::WriteError;
+
+std::vector<std::string> table_names(const spec::Spec& spec) {
+  std::vector<std::string> names;
+  names.reserve(spec.tables.size());
+  for (const spec::TableDef& t : spec.tables) names.push_back(t.name);
+  return names;
+}
+
+// The Data of one spec table, or the first input column that does not fit.
+Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef& def,
+                                    const column::Tables& tables) {
+  const auto list = project::table_columns(spec, def);
+  // Slots of `list`: "row", "segment", one key per chain table, then the
+  // declared columns.
+  std::vector<Bound> slots(list.size(), nullptr);
+  Data data;
+  data.name = def.name;
+  if (const column::Table* input = tables.get(def.name)) {
+    for (const column::Column& c : input->columns()) {
+      size_t slot = 0;
+      while (slot < list.size() && list[slot].first != c.name) ++slot;
+      if (slot == list.size()) {
+        std::vector<std::string> names;
+        names.reserve(list.size());
+        for (const auto& entry : list) names.push_back(entry.first);
+        return err(WriteError{WriteError::UnknownColumn{def.name, c.name, std::move(names)}});
+      }
+      if (c.data.type() != list[slot].second) {
+        return err(WriteError{
+            WriteError::ColumnTypeMismatch{def.name, c.name, c.data.type(), list[slot].second}});
+      }
+      if (slots[slot] == nullptr) slots[slot] = &c.data;
+    }
+    data.rows = input->rows();
+  }
+  data.row = slots[0];
+  data.segment = slots[1];
+  // table_columns names each chain table's key column by its ref; look it up
+  // by name, as a ref may also be a declared column's name.
+  const auto slot_of = [&](std::string_view name) -> Bound {
+    for (size_t i = 0; i < list.size(); ++i)
+      if (list[i].first == name) return slots[i];
+    return nullptr;
+  };
+  for (size_t t : def.chain) data.references.push_back({t, slot_of(spec.tables[t].ref)});
+  data.columns.reserve(def.columns.size());
+  for (const auto& entry : def.columns) data.columns.push_back(slot_of(entry.first));
+  return data;
+}
+
+}  // namespace
+
+std::optional<int64_t> Data::reference(size_t parent, size_t r) const {
+  for (const Reference& ref : references) {
+    if (ref.table != parent) continue;
+    if (ref.column == nullptr) return std::nullopt;
+    const auto cell = ref.column->get(r);
+    if (!cell || cell->kind() != column::Cell::Kind::Int64) return std::nullopt;
+    return cell->int64();
+  }
+  return std::nullopt;
+}
+
+Result<std::vector<Data>, WriteError> bind(const spec::Spec& spec, const column::Tables& tables) {
+  for (const column::Table& input : tables) {
+    if (spec.table(input.name()) == nullptr) {
+      return err(WriteError{WriteError::UnknownTable{input.name(), table_names(spec)}});
+    }
+  }
+  std::vector<Data> bound;
+  bound.reserve(spec.tables.size());
+  for (const spec::TableDef& def : spec.tables) {
+    auto data = bind_table(spec, def, tables);
+    if (!data) return err(std::move(data).error());
+    bound.push_back(std::move(data).value());
+  }
+  return bound;
+}
+
+}  // namespace zarvi_core::write::data

@@ -1,0 +1,197 @@
+#include "zarvi_core/write/nest.h"
+
+#include <algorithm>
+#include <limits>
+#include <tuple>
+#include <unordered_map>
+
+namespace zarvi_core::write::nest {
+namespace {
+
+using finding::Finding;
+using RowMap = std::unordered_map<int64_t, size_t>;
+
+// A row's number: its int64 "row" cell, else its own index.
+int64_t row_number(const data::Data& d, size_t r) {
+  if (d.row != nullptr) {
+    if (const auto cell = d.row->get(r); cell && cell->kind() == column::Cell::Kind::Int64)
+      return cell->int64();
+  }
+  constexpr auto kMax = static_cast<size_t>(std::numeric_limits<int64_t>::max());
+  return static_cast<int64_t>(std::min(r, kMax));
+}
+
+Finding missing_parent(const data::Data& d, size_t r, const spec::TableDef& parent,
+                       std::optional<int64_t> value) {
+  return {Finding::MissingParent{d.name, r, parent.ref, value, parent.name}};
+}
+
+// Groups from (group, row) pairs listed by ascending row: a counting sort
+// keeps each group's rows ascending.
+void fill_groups(std::vector<size_t>& starts, std::vector<size_t>& rows, size_t groups,
+                 const std::vector<std::pair<size_t, size_t>>& placed) {
+  starts.assign(groups + 1, 0);
+  for (const auto& entry : placed) ++starts[entry.first + 1];
+  for (size_t g = 0; g < groups; ++g) starts[g + 1] += starts[g];
+  rows.resize(placed.size());
+  std::vector<size_t> next(starts.begin(), starts.end() - 1);
+  for (const auto& [group, row] : placed) rows[next[group]++] = row;
+}
+
+}  // namespace
+
+size_t Nest::group_count(size_t table) const {
+  if (table >= tables_.size() || tables_[table].starts.empty()) return 0;
+  return tables_[table].starts.size() - 1;
+}
+
+std::span<const size_t> Nest::group(size_t table, size_t g) const {
+  if (g >= group_count(table)) return {};
+  const Table& t = tables_[table];
+  return std::span(t.rows).subspan(t.starts[g], t.starts[g + 1] - t.starts[g]);
+}
+
+std::span<const size_t> Nest::repeat_rows(size_t table, LoopId loop, size_t row) const {
+  if (table >= tables_.size()) return {};
+  const Table& t = tables_[table];
+  const auto key = std::make_pair(loop, row);
+  const auto [first, last] = std::equal_range(t.repeat_keys.begin(), t.repeat_keys.end(), key);
+  return std::span(t.repeat_rows)
+      .subspan(static_cast<size_t>(first - t.repeat_keys.begin()),
+               static_cast<size_t>(last - first));
+}
+
+std::optional<size_t> Nest::placement(size_t table, size_t row) const {
+  if (table >= tables_.size() || row >= tables_[table].placements.size()) return std::nullopt;
+  const size_t p = tables_[table].placements[row];
+  if (p == kNotPlaced) return std::nullopt;
+  return p;
+}
+
+void contradictions(const spec::Spec& spec, const std::vector<data::Data>& data, size_t child,
+                    size_t row, size_t parent, size_t parent_row,
+                    std::vector<Finding>& findings) {
+  const spec::TableDef& p = spec.tables[parent];
+  for (size_t x : p.chain) {
+    const auto mine = data[child].reference(x, row);
+    const auto theirs = data[parent].reference(x, parent_row);
+    if (mine && theirs && *mine != *theirs) {
+      findings.push_back({Finding::MismatchedReference{data[child].name, row, spec.tables[x].ref,
+                                                       *mine, p.ref, parent_row, p.name,
+                                                       *theirs}});
+    }
+  }
+}
+
+Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector<data::Data>& data,
+          std::vector<Finding>& findings) {
+  const size_t n = std::min(spec.tables.size(), data.size());
+  Nest out;
+  out.tables_.resize(n);
+
+  // Row maps of the tables that some table nests under.
+  std::vector<bool> enclosing(n, false);
+  for (size_t t = 0; t < n; ++t)
+    for (size_t c : spec.tables[t].chain)
+      if (c < n) enclosing[c] = true;
+  std::vector<RowMap> maps(n);
+  for (size_t t = 0; t < n; ++t) {
+    if (!enclosing[t]) continue;
+    maps[t].reserve(data[t].rows);
+    for (size_t r = 0; r < data[t].rows; ++r) {
+      const int64_t number = row_number(data[t], r);
+      const auto [at, fresh] = maps[t].try_emplace(number, r);
+      if (!fresh) {
+        findings.push_back({Finding::DuplicateRowNumber{data[t].name, r, number, at->second}});
+      }
+    }
+  }
+  // The parent row an integer reference names; none when the map lacks it.
+  const auto lookup = [&](size_t table, int64_t value) -> std::optional<size_t> {
+    if (table >= n) return std::nullopt;
+    const auto found = maps[table].find(value);
+    if (found == maps[table].end()) return std::nullopt;
+    return found->second;
+  };
+
+  std::vector<std::pair<size_t, size_t>> placed;
+  for (size_t t = 0; t < n; ++t) {
+    const spec::TableDef& def = spec.tables[t];
+    const data::Data& d = data[t];
+    Nest::Table& table = out.tables_[t];
+    if (!def.segment && (!def.parent || *def.parent >= n)) {
+      table.starts = {0, d.rows};
+      table.rows.resize(d.rows);
+      for (size_t r = 0; r < d.rows; ++r) table.rows[r] = r;
+    } else if (!def.segment) {
+      const size_t parent = *def.parent;
+      placed.clear();
+      for (size_t r = 0; r < d.rows; ++r) {
+        const auto value = d.reference(parent, r);
+        const auto p = value ? lookup(parent, *value) : std::nullopt;
+        if (!p) {
+          findings.push_back(missing_parent(d, r, spec.tables[parent], value));
+          continue;
+        }
+        contradictions(spec, data, t, r, parent, *p, findings);
+        placed.emplace_back(*p, r);
+      }
+      fill_groups(table.starts, table.rows, data[parent].rows, placed);
+    } else {
+      // The loops whose instances are rows of a table, deepest first: the
+      // first usable reference decides, so the deeper parent wins.
+      std::vector<std::pair<LoopId, size_t>> anchors;
+      std::vector<size_t> depths;
+      for (LoopId loop : def.loops) {
+        if (loop >= plan.loops().size() || plan.role(loop) != plan::Role::Rows) continue;
+        const auto anchored = plan.role_table(loop);
+        if (!anchored || *anchored >= n) continue;
+        anchors.emplace_back(loop, *anchored);
+      }
+      std::vector<size_t> order(anchors.size());
+      for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+        depths.push_back(spec.ancestors(anchors[i].first).size());
+      }
+      std::stable_sort(order.begin(), order.end(),
+                       [&](size_t a, size_t b) { return depths[a] > depths[b]; });
+
+      table.placements.assign(d.rows, Nest::kNotPlaced);
+      std::vector<std::tuple<LoopId, size_t, size_t>> repeats;
+      for (size_t r = 0; r < d.rows; ++r) {
+        bool decided = false;
+        for (size_t i : order) {
+          const auto [loop, anchored] = anchors[i];
+          const auto value = d.reference(anchored, r);
+          if (!value) continue;
+          decided = true;
+          if (const auto p = lookup(anchored, *value)) {
+            contradictions(spec, data, t, r, anchored, *p, findings);
+            repeats.emplace_back(loop, *p, r);
+            table.placements[r] = anchored;
+          } else {
+            findings.push_back(missing_parent(d, r, spec.tables[anchored], value));
+          }
+          break;
+        }
+        if (!decided) {
+          const spec::TableDef& named =
+              order.empty() ? def : spec.tables[anchors[order.back()].second];
+          findings.push_back(missing_parent(d, r, named, std::nullopt));
+        }
+      }
+      std::stable_sort(repeats.begin(), repeats.end(), [](const auto& a, const auto& b) {
+        return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+      });
+      table.repeat_keys.reserve(repeats.size());
+      table.repeat_rows.reserve(repeats.size());
+      for (const auto& [loop, parent_row, row] : repeats) {
+        table.repeat_keys.emplace_back(loop, parent_row);
+        table.repeat_rows.push_back(row);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace zarvi_core::write::nest
