@@ -168,7 +168,7 @@ void Builder::anchor() {
 }
 
 void Builder::loop_table(std::size_t t) {
-  if (refused_[t]) return;
+  if (refused_[t] || spec_.tables[t].loops.empty()) return;
   const spec::TableDef& table = spec_.tables[t];
   const LoopId anchor = table.loops.front();
   for (std::size_t c = 0; c < table.columns.size(); ++c) {

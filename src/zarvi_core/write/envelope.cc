@@ -21,8 +21,11 @@ bool holds_in_values(char c) {
 // reports the short value instead of the write exhausting memory.
 constexpr uint64_t kMaxPadding = uint64_t{1} << 20;
 
-void pad_left_zeros(std::string& text, std::optional<uint64_t> min) {
-  if (min && *min > text.size() && *min <= kMaxPadding) text.insert(0, *min - text.size(), '0');
+// How many bytes `text` lacks to reach `min`; 0 when it reaches it or the
+// minimum is past padding.
+size_t shortfall(const std::string& text, std::optional<uint64_t> min) {
+  if (!min || *min <= text.size() || *min > kMaxPadding) return 0;
+  return static_cast<size_t>(*min - text.size());
 }
 
 // Right-trims the white space of identifiers padded to a fixed width.
@@ -116,11 +119,11 @@ bool field_value(Field field, const spec::ElementDef& def, const Envelope& envel
 // Pads a text to the element's minimum length, in bytes as a reader
 // measures it: numbers with leading zeros, fixed-width texts with spaces.
 void pad(std::string& text, const spec::ElementDef& def) {
-  if (!def.min || *def.min <= text.size() || *def.min > kMaxPadding) return;
+  const size_t missing = shortfall(text, def.min);
   if (def.type.kind == spec::ElementType::Kind::N) {
-    text.insert(0, *def.min - text.size(), '0');
+    text.insert(0, missing, '0');
   } else if (def.max == def.min) {
-    text.append(*def.min - text.size(), ' ');
+    text.append(missing, ' ');
   }
 }
 
@@ -160,7 +163,7 @@ std::string_view own_delimiter(Field field) {
 
 std::string control_text(uint64_t number, std::optional<uint64_t> min) {
   std::string text = std::to_string(number);
-  pad_left_zeros(text, min);
+  text.insert(0, shortfall(text, min), '0');
   return text;
 }
 

@@ -16,7 +16,7 @@ T clamped(uint64_t v) {
 void Traces::cell(uint64_t element, std::optional<uint64_t> component, size_t table, size_t row,
                   size_t column) {
   if (open_table_ == kNoTable) open_table_ = clamped<uint32_t>(table);
-  values_.push_back(Value{clamped<uint64_t>(row) == kEnvelope ? kEnvelope - 1 : row,
+  values_.push_back(Value{std::min<uint64_t>(row, kEnvelope - 1),
                           clamped<uint32_t>(element), clamped<uint16_t>(component.value_or(0)),
                           clamped<uint16_t>(column)});
 }
@@ -28,8 +28,7 @@ void Traces::field(uint64_t element, std::optional<uint64_t> component, envelope
 }
 
 void Traces::segment(std::optional<RowOrigin> origin) {
-  const uint64_t first = segments_.empty() ? 0 : ends_;
-  Segment s{first, 0, open_table_, false};
+  Segment s{ends_, 0, open_table_, false};
   if (origin) {
     s.row = origin->row;
     s.table = clamped<uint32_t>(origin->table);

@@ -1,0 +1,97 @@
+// The emitter: walks the loop tree in layout order, writes each loop
+// instance's segments from the bound and nested rows and the envelope, and
+// records where every segment and value came from (the traces the read-back
+// uses). It never fails: a value it cannot write is a finding and an empty
+// element. It borrows the spec, plan, layout, bound tables, nest, envelope
+// and delimiter list, which must outlive it; it owns its output, traces and
+// findings until they are taken.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zarvi_core/spec/spec.h"
+#include "zarvi_core/write/cells.h"
+#include "zarvi_core/write/data.h"
+#include "zarvi_core/write/envelope.h"
+#include "zarvi_core/write/finding.h"
+#include "zarvi_core/write/layout.h"
+#include "zarvi_core/write/nest.h"
+#include "zarvi_core/write/plan.h"
+#include "zarvi_core/write/render.h"
+#include "zarvi_core/write/trace.h"
+#include "zarvi_core/write/walk.h"
+
+namespace zarvi_core::write::emit {
+
+using spec::LoopId;
+
+class Emitter {
+ public:
+  Emitter(const spec::Spec& spec, const plan::WritePlan& plan, const layout::Layout& layout,
+          const std::vector<data::Data>& data, const nest::Nest& nest,
+          const envelope::Envelope& envelope, const envelope::DelimiterList& delimiters);
+
+  // One context per instance of `loop` under `context`, in order; they refer
+  // to `context`.
+  std::vector<walk::Context> instances(LoopId loop, const walk::Context& context) const;
+  // Writes one instance with its segments and child instances.
+  void instance(LoopId loop, const walk::Context& context);
+  bool has_data(LoopId loop, size_t table, size_t row) const;
+  // The order check: a row of a nested table written after a higher row of
+  // the same table is OutOfOrder.
+  void enter(size_t table, size_t row);
+  // Renders one cell into a pending part, with its trace.
+  void push_cell(std::string_view id, uint64_t element, std::optional<uint64_t> component,
+                 size_t table, size_t row, size_t column);
+  // One DelimiterInValue per delimiter the value holds.
+  void check_delimiters(const finding::Origin& origin, std::string_view id, uint64_t element,
+                        std::optional<uint64_t> component, std::string_view value);
+  // Assembles the pending parts (ascending by element) into one segment and
+  // appends it to the output.
+  void finish_segment(std::string_view id, std::optional<trace::RowOrigin> origin);
+
+  const std::string& output() const { return output_; }
+  std::string take_output() { return std::move(output_); }
+  const trace::Traces& traces() const { return traces_; }
+  const std::vector<finding::Finding>& findings() const { return findings_; }
+  std::vector<finding::Finding> take_findings() { return std::move(findings_); }
+
+ private:
+  // A pending part holding `text`.
+  void push_text(uint64_t element, std::optional<uint64_t> component, std::string_view text);
+  void push_empty(uint64_t element, std::optional<uint64_t> component);
+  // The opening segment of a controlled loop, from the envelope.
+  void write_opening(LoopId loop, const std::string& id, const std::string& control);
+  void write_row(LoopId loop, size_t index, const plan::SegmentPlan& segment, const walk::Context& context);
+  void write_repeated(LoopId loop, const plan::SegmentPlan& segment, const walk::Context& context);
+  void write_closing(LoopId loop, const std::string& control, uint64_t count);
+  void not_writable(finding::Origin origin, std::string value, std::string_view id,
+                    uint64_t element, std::optional<uint64_t> component, std::string reason);
+  const std::string& segment_id(LoopId loop, const plan::SegmentPlan& segment) const;
+  std::optional<column::Cell> cell(size_t table, size_t column, size_t row) const;
+
+  const spec::Spec& spec_;
+  const plan::WritePlan& plan_;
+  const layout::Layout& layout_;
+  const std::vector<data::Data>& data_;
+  const nest::Nest& nest_;
+  const envelope::Envelope& envelope_;
+  walk::Inputs inputs_;
+  cells::DelimiterSet delimiters_;
+
+  std::string output_;
+  std::vector<render::Part> parts_;  // of the segment being built
+  std::string scratch_;              // the parts' texts
+  std::string reason_;               // a failed cell's reason
+  trace::Traces traces_;
+  std::vector<finding::Finding> findings_;
+  std::vector<uint64_t> counters_;                 // per loop
+  std::vector<std::optional<size_t>> last_entered_;  // per table
+};
+
+}  // namespace zarvi_core::write::emit

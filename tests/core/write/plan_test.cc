@@ -1,0 +1,316 @@
+#include "zarvi_core/write/plan.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "write_spec.h"
+#include "zarvi_core/spec/builtin.h"
+
+namespace zarvi_core::write::plan {
+namespace {
+
+using testing::compile_tiny;
+using testing::loop_of;
+
+// The plan's outcome for the tiny spec with `patch` merged over it: "ok" or
+// the refusal text.
+std::string outcome(const char* patch) {
+  const spec::SpecPtr spec = compile_tiny(patch);
+  if (spec == nullptr) return "does not compile";
+  auto planned = WritePlan::make(*spec);
+  return planned.ok() ? "ok" : planned.error().text();
+}
+
+std::string refused(const std::string& reason) {
+  return "spec \"tiny\" cannot be written (1 reason)\n1. " + reason;
+}
+
+TEST(WritePlan, Refusals) {
+  struct Case {
+    const char* name;
+    const char* patch;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"the tiny spec plans", "{}", "ok"},
+      {"envelope occurrence",
+       R"({"tables": {"items": {"columns": {"st": {"loop": "top", "segment": "ST", "element": 1}}}}})",
+       refused(R"(table "items" column "st" reads the envelope occurrence "header" of loop "top", which the envelope and the writer's counts give)")},
+      {"loop of the envelope",
+       R"({"tables": {"items": {"columns": {"r": {"loop": "top", "occurrence": "ref", "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads loop "top", whose instances the envelope writes)")},
+      {"loop with rows of another table",
+       R"({"tables": {"subs": {"loops": ["sub"], "columns": {"c": {"loop": "item", "occurrence": "note", "element": 2}}}}})",
+       refused(R"(table "subs" column "c" reads loop "item", whose instances table "items" writes)")},
+      {"element written twice",
+       R"({"tables": {"items": {"columns": {"a": {"segment": "IT", "element": 1}}}}})",
+       refused(R"(table "items" column "n" writes IT01 of occurrence "item" in loop "item", which column "a" already writes)")},
+      {"several occurrences match",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads "RF" in loop "item", which matches 2 of its occurrences ("ref_a", "ref_b"); name one with "occurrence")")},
+      {"no occurrence matches",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "D"}, "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads "RF" where {1: "D"} in loop "item", which matches none of its occurrences)")},
+      {"anchor segment matches several",
+       R"({"tables": {"rfs": {"loops": ["item"], "segment": "RF", "columns": {"v": {"element": 2}}}}})",
+       refused(R"(table "rfs" anchor segment reads "RF" in loop "item", which matches 2 of its occurrences ("ref_a", "ref_b"); name one with "occurrence")")},
+      {"picks with a gap",
+       R"({"tables": {"items": {"columns": {"c1": {"occurrence": "note", "pick": 1, "element": 2},
+                                            "c3": {"occurrence": "note", "pick": 3, "element": 2}}}}})",
+       refused(R"(table "items" column "c3" picks occurrence "note" of loop "item" out of series (picks 1, 3); the picks of one occurrence must run from 1 with none missing, or be a lone "last")")},
+      {"last among others",
+       R"({"tables": {"items": {"columns": {"c1": {"occurrence": "note", "pick": "last", "element": 2},
+                                            "c2": {"occurrence": "note", "element": 1}}}}})",
+       refused(R"(table "items" column "c1" picks occurrence "note" of loop "item" out of series (picks "first", "last"); the picks of one occurrence must run from 1 with none missing, or be a lone "last")")},
+      {"a lone second pick",
+       R"({"tables": {"items": {"columns": {"c2": {"occurrence": "note", "pick": 2, "element": 2}}}}})",
+       refused(R"(table "items" column "c2" picks occurrence "note" of loop "item" out of series (picks 2); the picks of one occurrence must run from 1 with none missing, or be a lone "last")")},
+      {"required loop", R"({"loops": {"sub": {"usage": "required"}}})",
+       refused(R"(loop "sub" (trigger "SB" with no conditions) is required in every "item", but no table is anchored on it and no column reads it)")},
+      {"required occurrence", R"({"loops": {"item": {"occurrences": {"note": {"usage": "required"}}}}})",
+       refused(R"(occurrence "note" ("NT") is required in every loop "item", but no column writes it)")},
+      {"required element",
+       R"({"segments": {"IT": {"elements": {"2": {"name": "kind", "type": "ID", "required": true, "codes": ["P", "Q"]}}}}})",
+       refused(R"(required element IT02 (kind) of occurrence "item" in loop "item", written by table "items", has no column and no single code to write)")},
+      {"required component of a written composite",
+       R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "composite": {
+             "1": {"name": "left", "type": "AN"}, "2": {"name": "right", "type": "AN", "required": true}}}}}},
+           "tables": {"items": {"columns": {"l": {"segment": "IT", "element": 3, "component": 1}}}}})",
+       refused(R"(required element IT03-2 (right) of occurrence "item" in loop "item", written by table "items", has no column and no single code to write)")},
+      {"optional composite left alone",
+       R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "composite": {
+             "1": {"name": "left", "type": "AN", "required": true}}}}}}})",
+       "ok"},
+      {"repeat without instances",
+       R"({"tables": {"subrefs": {"loops": ["sub"], "segment": "SB", "columns": {"v": {"element": 1}}}}})",
+       refused(R"(table "subrefs" writes one "SB" per row in loop "sub", but no table is anchored on that loop and no column reads it, so the segments have no instance to go in)")},
+      // The refused table's columns would write NT02 twice; they are not planned.
+      {"many anchor loops, once",
+       R"({"tables": {"items": null, "both": {"loops": ["item", "side"], "columns": {
+             "t1": {"segment": "NT", "element": 2}, "t2": {"segment": "NT", "element": 2}}}}})",
+       refused(R"(table "both" is anchored on 2 loops ("item", "side"); a written row opens one loop instance and nothing in the row says which)")},
+      {"refusals of every step, in step order",
+       R"({"loops": {"item": {"occurrences": {"note": {"usage": "required"}}}},
+           "tables": {"both": {"loops": ["side", "sub"]},
+                      "items": {"columns": {"a": {"segment": "IT", "element": 1},
+                                            "st": {"loop": "top", "segment": "ST", "element": 1}}},
+                      "subrefs": {"loops": ["sub"], "segment": "SB", "columns": {"v": {"element": 1}}}}})",
+       "spec \"tiny\" cannot be written (5 reasons)\n"
+       R"(1. table "both" is anchored on 2 loops ("side", "sub"); a written row opens one loop instance and nothing in the row says which)"
+       "\n"
+       R"(2. table "items" column "st" reads the envelope occurrence "header" of loop "top", which the envelope and the writer's counts give)"
+       "\n"
+       R"(3. table "items" column "n" writes IT01 of occurrence "item" in loop "item", which column "a" already writes)"
+       "\n"
+       R"(4. table "subrefs" writes one "SB" per row in loop "sub", but no table is anchored on that loop and no column reads it, so the segments have no instance to go in)"
+       "\n"
+       R"(5. occurrence "note" ("NT") is required in every loop "item", but no column writes it)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(outcome(c.patch), c.expected);
+  }
+}
+
+// The elements of one segment plan as text: "1=A" for a constant, "2<name"
+// for a column, "3<name+1" for a repeated column at offset 1.
+std::string show(const spec::Spec& spec, const SegmentPlan& plan) {
+  std::string out;
+  for (const ElementPlan& e : plan.elements) {
+    if (!out.empty()) out += " ";
+    out += std::to_string(e.element);
+    if (e.component) out += "-" + std::to_string(*e.component);
+    const auto& columns = spec.tables[plan.table].columns;
+    if (const auto* c = std::get_if<Constant>(&e.value)) out += "=" + c->code;
+    else if (const auto* v = std::get_if<ColumnValue>(&e.value)) out += "<" + columns[v->column].first;
+    else {
+      const auto& r = std::get<RepeatedValue>(e.value);
+      out += "<" + columns[r.column].first + "+" + std::to_string(r.offset);
+    }
+  }
+  return out;
+}
+
+// Each segment plan of the loop: "occurrence: elements".
+std::vector<std::string> show_loop(const spec::Spec& spec, const WritePlan& plan,
+                                   const char* loop) {
+  const spec::LoopId l = loop_of(spec, loop);
+  std::vector<std::string> out;
+  for (const SegmentPlan& p : plan.segments(l)) {
+    out.push_back(spec.loops[l].occurrences[p.occurrence].name + ": " + show(spec, p));
+  }
+  return out;
+}
+
+TEST(WritePlan, SegmentPlans) {
+  struct Case {
+    const char* name;
+    const char* patch;
+    const char* loop;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"the trigger of an envelope loop has no elements", "{}", "top", {"header: "}},
+      {"picks first and 2 give two segments",
+       R"({"tables": {"items": {"columns": {"c1": {"occurrence": "note", "pick": "first", "element": 2},
+                                            "c2": {"occurrence": "note", "pick": 2, "element": 2}}}}})",
+       "item", {"item: 1<n", "note: 2<c1", "note: 2<c2"}},
+      {"a lone last gives one segment",
+       R"({"tables": {"items": {"columns": {"c": {"occurrence": "note", "pick": "last", "element": 2}}}}})",
+       "item", {"item: 1<n", "note: 2<c"}},
+      {"the one qualifier code replaces the where-code",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "A"}, "element": 2}}}}})",
+       "item", {"item: 1<n", "ref_a: 1=A 2<r"}},
+      {"a where-code among several qualifier codes stays",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "C"}, "element": 2}}}}})",
+       "item", {"item: 1<n", "ref_b: 1=C 2<r"}},
+      {"a column replaces its where-code",
+       R"({"tables": {"items": {"columns": {"k": {"segment": "NT", "where": {"1": "X"}, "element": 1}}}}})",
+       "item", {"item: 1<n", "note: 1<k"}},
+      {"a required element with one code gets it",
+       R"({"segments": {"IT": {"elements": {"2": {"name": "kind", "type": "ID", "required": true, "codes": ["P"]}}}}})",
+       "item", {"item: 1<n 2=P"}},
+      {"segments in position order, elements in place order",
+       R"({"tables": {"items": {"columns": {"b": {"segment": "NT", "element": 2},
+                                            "a": {"segment": "NT", "element": 1, "component": 2}}}}})",
+       "item", {"item: 1<n", "note: 1-2<a 2<b"}},
+      // Segment tables are planned before the row plans, and keep that order.
+      {"a segment table's groups",
+       R"({"segments": {"SB": {"elements": {"1": {"name": "a", "type": "AN"}}}},
+           "tables": {"subs": {"loops": ["sub"], "columns": {"s": {"segment": "SB", "element": 1}}},
+                      "groups": {"loops": ["sub"], "segment": "SB", "repeat": {"from": 2, "step": 2},
+                                 "columns": {"g": {"element": 1}, "x": {"group_element": 1}, "y": {"group_element": 0, "component": 2}}}}})",
+       "sub", {"sub: 1<g 2-2<y+0 3<x+1", "sub: 1<s"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const spec::SpecPtr spec = compile_tiny(c.patch);
+    ASSERT_NE(spec, nullptr);
+    auto planned = WritePlan::make(*spec);
+    ASSERT_TRUE(planned.ok()) << planned.error().text();
+    EXPECT_EQ(show_loop(*spec, planned.value(), c.loop), c.expected);
+  }
+}
+
+TEST(WritePlan, Roles) {
+  struct Case {
+    const char* name;
+    const char* patch;
+    std::vector<std::pair<const char*, Role>> roles;
+  };
+  const std::vector<Case> cases = {
+      {"rows", "{}",
+       {{"top", Role::Envelope}, {"item", Role::Rows}, {"sub", Role::NotWritten}, {"side", Role::NotWritten}}},
+      {"read below the anchor",
+       R"({"tables": {"items": {"columns": {"s": {"loop": "sub", "segment": "SB", "element": 1}}}}})",
+       {{"item", Role::Rows}, {"sub", Role::ReadBy}}},
+      {"ancestors of a written loop are implied",
+       R"({"tables": {"items": null, "subs": {"loops": ["sub"], "columns": {"s": {"segment": "SB", "element": 1}}}}})",
+       {{"top", Role::Envelope}, {"item", Role::Implied}, {"sub", Role::Rows}, {"side", Role::NotWritten}}},
+      {"read above the anchor",
+       R"({"tables": {"items": null, "subs": {"loops": ["sub"], "columns": {"n": {"loop": "item", "segment": "IT", "element": 1}}}}})",
+       {{"item", Role::ReadAbove}, {"sub", Role::Rows}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const spec::SpecPtr spec = compile_tiny(c.patch);
+    ASSERT_NE(spec, nullptr);
+    auto planned = WritePlan::make(*spec);
+    ASSERT_TRUE(planned.ok()) << planned.error().text();
+    for (const auto& [loop, role] : c.roles) {
+      EXPECT_EQ(planned->role(loop_of(*spec, loop)), role) << loop;
+    }
+  }
+}
+
+TEST(WritePlan, UnwrittenWhereCode) {
+  const spec::SpecPtr spec = compile_tiny(
+      R"({"tables": {"items": {"columns": {"z": {"segment": "NT", "where": {"1": "Z"}, "element": 2}}}}})");
+  ASSERT_NE(spec, nullptr);
+  auto planned = WritePlan::make(*spec);
+  ASSERT_TRUE(planned.ok()) << planned.error().text();
+  const std::vector<Unwritten> expected = {{"NT01", "Z", {"X", "Y"}, 0, 1}};
+  EXPECT_EQ(planned->unwritten(), expected);
+  EXPECT_EQ(show_loop(*spec, planned.value(), "item"), std::vector<std::string>{"item: 1<n"});
+}
+
+TEST(WritePlan, Builtin5010) {
+  const spec::Spec& spec = *spec::shared_builtin_835().value();
+  auto planned = WritePlan::make(spec);
+  ASSERT_TRUE(planned.ok()) << planned.error().text();
+  const WritePlan& plan = planned.value();
+  auto table = [&](const char* loop) -> std::string {
+    const auto t = plan.role_table(loop_of(spec, loop));
+    return t ? spec.tables[*t].name : "-";
+  };
+  const std::vector<std::tuple<const char*, Role, std::string>> roles = {
+      {"interchange", Role::Envelope, "-"}, {"group", Role::Envelope, "-"},
+      {"transaction", Role::Rows, "payments"}, {"1000A", Role::ReadBy, "payments"},
+      {"1000B", Role::ReadBy, "payments"}, {"2000", Role::ReadAbove, "claims"},
+      {"2100", Role::Rows, "claims"}, {"2110", Role::Rows, "services"},
+  };
+  for (const auto& [loop, role, name] : roles) {
+    SCOPED_TRACE(loop);
+    EXPECT_EQ(plan.role(loop_of(spec, loop)), role);
+    EXPECT_EQ(table(loop), name);
+  }
+  EXPECT_TRUE(plan.unwritten().empty());
+
+  EXPECT_EQ(show_loop(spec, plan, "2000"), std::vector<std::string>{"header_number: 1<header_number"});
+  const std::vector<std::string> transaction = {
+      "transaction_set_header: ",
+      "financial_information: 1<handling_code 2<total_payment_amount 3<credit_debit_flag "
+      "4<payment_method 5<payment_format 16<payment_date",
+      "reassociation_trace_number: 1=1 2<trace_number 3<payer_identifier",
+      "receiver_identification: 1=EV 2<receiver_id",
+      "production_date: 1=405 2<production_date",
+      "provider_adjustment: 1<provider_id 2<fiscal_period_date 3-1<reason_code+0 "
+      "3-2<reference_id+0 4<amount+1",
+  };
+  EXPECT_EQ(show_loop(spec, plan, "transaction"), transaction);
+  const auto payer = show_loop(spec, plan, "1000A");
+  ASSERT_EQ(payer.size(), 4u);
+  EXPECT_EQ(payer[0], "payer_identification: 1=PR 2<payer_name 3<payer_id_qualifier 4<payer_id");
+  EXPECT_EQ(payer[3],
+            "payer_technical_contact_information: 1=BL 2<payer_technical_contact_name "
+            "3<payer_technical_contact_qualifier 4<payer_technical_contact_number");
+  const auto claim = show_loop(spec, plan, "2100");
+  ASSERT_EQ(claim.size(), 8u);
+  EXPECT_EQ(claim[1], "claim_adjustment: 1<group_code 2<reason_code+0 3<amount+1 4<quantity+2");
+  EXPECT_EQ(claim[2],
+            "patient_name: 1=QC 2=1 3<patient_last_name 4<patient_first_name "
+            "8<patient_id_qualifier 9<patient_id");
+  EXPECT_EQ(claim[5], "statement_from_or_to_date: 1=232 2<statement_from");
+  EXPECT_EQ(claim[6], "statement_from_or_to_date: 1=233 2<statement_to");
+}
+
+// Every built-in spec plans, and writes every one of its loops.
+TEST(WritePlan, BuiltinsWriteEveryLoop) {
+  for (const spec::Compiled* compiled : {&spec::shared_builtin_835(), &spec::shared_builtin_835_4010()}) {
+    const spec::Spec& spec = *compiled->value();
+    auto planned = WritePlan::make(spec);
+    ASSERT_TRUE(planned.ok()) << planned.error().text();
+    for (spec::LoopId l = 0; l < spec.loops.size(); ++l) {
+      EXPECT_NE(planned->role(l), Role::NotWritten) << spec.loops[l].name;
+    }
+  }
+}
+
+// The compatibility patch's tables read envelope segments and ambiguous
+// segments, so it cannot be written.
+TEST(WritePlan, CompatibilityPatchIsRefused) {
+  auto patched = spec::shared_builtin_835().value()->merge_patch(spec::edi_835_parser_patch_text());
+  ASSERT_TRUE(patched.ok());
+  auto planned = WritePlan::make(*patched.value());
+  ASSERT_FALSE(planned.ok());
+  const std::string text = planned.error().text();
+  EXPECT_EQ(text.substr(0, text.find('\n')),
+            "spec \"edi_835_parser\" cannot be written (17 reasons)");
+  EXPECT_EQ(planned.error().refusals.front().kind, refusal::Refusal::Kind::ManyAnchorLoops);
+}
+
+}  // namespace
+}  // namespace zarvi_core::write::plan
