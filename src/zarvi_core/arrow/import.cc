@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
 #include <optional>
 #include <vector>
 
@@ -20,8 +21,6 @@ using column::Table;
 
 // Deeper schemas than this are refused before anything recurses further.
 constexpr int kMaxDepth = 64;
-// Rows converted at a time: bounds the cells held while a batch is read.
-constexpr int64_t kChunkRows = 2048;
 
 // ---- types ----
 
@@ -716,49 +715,121 @@ Err<ImportError> unopened(std::string message) {
   return err(ImportError{ImportError::Kind::Open, std::move(message)});
 }
 
-// The first value that cannot be converted, in row-major order.
+// The first failure in row-major order: within a row, a value that cannot
+// be converted comes before a column's refusal to take one (rows are checked
+// whole before they are appended).
 struct Failure {
   int64_t row = std::numeric_limits<int64_t>::max();
+  bool appending = false;
   size_t column = 0;
   std::string message;
+
+  bool before(int64_t r, bool a, size_t c) const {
+    return std::tie(r, a, c) < std::tie(row, appending, column);
+  }
 };
 
-// Converts rows [from, to) of the batch's columns and appends them to
-// `table`; `first_row` numbers the batch's row 0 in the whole input.
-Result<Unit, ImportError> read_rows(const std::vector<View>& views, Table& table, int64_t from,
-                                    int64_t to, int64_t first_row,
-                                    std::vector<Cell>& cells, std::vector<Cell>& row) {
-  const auto& columns = table.columns();
-  const size_t width = views.size();
-  const int64_t n = to - from;
-  cells.resize(static_cast<size_t>(n) * width);
-  Failure failure;
-  for (size_t c = 0; c < width; ++c) {
-    const View& v = views[c];
-    const ColumnType type = columns[c].data.type();
-    // Past an earlier failure's row no cell matters.
-    const int64_t end = std::min(n, failure.row - from);
-    for (int64_t r = 0; r < end; ++r) {
-      auto converted = cell(v, v.offset + from + r, type);
+// Appends rows [0, limit) of column `v` (a batch column) to `data`, the
+// table's column `c`, stopping at the first row that fails. Columns whose
+// Arrow type is their own storage take a loop without the general
+// conversion.
+void append_column(const View& v, std::string_view table, column::Column& into, size_t c,
+                   int64_t limit, int64_t first_row, Failure& failure) {
+  column::ColumnData& data = into.data;
+  const DataType& t = *v.type;
+  const ColumnType type = data.type();
+  // The general conversion, from row `from` on.
+  const auto convert = [&](int64_t from) {
+    for (int64_t r = from; r < limit; ++r) {
+      auto converted = cell(v, v.offset + r, type);
       if (!converted.ok()) {
-        failure = {from + r, c, std::move(converted.error())};
-        break;
+        if (failure.before(first_row + r, false, c)) {
+          failure = {first_row + r, false, c, std::move(converted.error())};
+        }
+        return;
       }
-      cells[static_cast<size_t>(r) * width + c] = converted.value();
+      const Cell& value = converted.value();
+      if (value.kind() == Cell::Kind::Binary && !data.fits(value.bytes().size())) {
+        if (failure.before(first_row + r, true, c)) {
+          const column::RowError refused{column::RowError::Kind::Cell, std::string(table), 0, 0,
+                                         into.name, data.check(value).error()};
+          failure = {first_row + r, true, c, column::to_string(refused)};
+        }
+        return;
+      }
+      data.push_accepted(value);
+    }
+  };
+  const auto fill = [&](auto&& value) {
+    for (int64_t r = 0; r < limit; ++r) {
+      const int64_t i = v.offset + r;
+      if (v.valid(i)) {
+        data.push_accepted(value(i));
+      } else {
+        data.push_null();
+      }
+    }
+  };
+  if (!v.dictionary) {
+    switch (type.kind) {
+      case ColumnType::Kind::Binary:
+        if (t.id == Id::Binary || t.id == Id::Utf8 || t.id == Id::BinaryView ||
+            t.id == Id::Utf8View || t.id == Id::LargeBinary || t.id == Id::LargeUtf8) {
+          for (int64_t r = 0; r < limit; ++r) {
+            const int64_t i = v.offset + r;
+            if (!v.valid(i)) {
+              data.push_null();
+              continue;
+            }
+            const std::string_view bytes = bytes_at(v, i);
+            if (!data.fits(bytes.size())) return convert(r);  // refused there
+            data.push_accepted(Cell::binary(bytes));
+          }
+          return;
+        }
+        break;
+      case ColumnType::Kind::Int64:
+        if (t.id == Id::Int64) {
+          return fill([&](int64_t i) { return Cell::int64(load<int64_t>(v.values, i)); });
+        }
+        break;
+      case ColumnType::Kind::Decimal128:
+        if (t.id == Id::Decimal && t.bits == 128 && t.scale == type.scale) {
+          return fill([&](int64_t i) { return Cell::decimal128(load<i128>(v.values, i)); });
+        }
+        break;
+      case ColumnType::Kind::Date32:
+        if (t.id == Id::Date32) {
+          return fill([&](int64_t i) { return Cell::date32(load<int32_t>(v.values, i)); });
+        }
+        break;
+      case ColumnType::Kind::Time32:
+        if (t.id == Id::Time32 && t.unit == Unit::Second) {
+          return fill([&](int64_t i) { return Cell::time32(load<int32_t>(v.values, i)); });
+        }
+        break;
     }
   }
-  const int64_t good = std::min(n, failure.row - from);
-  for (int64_t r = 0; r < good; ++r) {
-    row.assign(cells.begin() + r * width, cells.begin() + (r + 1) * width);
-    auto pushed = table.push_row(row);
-    if (!pushed.ok()) return refuse(column::to_string(pushed.error()));
+  convert(0);
+}
+
+// Appends a batch's rows to `columns`; `first_row` numbers its row 0 in the
+// whole input. Any failure refuses the whole table, so columns may be left
+// uneven by one.
+Result<Unit, ImportError> read_batch(const std::vector<View>& views, std::string_view name,
+                                     std::vector<column::Column>& columns, int64_t rows,
+                                     int64_t first_row) {
+  Failure failure;
+  for (size_t c = 0; c < views.size(); ++c) {
+    // Rows past an earlier failure cannot hold the first one.
+    const int64_t limit = std::min(rows - 1, failure.row - first_row) + 1;
+    append_column(views[c], name, columns[c], c, limit, first_row, failure);
   }
-  if (good < n) {
-    return refuse("table " + quote_bytes(table.name()) + " column " +
-                  quote_bytes(columns[failure.column].name) + " row " +
-                  std::to_string(first_row + failure.row) + ": " + failure.message);
-  }
-  return Unit{};
+  if (failure.row == std::numeric_limits<int64_t>::max()) return Unit{};
+  const std::string& column = columns[failure.column].name;
+  if (failure.appending) return refuse(std::move(failure.message));
+  return refuse("table " + quote_bytes(name) + " column " + quote_bytes(column) + " row " +
+                std::to_string(failure.row) + ": " + failure.message);
 }
 
 }  // namespace
@@ -804,14 +875,16 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
     }
     typed.emplace_back(f.name, spec_column->second);
   }
-  Table table{std::string(name), typed};
+  std::vector<column::Column> table_columns;
+  table_columns.reserve(typed.size());
+  for (auto& [column_name, type] : typed) {
+    table_columns.push_back(column::Column{std::move(column_name), column::ColumnData(type)});
+  }
 
   const auto unreadable = [&](const std::string& why) {
     return refuse("table " + table_name + " could not be read: " + why);
   };
   std::vector<View> views;
-  std::vector<Cell> cells;
-  std::vector<Cell> row;
   int64_t rows_before = 0;
   for (;;) {
     ArrowArray raw_batch{};
@@ -834,14 +907,14 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
       }
       views.push_back(std::move(v.value()));
     }
-    for (int64_t from = 0; from < top->length; from += kChunkRows) {
-      const int64_t to = std::min(top->length, from + kChunkRows);
-      auto read = read_rows(views, table, from, to, rows_before, cells, row);
-      if (!read.ok()) return err(std::move(read.error()));
-    }
+    auto read = read_batch(views, name, table_columns, top->length, rows_before);
+    if (!read.ok()) return err(std::move(read.error()));
     rows_before += top->length;
   }
-  return table;
+  auto table = Table::of_columns(std::string(name), std::move(table_columns),
+                                 static_cast<size_t>(rows_before));
+  if (!table) return unreadable("the columns were left uneven");
+  return std::move(*table);
 }
 
 }  // namespace zarvi_core::arrow
