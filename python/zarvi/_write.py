@@ -13,9 +13,8 @@ class WriteError(ValueError):
     `findings` is empty), and when the tables give findings that were not
     allowed (then `findings` lists them, in the writer's order).
 
-    Args:
-        message: the refusal as text; `str(error)` returns it.
-        findings: the `WriteFinding` objects behind it.
+    :param message: the refusal as text; `str(error)` returns it.
+    :param findings: the `WriteFinding` objects behind it, a list.
     """
 
     def __init__(self, message: str, findings: list) -> None:
