@@ -13,8 +13,9 @@ class WriteError(ValueError):
     `findings` is empty), and when the tables give findings that were not
     allowed (then `findings` lists them, in the writer's order).
 
-    :param message: the refusal as text; `str(error)` returns it.
-    :param findings: the `WriteFinding` objects behind it, a list.
+    Parameters:
+        message: the refusal as text; `str(error)` returns it.
+        findings: the list of `WriteFinding` objects behind it.
     """
 
     def __init__(self, message: str, findings: list) -> None:
