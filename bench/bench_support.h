@@ -3,6 +3,9 @@
 // the count of allocations through operator new, and best-of timing.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -66,6 +69,37 @@ inline std::size_t status_kb(const char* key) {
 }
 
 inline void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+struct Peak {
+  std::size_t before_kb = 0;  // resident just before the measured step
+  std::size_t peak_kb = 0;    // high-water mark during it
+};
+
+// Runs `step` in a forked child whose heap holds nothing freed yet by a timed
+// run, so that resident growth is not hidden by reused pages, and returns the
+// child's resident memory before the step and its peak during it.
+template <class F>
+Peak peak_in_child(F&& step) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    reset_peak();
+    Peak p;
+    p.before_kb = status_kb("VmRSS:");
+    step();
+    p.peak_kb = status_kb("VmHWM:");
+    const ssize_t written = write(fds[1], &p, sizeof p);
+    _exit(written == static_cast<ssize_t>(sizeof p) ? 0 : 1);
+  }
+  close(fds[1]);
+  Peak p;
+  if (pid < 0 || read(fds[0], &p, sizeof p) != static_cast<ssize_t>(sizeof p)) p = {};
+  close(fds[0]);
+  if (pid > 0) waitpid(pid, nullptr, 0);
+  return p;
+}
 
 // Calls of the global operator new so far (count_new.cc replaces it).
 std::size_t allocations();

@@ -5,8 +5,6 @@
 // generates a 100 MB 5010 interchange in memory. --run-only times the runs
 // alone, for a profiler.
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,38 +21,9 @@
 namespace {
 
 using zarvi_bench::best_seconds;
+using zarvi_bench::Peak;
+using zarvi_bench::peak_in_child;
 
-
-struct Peak {
-  std::size_t before_kb = 0;  // resident just before the measured step
-  std::size_t peak_kb = 0;    // high-water mark during it
-};
-
-// Runs `step` in a forked child whose heap holds nothing freed yet by a timed
-// run, so that resident growth is not hidden by reused pages, and returns the
-// child's resident memory before the step and its peak during it.
-template <class F>
-Peak peak_in_child(F&& step) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    zarvi_bench::reset_peak();
-    Peak p;
-    p.before_kb = zarvi_bench::status_kb("VmRSS:");
-    step();
-    p.peak_kb = zarvi_bench::status_kb("VmHWM:");
-    const ssize_t written = write(fds[1], &p, sizeof p);
-    _exit(written == static_cast<ssize_t>(sizeof p) ? 0 : 1);
-  }
-  close(fds[1]);
-  Peak p;
-  if (pid < 0 || read(fds[0], &p, sizeof p) != static_cast<ssize_t>(sizeof p)) p = {};
-  close(fds[0]);
-  if (pid > 0) waitpid(pid, nullptr, 0);
-  return p;
-}
 
 std::size_t table_rows(const zarvi_core::column::Tables& tables) {
   std::size_t rows = 0;

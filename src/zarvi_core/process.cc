@@ -16,8 +16,8 @@ inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& 
 
 }  // namespace
 
-Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters)
-    : projector_(spec, delimiters), engine_(spec), checker_(spec, delimiters) {}
+Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters, project::Rows rows)
+    : projector_(spec, delimiters, rows), engine_(spec), checker_(spec, delimiters) {}
 
 // Inline: run calls it once per segment.
 [[gnu::always_inline]] inline void Processor::step(const Segment& segment,
@@ -54,9 +54,9 @@ column::Tables Processor::take_tables() {
   return column::Tables(std::move(taken));
 }
 
-RunResult Processor::run(const spec::Spec& spec, const Document& document) {
+RunResult Processor::run(const spec::Spec& spec, const Document& document, project::Rows rows) {
   RunResult result;
-  Processor processor(spec, document.delimiters());
+  Processor processor(spec, document.delimiters(), rows);
   Segment segment;
   for (size_t i = 0; i < document.size(); ++i) {
     const std::optional<Frame> frame = document.frame(i);

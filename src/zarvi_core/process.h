@@ -35,7 +35,8 @@ struct RunResult {
 
 class Processor {
  public:
-  Processor(const spec::Spec& spec, const Delimiters& delimiters);
+  Processor(const spec::Spec& spec, const Delimiters& delimiters,
+            project::Rows rows = project::Rows::Keep);
 
   const Output& feed(const Segment& segment);
   // End of input: closes every open loop and runs the end-of-stream checks.
@@ -44,7 +45,9 @@ class Processor {
   // the next batch.
   column::Tables take_tables();
 
-  static RunResult run(const spec::Spec& spec, const Document& document);
+  // With Rows::Drop the tables stay empty; the diagnostics are the same.
+  static RunResult run(const spec::Spec& spec, const Document& document,
+                       project::Rows rows = project::Rows::Keep);
 
  private:
   // One segment, its diagnostics appended to `out`.

@@ -29,9 +29,10 @@ uint64_t value_length(std::string_view text, column::ColumnType::Kind kind) {
 
 }  // namespace
 
-Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters)
+Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows rows)
     : spec_(&spec),
       component_(delimiters.component),
+      rows_(rows),
       plans_(spec),
       ordinals_(spec.loops.size(), 0),
       loop_tables_(spec.loops.size()) {
@@ -258,7 +259,10 @@ void Projector::append_row(size_t t) {
 
 void Projector::push_row(TableState& state) {
   dropped_.clear();
-  (void)rows::push_dropping(state.table, cells_, dropped_);
+  if (rows_ == Rows::Keep)
+    (void)rows::push_dropping(state.table, cells_, dropped_);
+  else
+    (void)rows::count_dropping(state.table, state.totals, cells_, dropped_);
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
                                       d.total}},

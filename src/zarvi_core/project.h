@@ -25,9 +25,13 @@
 
 namespace zarvi_core::project {
 
+// Whether a run keeps the rows it projects, or only reports what projecting
+// them finds (the same diagnostics, without the tables' memory).
+enum class Rows : uint8_t { Keep, Drop };
+
 class Projector {
  public:
-  Projector(const spec::Spec& spec, const Delimiters& delimiters);
+  Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows rows = Rows::Keep);
 
   // Processes one segment's events in order; returns this step's diagnostics.
   const std::vector<Diagnostic>& on(std::span<const engine::Event> events,
@@ -64,6 +68,8 @@ class Projector {
     std::vector<std::string> joined;
     bool pending = false;
     uint64_t counter = 0;  // the next row number
+    // Rows::Drop: per column, the bytes the binary values would hold.
+    std::vector<uint64_t> totals;
     std::vector<carry::Carried> carried;
   };
 
@@ -144,6 +150,7 @@ class Projector {
 
   const spec::Spec* spec_;
   char component_;
+  Rows rows_;
   Plans plans_;
   std::optional<size_t> matched_;
   // The candidate slot of the matched occurrence (set with matched_).

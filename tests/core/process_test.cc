@@ -155,5 +155,29 @@ TEST(Processor, WarmProcessorDoesNotAllocatePerSegment) {
   processor.finish();
 }
 
+// A run that drops its rows reports exactly what a full run reports.
+TEST(Processor, DroppingRowsKeepsEveryDiagnostic) {
+  std::vector<std::pair<std::string, std::string>> files = zarvi_core::testing::corpus_files();
+  files.emplace_back("simple_5010.835", zarvi_core::testing::data_file("simple_5010.835"));
+  for (const auto& [name, text] : files) {
+    SCOPED_TRACE(name);
+    auto document = zarvi_core::Document::parse(std::string_view(text));
+    if (!document.ok()) continue;
+    zarvi_core::Segments segments(document.value());
+    const zarvi_core::spec::Compiled spec =
+        zarvi_core::spec::select_builtin([&] { return segments.next(); });
+    ASSERT_TRUE(spec.ok());
+    const auto full = zarvi_core::process::Processor::run(*spec.value(), document.value());
+    const auto dropped = zarvi_core::process::Processor::run(*spec.value(), document.value(),
+                                                             zarvi_core::project::Rows::Drop);
+    std::vector<std::string> want;
+    std::vector<std::string> got;
+    for (const auto& d : full.diagnostics) want.push_back(zarvi_core::to_string(d));
+    for (const auto& d : dropped.diagnostics) got.push_back(zarvi_core::to_string(d));
+    EXPECT_EQ(got, want);
+    for (const auto& table : dropped.tables) EXPECT_EQ(table.rows(), 0u) << table.name();
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_test

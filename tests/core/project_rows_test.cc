@@ -37,6 +37,16 @@ TEST(PushDropping, OverflowingTextIsNulledAndTheRestKept) {
     std::vector<Cell> cells = c.cells;
     std::vector<Dropped> dropped;
     EXPECT_EQ(push_dropping(table, cells, dropped), !c.row.empty());
+    // A table that keeps no rows drops the same values.
+    std::vector<Cell> counted_cells = c.cells;
+    std::vector<Dropped> counted;
+    std::vector<uint64_t> totals;
+    EXPECT_EQ(count_dropping(table, totals, counted_cells, counted), !c.row.empty());
+    ASSERT_EQ(counted.size(), dropped.size());
+    for (size_t i = 0; i < counted.size(); ++i) {
+      EXPECT_EQ(counted[i].column, dropped[i].column);
+      EXPECT_EQ(counted[i].total, dropped[i].total);
+    }
     ASSERT_EQ(dropped.size(), c.dropped.size());
     for (size_t i = 0; i < dropped.size(); ++i) {
       EXPECT_EQ(dropped[i].column, c.dropped[i]);
@@ -47,6 +57,26 @@ TEST(PushDropping, OverflowingTextIsNulledAndTheRestKept) {
     for (size_t i = 0; i < c.row.size(); ++i)
       EXPECT_EQ(table.columns()[i].data.render(0), c.row[i]);
   }
+}
+
+// Without rows, the byte totals of the rows kept decide what later rows drop.
+TEST(CountDropping, TotalsGrowWithTheRowsKept) {
+  const column::Table table("t", {{"a", column::ColumnType::binary()},
+                                  {"b", column::ColumnType::binary()}});
+  std::vector<uint64_t> totals;
+  std::vector<Dropped> dropped;
+  std::vector<Cell> first = {Cell::binary("ab"), Cell::binary("c")};
+  EXPECT_TRUE(count_dropping(table, totals, first, dropped, 4));
+  EXPECT_EQ(totals, (std::vector<uint64_t>{2, 1}));
+  std::vector<Cell> refused = {Cell::int64(1), Cell::binary("c")};
+  EXPECT_FALSE(count_dropping(table, totals, refused, dropped, 4));
+  EXPECT_EQ(totals, (std::vector<uint64_t>{2, 1}));
+  std::vector<Cell> second = {Cell::binary("abc"), Cell::binary("d")};
+  EXPECT_TRUE(count_dropping(table, totals, second, dropped, 4));
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].column, 0u);
+  EXPECT_EQ(dropped[0].total, 5u);
+  EXPECT_EQ(totals, (std::vector<uint64_t>{2, 2}));
 }
 
 }  // namespace

@@ -27,4 +27,12 @@ struct Dropped {
 bool push_dropping(column::Table& table, std::span<column::Cell> cells,
                    std::vector<Dropped>& dropped);
 
+// push_dropping for a table that keeps no rows: the same values are dropped
+// and reported, against `totals` (per column, the bytes its binary values
+// would hold), which a row that is kept raises. `limit` is a column's
+// largest byte total.
+bool count_dropping(const column::Table& table, std::vector<uint64_t>& totals,
+                    std::span<column::Cell> cells, std::vector<Dropped>& dropped,
+                    uint64_t limit = column::kMaxBinaryBytes);
+
 }  // namespace zarvi_core::project::rows

@@ -17,17 +17,35 @@ Outcome take(render::Rendered rendered, std::string& out, std::string& reason) {
   return Outcome::Text;
 }
 
-void append_int(std::string& out, int64_t value) {
-  char buf[24];
-  char* end = buf + sizeof buf;
+// The digits of `magnitude` with a point `scale` digits from the right (at
+// least one digit before it), trailing fraction zeros and a bare point left
+// out, written before `end`; returns the first byte.
+char* digits(char* end, uint64_t magnitude, uint8_t scale) {
   char* p = end;
-  // The magnitude in unsigned arithmetic, so the most negative value has one.
-  uint64_t magnitude = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value)
-                                 : static_cast<uint64_t>(value);
+  bool fraction = false;  // a fraction digit has been kept
+  for (unsigned place = 0; place < scale; ++place) {
+    const char d = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+    if (fraction || d != '0') {
+      *--p = d;
+      fraction = true;
+    }
+  }
+  if (fraction) *--p = '.';
   do {
     *--p = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
+  return p;
+}
+
+void append_int(std::string& out, int64_t value) {
+  char buf[24];
+  char* const end = buf + sizeof buf;
+  // The magnitude in unsigned arithmetic, so the most negative value has one.
+  const uint64_t magnitude = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value)
+                                       : static_cast<uint64_t>(value);
+  char* p = digits(end, magnitude, 0);
   if (value < 0) *--p = '-';
   out.append(p, end);
 }
@@ -35,11 +53,18 @@ void append_int(std::string& out, int64_t value) {
 }  // namespace
 
 void append_decimal(std::string& out, i128 value, uint8_t scale) {
-  const size_t start = out.size();
-  if (value >= INT64_MIN && value <= INT64_MAX && scale == 0) {
-    append_int(out, static_cast<int64_t>(value));
+  // Most amounts fit 64 bits and a few places: digits without 128-bit
+  // division.
+  if (value > -i128(UINT64_MAX) && value < i128(UINT64_MAX) && scale <= 19) {
+    char buf[48];
+    char* const end = buf + sizeof buf;
+    const uint64_t magnitude = static_cast<uint64_t>(value < 0 ? -value : value);
+    char* p = digits(end, magnitude, scale);
+    if (value < 0) *--p = '-';
+    out.append(p, end);
     return;
   }
+  const size_t start = out.size();
   spec::append_amount(out, value, scale);
   if (scale == 0) return;
   // Trailing fraction zeros say nothing an element needs; a point with no

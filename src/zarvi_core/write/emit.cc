@@ -56,6 +56,18 @@ Emitter::Emitter(const spec::Spec& spec, const plan::WritePlan& plan, const layo
       counters_(spec.loops.size(), envelope.control_number),
       last_entered_(data.size()) {}
 
+void Emitter::trace_only(std::vector<uint64_t> segments, bool keep_output) {
+  traced_ = std::move(segments);
+  next_traced_ = 0;
+  while (next_traced_ < traced_->size() && (*traced_)[next_traced_] < segments_) ++next_traced_;
+  tracing_ = traced_now();
+  keep_output_ = keep_output;
+}
+
+bool Emitter::traced_now() const {
+  return !traced_ || (next_traced_ < traced_->size() && (*traced_)[next_traced_] == segments_);
+}
+
 std::vector<walk::Context> Emitter::instances(LoopId loop, const walk::Context& context) const {
   std::vector<walk::Context> out;
   walk::instances(inputs_, loop, context, out);
@@ -115,7 +127,7 @@ void Emitter::not_writable(finding::Origin origin, std::string value, std::strin
 
 void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uint64_t> component,
                         size_t table, size_t row, size_t column) {
-  traces_.cell(element, component, table, row, column);
+  if (tracing_) traces_.cell(element, component, table, row, column);
   const data::Data& d = data_[table];
   const column::ColumnData* bound = column < d.columns.size() ? d.columns[column] : nullptr;
   std::optional<uint64_t> max;
@@ -196,7 +208,13 @@ void Emitter::finish_segment(std::string_view id, std::optional<trace::RowOrigin
   }
   output_ += envelope_.delimiters.segment;
   if (envelope_.line_break) output_ += '\n';
-  traces_.segment(origin);
+  if (!keep_output_) output_.clear();
+  if (tracing_) {
+    traces_.segment(origin);
+    if (traced_) ++next_traced_;
+  }
+  ++segments_;
+  tracing_ = traced_now();
   parts_.clear();
   scratch_.clear();
 }
@@ -225,7 +243,7 @@ void Emitter::write_opening(LoopId loop, const std::string& id, const std::strin
       if (delimiters_.any(v.text))
         check_delimiters(finding::Origin::envelope(std::string(envelope::field_name(*v.field))),
                          id, v.element, std::nullopt, v.text);
-      traces_.field(v.element, std::nullopt, *v.field);
+      if (tracing_) traces_.field(v.element, std::nullopt, *v.field);
     }
     push_text(v.element, std::nullopt, v.text);
   }
@@ -317,7 +335,7 @@ void Emitter::write_repeated(LoopId loop, const plan::SegmentPlan& segment,
 void Emitter::write_closing(LoopId loop, const std::string& control, uint64_t count) {
   const spec::LoopDef& def = spec_.loops[loop];
   const spec::Control& c = *def.control;
-  traces_.field(c.closer_element, std::nullopt, envelope::Field::ControlNumber);
+  if (tracing_) traces_.field(c.closer_element, std::nullopt, envelope::Field::ControlNumber);
   push_text(c.closer_element, std::nullopt, control);
   push_text(c.count_element, std::nullopt, std::to_string(count));
   std::stable_sort(parts_.begin(), parts_.end(), render::Part::before);
@@ -331,7 +349,7 @@ void Emitter::instance(LoopId loop, const walk::Context& context) {
       enter(*plan_.role_table(loop), *row);
 
   std::string control;
-  const size_t start = traces_.segments();
+  const uint64_t start = segments_;
   if (def.control) {
     const uint64_t number = counters_[loop];
     counters_[loop] = saturating_add(number, 1);
@@ -367,7 +385,7 @@ void Emitter::instance(LoopId loop, const walk::Context& context) {
 
   if (def.control && def.end) {
     const uint64_t count = def.control->count == spec::Count::Segments
-                               ? saturating_add(traces_.segments() - start, 1)
+                               ? saturating_add(segments_ - start, 1)
                                : children;
     write_closing(loop, control, count);
   }

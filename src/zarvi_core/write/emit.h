@@ -55,6 +55,12 @@ class Emitter {
   // appends it to the output.
   void finish_segment(std::string_view id, std::optional<trace::RowOrigin> origin);
 
+  // Which segments to trace, by index in output order: all of them (the
+  // default), or only those listed (sorted, distinct); traces() then holds
+  // the listed segments alone, in order. With `keep_output` false the bytes
+  // are assembled but not kept: a walk that only traces needs none.
+  void trace_only(std::vector<uint64_t> segments, bool keep_output);
+
   const std::string& output() const { return output_; }
   std::string take_output() { return std::move(output_); }
   const trace::Traces& traces() const { return traces_; }
@@ -73,6 +79,8 @@ class Emitter {
   void not_writable(finding::Origin origin, std::string value, std::string_view id,
                     uint64_t element, std::optional<uint64_t> component, std::string reason);
   const std::string& segment_id(LoopId loop, const plan::SegmentPlan& segment) const;
+  // Whether segment number `segments_` is traced.
+  bool traced_now() const;
   std::optional<column::Cell> cell(size_t table, size_t column, size_t row) const;
 
   const spec::Spec& spec_;
@@ -89,6 +97,11 @@ class Emitter {
   std::string scratch_;              // the parts' texts
   std::string reason_;               // a failed cell's reason
   trace::Traces traces_;
+  uint64_t segments_ = 0;  // written so far
+  std::optional<std::vector<uint64_t>> traced_;  // none: every segment
+  size_t next_traced_ = 0;  // the first entry of traced_ not yet written
+  bool tracing_ = true;     // the segment being built is traced
+  bool keep_output_ = true;
   std::vector<finding::Finding> findings_;
   std::vector<uint64_t> counters_;                 // per loop
   std::vector<std::optional<size_t>> last_entered_;  // per table

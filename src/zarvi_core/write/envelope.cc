@@ -9,8 +9,8 @@ namespace {
 
 using finding::WriteError;
 
-// A value a reader cannot tell from element data: letters, digits and the
-// white space that values hold.
+// Bytes that element values hold (letters, digits, white space); a delimiter
+// among them would split ordinary values.
 bool holds_in_values(char c) {
   const auto u = static_cast<unsigned char>(c);
   const bool alnum = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
@@ -28,14 +28,10 @@ size_t shortfall(const std::string& text, std::optional<uint64_t> min) {
   return static_cast<size_t>(*min - text.size());
 }
 
-// Right-trims the white space of identifiers padded to a fixed width.
+// An identifier padded to a fixed width, without its trailing white space.
 std::string trimmed(std::string_view text) {
-  size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
-                     text[end - 1] == '\v' || text[end - 1] == '\f' || text[end - 1] == '\r')) {
-    --end;
-  }
-  return std::string(text.substr(0, end));
+  const size_t end = text.find_last_not_of(" \t\n\v\f\r");
+  return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 // The envelope field an element of a controlled loop's opening segment takes

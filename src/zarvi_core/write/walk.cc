@@ -1,5 +1,7 @@
 #include "zarvi_core/write/walk.h"
 
+#include <algorithm>
+
 namespace zarvi_core::write::walk {
 
 namespace {

@@ -1,5 +1,6 @@
 #include "zarvi_core/write/writer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "zarvi_core/document.h"
@@ -98,11 +99,17 @@ Result<Written, WriteError> write_with_findings(const spec::Spec& spec,
   unwritten_values(spec, plan, data, written.findings);
   const nest::Nest nested = nest::nest(spec, plan, data, written.findings);
   const layout::Layout layout(plan, spec);
+  const auto emit_all = [&](emit::Emitter& emitter) {
+    const walk::Context root;
+    for (spec::LoopId loop : spec.roots)
+      for (const walk::Context& c : emitter.instances(loop, root)) emitter.instance(loop, c);
+  };
+  // Traces are needed only where the read-back reports something, which a
+  // valid file never does: the first walk traces nothing, and a second walk,
+  // only when there are diagnostics, traces the segments they name.
   emit::Emitter emitter(spec, plan, layout, data, nested, envelope, delimiters.value());
-  const walk::Context root;
-  for (spec::LoopId loop : spec.roots)
-    for (const walk::Context& c : emitter.instances(loop, root)) emitter.instance(loop, c);
-
+  emitter.trace_only({}, true);
+  emit_all(emitter);
   std::vector<Finding> emitted = emitter.take_findings();
   written.findings.insert(written.findings.end(), std::make_move_iterator(emitted.begin()),
                           std::make_move_iterator(emitted.end()));
@@ -118,20 +125,35 @@ Result<Written, WriteError> write_with_findings(const spec::Spec& spec,
       return err(WriteError{WriteError::Unreadable{to_string(document.error())}});
     return written;
   }
-  const process::RunResult read = process::Processor::run(spec, document.value());
+  const process::RunResult read =
+      process::Processor::run(spec, document.value(), project::Rows::Drop);
+  if (read.diagnostics.empty()) return written;
+
+  std::vector<uint64_t> wanted;
+  for (const Diagnostic& d : read.diagnostics)
+    if (const std::optional<uint64_t> s = origin_segment(d).segment) wanted.push_back(*s);
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  emit::Emitter tracer(spec, plan, layout, data, nested, envelope, delimiters.value());
+  tracer.trace_only(wanted, false);
+  emit_all(tracer);
+
   const trace::Names names = [&](size_t table, std::optional<size_t> column) -> std::string_view {
     if (table >= data.size()) return {};
     if (!column) return data[table].name;
     const auto& columns = spec.tables[table].columns;
     return *column < columns.size() ? std::string_view(columns[*column].first) : std::string_view();
   };
-  const trace::Traces& traces = emitter.traces();
   for (const Diagnostic& d : read.diagnostics) {
     const At at = origin_segment(d);
     std::optional<finding::Origin> origin;
-    if (at.segment)
-      origin = at.whole_instance ? traces.origin(*at.segment, std::nullopt, std::nullopt, names)
-                                 : traces.origin(*at.segment, d.element, d.component, names);
+    if (at.segment) {
+      // The tracer holds the wanted segments alone, in order.
+      const uint64_t s = static_cast<uint64_t>(
+          std::lower_bound(wanted.begin(), wanted.end(), *at.segment) - wanted.begin());
+      origin = at.whole_instance ? tracer.traces().origin(s, std::nullopt, std::nullopt, names)
+                                 : tracer.traces().origin(s, d.element, d.component, names);
+    }
     written.findings.push_back(Finding{Finding::ReadBack{d, std::move(origin)}});
   }
   return written;

@@ -115,23 +115,5 @@ TEST(Bind, Refusals) {
   }
 }
 
-TEST(Bind, FullColumnListBindsEverySlot) {
-  const spec::TableDef& def = spec5010().tables[index_of("adjustments")];
-  std::vector<std::pair<std::string, ColumnType>> list = {
-      {"row", kInt}, {"segment", kInt}, {"payment", kInt}, {"claim", kInt}, {"service", kInt}};
-  for (const auto& [name, source] : def.columns) {
-    list.emplace_back(name, name == "amount" || name == "quantity" ? ColumnType::decimal128(38, 2)
-                                                                   : kText);
-  }
-  const auto input = tables(column::Table("adjustments", list));
-  auto bound = bind(spec5010(), input);
-  ASSERT_TRUE(bound.ok()) << finding::to_string(bound.error());
-  const Data& d = (*bound)[index_of("adjustments")];
-  EXPECT_EQ(d.row, input[0].column("row"));
-  for (const Reference& r : d.references) EXPECT_NE(r.column, nullptr);
-  for (size_t i = 0; i < def.columns.size(); ++i)
-    EXPECT_EQ(d.columns[i], input[0].column(def.columns[i].first));
-}
-
 }  // namespace
 }  // namespace zarvi_core::write::data

@@ -30,8 +30,6 @@ TEST(EnvelopeDefaults, ConstructorFillsTheRest) {
   EXPECT_EQ(e.control_number, 1u);
   EXPECT_EQ(e.delimiters, (Delimiters{'*', ':', '~', '^', std::nullopt}));
   EXPECT_FALSE(e.line_break);
-  EXPECT_EQ(field_name(Field::SenderQualifier), "sender_qualifier");
-  EXPECT_EQ(field_name(Field::Version), "version");
 }
 
 TEST(DelimiterCheck, ListOrFirstFailure) {
@@ -267,12 +265,6 @@ TEST(TriggerValues, FieldCases) {
 
 TEST(TriggerValues, UnknownSegmentGivesNothing) {
   EXPECT_TRUE(trigger_values(spec5010(), "XYZ", 0, 1, "1", sample()).empty());
-}
-
-TEST(OwnDelimiter, OnlyTheDelimiterFields) {
-  EXPECT_EQ(own_delimiter(Field::Repetition), "repetition separator");
-  EXPECT_EQ(own_delimiter(Field::Component), "component separator");
-  EXPECT_EQ(own_delimiter(Field::SenderId), "");
 }
 
 }  // namespace

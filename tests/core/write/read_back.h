@@ -1,6 +1,6 @@
 // Reading interchanges for the writer tests: a parse under the built-in spec
-// that the bytes select, a fixed envelope, and the first cell in which two
-// sets of tables differ.
+// that the bytes select, a fixed envelope, tables with one cell changed, and
+// the cells in which two sets of tables differ.
 #pragma once
 
 #include <optional>
@@ -33,6 +33,32 @@ inline std::optional<Parsed> parse_builtin(std::string_view bytes) {
 // Sender and receiver fixed, 2026-01-06 at 12:00, control number 1.
 inline envelope::Envelope fixed_envelope() {
   return envelope::Envelope("ZZ", "SENDER", "ZZ", "RECEIVER", 20459, 12 * 3600);
+}
+
+// A copy of `input` whose table `table` holds `cell` at (`column`, `row`).
+inline column::Tables with_cell(const column::Tables& input, std::string_view table,
+                                std::string_view column, size_t row, column::Cell cell) {
+  std::vector<column::Table> out;
+  for (const column::Table& t : input) {
+    std::vector<std::pair<std::string, column::ColumnType>> types;
+    for (const column::Column& c : t.columns()) types.emplace_back(c.name, c.data.type());
+    column::Table copy(t.name(), types);
+    std::vector<column::Cell> cells;
+    for (size_t r = 0; r < t.rows(); ++r) {
+      cells.clear();
+      for (const column::Column& c : t.columns())
+        cells.push_back(t.name() == table && c.name == column && r == row
+                            ? cell
+                            : c.data.get(r).value_or(column::Cell::null()));
+      if (!copy.push_row(cells).ok()) return {};
+    }
+    out.push_back(std::move(copy));
+  }
+  return column::Tables(std::move(out));
+}
+
+inline column::Tables copy_of(const column::Tables& input) {
+  return with_cell(input, {}, {}, 0, column::Cell::null());
 }
 
 // Where `got` differs from `want`, every column compared but "segment":

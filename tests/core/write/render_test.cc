@@ -1,8 +1,5 @@
 #include "zarvi_core/write/render.h"
 
-#include <algorithm>
-#include <vector>
-
 #include <gtest/gtest.h>
 
 #include "zarvi_core/column/parse.h"
@@ -88,17 +85,6 @@ TEST(TimeText, WidthsAndRange) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(shown(time_text(c.seconds, c.max)), c.expected);
   }
-}
-
-TEST(Part, AssemblyOrderPutsNoComponentFirst) {
-  std::vector<Part> parts = {{3, 2, 0, 1, true}, {1, std::nullopt, 1, 2, true},
-                             {3, std::nullopt, 2, 3, true}, {3, 1, 3, 4, true}};
-  std::stable_sort(parts.begin(), parts.end(), Part::before);
-  const std::string scratch = "dabc";
-  std::string order;
-  for (const Part& p : parts) order += p.text(scratch);
-  EXPECT_EQ(order, "abcd");
-  EXPECT_EQ((Part{1, std::nullopt, 0, 4, false}.text(scratch)), "");
 }
 
 }  // namespace
