@@ -72,6 +72,12 @@ def batches(*parts, fail_third=False):
      "dates"),
     (claims(row=pa.array([1, 2**63], pa.uint64())),
      'table "claims" column "row" row 1: 9223372036854775808 does not fit a 64-bit integer'),
+    (claims(charge_amount=pa.array([1], pa.uint64())),
+     'table "claims" column "charge_amount" row 0: an Arrow UInt64 column cannot hold the '
+     "spec's decimal128(38, 2) values"),
+    (claims(claim_id=pa.array([0], pa.date32())),
+     "table \"claims\" column \"claim_id\" row 0: an Arrow Date32 column cannot hold the "
+     "spec's binary values"),
     (claims(row=[1.0, 1.5]), 'table "claims" column "row" row 1: 1.5 is not a whole number'),
     (claims(row=[1e20]),
      'table "claims" column "row" row 0: 100000000000000000000 is not a whole number'),
@@ -87,7 +93,7 @@ def batches(*parts, fail_third=False):
      'table "claims" could not be read: '),
 ], ids=["unknown table", "unknown column", "duplicate column", "float for decimal",
         "integer for decimal", "more decimals", "string for date", "polars string for date",
-        "timestamp past midnight", "uint64 too big", "fraction", "huge float", "int for binary",
+        "timestamp past midnight", "uint64 too big", "uint64 for decimal", "date for binary", "fraction", "huge float", "int for binary",
         "bool for binary", "third batch value", "third batch fails"])
 def test_refusals(tables, expected):
     assert refusal(tables).startswith(expected)
