@@ -194,7 +194,8 @@ bool date_and_time(PyObject* date, PyObject* time, int32_t& days, uint32_t& seco
   const auto micro = int_attribute(time, "microsecond");
   if (!micro) return false;
   if (*micro != 0) {
-    return value_error("time ", time, " has a fraction of a second; the envelope holds whole seconds");
+    return value_error("time ", time,
+                       " has a fraction of a second; the envelope holds whole seconds");
   }
   const auto hour = int_attribute(time, "hour");
   if (!hour) return false;
@@ -270,8 +271,8 @@ Ref date_object(int32_t days) {
   if (!datetime) return Ref();
   Ref date_class = Ref::steal(PyObject_GetAttrString(datetime.get(), "date"));
   if (!date_class) return Ref();
-  return Ref::steal(
-      PyObject_CallMethod(date_class.get(), "fromordinal", "L", days + kEpochOrdinal));
+  const auto ordinal = static_cast<long long>(days + kEpochOrdinal);
+  return Ref::steal(PyObject_CallMethod(date_class.get(), "fromordinal", "L", ordinal));
 }
 
 Ref time_object(uint32_t seconds) {
@@ -306,12 +307,14 @@ PyObject* envelope_get(PyObject* self, void* closure) {
 void* closure(EnvelopeField f) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(f)); }
 
 PyGetSetDef kEnvelopeGetters[] = {
-    {"sender_id", envelope_get, nullptr, "The sender's id (ISA06).", closure(EnvelopeField::SenderId)},
+    {"sender_id", envelope_get, nullptr, "The sender's id (ISA06).",
+     closure(EnvelopeField::SenderId)},
     {"receiver_id", envelope_get, nullptr, "The receiver's id (ISA08).",
      closure(EnvelopeField::ReceiverId)},
     {"date", envelope_get, nullptr, "The date of the interchange, a datetime.date.",
      closure(EnvelopeField::Date)},
-    {"time", envelope_get, nullptr, "The time of the interchange, a datetime.time in whole seconds.",
+    {"time", envelope_get, nullptr,
+     "The time of the interchange, a datetime.time in whole seconds.",
      closure(EnvelopeField::Time)},
     {"sender_qualifier", envelope_get, nullptr, "The sender's id qualifier (ISA05).",
      closure(EnvelopeField::SenderQualifier)},
@@ -449,7 +452,8 @@ PyObject* finding_repr(PyObject* self) {
 }
 
 PyType_Slot kFindingSlots[] = {
-    {Py_tp_doc, const_cast<char*>("One reason tables do not make a valid file. A value, never raised.")},
+    {Py_tp_doc,
+     const_cast<char*>("One reason tables do not make a valid file. A value, never raised.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyWriteFinding>)},
     {Py_tp_getset, kFindingGetters},
     {Py_tp_str, reinterpret_cast<void*>(finding_str)},

@@ -28,8 +28,13 @@ class Producer {
   template <class T>
   const void* buffer(std::vector<T> values, size_t misalign = 0) {
     auto& bytes = bytes_.emplace_back(values.size() * sizeof(T) + misalign + 1);
-    if (!values.empty()) std::memcpy(bytes.data() + misalign, values.data(), values.size() * sizeof(T));
+    if (!values.empty()) {
+      std::memcpy(bytes.data() + misalign, values.data(), values.size() * sizeof(T));
+    }
     return bytes.data() + misalign;
+  }
+  const void* text(std::string_view chars) {
+    return buffer(std::vector<char>(chars.begin(), chars.end()));
   }
   const void* bits(std::vector<bool> valid) {
     std::vector<uint8_t> out((valid.size() + 7) / 8);
@@ -195,7 +200,8 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
   const std::vector<Case> cases = {
       {"int8 and nulls", "c", i64,
        [](Producer& p) {
-         return p.array(3, {p.bits({true, false, true}), p.buffer<int8_t>({-5, 0, 7})}, {}, nullptr, 1);
+         return p.array(3, {p.bits({true, false, true}), p.buffer<int8_t>({-5, 0, 7})}, {},
+                        nullptr, 1);
        },
        rows("int64", {"-5", "\u2205", "7"})},
       {"unaligned int64", "l", i64,
@@ -240,9 +246,10 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
        refused("0: 10000000 at scale -30 overflows scale 2")},
       {"decimal256", "d:40,2,256", dec,
        [](Producer& p) { return p.array(1, {nullptr, p.buffer<i128>({1, 0})}); },
-       refused("0: an Arrow Decimal256(40, 2) column cannot hold the spec's decimal128(38, 2) values")},
+       refused("0: an Arrow Decimal256(40, 2) column cannot hold the spec's decimal128(38, 2) "
+               "values")},
       {"string for date", "u", date,
-       [](Producer& p) { return p.array(1, {nullptr, p.buffer<int32_t>({0, 1}), p.buffer<char>({'x'})}); },
+       [](Producer& p) { return p.array(1, {nullptr, p.buffer<int32_t>({0, 1}), p.text("x")}); },
        refused("0: an Arrow Utf8 column cannot hold the spec's date32 values")},
       {"timestamp at midnight", "tss:", date,
        [](Producer& p) { return p.array(1, {nullptr, p.buffer<int64_t>({86400})}); },
@@ -275,10 +282,11 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
       {"boolean for binary", "b", bin,
        [](Producer& p) { return p.array(1, {nullptr, p.buffer<uint8_t>({1})}); },
        refused("0: an Arrow Boolean column cannot hold the spec's binary values")},
-      {"null type", "n", bin, [](Producer& p) { return p.array(2, {}); }, rows("binary", {"\u2205", "\u2205"})},
+      {"null type", "n", bin, [](Producer& p) { return p.array(2, {}); },
+       rows("binary", {"\u2205", "\u2205"})},
       {"large utf8 with offset", "U", bin,
        [](Producer& p) {
-         return p.array(2, {nullptr, p.buffer<int64_t>({0, 1, 3, 6}), p.buffer<char>({'a', 'b', 'c', 'd', 'e', 'f'})},
+         return p.array(2, {nullptr, p.buffer<int64_t>({0, 1, 3, 6}), p.text("abcdef")},
                         {}, nullptr, 0, 1);
        },
        rows("binary", {"bc", "def"})},
@@ -313,18 +321,19 @@ TEST(ArrowImport, DictionariesResolveKeysAndKeepNulls) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Producer p;
-    ArrowArray* values = p.array(2, {nullptr, p.buffer<int32_t>({0, 1, 2}), p.buffer<char>({'a', 'b'})});
+    ArrowArray* values = p.array(2, {nullptr, p.buffer<int32_t>({0, 1, 2}), p.text("ab")});
     ArrowArray* keys = p.array(3, {p.bits({true, false, true}), p.buffer(c.keys)}, {}, values, 1);
     const std::string got = single(p, c.key_format, keys, ColumnType::binary(), p.field("u", "v"));
     if (c.expected.empty()) {
-      EXPECT_EQ(got, refused((c.keys[0] < 0 ? "0: the dictionary key -1" : "2: the dictionary key 2") +
-                             std::string(" is outside the column's 2 dictionary values")));
+      const std::string key =
+          c.keys[0] < 0 ? "0: the dictionary key -1" : "2: the dictionary key 2";
+      EXPECT_EQ(got, refused(key + " is outside the column's 2 dictionary values"));
     } else {
       EXPECT_EQ(got, "## t (rows: 3)\nc: binary\n" + c.expected + "\n\n");
     }
   }
   Producer p;
-  ArrowArray* values = p.array(1, {nullptr, p.buffer<int32_t>({0, 1}), p.buffer<char>({'a'})});
+  ArrowArray* values = p.array(1, {nullptr, p.buffer<int32_t>({0, 1}), p.text("a")});
   ArrowArray* keys = p.array(1, {nullptr, p.buffer<uint8_t>({1})}, {}, values);
   EXPECT_EQ(single(p, "b", keys, ColumnType::binary(), p.field("u", "v")),
             refused("0: an Arrow Dictionary(Boolean, Utf8) column cannot hold the spec's binary "
@@ -339,14 +348,17 @@ struct ThreeBatches {
   explicit ThreeBatches(std::vector<double> b = {1, 2, 3, 4, 5, 6},
                         std::vector<double> a = {1, 2, 3, 4, 5, 6}) {
     for (size_t i = 0; i < 3; ++i) {
-      batches.push_back(p.batch(2, {p.array(2, {nullptr, p.buffer<double>({b[2 * i], b[2 * i + 1]})}),
-                                    p.array(2, {nullptr, p.buffer<double>({a[2 * i], a[2 * i + 1]})})}));
+      const auto pair = [&](const std::vector<double>& v) {
+        return p.array(2, {nullptr, p.buffer<double>({v[2 * i], v[2 * i + 1]})});
+      };
+      batches.push_back(p.batch(2, {pair(b), pair(a)}));
     }
   }
 };
 
 TEST(ArrowImport, BatchesKeepFieldOrderAndCountRowsAcross) {
-  const Columns columns = {{"a", ColumnType::int64()}, {"b", ColumnType::int64()}, {"z", ColumnType::binary()}};
+  const Columns columns = {
+      {"a", ColumnType::int64()}, {"b", ColumnType::int64()}, {"z", ColumnType::binary()}};
   {
     ThreeBatches t;
     auto r = run(t.p, t.p.stream(t.root, t.batches), columns);
@@ -410,6 +422,14 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
     buffers.insert(buffers.end(), extra.begin(), extra.end());
     return p.array(1, buffers);
   };
+  // A stream of one field of `format`, changed by `edit`.
+  const auto edited = [](std::string format, std::function<void(ArrowSchema*)> edit) {
+    return [=](Producer& p) {
+      ArrowSchema* f = p.field(format);
+      edit(f);
+      return p.stream(p.root({f}), {});
+    };
+  };
   const std::string bad = "table \"t\" could not be read: ";
   const std::string col = bad + "column \"c\": ";
   const std::vector<Case> cases = {
@@ -418,16 +438,16 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
       {"unknown format", [](Producer& p) { return p.stream(p.root({p.field("q")}), {}); },
        "open: the Arrow format \"q\" is not known"},
       {"null format",
-       [](Producer& p) { ArrowSchema* f = p.field("u"); f->format = nullptr; return p.stream(p.root({f}), {}); },
+       edited("u", [](ArrowSchema* f) { f->format = nullptr; }),
        "open: a schema node has no format"},
       {"released field",
-       [](Producer& p) { ArrowSchema* f = p.field("u"); f->release = nullptr; return p.stream(p.root({f}), {}); },
+       edited("u", [](ArrowSchema* f) { f->release = nullptr; }),
        "open: a schema node is released"},
       {"negative children",
-       [](Producer& p) { ArrowSchema* f = p.field("+s"); f->n_children = -1; return p.stream(p.root({f}), {}); },
+       edited("+s", [](ArrowSchema* f) { f->n_children = -1; }),
        "open: field \"c\" has a broken child list"},
       {"missing child list",
-       [](Producer& p) { ArrowSchema* f = p.field("+l"); f->n_children = 1; return p.stream(p.root({f}), {}); },
+       edited("+l", [](ArrowSchema* f) { f->n_children = 1; }),
        "open: field \"c\" has a broken child list"},
       {"list without child", [](Producer& p) { return p.stream(p.root({p.field("+l")}), {}); },
        "open: field \"c\" of format \"+l\" has 0 children, not 1"},
@@ -454,7 +474,9 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
          return p.stream(p.root({}), {b});
        },
        bad + "the array has 0 buffers; Struct() takes 1"},
-      {"negative length", one("u", [](Producer& p) { return p.array(-1, {nullptr, nullptr, nullptr}); }),
+      {"negative length", one("u", [](Producer& p) {
+        return p.array(-1, {nullptr, nullptr, nullptr});
+      }),
        col + "an array has a negative or overflowing length"},
       {"overflowing offset",
        one("u", [](Producer& p) {
@@ -462,25 +484,41 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
        }),
        col + "an array has a negative or overflowing length"},
       {"null buffer list",
-       one("u", [](Producer& p) { ArrowArray* a = p.array(2, {nullptr, nullptr, nullptr}); a->buffers = nullptr; return a; }),
+       one("u", [](Producer& p) {
+         ArrowArray* a = p.array(2, {nullptr, nullptr, nullptr});
+         a->buffers = nullptr;
+         return a;
+       }),
        col + "an array's buffer or child list is missing"},
       {"wrong buffer count", one("u", [](Producer& p) { return p.array(2, {nullptr, nullptr}); }),
        col + "the array has 2 buffers; Utf8 takes 3"},
-      {"child shorter than batch", one("u", [&](Producer& p) { return utf8(p, {0, 1}, p.buffer<char>({'a'})); }),
+      {"child shorter than batch", one("u", [&](Producer& p) {
+        return utf8(p, {0, 1}, p.text("a"));
+      }),
        col + "an array holds 1 elements; 2 are needed"},
       {"released column",
-       one("u", [&](Producer& p) { ArrowArray* a = utf8(p, {0, 1, 2}, p.buffer<char>({'a', 'b'})); a->release = nullptr; return a; }),
+       one("u", [&](Producer& p) {
+         ArrowArray* a = utf8(p, {0, 1, 2}, p.text("ab"));
+         a->release = nullptr;
+         return a;
+       }),
        col + "an array is released"},
-      {"missing offsets", one("u", [](Producer& p) { return p.array(2, {nullptr, nullptr, nullptr}); }),
+      {"missing offsets", one("u", [](Producer& p) {
+        return p.array(2, {nullptr, nullptr, nullptr});
+      }),
        col + "the offset buffer is missing"},
-      {"decreasing offsets", one("u", [&](Producer& p) { return utf8(p, {0, 2, 1}, p.buffer<char>({'a', 'b'})); }),
+      {"decreasing offsets", one("u", [&](Producer& p) {
+        return utf8(p, {0, 2, 1}, p.text("ab"));
+      }),
        col + "the offsets decrease at element 1"},
-      {"negative offset", one("u", [&](Producer& p) { return utf8(p, {-4, 0, 1}, p.buffer<char>({'a'})); }),
+      {"negative offset", one("u", [&](Producer& p) { return utf8(p, {-4, 0, 1}, p.text("a")); }),
        col + "an offset is negative"},
       {"missing bytes", one("u", [&](Producer& p) { return utf8(p, {0, 1, 2}, nullptr); }),
        col + "the data buffer is missing"},
       {"nulls without bitmap",
-       one("l", [](Producer& p) { return p.array(2, {nullptr, p.buffer<int64_t>({1, 2})}, {}, nullptr, 1); }),
+       one("l", [](Producer& p) {
+         return p.array(2, {nullptr, p.buffer<int64_t>({1, 2})}, {}, nullptr, 1);
+       }),
        col + "the array counts 1 nulls but has no validity buffer"},
       {"missing values", one("l", [](Producer& p) { return p.array(2, {nullptr, nullptr}); }),
        col + "the value buffer is missing"},
@@ -488,7 +526,9 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
        one("vu", [&](Producer& p) { return views(p, {-1, 0, 0, 0}, {p.buffer<int64_t>({})}); }, 1),
        col + "view 0 has a negative length"},
       {"view buffer index",
-       one("vu", [&](Producer& p) { return views(p, {20, 0, 1, 0}, {p.buffer<char>({'a'}), p.buffer<int64_t>({1})}); }, 1),
+       one("vu", [&](Producer& p) {
+         return views(p, {20, 0, 1, 0}, {p.text("a"), p.buffer<int64_t>({1})});
+       }, 1),
        col + "view 0 names data buffer 1 of 1"},
       {"view past its buffer",
        one("vu", [&](Producer& p) {
@@ -496,24 +536,30 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
        }, 1),
        col + "view 0 reaches past data buffer 0"},
       {"view sizes missing",
-       one("vu", [&](Producer& p) { return views(p, {1, 0, 0, 0}, {p.buffer<char>({'a'}), nullptr}); }, 1),
+       one("vu", [&](Producer& p) { return views(p, {1, 0, 0, 0}, {p.text("a"), nullptr}); }, 1),
        col + "the buffer sizes are missing"},
       {"view data missing",
-       one("vu", [&](Producer& p) { return views(p, {1, 0, 0, 0}, {nullptr, p.buffer<int64_t>({3})}); }, 1),
+       one("vu", [&](Producer& p) {
+         return views(p, {1, 0, 0, 0}, {nullptr, p.buffer<int64_t>({3})});
+       }, 1),
        col + "data buffer 0 is missing"},
-      {"view too few buffers", one("vu", [](Producer& p) { return p.array(1, {nullptr, nullptr}); }, 1),
+      {"view too few buffers", one("vu", [](Producer& p) {
+        return p.array(1, {nullptr, nullptr});
+      }, 1),
        col + "the array has 2 buffers; Utf8View takes at least 3"},
       {"dictionary missing",
        [](Producer& p) {
          ArrowSchema* f = p.field("i", "c", {}, p.field("u", "v"));
-         return p.stream(p.root({f}), {p.batch(1, {p.array(1, {nullptr, p.buffer<int32_t>({0})})})});
+         ArrowArray* keys = p.array(1, {nullptr, p.buffer<int32_t>({0})});
+         return p.stream(p.root({f}), {p.batch(1, {keys})});
        },
        col + "the dictionary: an array is missing"},
       {"dictionary broken",
        [](Producer& p) {
          ArrowSchema* f = p.field("i", "c", {}, p.field("u", "v"));
          ArrowArray* values = p.array(1, {nullptr, p.buffer<int32_t>({3, 0}), nullptr});
-         return p.stream(p.root({f}), {p.batch(1, {p.array(1, {nullptr, p.buffer<int32_t>({0})}, {}, values)})});
+         ArrowArray* keys = p.array(1, {nullptr, p.buffer<int32_t>({0})}, {}, values);
+         return p.stream(p.root({f}), {p.batch(1, {keys})});
        },
        col + "the dictionary: the offsets decrease at element 0"},
   };

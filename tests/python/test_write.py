@@ -75,7 +75,8 @@ def test_envelope_defaults_and_getters():
     ({"sender_id": 1}, TypeError, "Envelope() argument 'sender_id' must be str, not int"),
     ({"application_sender": b"x"}, TypeError,
      "Envelope() argument 'application_sender' must be str or None, not bytes"),
-    ({"control_number": "1"}, TypeError, "Envelope() argument 'control_number' must be int, not str"),
+    ({"control_number": "1"}, TypeError,
+     "Envelope() argument 'control_number' must be int, not str"),
     ({"delimiters": b"*"}, TypeError,
      "Envelope() argument 'delimiters' must be Delimiters or None, not bytes"),
     ({"line_break": 1}, TypeError, "Envelope() argument 'line_break' must be bool, not int"),
@@ -118,7 +119,8 @@ def test_write_error_and_signature():
     error = zarvi.WriteError("two findings", ["a", "b"])
     assert isinstance(error, ValueError)
     assert error.args == ("two findings", ["a", "b"])
-    assert (error.message, error.findings, str(error)) == ("two findings", ["a", "b"], "two findings")
+    assert (error.message, error.findings, str(error)) == (
+        "two findings", ["a", "b"], "two findings")
     assert zarvi.WriteError is zarvi_write.WriteError
     assert zarvi.write.__doc__ == core._write.__doc__ and "WriteFinding" in zarvi.write.__doc__
     assert str(inspect.signature(zarvi.write)) == str(inspect.signature(core._write))

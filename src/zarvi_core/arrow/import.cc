@@ -434,7 +434,9 @@ Result<View, std::string> view_of(const ArrowArray* a, const DataType& t, int64_
                  " nulls but has no validity buffer");
     }
   }
-  if (t.id != Id::Null && a->n_buffers >= 2) v.values = static_cast<const std::byte*>(a->buffers[1]);
+  if (t.id != Id::Null && a->n_buffers >= 2) {
+    v.values = static_cast<const std::byte*>(a->buffers[1]);
+  }
   switch (t.id) {
     case Id::Binary:
     case Id::Utf8:
@@ -459,7 +461,9 @@ Result<View, std::string> view_of(const ArrowArray* a, const DataType& t, int64_
     case Id::UInt8: case Id::UInt16: case Id::UInt32: case Id::UInt64:
     case Id::Float32: case Id::Float64: case Id::Decimal: case Id::Date32: case Id::Date64:
     case Id::Time32: case Id::Time64: case Id::Timestamp:
-      if (v.length > 0 && v.values == nullptr) return err(std::string("the value buffer is missing"));
+      if (v.length > 0 && v.values == nullptr) {
+        return err(std::string("the value buffer is missing"));
+      }
       break;
     default:
       break;  // never read past the validity
