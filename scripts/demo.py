@@ -1,7 +1,8 @@
-"""Read one 835 file and show what zarvi makes of it.
+"""Read one 835 file, show what zarvi makes of it, and write its tables back.
 
 Usage: python scripts/demo.py [FILE]   (default: tests/data/simple_5010.835)
 """
+import datetime
 import pathlib
 import sys
 
@@ -26,6 +27,18 @@ def main() -> None:
     print(result.tables)
     print(result.tables["services"].render())
     print(result.tables["claims"].to_polars())
+    print()
+    envelope = zarvi.Envelope(sender_id="ZARVIDEMO", receiver_id="ZARVIDEMO",
+                              date=datetime.date.today(), time=datetime.time(12, 0))
+    written, findings = zarvi.write(result.tables, envelope, allow_findings=True)
+    segment_end = written[105:106]  # the byte after the 106-byte ISA segment
+    segments = written.split(segment_end)
+    print(f"written back: {len(written)} bytes, {len(segments) - 1} segments, "
+          f"{len(findings)} findings")
+    for segment in segments[:6]:
+        print(f"  {segment.decode(errors='replace')}{segment_end.decode()}")
+    for finding in findings[:5]:
+        print(f"  finding: {finding}")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
-"""zarvi: read and validate X12 835 remittance files.
+"""zarvi: read, validate and write X12 835 remittance files.
 
 A file's bytes become a lossless document, typed tables that pyarrow, pandas
 and polars read without copying, and every problem found as a diagnostic with
-its SNIP level and place; large files stream loop by loop. The 005010X221A1
+its SNIP level and place; large files stream loop by loop, and tables write
+back into an interchange that is read back and checked. The 005010X221A1
 and 004010X091A1 formats are built in, and specs in JSON describe others.
 
     import pathlib, zarvi
@@ -21,6 +22,7 @@ from zarvi._core import (
     Delimiters,
     Diagnostic,
     Document,
+    Envelope,
     ParseError,
     Result,
     Segment,
@@ -29,13 +31,18 @@ from zarvi._core import (
     Stream,
     Table,
     Tables,
+    WriteFinding,
     _external_diagnostic,
     _loop_paths,
+    _write,
     parse,
     stream,
 )
+from zarvi._write import WriteError
+from zarvi.write import write
 
-# The extension's names, in its order; listed so that type checkers see them.
+# The extension's names, in its order, then the pure-Python writer; listed so
+# that type checkers see them.
 __all__ = [
     "ParseError",
     "SpecError",
@@ -49,11 +56,16 @@ __all__ = [
     "Stream",
     "Table",
     "Tables",
+    "Envelope",
+    "WriteFinding",
     "_external_diagnostic",
     "parse",
     "_loop_paths",
     "stream",
+    "_write",
     "EDI_835_PARSER_PATCH",
+    "write",
+    "WriteError",
 ]
 
 try:

@@ -104,10 +104,13 @@ const Addition kAdditions[] = {
     {"Stream", type_row<stream_type>},
     {"Table", type_row<table_type>},
     {"Tables", type_row<tables_type>},
+    {"Envelope", type_row<envelope_type>},
+    {"WriteFinding", type_row<write_finding_type>},
     {"_external_diagnostic", function_row<&kExternalDiagnosticDef>},
     {"parse", function_row<&kParseDef>},
     {"_loop_paths", function_row<&kLoopPathsDef>},
     {"stream", function_row<&kStreamDef>},
+    {"_write", function_row<&kWriteDef>},
     {"EDI_835_PARSER_PATCH", edi_835_parser_patch_row},
 };
 

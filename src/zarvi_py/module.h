@@ -27,6 +27,8 @@ PyObject* segment_type();
 PyObject* result_type();
 PyObject* batch_type();
 PyObject* stream_type();
+PyObject* envelope_type();
+PyObject* write_finding_type();
 
 // A new Delimiters object holding value (of type, by default Delimiters).
 Ref new_delimiters(const zarvi_core::Delimiters& value, PyTypeObject* type = nullptr);
@@ -38,6 +40,7 @@ extern PyMethodDef kExternalDiagnosticDef;
 extern PyMethodDef kParseDef;
 extern PyMethodDef kLoopPathsDef;
 extern PyMethodDef kStreamDef;
+extern PyMethodDef kWriteDef;
 
 // Makers of the module's constants (new references).
 Ref edi_835_parser_patch_row(PyObject* module);

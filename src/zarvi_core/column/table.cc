@@ -39,6 +39,13 @@ Table::Table(std::string name, std::vector<Column> columns, size_t rows)
   for (const Column& c : columns_) kinds_.push_back(cell_kind(c.data.type().kind));
 }
 
+std::optional<Table> Table::of_columns(std::string name, std::vector<Column> columns,
+                                       size_t rows) {
+  for (const Column& c : columns)
+    if (c.data.rows() != rows) return std::nullopt;
+  return Table(std::move(name), std::move(columns), rows);
+}
+
 RowError Table::refusal(std::span<const Cell> cells) const {
   RowError e;
   e.table = name_;

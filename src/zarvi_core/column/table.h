@@ -46,6 +46,10 @@ class Table {
   Table(std::string name, std::initializer_list<std::pair<std::string, ColumnType>> columns)
       : Table(std::move(name), std::span(columns.begin(), columns.size())) {}
 
+  // A table over columns filled elsewhere; none unless each holds `rows`.
+  static std::optional<Table> of_columns(std::string name, std::vector<Column> columns,
+                                         size_t rows);
+
   const std::string& name() const { return name_; }
   size_t rows() const { return rows_; }
   const std::vector<Column>& columns() const { return columns_; }

@@ -1,0 +1,138 @@
+#include "zarvi_py/import.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zarvi_core/arrow/import.h"
+#include "zarvi_core/project/plan.h"
+#include "zarvi_core/text.h"
+#include "zarvi_py/args.h"
+#include "zarvi_py/tables.h"
+
+namespace zarvi_py {
+namespace {
+
+using zarvi_core::quote_bytes;
+using zarvi_core::column::Table;
+
+constexpr const char* kStreamName = "arrow_array_stream";
+
+std::string spec_table_names(const zarvi_core::spec::Spec& spec) {
+  std::string out;
+  for (const auto& t : spec.tables) {
+    if (!out.empty()) out += ", ";
+    zarvi_core::append_quoted(out, t.name);
+  }
+  return out;
+}
+
+// TypeError with `format` holding the name of the object's type; null.
+Ref type_error(const char* format, PyObject* object) {
+  Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(object)));
+  if (type_name) PyErr_Format(PyExc_TypeError, format, type_name.get());
+  return Ref();
+}
+
+// The value's Arrow stream capsule: its own, or pyarrow's table of it.
+Ref stream_capsule_of(PyObject* value) {
+  Ref table = Ref::borrow(value);
+  if (PyObject_HasAttrString(value, "__arrow_c_stream__") == 0) {
+    Ref pyarrow = import_optional("zarvi", "write", "pyarrow", "pandas");
+    if (!pyarrow) return Ref();
+    table = Ref::steal(PyObject_CallMethod(pyarrow.get(), "table", "O", value));
+    if (!table) return Ref();
+  }
+  Ref capsule = Ref::steal(PyObject_CallMethod(table.get(), "__arrow_c_stream__", nullptr));
+  if (!capsule) {
+    // pandas frames reach Arrow through pyarrow even with a protocol of their
+    // own: without it, say which extra installs it.
+    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
+      PyObject *type = nullptr, *error = nullptr, *traceback = nullptr;
+      PyErr_Fetch(&type, &error, &traceback);
+      if (!import_optional("zarvi", "write", "pyarrow", "pandas")) {
+        Py_XDECREF(type);
+        Py_XDECREF(error);
+        Py_XDECREF(traceback);
+        return Ref();
+      }
+      PyErr_Restore(type, error, traceback);
+    }
+    return Ref();
+  }
+  if (!PyCapsule_CheckExact(capsule.get())) {
+    return type_error("__arrow_c_stream__() returned %U, not a PyCapsule", capsule.get());
+  }
+  const char* name = PyCapsule_GetName(capsule.get());
+  if (name == nullptr && PyErr_Occurred()) return Ref();
+  if (name == nullptr || std::string_view(name) != kStreamName) {
+    PyErr_Format(PyExc_ValueError, "__arrow_c_stream__() returned a capsule named %s, not %s",
+                 name == nullptr ? "None" : quote_bytes(name).c_str(),
+                 quote_bytes(kStreamName).c_str());
+    return Ref();
+  }
+  return capsule;
+}
+
+// Reads one table; false with a Python exception set, or true with either
+// the table pushed or `refusal` set.
+bool import_one(const zarvi_core::spec::Spec& spec, PyObject* key, PyObject* value,
+                std::vector<Table>& tables, std::string& refusal) {
+  if (!PyUnicode_Check(key)) {
+    type_error("write: table names must be str, not %U", key);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+  if (text == nullptr) return false;
+  const std::string_view name(text, static_cast<size_t>(size));
+  const auto* def = spec.table(name);
+  if (def == nullptr) {
+    refusal = "table " + quote_bytes(name) + " is not a table of the spec, whose tables are " +
+              spec_table_names(spec);
+    return true;
+  }
+  const auto columns = zarvi_core::project::table_columns(spec, *def);
+  Ref capsule = stream_capsule_of(value);
+  if (!capsule) return false;
+  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.get(), kStreamName));
+  if (stream == nullptr) return false;
+  auto imported = zarvi_core::arrow::import_table(stream, name, columns);
+  if (imported.ok()) {
+    tables.push_back(std::move(imported.value()));
+    return true;
+  }
+  if (imported.error().kind == zarvi_core::arrow::ImportError::Kind::Open) {
+    raise_text(PyExc_ValueError, imported.error().message);
+    return false;
+  }
+  refusal = std::move(imported.error().message);
+  return true;
+}
+
+}  // namespace
+
+bool import_tables(const zarvi_core::spec::Spec& spec, PyObject* mapping, Imported& out) {
+  Ref items = Ref::steal(PyMapping_Items(mapping));
+  if (!items) return false;
+  Ref iterator = Ref::steal(PyObject_GetIter(items.get()));
+  if (!iterator) return false;
+  std::vector<Table> tables;
+  std::string refusal;
+  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    Ref key = Ref::steal(PySequence_GetItem(item.get(), 0));
+    if (!key) return false;
+    Ref value = Ref::steal(PySequence_GetItem(item.get(), 1));
+    if (!value) return false;
+    if (!import_one(spec, key.get(), value.get(), tables, refusal)) return false;
+    if (!refusal.empty()) {
+      out = std::move(refusal);
+      return true;
+    }
+  }
+  if (PyErr_Occurred()) return false;
+  out = zarvi_core::column::Tables(std::move(tables));
+  return true;
+}
+
+}  // namespace zarvi_py
