@@ -535,7 +535,7 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyBool_Check(allow)) return wrong_type("_write", "allow_findings", "bool", allow);
 
     SharedSpec spec;
-    zarvi_core::column::SharedTables shared;
+    zarvi_core::column::table::SharedTables shared;
     if (const auto* parsed = tables_of(tables)) {
       shared = *parsed;
       spec = given != nullptr ? *given : *tables_spec_of(tables);
@@ -546,7 +546,7 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
       if (!import_tables(*spec, tables, imported)) return Ref();
       if (auto* refusal = std::get_if<std::string>(&imported)) return refuse(*refusal, {});
       shared = zarvi_core::column::freeze(
-          std::move(std::get<zarvi_core::column::Tables>(imported)));
+          std::move(std::get<zarvi_core::column::table::Tables>(imported)));
     } else {
       return refuse(
           "write: tables must be the tables of a parse or a mapping of table names to Arrow, "
