@@ -545,7 +545,7 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
       Imported imported;
       if (!import_tables(*spec, tables, imported)) return Ref();
       if (auto* refusal = std::get_if<std::string>(&imported)) return refuse(*refusal, {});
-      shared = zarvi_core::column::freeze(
+      shared = zarvi_core::column::table::freeze(
           std::move(std::get<zarvi_core::column::table::Tables>(imported)));
     } else {
       return refuse(
