@@ -34,7 +34,6 @@ from zarvi._core import (
     WriteFinding,
     _external_diagnostic,
     _loop_paths,
-    _write,
     parse,
     stream,
 )
@@ -42,7 +41,8 @@ from zarvi._write import WriteError
 from zarvi.write import write
 
 # The extension's names, in its order, then the pure-Python writer; listed so
-# that type checkers see them.
+# that type checkers see them. The extension's _write is reached through
+# zarvi.write: the name zarvi._write is the module of WriteError.
 __all__ = [
     "ParseError",
     "SpecError",
@@ -62,7 +62,6 @@ __all__ = [
     "parse",
     "_loop_paths",
     "stream",
-    "_write",
     "EDI_835_PARSER_PATCH",
     "write",
     "WriteError",

@@ -1,6 +1,7 @@
 """Types of the native extension zarvi._core (re-exported by zarvi)."""
 
-from collections.abc import Iterable, Iterator, Sequence
+import datetime
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from decimal import Decimal
 from typing import Any, ClassVar, Final, SupportsIndex, final
 
@@ -19,10 +20,13 @@ __all__ = [
     "Stream",
     "Table",
     "Tables",
+    "Envelope",
+    "WriteFinding",
     "_external_diagnostic",
     "parse",
     "_loop_paths",
     "stream",
+    "_write",
     "EDI_835_PARSER_PATCH",
 ]
 
@@ -171,6 +175,66 @@ class Tables:
     @property
     def spec(self) -> Spec: ...
 
+@final
+class Envelope:
+    def __new__(
+        cls,
+        *,
+        sender_id: str,
+        receiver_id: str,
+        date: datetime.date,
+        time: datetime.time,
+        sender_qualifier: str = "ZZ",
+        receiver_qualifier: str = "ZZ",
+        usage_indicator: str = "P",
+        control_number: int = 1,
+        application_sender: str | None = None,
+        application_receiver: str | None = None,
+        delimiters: Delimiters | None = None,
+        line_break: bool = False,
+    ) -> Envelope: ...
+    @property
+    def sender_id(self) -> str: ...
+    @property
+    def receiver_id(self) -> str: ...
+    @property
+    def date(self) -> datetime.date: ...
+    @property
+    def time(self) -> datetime.time: ...
+    @property
+    def sender_qualifier(self) -> str: ...
+    @property
+    def receiver_qualifier(self) -> str: ...
+    @property
+    def usage_indicator(self) -> str: ...
+    @property
+    def control_number(self) -> int: ...
+    @property
+    def application_sender(self) -> str | None: ...
+    @property
+    def application_receiver(self) -> str | None: ...
+    @property
+    def delimiters(self) -> Delimiters: ...
+    @property
+    def line_break(self) -> bool: ...
+
+@final
+class WriteFinding:
+    @property
+    def kind(self) -> str: ...
+    @property
+    def table(self) -> str | None: ...
+    @property
+    def row(self) -> int | None: ...
+    @property
+    def column(self) -> str | None: ...
+    @property
+    def field(self) -> str | None: ...
+    @property
+    def diagnostic(self) -> Diagnostic | None: ...
+    @property
+    def message(self) -> str: ...
+
 def parse(data: Buffer, spec: Spec | None = None, delimiters: Delimiters | None = None) -> Result: ...
 def stream(
     data: Buffer,
@@ -192,5 +256,11 @@ def _external_diagnostic(
     datum: Buffer | Iterable[SupportsIndex] = b"",
     path: Sequence[tuple[str, int]] | None = None,
 ) -> Diagnostic: ...
+def _write(
+    tables: Tables | Mapping[str, Any],
+    envelope: Envelope,
+    spec: Spec | None = None,
+    allow_findings: bool = False,
+) -> tuple[bytes, list[WriteFinding]]: ...
 
 EDI_835_PARSER_PATCH: Final[str]
