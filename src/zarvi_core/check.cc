@@ -60,7 +60,7 @@ void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
                                 std::optional<uint64_t> element,
                                 std::optional<uint64_t> component, std::string_view datum) {
   diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element, component,
-                                                datum, std::span<const Open>(open_)));
+                                                datum, std::span<const Open>(open_), path_));
 }
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -41,6 +44,31 @@ struct LoopRef {
 std::string to_string(const LoopRef& loop);
 void append_loop(std::string& out, const LoopRef& loop);
 
+// The open loops of a diagnostic, outermost first: immutable, and shared by
+// the diagnostics reported while the same loops are open, so that millions
+// of findings in one place hold one path.
+class LoopPath {
+ public:
+  LoopPath() = default;
+  LoopPath(std::vector<LoopRef> loops)
+      : loops_(loops.empty() ? nullptr
+                             : std::make_shared<const std::vector<LoopRef>>(std::move(loops))) {}
+  LoopPath(std::initializer_list<LoopRef> loops) : LoopPath(std::vector<LoopRef>(loops)) {}
+
+  const std::vector<LoopRef>& get() const noexcept { return loops_ ? *loops_ : kNone; }
+  operator const std::vector<LoopRef>&() const noexcept { return get(); }
+  bool empty() const noexcept { return get().empty(); }
+  size_t size() const noexcept { return get().size(); }
+  const LoopRef& operator[](size_t i) const { return get()[i]; }
+  auto begin() const noexcept { return get().begin(); }
+  auto end() const noexcept { return get().end(); }
+  friend bool operator==(const LoopPath& a, const LoopPath& b) { return a.get() == b.get(); }
+
+ private:
+  static inline const std::vector<LoopRef> kNone;
+  std::shared_ptr<const std::vector<LoopRef>> loops_;
+};
+
 // An element place: segment id (bytes), 1-based element and component.
 struct ElementRef {
   std::string id;
@@ -51,6 +79,27 @@ struct ElementRef {
 
 // CLP02, SVC01-2, CLP123 (element_place).
 std::string to_string(const ElementRef& place);
+
+// A value kept on the heap, so that a variant of rare, large alternatives
+// stays as small as its common ones. Copies are deep; a moved-from box is
+// only assigned or destroyed.
+template <class T>
+class Boxed {
+ public:
+  Boxed(T value) : p_(std::make_unique<T>(std::move(value))) {}
+  Boxed(const Boxed& o) : p_(std::make_unique<T>(*o.p_)) {}
+  Boxed& operator=(const Boxed& o) {
+    if (this != &o) p_ = std::make_unique<T>(*o.p_);
+    return *this;
+  }
+  Boxed(Boxed&&) noexcept = default;
+  Boxed& operator=(Boxed&&) noexcept = default;
+  const T& operator*() const noexcept { return *p_; }
+  const T* operator->() const noexcept { return p_.get(); }
+
+ private:
+  std::unique_ptr<T> p_;
+};
 
 // Rule kinds, numbered 0 to 20 in this order.
 enum class RuleKind : uint8_t {
@@ -206,16 +255,30 @@ struct Rule {
     SnipLevel level;
   };
 
-  // Alternatives in RuleKind order: the index is the kind.
-  using Data = std::variant<ByteOrderMark, UnknownSegment, ImplicitLoop, UnterminatedLoop,
-                            ControlCountMismatch, ControlElementMissing, ControlNumberMismatch,
-                            RequiredElementMissing, TypeMismatch, LengthOutOfRange, ValueDropped,
-                            CompositeShape, CodeNotInList, RequiredOccurrenceMissing,
-                            OccurrenceOverMax, LoopOverMax, OutOfOrder, UnknownOccurrence,
-                            RequiredLoopMissing, BalanceMismatch, External>;
+  // Alternatives in RuleKind order: the index is the kind. All but the two
+  // smallest are boxed: a file can hold millions of diagnostics.
+  using Data =
+      std::variant<ByteOrderMark, UnknownSegment, Boxed<ImplicitLoop>, Boxed<UnterminatedLoop>,
+                   Boxed<ControlCountMismatch>, Boxed<ControlElementMissing>,
+                   Boxed<ControlNumberMismatch>, Boxed<RequiredElementMissing>,
+                   Boxed<TypeMismatch>, Boxed<LengthOutOfRange>, Boxed<ValueDropped>,
+                   Boxed<CompositeShape>, Boxed<CodeNotInList>, Boxed<RequiredOccurrenceMissing>,
+                   Boxed<OccurrenceOverMax>, Boxed<LoopOverMax>, Boxed<OutOfOrder>,
+                   Boxed<UnknownOccurrence>, Boxed<RequiredLoopMissing>, Boxed<BalanceMismatch>,
+                   Boxed<External>>;
   Data data;
 
   RuleKind kind() const { return static_cast<RuleKind>(data.index()); }
+  // The rule's data when it is of kind T, else null.
+  template <class T>
+  const T* get_if() const noexcept {
+    if constexpr (std::is_same_v<T, ByteOrderMark> || std::is_same_v<T, UnknownSegment>) {
+      return std::get_if<T>(&data);
+    } else {
+      const Boxed<T>* box = std::get_if<Boxed<T>>(&data);
+      return box == nullptr ? nullptr : &**box;
+    }
+  }
   // The level every reporter gives this kind; External carries its own.
   SnipLevel level() const;
 };
@@ -229,7 +292,7 @@ struct Diagnostic {
   std::optional<uint64_t> element;
   std::optional<uint64_t> component;
   Rule rule;
-  std::vector<LoopRef> loops;  // outermost first
+  LoopPath loops;              // outermost first
   std::string datum;           // the offending bytes as in the file
   SnipLevel level;  // rule.level() for every reported diagnostic
 };

@@ -155,16 +155,26 @@ inline std::optional<std::string_view> component_text(const Segment& segment, ui
 
 // A diagnostic with the SNIP level of its rule and, as its loops, the open
 // instances `open` (each with a `loop` and an `ordinal`), outermost first.
+// `path` holds the loops of the caller's last diagnostic and is shared again
+// while they stay open.
 template <class Open>
 Diagnostic diagnostic_at(const spec::Spec& spec, Rule rule, std::optional<uint64_t> segment,
                          std::optional<uint64_t> element, std::optional<uint64_t> component,
-                         std::string_view datum, std::span<const Open> open) {
+                         std::string_view datum, std::span<const Open> open, LoopPath& path) {
+  bool same = path.size() == open.size();
+  for (size_t i = 0; same && i < open.size(); ++i)
+    same = path[i].instance == open[i].ordinal && path[i].key == spec.loops[open[i].loop].name;
+  if (!same) {
+    std::vector<LoopRef> loops;
+    loops.reserve(open.size());
+    for (const Open& o : open) loops.push_back(LoopRef{spec.loops[o.loop].name, o.ordinal});
+    path = LoopPath(std::move(loops));
+  }
   Diagnostic d;
   d.segment = segment;
   d.element = element;
   d.component = component;
-  d.loops.reserve(open.size());
-  for (const Open& o : open) d.loops.push_back(LoopRef{spec.loops[o.loop].name, o.ordinal});
+  d.loops = path;
   d.datum.assign(datum);
   d.level = rule.level();
   d.rule = std::move(rule);

@@ -394,7 +394,7 @@ void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> e
                           std::optional<uint64_t> component, std::string_view datum) {
   diagnostics_.push_back(engine::diagnostic_at(*spec_, std::move(rule), segment, element,
                                                 component, datum,
-                                                std::span<const OpenLoop>(open_)));
+                                                std::span<const OpenLoop>(open_), path_));
 }
 
 const std::vector<Diagnostic>& Projector::finish() {

@@ -17,8 +17,8 @@ namespace {
 using zarvi_core::Diagnostic;
 using zarvi_core::Rule;
 
-// The objects of one list share the vector they were made from, so that a
-// parse never holds each diagnostic twice (its vector and a copy per object).
+// The objects of one list share the deque they were made from, so that a
+// parse never holds each diagnostic twice (its deque and a copy per object).
 using SharedDiagnostic = std::shared_ptr<const Diagnostic>;
 
 struct PyDiagnostic {
@@ -36,7 +36,7 @@ Ref optional_index(const std::optional<uint64_t>& v) {
 }
 
 const Rule::External* external(const Diagnostic& d) {
-  return std::get_if<Rule::External>(&d.rule.data);
+  return d.rule.get_if<Rule::External>();
 }
 
 void dealloc(PyObject* self) {
@@ -257,7 +257,9 @@ PyObject* external_diagnostic(PyObject*, PyObject* args, PyObject* kwargs) {
       if (!PyUnicode_Check(code)) return wrong_type(kFunction, "code", "str or None", code);
       if (!text_arg(code, "code", rule.code.emplace())) return Ref();
     }
-    if (!datum_arg(datum, d.datum) || !path_arg(path, d.loops)) return Ref();
+    std::vector<zarvi_core::LoopRef> loops;
+    if (!datum_arg(datum, d.datum) || !path_arg(path, loops)) return Ref();
+    d.loops = std::move(loops);
     if (!position_arg(segment, "segment", d.segment) ||
         !position_arg(element, "element", d.element) ||
         !position_arg(component, "component", d.component))
@@ -290,8 +292,8 @@ Ref wrap(SharedDiagnostic value) {
 
 Ref new_diagnostic(Diagnostic d) { return wrap(std::make_shared<const Diagnostic>(std::move(d))); }
 
-Ref diagnostic_list(std::vector<Diagnostic> diagnostics) {
-  const auto all = std::make_shared<const std::vector<Diagnostic>>(std::move(diagnostics));
+Ref diagnostic_list(std::deque<Diagnostic> diagnostics) {
+  const auto all = std::make_shared<const std::deque<Diagnostic>>(std::move(diagnostics));
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(all->size())));
   if (!list) return Ref();
   for (size_t i = 0; i < all->size(); ++i) {

@@ -277,7 +277,7 @@ struct Parsed {
   std::optional<zarvi_core::Document> document;
   SharedSpec spec;
   zarvi_core::column::SharedTables tables;
-  std::vector<zarvi_core::Diagnostic> diagnostics;
+  std::deque<zarvi_core::Diagnostic> diagnostics;
   std::string index_error;  // ParseError
   std::string fault;        // an internal fault of spec selection
 };

@@ -2,6 +2,7 @@
 // rows and diagnostics each time an instance of the `by` loop closes. Each
 // step runs with the lock released under the stream's own mutex, which is
 // only ever tried, so a second thread gets an error instead of waiting.
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -45,7 +46,7 @@ struct Walk {
 
 struct Step {
   Tables tables;
-  std::vector<zarvi_core::Diagnostic> diagnostics;
+  std::deque<zarvi_core::Diagnostic> diagnostics;
 };
 
 struct State {

@@ -185,5 +185,33 @@ TEST(Processor, LongSegmentCostsSixteenBytesPerElement) {
   }
 }
 
+// Junk segments, one diagnostic each, at several depths: a diagnostic shares
+// its loops with its neighbours and is never copied to make room, so each
+// costs its record and its segment's place in the document.
+TEST(Processor, JunkSegmentsCostLittleEach) {
+  const spec::Spec& spec = *spec::shared_builtin_835().value();
+  const std::string cases[] = {"", "LX*1~", "LX*1~CLP*C1*1*100*80~SVC*HC:1*1~"};
+  constexpr size_t kJunk = 50000;
+  for (const std::string& before : cases) {
+    SCOPED_TRACE(before);
+    auto peak = [&](size_t junk) {
+      std::string text = isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~" + before;
+      for (size_t i = 0; i < junk; ++i) text += "X~";
+      text += "SE*3*0001~GE*1*7~IEA*1*000000001~";
+      const PeakBytes bytes;
+      auto document = Document::parse(std::string_view(text));
+      EXPECT_TRUE(document.ok());
+      if (document.ok()) {
+        const auto run = process::Processor::run(spec, document.value());
+        EXPECT_GE(run.diagnostics.size(), junk);
+      }
+      return bytes.peak();
+    };
+    const size_t one = peak(kJunk);
+    const size_t two = peak(2 * kJunk);
+    EXPECT_LE(two, one + 160 * kJunk);
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_test
