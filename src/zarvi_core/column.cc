@@ -225,8 +225,12 @@ bool Buffer::grow_mapped(size_t want) {
 
 // ColumnData
 
-ColumnData::ColumnData(ColumnType type) : type_(type) {
-  if (type_.kind == ColumnType::Kind::Binary) offsets_.push(int32_t{0});
+ColumnData::ColumnData(ColumnType type) : type_(type) {}
+
+std::span<const int32_t> ColumnData::offsets() const {
+  if (type_.kind == ColumnType::Kind::Binary && offsets_.size() == 0)
+    return {reinterpret_cast<const int32_t*>(kEmptyBlock), 1};
+  return offsets_.as<int32_t>();
 }
 
 Result<Unit, CellError> ColumnData::check(const Cell& cell) const {

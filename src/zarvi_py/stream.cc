@@ -42,6 +42,7 @@ struct Walk {
   SharedSpec spec;
   zarvi_core::Tokenizer tokenizer;
   zarvi_core::process::Processor processor;
+  zarvi_core::Segment segment;  // refilled for each segment
 };
 
 struct Step {
@@ -64,8 +65,8 @@ struct State {
     auto append = [&](const zarvi_core::process::Output& o) {
       out.diagnostics.insert(out.diagnostics.end(), o.diagnostics.begin(), o.diagnostics.end());
     };
-    while (auto segment = walk->tokenizer.next()) {
-      const auto& output = walk->processor.feed(*segment);
+    while (walk->tokenizer.next(walk->segment)) {
+      const auto& output = walk->processor.feed(walk->segment);
       append(output);
       for (const auto& event : output.events) {
         if (event.kind == zarvi_core::engine::Event::Kind::Close && event.loop == by) {
