@@ -186,7 +186,7 @@ PyObject* stream_next(PyObject* self) {
     PyStream* s = as_stream(self);
     enum class Outcome { Busy, Poisoned, Stepped } outcome = Outcome::Stepped;
     std::optional<Step> step;
-    {
+    try {
       AllowThreads unlocked;
       std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
       if (!lock.owns_lock()) {
@@ -198,6 +198,9 @@ PyObject* stream_next(PyObject* self) {
         step = s->state.step();
         s->state.poisoned = false;
       }
+    } catch (const std::bad_alloc&) {
+      return no_memory("stream " + size_text(s->state.walk->bytes.size()) +
+                       " of input: ran out while reading the next batch");
     }
     if (outcome == Outcome::Busy) return raise_text(PyExc_RuntimeError, kBusy);
     if (outcome == Outcome::Poisoned) return raise_text(PyExc_RuntimeError, kPoisoned);
