@@ -144,7 +144,8 @@ Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
-      mapped_(std::exchange(other.mapped_, false)) {}
+      mapped_(std::exchange(other.mapped_, false)),
+      borrowed_(std::exchange(other.borrowed_, false)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -153,14 +154,27 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
     mapped_ = std::exchange(other.mapped_, false);
+    borrowed_ = std::exchange(other.borrowed_, false);
   }
   return *this;
 }
 
 Buffer::~Buffer() { release(); }
 
+Buffer Buffer::copy_to(std::byte* at) const {
+  Buffer out;
+  if (size_ == 0) return out;
+  // The padding is zero already.
+  std::memcpy(at, data_, round_up(size_));
+  out.data_ = at;
+  out.size_ = size_;
+  out.capacity_ = round_up(size_);
+  out.borrowed_ = true;
+  return out;
+}
+
 void Buffer::release() {
-  if (data_ == nullptr) return;
+  if (data_ == nullptr || borrowed_) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
     munmap(data_, capacity_);
@@ -179,6 +193,7 @@ void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
   data_ = fresh;
   capacity_ = capacity;
   mapped_ = mapped;
+  borrowed_ = false;
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
@@ -226,6 +241,30 @@ bool Buffer::grow_mapped(size_t want) {
 // ColumnData
 
 ColumnData::ColumnData(ColumnType type) : type_(type) {}
+
+void ColumnData::clear() {
+  rows_ = 0;
+  nulls_ = 0;
+  validity_.clear();
+  offsets_.clear();
+  values_.clear();
+}
+
+size_t ColumnData::packed_size() const {
+  return validity_.padded_size() + offsets_.padded_size() + values_.padded_size();
+}
+
+ColumnData ColumnData::copy_to(std::byte* at) const {
+  ColumnData out(type_);
+  out.rows_ = rows_;
+  out.nulls_ = nulls_;
+  out.validity_ = validity_.copy_to(at);
+  at += validity_.padded_size();
+  out.offsets_ = offsets_.copy_to(at);
+  at += offsets_.padded_size();
+  out.values_ = values_.copy_to(at);
+  return out;
+}
 
 std::span<const int32_t> ColumnData::offsets() const {
   if (type_.kind == ColumnType::Kind::Binary && offsets_.size() == 0)

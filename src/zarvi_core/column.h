@@ -191,6 +191,15 @@ class Buffer {
   // The byte at i, for updating the validity bitmap in place.
   std::byte& at(size_t i) { return data_[i]; }
 
+  // Empties the buffer, keeping its block for what comes next.
+  void clear() { size_ = 0; }
+  // The bytes a copy of the contents and their padding takes.
+  size_t padded_size() const { return round_up(size_); }
+  // A copy of the contents placed at `at` (64-byte aligned, padded_size()
+  // bytes), which it borrows: the block must outlive the copy, and freeing it
+  // is its owner's business.
+  Buffer copy_to(std::byte* at) const;
+
   // The contents as an array of T (the buffer holds only T values).
   template <class T>
   std::span<const T> as() const {
@@ -207,11 +216,12 @@ class Buffer {
   void release();
 
   // From aligned operator new; or, when mapped_, pages of its own
-  // (capacity_ bytes).
+  // (capacity_ bytes); or, when borrowed_, part of a block owned elsewhere.
   std::byte* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
   bool mapped_ = false;
+  bool borrowed_ = false;
 };
 
 // The storage of one column. Appends are amortised and allocate nothing per
@@ -293,6 +303,14 @@ class ColumnData {
   std::span<const int64_t> int64_values() const { return values_.as<int64_t>(); }
   std::span<const i128> decimal128_values() const { return values_.as<i128>(); }
   std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
+
+  // Empties the column, keeping its buffers' blocks for the next rows.
+  void clear();
+  // The bytes a copy_to takes.
+  size_t packed_size() const;
+  // A copy whose buffers lie one after another at `at` (64-byte aligned,
+  // packed_size() bytes), which they borrow.
+  ColumnData copy_to(std::byte* at) const;
 
  private:
   // The first offset, 0, is stored with the first row: an empty column (most
