@@ -287,10 +287,34 @@ struct Rule {
 std::string to_string(const Rule& rule);
 void append_rule(std::string& out, const Rule& rule);
 
+// An index or position that may be absent, in eight bytes where
+// std::optional<uint64_t> takes sixteen: the largest value stands for none.
+class Position {
+ public:
+  constexpr Position() = default;
+  constexpr Position(std::nullopt_t) {}
+  constexpr Position(uint64_t value) : value_(value) {}
+  constexpr Position(std::optional<uint64_t> value) : value_(value.value_or(kNone)) {}
+
+  constexpr bool has_value() const { return value_ != kNone; }
+  constexpr explicit operator bool() const { return has_value(); }
+  constexpr uint64_t operator*() const { return value_; }
+  constexpr uint64_t value_or(uint64_t otherwise) const { return has_value() ? value_ : otherwise; }
+  constexpr operator std::optional<uint64_t>() const {
+    return has_value() ? std::optional<uint64_t>(value_) : std::nullopt;
+  }
+  friend constexpr bool operator==(Position, Position) = default;
+
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+ private:
+  uint64_t value_ = kNone;
+};
+
 struct Diagnostic {
-  std::optional<uint64_t> segment;  // none at the end of the stream
-  std::optional<uint64_t> element;
-  std::optional<uint64_t> component;
+  Position segment;  // none at the end of the stream
+  Position element;
+  Position component;
   Rule rule;
   LoopPath loops;              // outermost first
   std::string datum;           // the offending bytes as in the file

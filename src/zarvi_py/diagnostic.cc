@@ -208,13 +208,14 @@ bool path_arg(PyObject* o, std::vector<zarvi_core::LoopRef>& out) {
   return true;
 }
 
-bool position_arg(PyObject* o, const char* name, std::optional<uint64_t>& out) {
+bool position_arg(PyObject* o, const char* name, zarvi_core::Position& out) {
   if (o == nullptr || o == Py_None) return true;
   Ref index = Ref::steal(PyNumber_Index(o));
   if (!index) return false;
   const size_t v = PyLong_AsSize_t(index.get());
-  if (v == static_cast<size_t>(-1) && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+  // The largest value is how a diagnostic stores "none".
+  if (v == zarvi_core::Position::kNone || (v == static_cast<size_t>(-1) && PyErr_Occurred())) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
     PyErr_Clear();
     PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer, got %S", name, o);
     return false;
