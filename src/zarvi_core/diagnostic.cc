@@ -315,7 +315,7 @@ std::string_view kind_name(RuleKind kind) {
 }
 
 SnipLevel Rule::level() const {
-  if (const auto* external = std::get_if<External>(&data)) return external->level;
+  if (const auto* external = get_if<External>()) return external->level;
   const RuleKind k = kind();
   if (k <= RuleKind::ControlNumberMismatch) return SnipLevel::of_level(1);
   if (k <= RuleKind::RequiredLoopMissing) return SnipLevel::of_level(2);
@@ -324,7 +324,14 @@ SnipLevel Rule::level() const {
 
 void append_rule(std::string& out, const Rule& rule) {
   Sentence s(out);
-  std::visit([&](const auto& r) { write(s, r); }, rule.data);
+  std::visit(
+      [&]<class T>(const T& r) {
+        if constexpr (requires { *r; })
+          write(s, *r);
+        else
+          write(s, r);
+      },
+      rule.data);
 }
 
 std::string to_string(const Rule& rule) {

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -43,6 +46,31 @@ struct LoopRef {
 std::string to_string(const LoopRef& loop);
 void append_loop(std::string& out, const LoopRef& loop);
 
+// The open loops of a diagnostic, outermost first: immutable, and shared by
+// the diagnostics reported while the same loops are open, so that millions
+// of findings in one place hold one path.
+class LoopPath {
+ public:
+  LoopPath() = default;
+  LoopPath(std::vector<LoopRef> loops)
+      : loops_(loops.empty() ? nullptr
+                             : std::make_shared<const std::vector<LoopRef>>(std::move(loops))) {}
+  LoopPath(std::initializer_list<LoopRef> loops) : LoopPath(std::vector<LoopRef>(loops)) {}
+
+  const std::vector<LoopRef>& get() const noexcept { return loops_ ? *loops_ : kNone; }
+  operator const std::vector<LoopRef>&() const noexcept { return get(); }
+  bool empty() const noexcept { return get().empty(); }
+  size_t size() const noexcept { return get().size(); }
+  const LoopRef& operator[](size_t i) const { return get()[i]; }
+  auto begin() const noexcept { return get().begin(); }
+  auto end() const noexcept { return get().end(); }
+  friend bool operator==(const LoopPath& a, const LoopPath& b) { return a.get() == b.get(); }
+
+ private:
+  static inline const std::vector<LoopRef> kNone;
+  std::shared_ptr<const std::vector<LoopRef>> loops_;
+};
+
 // An element place: segment id (bytes), 1-based element and component.
 struct ElementRef {
   std::string id;
@@ -53,6 +81,27 @@ struct ElementRef {
 
 // CLP02, SVC01-2, CLP123 (element_place).
 std::string to_string(const ElementRef& place);
+
+// A value kept on the heap, so that a variant of rare, large alternatives
+// stays as small as its common ones. Copies are deep; a moved-from box is
+// only assigned or destroyed.
+template <class T>
+class Boxed {
+ public:
+  Boxed(T value) : p_(std::make_unique<T>(std::move(value))) {}
+  Boxed(const Boxed& o) : p_(std::make_unique<T>(*o.p_)) {}
+  Boxed& operator=(const Boxed& o) {
+    if (this != &o) p_ = std::make_unique<T>(*o.p_);
+    return *this;
+  }
+  Boxed(Boxed&&) noexcept = default;
+  Boxed& operator=(Boxed&&) noexcept = default;
+  const T& operator*() const noexcept { return *p_; }
+  const T* operator->() const noexcept { return p_.get(); }
+
+ private:
+  std::unique_ptr<T> p_;
+};
 
 // Rule kinds, numbered 0 to 20 in this order.
 enum class RuleKind : uint8_t {
@@ -208,16 +257,30 @@ struct Rule {
     SnipLevel level;
   };
 
-  // Alternatives in RuleKind order: the index is the kind.
-  using Data = std::variant<ByteOrderMark, UnknownSegment, ImplicitLoop, UnterminatedLoop,
-                            ControlCountMismatch, ControlElementMissing, ControlNumberMismatch,
-                            RequiredElementMissing, TypeMismatch, LengthOutOfRange, ValueDropped,
-                            CompositeShape, CodeNotInList, RequiredOccurrenceMissing,
-                            OccurrenceOverMax, LoopOverMax, OutOfOrder, UnknownOccurrence,
-                            RequiredLoopMissing, BalanceMismatch, External>;
+  // Alternatives in RuleKind order: the index is the kind. All but the two
+  // smallest are boxed: a file can hold millions of diagnostics.
+  using Data =
+      std::variant<ByteOrderMark, UnknownSegment, Boxed<ImplicitLoop>, Boxed<UnterminatedLoop>,
+                   Boxed<ControlCountMismatch>, Boxed<ControlElementMissing>,
+                   Boxed<ControlNumberMismatch>, Boxed<RequiredElementMissing>,
+                   Boxed<TypeMismatch>, Boxed<LengthOutOfRange>, Boxed<ValueDropped>,
+                   Boxed<CompositeShape>, Boxed<CodeNotInList>, Boxed<RequiredOccurrenceMissing>,
+                   Boxed<OccurrenceOverMax>, Boxed<LoopOverMax>, Boxed<OutOfOrder>,
+                   Boxed<UnknownOccurrence>, Boxed<RequiredLoopMissing>, Boxed<BalanceMismatch>,
+                   Boxed<External>>;
   Data data;
 
   RuleKind kind() const { return static_cast<RuleKind>(data.index()); }
+  // The rule's data when it is of kind T, else null.
+  template <class T>
+  const T* get_if() const noexcept {
+    if constexpr (std::is_same_v<T, ByteOrderMark> || std::is_same_v<T, UnknownSegment>) {
+      return std::get_if<T>(&data);
+    } else {
+      const Boxed<T>* box = std::get_if<Boxed<T>>(&data);
+      return box == nullptr ? nullptr : &**box;
+    }
+  }
   // The level every reporter gives this kind; External carries its own.
   SnipLevel level() const;
 };
@@ -226,12 +289,36 @@ struct Rule {
 std::string to_string(const Rule& rule);
 void append_rule(std::string& out, const Rule& rule);
 
+// An index or position that may be absent, in eight bytes where
+// std::optional<uint64_t> takes sixteen: the largest value stands for none.
+class Position {
+ public:
+  constexpr Position() = default;
+  constexpr Position(std::nullopt_t) {}
+  constexpr Position(uint64_t value) : value_(value) {}
+  constexpr Position(std::optional<uint64_t> value) : value_(value.value_or(kNone)) {}
+
+  constexpr bool has_value() const { return value_ != kNone; }
+  constexpr explicit operator bool() const { return has_value(); }
+  constexpr uint64_t operator*() const { return value_; }
+  constexpr uint64_t value_or(uint64_t otherwise) const { return has_value() ? value_ : otherwise; }
+  constexpr operator std::optional<uint64_t>() const {
+    return has_value() ? std::optional<uint64_t>(value_) : std::nullopt;
+  }
+  friend constexpr bool operator==(Position, Position) = default;
+
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+ private:
+  uint64_t value_ = kNone;
+};
+
 struct Diagnostic {
-  std::optional<uint64_t> segment;  // none at the end of the stream
-  std::optional<uint64_t> element;
-  std::optional<uint64_t> component;
+  Position segment;  // none at the end of the stream
+  Position element;
+  Position component;
   Rule rule;
-  std::vector<LoopRef> loops;  // outermost first
+  LoopPath loops;              // outermost first
   std::string datum;           // the offending bytes as in the file
   SnipLevel level;  // rule.level() for every reported diagnostic
 };
@@ -245,18 +332,27 @@ std::string to_string(const Diagnostic& d);
 
 // A diagnostic with the level of its rule and, as its loops, the open
 // instances `open` (each with a `loop` and an `ordinal`), outermost first;
-// `name_of(loop)` gives a loop's name.
+// `name_of(loop)` gives a loop's name. `path` holds the loops of the caller's
+// last diagnostic and is shared again while they stay open.
 template <class Open, class NameOf>
 Diagnostic diagnostic_at(Rule rule, std::optional<uint64_t> segment,
                          std::optional<uint64_t> element, std::optional<uint64_t> component,
                          std::string_view datum, std::span<const Open> open,
-                         const NameOf& name_of) {
+                         const NameOf& name_of, LoopPath& path) {
+  bool same = path.size() == open.size();
+  for (size_t i = 0; same && i < open.size(); ++i)
+    same = path[i].instance == open[i].ordinal && path[i].key == name_of(open[i].loop);
+  if (!same) {
+    std::vector<LoopRef> loops;
+    loops.reserve(open.size());
+    for (const Open& o : open) loops.push_back(LoopRef{std::string(name_of(o.loop)), o.ordinal});
+    path = LoopPath(std::move(loops));
+  }
   Diagnostic d;
   d.segment = segment;
   d.element = element;
   d.component = component;
-  d.loops.reserve(open.size());
-  for (const Open& o : open) d.loops.push_back(LoopRef{std::string(name_of(o.loop)), o.ordinal});
+  d.loops = path;
   d.datum.assign(datum);
   d.level = rule.level();
   d.rule = std::move(rule);

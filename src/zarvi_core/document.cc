@@ -120,6 +120,9 @@ namespace detail {
 
 Result<BodyList, SizeError> index(std::string_view input, const Delimiters& delimiters,
                                   uint64_t limit) {
+  // Offsets reach at most `limit`, so only a terminator may lie past it:
+  // anything longer is refused before the scan.
+  if (input.size() - 1 > limit && !input.empty()) return err(SizeError{input.size()});
   return delimiters.release ? index_frames<true>(input, delimiters, limit)
                             : index_frames<false>(input, delimiters, limit);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,35 +50,44 @@ class Bytes {
 Bytes unescape(std::string_view bytes, std::optional<char> release);
 void unescape_into(Bytes& out, std::string_view bytes, std::optional<char> release);
 
+// Sixteen bytes, so that a segment of millions of empty elements costs little
+// more than its input. A composite's components and a simple value that owns
+// its bytes live in the Segment's part storage, which the element points to.
 class Element {
  public:
-  bool is_composite() const noexcept { return composite_; }
+  bool is_composite() const noexcept { return kind_ == kComposite; }
   // A simple element's bytes (empty for a composite).
-  std::string_view value() const noexcept { return composite_ ? std::string_view() : simple_.view(); }
+  std::string_view value() const noexcept {
+    if (kind_ == kBorrowed) [[likely]]
+      return std::string_view(static_cast<const char*>(at_), size_);
+    return kind_ == kOwned ? static_cast<const Bytes*>(at_)->view() : std::string_view();
+  }
   // A composite's components, at least two (none for a simple element).
   std::span<const Bytes> components() const noexcept {
-    return {components_.data(), composite_ ? count_ : 0};
-  }
-
-  // Refills this element from its text, splitting at unreleased component
-  // separators. Component storage is kept for the next composite.
-  void reparse(std::string_view text, char component, std::optional<char> release);
-  // Refills this element from text holding no release byte, split at every
-  // component separator.
-  void reparse_plain(std::string_view text, char component);
-  // Refills this element as a simple value borrowing text, which the caller
-  // knows holds no component separator and no release byte. count_ is left
-  // as is: it is read only for a composite.
-  void reparse_simple(std::string_view text) noexcept {
-    composite_ = false;
-    simple_.borrow(text);
+    if (kind_ != kComposite) return {};
+    return {static_cast<const Bytes*>(at_), static_cast<std::size_t>(size_)};
   }
 
  private:
-  bool composite_ = false;
-  Bytes simple_;
-  std::vector<Bytes> components_;  // the first count_ are in use
-  std::size_t count_ = 0;
+  friend class Segment;
+  static constexpr unsigned kBorrowed = 0;  // at_: the bytes, size_: their length
+  static constexpr unsigned kOwned = 1;     // at_: one part
+  static constexpr unsigned kComposite = 2; // at_: the first part, size_: their count
+
+  void borrow(std::string_view text) noexcept {
+    at_ = text.data();
+    size_ = text.size();
+    kind_ = kBorrowed;
+  }
+
+  // While a segment is being split, parts are numbered (part_) and only
+  // linked to their storage (at_) once it stops growing.
+  union {
+    const void* at_ = nullptr;
+    std::size_t part_;
+  };
+  uint64_t size_ : 62 = 0;
+  uint64_t kind_ : 2 = kBorrowed;
 };
 
 }  // namespace zarvi_core

@@ -6,13 +6,14 @@ namespace zarvi_core::process {
 
 namespace {
 
-[[gnu::noinline]] void append_all(std::vector<Diagnostic>& out,
-                                  const std::vector<Diagnostic>& more) {
+template <class Diagnostics>
+[[gnu::noinline]] void append_all(Diagnostics& out, const std::vector<Diagnostic>& more) {
   out.insert(out.end(), more.begin(), more.end());
 }
 
 // Most steps report nothing; an empty range costs no call.
-inline void append(std::vector<Diagnostic>& out, const std::vector<Diagnostic>& more) {
+template <class Diagnostics>
+inline void append(Diagnostics& out, const std::vector<Diagnostic>& more) {
   if (!more.empty()) append_all(out, more);
 }
 
@@ -22,8 +23,8 @@ Processor::Processor(const spec::Spec& spec, const Delimiters& delimiters, proje
     : projector_(spec, delimiters, rows), engine_(spec), checker_(spec, delimiters) {}
 
 // Inline: run calls it once per segment.
-[[gnu::always_inline]] inline void Processor::step(const Segment& segment,
-                                                  std::vector<Diagnostic>& out) {
+template <class Diagnostics>
+[[gnu::always_inline]] inline void Processor::step(const Segment& segment, Diagnostics& out) {
   // The engine writes straight into the output: no copy per step.
   engine_.feed(segment, output_.events);
   const std::vector<engine::Event>& events = output_.events;

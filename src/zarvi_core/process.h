@@ -5,6 +5,7 @@
 // until the next `feed` or `finish`.
 #pragma once
 
+#include <deque>
 #include <vector>
 
 #include "zarvi_core/check/check.h"
@@ -27,10 +28,10 @@ struct Output {
 };
 
 // The tables of a whole run, sorted by name, and every diagnostic in stream
-// order.
+// order. A deque, so that millions of diagnostics are never moved to grow.
 struct RunResult {
   column::table::Tables tables;
-  std::vector<Diagnostic> diagnostics;
+  std::deque<Diagnostic> diagnostics;
 };
 
 class Processor {
@@ -51,7 +52,8 @@ class Processor {
 
  private:
   // One segment, its diagnostics appended to `out`.
-  void step(const Segment& segment, std::vector<Diagnostic>& out);
+  template <class Diagnostics>
+  void step(const Segment& segment, Diagnostics& out);
 
   project::Projector projector_;
   engine::LoopEngine engine_;

@@ -1,5 +1,6 @@
 #include "zarvi_core/segment.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,78 @@
 #endif
 
 namespace zarvi_core {
+
+Segment::Segment(const Segment& other)
+    : id_(other.id_),
+      raw_(other.raw_),
+      index_(other.index_),
+      terminated_(other.terminated_),
+      elements_(other.elements_),
+      count_(other.count_),
+      parts_(other.parts_),
+      parts_used_(other.parts_used_) {
+  if (parts_used_ != 0) link_parts(other.parts_.data());
+}
+
+Segment& Segment::operator=(const Segment& other) {
+  if (this != &other) *this = Segment(other);
+  return *this;
+}
+
+Bytes& Segment::take_part() {
+  if (parts_used_ == parts_.size()) parts_.emplace_back();
+  return parts_[parts_used_++];
+}
+
+void Segment::link_parts(const Bytes* from) {
+  for (std::size_t i = 0; i < count_; ++i) {
+    Element& e = elements_[i];
+    if (e.kind_ == Element::kBorrowed) continue;
+    const std::size_t part =
+        from != nullptr ? static_cast<std::size_t>(static_cast<const Bytes*>(e.at_) - from)
+                        : e.part_;
+    e.at_ = parts_.data() + part;
+  }
+}
+
+void Segment::put_plain(Element& e, std::string_view text, char component) {
+  const std::size_t first = parts_used_;
+  const char* const end = text.data() + text.size();
+  const char* start = text.data();
+  for (const char* p = start; p != end; ++p) {
+    if (*p == component) {
+      take_part().borrow(std::string_view(start, static_cast<std::size_t>(p - start)));
+      start = p + 1;
+    }
+  }
+  if (parts_used_ == first) return e.borrow(text);
+  take_part().borrow(std::string_view(start, static_cast<std::size_t>(end - start)));
+  e.part_ = first;
+  e.size_ = parts_used_ - first;
+  e.kind_ = Element::kComposite;
+}
+
+void Segment::put_released(Element& e, std::string_view text, char component,
+                           std::optional<char> release) {
+  std::size_t at = find_unreleased(text, component, release);
+  if (at == std::string_view::npos) {
+    if (!release || text.find(*release) == std::string_view::npos) return e.borrow(text);
+    unescape_into(take_part(), text, release);
+    e.part_ = parts_used_ - 1;
+    e.kind_ = Element::kOwned;
+    return;
+  }
+  const std::size_t first = parts_used_;
+  while (at != std::string_view::npos) {
+    unescape_into(take_part(), text.substr(0, at), release);
+    text.remove_prefix(at + 1);
+    at = find_unreleased(text, component, release);
+  }
+  unescape_into(take_part(), text, release);
+  e.part_ = first;
+  e.size_ = parts_used_ - first;
+  e.kind_ = Element::kComposite;
+}
 
 void Segment::split_released(std::string_view body, const Delimiters& delimiters) {
   count_ = 0;
@@ -23,8 +96,9 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
   do {
     body.remove_prefix(at + 1);
     at = find_unreleased(body, delimiters.element, delimiters.release);
-    if (count_ == elements_.size()) elements_.emplace_back();
-    elements_[count_++].reparse(body.substr(0, at), delimiters.component, delimiters.release);
+    if (count_ == elements_.size()) grow(body, delimiters.element);
+    put_released(elements_[count_++], body.substr(0, at), delimiters.component,
+                 delimiters.release);
   } while (at != std::string_view::npos);
 }
 
@@ -118,7 +192,14 @@ class Finder {
 
 }  // namespace
 
-void Segment::grow() { elements_.resize(elements_.size() < 8 ? 16 : 2 * elements_.size()); }
+void Segment::grow(std::string_view rest, char element) {
+  constexpr std::size_t kCountFrom = 1024;
+  std::size_t slots = elements_.size() < 8 ? 16 : 2 * elements_.size();
+  if (elements_.size() >= kCountFrom)
+    slots = count_ + 1 + static_cast<std::size_t>(std::count(rest.begin(), rest.end(), element));
+  elements_.reserve(slots);  // exactly: resize alone may double
+  elements_.resize(slots);
+}
 
 // Without a release character the body is read sixteen bytes at a time: each
 // chunk gives the positions of its element separators, and a chunk without a
@@ -143,15 +224,16 @@ void Segment::split_plain(std::string_view body, char element, char component) {
       return;
     }
     if (count == capacity) [[unlikely]] {
-      grow();
+      count_ = count;
+      grow(std::string_view(end, static_cast<std::size_t>(base + n - end)), element);
       slots = elements_.data();
       capacity = elements_.size();
     }
     Element& e = slots[count++];
     if (composite) [[unlikely]]
-      e.reparse_plain(text, component);
+      put_plain(e, text, component);
     else
-      e.reparse_simple(text);
+      e.borrow(text);
   };
   for (std::size_t at = 0; at < n; at += 16) {
     const char* const chunk = base + at;
@@ -168,12 +250,12 @@ void Segment::split_plain(std::string_view body, char element, char component) {
       for (separators &= separators - 1; separators != 0; separators &= separators - 1) {
         sep = chunk + std::countr_zero(separators);
         if (count == capacity) [[unlikely]] {
-          grow();
+          count_ = count;
+          grow(std::string_view(sep, static_cast<std::size_t>(base + n - sep)), element);
           slots = elements_.data();
           capacity = elements_.size();
         }
-        slots[count++].reparse_simple(
-            std::string_view(start, static_cast<std::size_t>(sep - start)));
+        slots[count++].borrow(std::string_view(start, static_cast<std::size_t>(sep - start)));
         start = sep + 1;
       }
       continue;

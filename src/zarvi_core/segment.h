@@ -28,6 +28,13 @@ inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
 
 class Segment {
  public:
+  Segment() = default;
+  // A copy's elements point to its own parts.
+  Segment(const Segment& other);
+  Segment& operator=(const Segment& other);
+  Segment(Segment&&) noexcept = default;
+  Segment& operator=(Segment&&) noexcept = default;
+
   // The body before the first element separator, release bytes kept; the
   // whole body when there is no separator.
   std::string_view id() const noexcept { return id_; }
@@ -50,10 +57,12 @@ class Segment {
     index_ = index;
     raw_ = frame.raw;
     terminated_ = frame.terminated;
+    parts_used_ = 0;
     if (delimiters.release)
       split_released(frame.body, delimiters);
     else
       split_plain(frame.body, delimiters.element, delimiters.component);
+    if (parts_used_ != 0) link_parts();
   }
 
   // The text of the element at a 1-based position: a simple element's bytes,
@@ -72,8 +81,21 @@ class Segment {
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
   void split_released(std::string_view body, const Delimiters& delimiters);
-  // Doubles the element slots, keeping those in use.
-  void grow();
+  // Makes room for at least one more element, keeping those in use. A long
+  // segment gets exactly as many slots as separators remain in `rest`
+  // (each starts one more element), so that it is never copied at twice its
+  // size.
+  void grow(std::string_view rest, char element);
+  // The components of text (holding no release byte) split at every component
+  // separator, as element e; simple when there is none.
+  void put_plain(Element& e, std::string_view text, char component);
+  // text split at unreleased component separators, with release bytes removed.
+  void put_released(Element& e, std::string_view text, char component, std::optional<char> release);
+  // The next free part slot.
+  Bytes& take_part();
+  // Points every element that uses parts at them, now that they stay put;
+  // `from` is the part storage the numbers of a copy refer to.
+  void link_parts(const Bytes* from = nullptr);
 
   std::string_view id_;
   std::string_view raw_;
@@ -81,6 +103,10 @@ class Segment {
   bool terminated_ = false;
   std::vector<Element> elements_;  // the first count_ are in use
   std::size_t count_ = 0;
+  // Components and owned values, the first parts_used_ in use; slots beyond
+  // keep their owned buffers for the next segment.
+  std::vector<Bytes> parts_;
+  std::size_t parts_used_ = 0;
 };
 
 // The text a reader of one value takes from element `element`: component

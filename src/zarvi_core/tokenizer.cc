@@ -9,14 +9,19 @@ Result<Tokenizer, IsaError> Tokenizer::create(std::string_view input) {
 }
 
 std::optional<Segment> Tokenizer::next() {
+  Segment segment;
+  if (!next(segment)) return std::nullopt;
+  return segment;
+}
+
+bool Tokenizer::next(Segment& segment) {
   std::optional<Framed> framed =
       index_ == 0 ? first_frame(rest_, delimiters_) : next_frame(rest_, delimiters_);
-  if (!framed) return std::nullopt;
-  Segment segment;
+  if (!framed) return false;
   segment.reparse(index_, framed->frame, delimiters_);
   rest_ = framed->rest;
   ++index_;
-  return segment;
+  return true;
 }
 
 }  // namespace zarvi_core

@@ -24,6 +24,9 @@ class Tokenizer {
 
   // The next segment, fresh; absent once the input is consumed.
   std::optional<Segment> next();
+  // The next segment into `segment`, reusing its storage; false (the
+  // segment unchanged) once the input is consumed.
+  bool next(Segment& segment);
 
   std::string_view rest() const noexcept { return rest_; }
   std::size_t index() const noexcept { return index_; }

@@ -1,5 +1,8 @@
 #include "zarvi_py/args.h"
 
+#include <cstdio>
+#include <iterator>
+
 namespace zarvi_py {
 
 Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got) {
@@ -26,6 +29,30 @@ Ref raise_text(PyObject* type, const std::string& text) {
   Ref message = str_from(text);
   if (message) PyErr_SetObject(type, message.get());
   return Ref();
+}
+
+Ref no_memory(const std::string& task) {
+  PyErr_Clear();
+  return raise_text(PyExc_MemoryError, "not enough memory to " + task);
+}
+
+Ref explain_no_memory(const std::string& task) {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return no_memory(task);
+  return Ref();
+}
+
+std::string size_text(uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB"};
+  if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  double value = static_cast<double>(bytes) / 1000;
+  size_t unit = 0;
+  while (value >= 999.95 && unit + 1 < std::size(kUnits)) {
+    value /= 1000;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
 }
 
 Ref alloc_object(PyObject* type) {

@@ -3,6 +3,7 @@
 // type's instance.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,16 @@ bool str_arg(const char* function, const char* name, PyObject* value, std::strin
 
 // Raises `type` with the text (UTF-8) as its only argument; null.
 Ref raise_text(PyObject* type, const std::string& text);
+
+// MemoryError "not enough memory to {task}"; null. For memory that ran out
+// in C++ (std::bad_alloc), or to replace the interpreter's bare MemoryError
+// (see explain_no_memory).
+Ref no_memory(const std::string& task);
+// When the pending exception is a MemoryError, no_memory(task) instead; null.
+Ref explain_no_memory(const std::string& task);
+
+// "12 bytes", "3.4 kB", "1.2 GB": a size for a message.
+std::string size_text(uint64_t bytes);
 
 // A new, zeroed instance of a heap type (from its type maker, which may
 // have failed: null); null with an exception set on failure.

@@ -1,11 +1,13 @@
 #include "zarvi_py/arrow.h"
 
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "zarvi_core/arrow/export.h"
+#include "zarvi_py/args.h"
 
 namespace zarvi_py {
 namespace {
@@ -79,10 +81,12 @@ Ref array_capsules(const zarvi_core::column::table::SharedTables& tables, size_t
   auto schema = blank<ArrowSchema>();
   auto array = blank<ArrowArray>();
   std::optional<arrow::ExportError> failed;
-  {
+  try {
     AllowThreads unlocked;
     auto made = arrow::export_array(tables, index, array.get(), schema.get());
     if (!made.ok()) failed = std::move(made.error());
+  } catch (const std::bad_alloc&) {
+    return no_memory("build the " + (*tables)[index].name() + " table for Arrow");
   }
   if (failed) return raise(*failed);
   Ref schema_object = capsule(schema, kSchemaName, drop_schema);
@@ -95,10 +99,12 @@ Ref array_capsules(const zarvi_core::column::table::SharedTables& tables, size_t
 Ref stream_capsule(const zarvi_core::column::table::SharedTables& tables, size_t index) {
   auto stream = blank<ArrowArrayStream>();
   std::optional<arrow::ExportError> failed;
-  {
+  try {
     AllowThreads unlocked;
     auto made = arrow::export_stream(tables, index, stream.get());
     if (!made.ok()) failed = std::move(made.error());
+  } catch (const std::bad_alloc&) {
+    return no_memory("build the " + (*tables)[index].name() + " table for Arrow");
   }
   if (failed) return raise(*failed);
   return capsule(stream, kStreamName, drop_stream);

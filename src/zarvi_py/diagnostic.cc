@@ -17,8 +17,8 @@ namespace {
 using zarvi_core::Diagnostic;
 using zarvi_core::Rule;
 
-// The objects of one list share the vector they were made from, so that a
-// parse never holds each diagnostic twice (its vector and a copy per object).
+// The objects of one list share the deque they were made from, so that a
+// parse never holds each diagnostic twice (its deque and a copy per object).
 using SharedDiagnostic = std::shared_ptr<const Diagnostic>;
 
 struct PyDiagnostic {
@@ -36,7 +36,7 @@ Ref optional_index(const std::optional<uint64_t>& v) {
 }
 
 const Rule::External* external(const Diagnostic& d) {
-  return std::get_if<Rule::External>(&d.rule.data);
+  return d.rule.get_if<Rule::External>();
 }
 
 void dealloc(PyObject* self) {
@@ -211,13 +211,14 @@ bool path_arg(PyObject* o, std::vector<zarvi_core::LoopRef>& out) {
   return true;
 }
 
-bool position_arg(PyObject* o, const char* name, std::optional<uint64_t>& out) {
+bool position_arg(PyObject* o, const char* name, zarvi_core::Position& out) {
   if (o == nullptr || o == Py_None) return true;
   Ref index = Ref::steal(PyNumber_Index(o));
   if (!index) return false;
   const size_t v = PyLong_AsSize_t(index.get());
-  if (v == static_cast<size_t>(-1) && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+  // The largest value is how a diagnostic stores "none".
+  if (v == zarvi_core::Position::kNone || (v == static_cast<size_t>(-1) && PyErr_Occurred())) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
     PyErr_Clear();
     PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer, got %S", name, o);
     return false;
@@ -260,7 +261,9 @@ PyObject* external_diagnostic(PyObject*, PyObject* args, PyObject* kwargs) {
       if (!PyUnicode_Check(code)) return wrong_type(kFunction, "code", "str or None", code);
       if (!text_arg(code, "code", rule.code.emplace())) return Ref();
     }
-    if (!datum_arg(datum, d.datum) || !path_arg(path, d.loops)) return Ref();
+    std::vector<zarvi_core::LoopRef> loops;
+    if (!datum_arg(datum, d.datum) || !path_arg(path, loops)) return Ref();
+    d.loops = std::move(loops);
     if (!position_arg(segment, "segment", d.segment) ||
         !position_arg(element, "element", d.element) ||
         !position_arg(component, "component", d.component))
@@ -293,8 +296,8 @@ Ref wrap(SharedDiagnostic value) {
 
 Ref new_diagnostic(Diagnostic d) { return wrap(std::make_shared<const Diagnostic>(std::move(d))); }
 
-Ref diagnostic_list(std::vector<Diagnostic> diagnostics) {
-  const auto all = std::make_shared<const std::vector<Diagnostic>>(std::move(diagnostics));
+Ref diagnostic_list(std::deque<Diagnostic> diagnostics) {
+  const auto all = std::make_shared<const std::deque<Diagnostic>>(std::move(diagnostics));
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(all->size())));
   if (!list) return Ref();
   for (size_t i = 0; i < all->size(); ++i) {

@@ -1,8 +1,8 @@
 // Core diagnostics as Python Diagnostic objects. The objects of one list
-// share ownership of its vector; nothing borrows from the input.
+// share ownership of its deque; nothing borrows from the input.
 #pragma once
 
-#include <vector>
+#include <deque>
 
 #include "zarvi_core/diagnostic.h"
 #include "zarvi_py/ref.h"
@@ -13,6 +13,6 @@ namespace zarvi_py {
 Ref new_diagnostic(zarvi_core::Diagnostic d);
 
 // A new list of Diagnostic objects in the given order.
-Ref diagnostic_list(std::vector<zarvi_core::Diagnostic> diagnostics);
+Ref diagnostic_list(std::deque<zarvi_core::Diagnostic> diagnostics);
 
 }  // namespace zarvi_py

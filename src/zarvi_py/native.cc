@@ -47,9 +47,17 @@ Ref describe(PyObject* data) {
   return Ref::steal(PyUnicode_FromFormat("type %U", name.get()));
 }
 
+// ParseError for an input longer than the limit, in the words the document
+// index uses.
+bool too_long(uint64_t length, uint64_t max_bytes) {
+  if (length <= max_bytes) return false;
+  raise_text(parse_error_type(), zarvi_core::to_string(zarvi_core::SizeError{length}));
+  return true;
+}
+
 }  // namespace
 
-bool read_input(PyObject* data, const char* function, Input& out) {
+bool read_input(PyObject* data, const char* function, Input& out, uint64_t max_bytes) {
   if (PyUnicode_Check(data)) {
     PyErr_SetString(PyExc_TypeError,
                     "the input must be bytes or another buffer, not str: open the file in "
@@ -60,6 +68,7 @@ bool read_input(PyObject* data, const char* function, Input& out) {
     char* bytes = nullptr;
     Py_ssize_t n = 0;
     if (PyBytes_AsStringAndSize(data, &bytes, &n) < 0) return false;
+    if (too_long(static_cast<uint64_t>(n), max_bytes)) return false;
     out.borrowed = std::string_view(bytes, static_cast<size_t>(n));
     out.keep = Ref::borrow(data);
     return true;
@@ -67,6 +76,10 @@ bool read_input(PyObject* data, const char* function, Input& out) {
   Py_buffer view;
   if (PyObject_GetBuffer(data, &view, PyBUF_FULL_RO) == 0) {
     if (view.itemsize == 1 && byte_format(view.format)) {
+      if (too_long(static_cast<uint64_t>(view.len), max_bytes)) {
+        PyBuffer_Release(&view);
+        return false;
+      }
       bool copied = true;
       try {
         out.copy.resize(static_cast<size_t>(view.len));

@@ -2,6 +2,7 @@
 // the checks of their optional spec and delimiters arguments.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,10 @@ struct Input {
 
 // Reads `data` (any buffer of one-byte items, not a str) into out; false
 // with TypeError set otherwise. `function` names the caller in the message.
-bool read_input(PyObject* data, const char* function, Input& out);
+// An input longer than `max_bytes` is refused with ParseError before any of
+// it is copied.
+bool read_input(PyObject* data, const char* function, Input& out,
+                uint64_t max_bytes = UINT64_MAX);
 
 // None or a Spec; false with the argument TypeError otherwise.
 bool spec_arg(const char* function, PyObject* arg, SharedSpec& out);

@@ -325,14 +325,16 @@ struct Parsed {
   std::optional<zarvi_core::Document> document;
   SharedSpec spec;
   zarvi_core::column::table::SharedTables tables;
-  std::vector<zarvi_core::Diagnostic> diagnostics;
+  std::deque<zarvi_core::Diagnostic> diagnostics;
   std::string index_error;  // ParseError
   std::string fault;        // an internal fault of spec selection
 };
 
+// `doing` names the step under way, for the message when memory runs out.
 Parsed run_parse(Input& input, const std::optional<zarvi_core::Delimiters>& delimiters,
-                 SharedSpec given) {
+                 SharedSpec given, const char*& doing) {
   Parsed out;
+  doing = "indexing its segments";
   auto indexed = index_input(input, delimiters);
   if (!indexed.ok()) {
     out.index_error = std::move(indexed.error());
@@ -340,8 +342,10 @@ Parsed run_parse(Input& input, const std::optional<zarvi_core::Delimiters>& deli
   }
   const zarvi_core::Document& document = out.document.emplace(std::move(indexed.value()));
   zarvi_core::Segments segments(document);
+  doing = "choosing its spec";
   out.spec = given_or_selected(std::move(given), [&] { return segments.next(); }, out.fault);
   if (!out.spec) return out;
+  doing = "reading it into tables";
   auto run = zarvi_core::process::Processor::run(*out.spec, document);
   out.tables = zarvi_core::column::table::freeze(std::move(run.tables));
   out.diagnostics = std::move(run.diagnostics);
@@ -363,18 +367,26 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     Input input;
     if (!spec_arg("parse", spec_object, given) ||
         !delimiters_arg("parse", delimiters_object, delimiters) ||
-        !read_input(data, "parse", input)) {
+        // Past this no index can hold the input (its last byte may be a
+        // terminator beyond the last offset).
+        !read_input(data, "parse", input, zarvi_core::kMaxDocumentBytes + 1)) {
       return Ref();
     }
     Parsed parsed;
-    {
+    const char* doing = "";
+    auto task = [&] { return "parse " + size_text(input.bytes().size()) + " of input: ran out while "; };
+    try {
       AllowThreads unlocked;
-      parsed = run_parse(input, delimiters, std::move(given));
+      parsed = run_parse(input, delimiters, std::move(given), doing);
+    } catch (const std::bad_alloc&) {
+      return no_memory(task() + doing);
     }
     if (!parsed.document) return raise_text(parse_error_type(), parsed.index_error);
     if (!parsed.spec) return raise_text(PyExc_RuntimeError, parsed.fault);
+    const size_t count = parsed.diagnostics.size();
     Ref diagnostics = diagnostic_list(std::move(parsed.diagnostics));
-    if (!diagnostics) return Ref();
+    if (!diagnostics)
+      return explain_no_memory(task() + "listing its " + std::to_string(count) + " diagnostics");
     Ref document = new_document(std::move(*parsed.document), std::move(input.keep));
     if (!document) return Ref();
     Ref tables = new_tables(std::move(parsed.tables), std::move(parsed.spec));

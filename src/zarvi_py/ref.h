@@ -5,12 +5,19 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <string_view>
 #include <utility>
 
 namespace zarvi_py {
+
+// Set on a thread that the interpreter ends while it retakes the lock (a
+// daemon thread at exit): the unwind that follows holds no lock, so the
+// references dropped on the way out are leaked rather than touched.
+inline constinit thread_local bool thread_ending = false;
 
 class Ref {
  public:
@@ -32,7 +39,9 @@ class Ref {
   }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(p_); }
+  ~Ref() {
+    if (p_ != nullptr && !thread_ending) Py_DECREF(p_);
+  }
 
   PyObject* get() const noexcept { return p_; }
   PyObject* release() noexcept { return std::exchange(p_, nullptr); }
@@ -48,12 +57,15 @@ inline Ref new_ref(PyObject* o) noexcept { return Ref::borrow(o); }
 // Sets RuntimeError for an internal fault that escaped as a C++ exception.
 void set_internal_error(const char* what) noexcept;
 
-// Runs body and returns what it returns; any C++ exception becomes a Python
-// exception and `failed` is returned instead of unwinding into the interpreter.
-template <class R, class F>
-R guarded(F&& body, R failed) noexcept {
+// Turns the C++ exception being handled into a Python exception; the one
+// let through is the unwind that ends the thread when the interpreter exits,
+// which must reach the thread's start. That unwind has a null exception
+// object, which UBSan would report where it is bound, hence the attribute.
+[[gnu::noinline]] __attribute__((no_sanitize("undefined"))) inline void raise_current() {
   try {
-    return body();
+    throw;
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
@@ -61,26 +73,46 @@ R guarded(F&& body, R failed) noexcept {
   } catch (...) {
     set_internal_error("unknown exception");
   }
+}
+
+// Runs body and returns what it returns; any C++ exception becomes a Python
+// exception and `failed` is returned instead of unwinding into the interpreter
+// (see raise_current). Nothing on the way from the lock to the interpreter is
+// noexcept.
+template <class R, class F>
+R guarded(F&& body, R failed) {
+  try {
+    return body();
+  } catch (...) {
+    raise_current();
+  }
   return failed;
 }
 
 // guarded for entry points returning a new reference (null on error)...
 template <class F>
-PyObject* guard(F&& body) noexcept {
+PyObject* guard(F&& body) {
   return guarded<PyObject*>([&] { return body().release(); }, nullptr);
 }
 
 // ...and for those returning an int status (-1 on error).
 template <class F>
-int guard_int(F&& body) noexcept {
+int guard_int(F&& body) {
   return guarded<int>(std::forward<F>(body), -1);
 }
 
 // Releases the interpreter lock for its scope; touch no PyObject inside.
+// Retaking the lock at exit may end the thread by unwinding it, hence the
+// destructor that may throw.
 class AllowThreads {
  public:
   AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
-  ~AllowThreads() { PyEval_RestoreThread(state_); }
+  ~AllowThreads() noexcept(false) {
+    // Stays set when retaking the lock ends the thread instead of returning.
+    thread_ending = true;
+    PyEval_RestoreThread(state_);
+    thread_ending = false;
+  }
   AllowThreads(const AllowThreads&) = delete;
   AllowThreads& operator=(const AllowThreads&) = delete;
 

@@ -1,10 +1,14 @@
 // Spec: the compiled spec in Python, and the compatibility patch constant.
 #include "zarvi_py/spec.h"
 
+#include <cmath>
 #include <new>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "zarvi_core/spec/builtin.h"
+#include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 #include "zarvi_py/args.h"
 #include "zarvi_py/module.h"
@@ -102,6 +106,60 @@ Ref dumps(PyObject* patch) {
   return Ref();
 }
 
+// SpecError naming the first float of a patch that is not finite (NaN or an
+// infinity: json.dumps would write a token that JSON does not have); false.
+// Containers are walked once each, without recursion.
+bool finite_numbers(PyObject* patch) {
+  struct Pending {
+    Ref value;
+    std::string path;
+  };
+  std::vector<Pending> pending;
+  pending.push_back({Ref::borrow(patch), ""});
+  std::unordered_set<PyObject*> seen;
+  while (!pending.empty()) {
+    Pending p = std::move(pending.back());
+    pending.pop_back();
+    PyObject* v = p.value.get();
+    if (PyFloat_Check(v)) {
+      const double d = PyFloat_AsDouble(v);
+      if (std::isfinite(d)) continue;
+      const char* what = std::isnan(d) ? "NaN" : d > 0 ? "infinity" : "negative infinity";
+      PyObject* type = spec_error_type();
+      if (type != nullptr)
+        raise_text(type, "Spec.patch: the value at " + p.path + " is " + what +
+                             ", which JSON cannot hold; a spec holds finite numbers only");
+      return false;
+    }
+    const bool list = PyList_Check(v) || PyTuple_Check(v);
+    if ((!list && !PyDict_Check(v)) || !seen.insert(v).second) continue;
+    std::vector<Pending> items;
+    if (list) {
+      const Py_ssize_t n = PySequence_Size(v);
+      if (n < 0) return false;
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref item = Ref::steal(PySequence_GetItem(v, i));
+        if (!item) return false;
+        items.push_back({std::move(item), p.path + "[" + std::to_string(i) + "]"});
+      }
+    } else {
+      PyObject *key, *value;
+      Py_ssize_t at = 0;
+      while (PyDict_Next(v, &at, &key, &value)) {
+        Ref text = Ref::steal(PyObject_Str(key));
+        Py_ssize_t size = 0;
+        const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+        if (data == nullptr) return false;
+        items.push_back({Ref::borrow(value),
+                         core_spec::child(p.path, std::string_view(data, static_cast<size_t>(size)))});
+      }
+    }
+    // Reversed, so that the first in the patch's order is checked first.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) pending.push_back(std::move(*it));
+  }
+  return true;
+}
+
 PyObject* spec_patch(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     static const char* kKeywords[] = {"patch", nullptr};
@@ -113,6 +171,7 @@ PyObject* spec_patch(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (PyUnicode_Check(patch)) {
       text = Ref::borrow(patch);
     } else if (PyDict_Check(patch)) {
+      if (!finite_numbers(patch)) return Ref();
       text = dumps(patch);
       if (!text) return Ref();
     } else {

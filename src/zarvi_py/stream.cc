@@ -2,6 +2,7 @@
 // rows and diagnostics each time an instance of the `by` loop closes. Each
 // step runs with the lock released under the stream's own mutex, which is
 // only ever tried, so a second thread gets an error instead of waiting.
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -41,11 +42,12 @@ struct Walk {
   SharedSpec spec;
   zarvi_core::Tokenizer tokenizer;
   zarvi_core::process::Processor processor;
+  zarvi_core::Segment segment;  // refilled for each segment
 };
 
 struct Step {
   Tables tables;
-  std::vector<zarvi_core::Diagnostic> diagnostics;
+  std::deque<zarvi_core::Diagnostic> diagnostics;
 };
 
 struct State {
@@ -63,8 +65,8 @@ struct State {
     auto append = [&](const zarvi_core::process::Output& o) {
       out.diagnostics.insert(out.diagnostics.end(), o.diagnostics.begin(), o.diagnostics.end());
     };
-    while (auto segment = walk->tokenizer.next()) {
-      const auto& output = walk->processor.feed(*segment);
+    while (walk->tokenizer.next(walk->segment)) {
+      const auto& output = walk->processor.feed(walk->segment);
       append(output);
       for (const auto& event : output.events) {
         if (event.kind == zarvi_core::engine::Event::Kind::Close && event.loop == by) {
@@ -187,7 +189,7 @@ PyObject* stream_next(PyObject* self) {
     PyStream* s = as_stream(self);
     enum class Outcome { Busy, Poisoned, Stepped } outcome = Outcome::Stepped;
     std::optional<Step> step;
-    {
+    try {
       AllowThreads unlocked;
       std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
       if (!lock.owns_lock()) {
@@ -199,6 +201,9 @@ PyObject* stream_next(PyObject* self) {
         step = s->state.step();
         s->state.poisoned = false;
       }
+    } catch (const std::bad_alloc&) {
+      return no_memory("stream " + size_text(s->state.walk->bytes.size()) +
+                       " of input: ran out while reading the next batch");
     }
     if (outcome == Outcome::Busy) return raise_text(PyExc_RuntimeError, kBusy);
     if (outcome == Outcome::Poisoned) return raise_text(PyExc_RuntimeError, kPoisoned);

@@ -52,6 +52,7 @@ TEST(Document, SizeRule) {
       {"body end past the limit", "AB~CD~", 4, false},
       {"trailing trivia at length", "AB~ ", 3, false},
       {"unterminated tail", "AB~CD", 4, false},
+      {"two bytes past the limit, refused before the scan", "AB~CD~~", 4, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -27,20 +27,5 @@ TEST(Unescape, DropsReleaseBytes) {
   }
 }
 
-TEST(Element, RefillKeepsComponentStorage) {
-  Element e;
-  e.reparse("A:B:C:D", ':', '?');
-  const Bytes* storage = e.components().data();
-  e.reparse("plain", ':', '?');
-  EXPECT_FALSE(e.is_composite());
-  EXPECT_TRUE(e.components().empty());
-  e.reparse("X?:Y:Z", ':', '?');
-  ASSERT_EQ(e.components().size(), 2u);
-  EXPECT_EQ(e.components()[0].view(), "X:Y");
-  EXPECT_EQ(e.components().data(), storage);
-  EXPECT_TRUE(e.components()[0].is_owned());
-  EXPECT_FALSE(e.components()[1].is_owned());
-}
-
 }  // namespace
 }  // namespace zarvi_core

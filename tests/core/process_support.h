@@ -140,7 +140,8 @@ inline std::string events_text(const spec::Spec& spec, const std::vector<engine:
 
 // "UnknownSegment@3" / "TypeMismatch@4.2" / "CompositeShape@5.1-3 \"x\"": the
 // kind, where, and the datum when not empty; "@end" at the end of the stream.
-inline std::vector<std::string> briefs(const std::vector<Diagnostic>& ds) {
+template <class Diagnostics>
+std::vector<std::string> briefs(const Diagnostics& ds) {
   std::vector<std::string> out;
   for (const Diagnostic& d : ds) {
     std::string& b = out.emplace_back(kind_name(d.rule.kind()));

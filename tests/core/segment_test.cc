@@ -92,6 +92,44 @@ TEST(Segment, RefillReusesElementSlots) {
   EXPECT_EQ(s.elements()[0].components().data(), components);
 }
 
+// Components and unescaped values live in the segment: a copy must read its
+// own, and a refill reuses their storage.
+TEST(Segment, CopiesAndRefillsKeepParts) {
+  const Delimiters released = testing::released();
+  const std::vector<std::string> expected = {"[C:D|E](owned)", "N*B(owned)", "1"};
+  std::optional<Segment> original = parse("SVC*C?:D:E*N?*B*1", released);
+  const Segment copy = *original;
+  Segment assigned;
+  assigned = *original;
+  const Bytes* parts = original->elements()[0].components().data();
+  original->reparse(1, Frame{"SVC*X?:Y:Z", "SVC*X?:Y:Z", true}, released);
+  EXPECT_EQ(render(*original), std::vector<std::string>{"[X:Y|Z](owned)"});
+  EXPECT_EQ(original->elements()[0].components().data(), parts);
+  original.reset();
+  EXPECT_EQ(render(copy), expected);
+  EXPECT_EQ(render(assigned), expected);
+}
+
+// Long segments take their slots by counting the separators left rather than
+// by doubling; a shorter one between them keeps the slots.
+TEST(Segment, LongSegmentsKeepEveryElement) {
+  for (const Delimiters& d : {Delimiters{}, testing::released()}) {
+    Segment s;
+    for (std::size_t n : {1500u, 5000u, 20u, 9000u}) {
+      SCOPED_TRACE(n);
+      std::string body = "X";
+      std::vector<std::string> expected;
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::string v = i % 3 == 0 ? "" : std::to_string(i);
+        body += (i % 7 == 3 ? "*A:" : "*") + v;
+        expected.push_back(i % 7 == 3 ? "[A|" + v + "]" : v);
+      }
+      s.reparse(n, Frame{body, body, true}, d);
+      EXPECT_EQ(render(s), expected);
+    }
+  }
+}
+
 // Without a release character the body is split a word at a time; the
 // general path, under a release byte the body does not hold, must give the
 // same segment. Refills one Segment each way.

@@ -59,7 +59,7 @@ void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
                                 std::optional<uint64_t> component, std::string_view datum) {
   auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
   diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const Open>(open_), name_of));
+                                       std::span<const Open>(open_), name_of, path_));
 }
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {

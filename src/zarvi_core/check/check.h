@@ -99,6 +99,7 @@ class EnvelopeChecker {
   std::vector<uint64_t> root_counts_;
   balance::Balances balances_;
   std::vector<Diagnostic> diagnostics_;
+  LoopPath path_;  // of the last diagnostic
   uint64_t segment_counter_ = 0;
   std::string text_buffer_;
 };

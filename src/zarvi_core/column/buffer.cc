@@ -41,7 +41,8 @@ Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
-      mapped_(std::exchange(other.mapped_, false)) {}
+      mapped_(std::exchange(other.mapped_, false)),
+      borrowed_(std::exchange(other.borrowed_, false)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -50,14 +51,27 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
     mapped_ = std::exchange(other.mapped_, false);
+    borrowed_ = std::exchange(other.borrowed_, false);
   }
   return *this;
 }
 
 Buffer::~Buffer() { release(); }
 
+Buffer Buffer::copy_to(std::byte* at) const {
+  Buffer out;
+  if (size_ == 0) return out;
+  // The padding is zero already.
+  std::memcpy(at, data_, round_up(size_));
+  out.data_ = at;
+  out.size_ = size_;
+  out.capacity_ = round_up(size_);
+  out.borrowed_ = true;
+  return out;
+}
+
 void Buffer::release() {
-  if (data_ == nullptr) return;
+  if (data_ == nullptr || borrowed_) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
     munmap(data_, capacity_);
@@ -76,6 +90,7 @@ void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
   data_ = fresh;
   capacity_ = capacity;
   mapped_ = mapped;
+  borrowed_ = false;
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }

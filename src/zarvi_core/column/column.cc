@@ -110,8 +110,36 @@ std::string to_string(const CellError& error) {
 
 // ColumnData
 
-ColumnData::ColumnData(ColumnType type) : type_(type) {
-  if (type_.kind == ColumnType::Kind::Binary) offsets_.push(int32_t{0});
+ColumnData::ColumnData(ColumnType type) : type_(type) {}
+
+void ColumnData::clear() {
+  rows_ = 0;
+  nulls_ = 0;
+  validity_.clear();
+  offsets_.clear();
+  values_.clear();
+}
+
+size_t ColumnData::packed_size() const {
+  return validity_.padded_size() + offsets_.padded_size() + values_.padded_size();
+}
+
+ColumnData ColumnData::copy_to(std::byte* at) const {
+  ColumnData out(type_);
+  out.rows_ = rows_;
+  out.nulls_ = nulls_;
+  out.validity_ = validity_.copy_to(at);
+  at += validity_.padded_size();
+  out.offsets_ = offsets_.copy_to(at);
+  at += offsets_.padded_size();
+  out.values_ = values_.copy_to(at);
+  return out;
+}
+
+std::span<const int32_t> ColumnData::offsets() const {
+  if (type_.kind == ColumnType::Kind::Binary && offsets_.size() == 0)
+    return {reinterpret_cast<const int32_t*>(offsets_.data()), 1};
+  return offsets_.as<int32_t>();
 }
 
 Result<Unit, CellError> ColumnData::check(const Cell& cell) const {

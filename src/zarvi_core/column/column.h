@@ -147,7 +147,7 @@ class ColumnData {
       case Cell::Kind::Null: return push_null();
       case Cell::Kind::Binary:
         values_.append(cell.bytes().data(), cell.bytes().size());
-        offsets_.push(static_cast<int32_t>(values_.size()));
+        push_offset();
         break;
       case Cell::Kind::Int64: values_.push(cell.int64()); break;
       case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
@@ -159,7 +159,7 @@ class ColumnData {
   void push_null() {
     switch (type_.kind) {
       // The last offset is always the byte total.
-      case ColumnType::Kind::Binary: offsets_.push(static_cast<int32_t>(values_.size())); break;
+      case ColumnType::Kind::Binary: push_offset(); break;
       case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
       case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
       case ColumnType::Kind::Date32:
@@ -184,7 +184,7 @@ class ColumnData {
   // The Arrow buffers. validity: ceil(rows / 8) bytes, bits past rows 0.
   // Which value buffer is filled depends on the type; the others are empty.
   std::span<const uint8_t> validity() const { return validity_.as<uint8_t>(); }
-  std::span<const int32_t> offsets() const { return offsets_.as<int32_t>(); }  // rows + 1
+  std::span<const int32_t> offsets() const;  // rows + 1
   std::string_view bytes() const {
     return {reinterpret_cast<const char*>(values_.data()), values_.size()};
   }
@@ -192,7 +192,21 @@ class ColumnData {
   std::span<const i128> decimal128_values() const { return values_.as<i128>(); }
   std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
 
+  // Empties the column, keeping its buffers' blocks for the next rows.
+  void clear();
+  // The bytes a copy_to takes.
+  size_t packed_size() const;
+  // A copy whose buffers lie one after another at `at` (64-byte aligned,
+  // packed_size() bytes), which they borrow.
+  ColumnData copy_to(std::byte* at) const;
+
  private:
+  // The first offset, 0, is stored with the first row: an empty column (most
+  // tables of a small batch) holds no buffer at all.
+  void push_offset() {
+    if (offsets_.size() == 0) [[unlikely]] offsets_.push(int32_t{0});
+    offsets_.push(static_cast<int32_t>(values_.size()));
+  }
   void push_validity(bool valid) {
     if (rows_ % 8 == 0) validity_.push(uint8_t{0});
     if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));

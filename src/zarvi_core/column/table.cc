@@ -1,6 +1,7 @@
 #include "zarvi_core/column/table.h"
 
 #include <algorithm>
+#include <new>
 
 #include "zarvi_core/text.h"
 
@@ -8,6 +9,8 @@ namespace zarvi_core::column::table {
 namespace {
 
 constexpr std::string_view kBar = " | ";
+constexpr size_t kBlockAlign = 64;  // as every column buffer
+constexpr size_t kMaxPackedBytes = size_t{64} << 10;
 
 }  // namespace
 
@@ -81,7 +84,32 @@ Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
   return Unit{};
 }
 
+void Table::BlockDelete::operator()(std::byte* block) const {
+  ::operator delete(block, std::align_val_t{kBlockAlign});
+}
+
 Table Table::take_rows() {
+  size_t packed = 0;
+  for (const Column& c : columns_) packed += c.data.packed_size();
+  // Small rows (a batch of a stream) are copied into one block, and this
+  // table keeps its buffers for the next: a batch then costs one allocation,
+  // not several per column. Large ones move out rather than be copied.
+  if (packed <= kMaxPackedBytes) {
+    std::unique_ptr<std::byte, BlockDelete> block;
+    if (packed > 0)
+      block.reset(static_cast<std::byte*>(::operator new(packed, std::align_val_t{kBlockAlign})));
+    std::vector<Column> copied;
+    copied.reserve(columns_.size());
+    std::byte* at = block.get();
+    for (Column& c : columns_) {
+      copied.push_back(Column{c.name, c.data.copy_to(at)});
+      at += c.data.packed_size();
+      c.data.clear();
+    }
+    Table out(name_, std::move(copied), std::exchange(rows_, 0));
+    out.block_ = std::move(block);
+    return out;
+  }
   std::vector<Column> filled;
   filled.reserve(columns_.size());
   for (Column& c : columns_) {

@@ -78,8 +78,14 @@ class Table {
   // The error for the first cell of a row that a column refuses.
   RowError refusal(std::span<const Cell> cells) const;
 
+  struct BlockDelete {
+    void operator()(std::byte* block) const;
+  };
+
   std::string name_;
   std::vector<Column> columns_;
+  // The one block that the columns of a small taken table borrow.
+  std::unique_ptr<std::byte, BlockDelete> block_;
   // Per column, the kind of cell it takes: checked without touching the
   // columns themselves.
   std::vector<Cell::Kind> kinds_;

@@ -401,7 +401,7 @@ void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> e
                           std::optional<uint64_t> component, std::string_view datum) {
   auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
   diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const OpenLoop>(open_), name_of));
+                                       std::span<const OpenLoop>(open_), name_of, path_));
 }
 
 const std::vector<Diagnostic>& Projector::finish() {

@@ -160,6 +160,7 @@ class Projector {
   std::vector<uint64_t> ordinals_;
   std::vector<OpenLoop> open_;
   std::vector<Diagnostic> diagnostics_;
+  LoopPath path_;  // of the last diagnostic
   std::string text_buffer_;
   std::vector<Checked> checked_;
   std::vector<TableState> tables_;

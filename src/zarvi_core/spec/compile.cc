@@ -36,13 +36,118 @@ std::string library_message(const char* what) {
   return lossy_utf8(text);
 }
 
+// An integer literal past 64 bits, which the JSON library would keep only as
+// a rounded floating-point number: the `ordinal`-th number of the text.
+struct LongInteger {
+  size_t ordinal = 0;
+  std::string_view digits;
+};
+
+// Whether a literal of digits (after an optional minus) fits the library's
+// 64-bit integers.
+bool fits_64_bits(std::string_view literal) {
+  const bool negative = !literal.empty() && literal.front() == '-';
+  const std::string_view digits = negative ? literal.substr(1) : literal;
+  const std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+  return digits.size() < limit.size() || (digits.size() == limit.size() && digits <= limit);
+}
+
+// The integer literals of the text that do not fit 64 bits, in order.
+std::vector<LongInteger> long_integers(std::string_view text) {
+  std::vector<LongInteger> out;
+  size_t ordinal = 0;
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '"') {
+      for (++i; i < text.size() && text[i] != '"'; ++i)
+        if (text[i] == '\\') ++i;
+      ++i;
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      const size_t start = i;
+      bool integer = true;
+      for (++i; i < text.size(); ++i) {
+        const char d = text[i];
+        if (d == '.' || d == 'e' || d == 'E' || d == '+' || d == '-') {
+          integer = false;
+        } else if (d < '0' || d > '9') {
+          break;
+        }
+      }
+      const std::string_view literal = text.substr(start, i - start);
+      if (integer && !fits_64_bits(literal)) out.push_back({ordinal, literal});
+      ++ordinal;
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Thrown by the parser callback at the first integer that does not fit.
+struct TooLong {
+  std::string path;
+  std::string_view digits;
+};
+
+// Where the parser is, for a message about the value it just read.
+class PathTracker {
+ public:
+  void on(json::parse_event_t event, const json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        levels_.push_back({event == json::parse_event_t::array_start, {}, 0});
+        break;
+      case json::parse_event_t::key:
+        if (!levels_.empty() && parsed.is_string()) levels_.back().key = parsed.get<std::string>();
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        if (!levels_.empty()) levels_.pop_back();
+        next_item();
+        break;
+      case json::parse_event_t::value:
+        break;
+    }
+  }
+  // After a value that is not a container.
+  void next_item() {
+    if (!levels_.empty() && levels_.back().array) ++levels_.back().index;
+  }
+  std::string path() const {
+    std::string out;
+    for (const Level& l : levels_) out = l.array ? item_path(out, l.index) : child(out, l.key);
+    return out;
+  }
+
+ private:
+  struct Level {
+    bool array = false;
+    std::string key;
+    size_t index = 0;
+  };
+  std::vector<Level> levels_;
+};
+
 }  // namespace
 
 Result<json, SpecError> parse_spec_json(std::string_view text) {
-  const json::parser_callback_t guard = [](int depth, json::parse_event_t event, json&) {
+  const std::vector<LongInteger> long_ones = long_integers(text);
+  size_t next_long = 0;
+  size_t numbers = 0;
+  PathTracker where;
+  const json::parser_callback_t guard = [&](int depth, json::parse_event_t event, json& parsed) {
     if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
         static_cast<size_t>(depth) >= kMaxSpecDepth) {
       throw TooDeep{};
+    }
+    // Paths are followed only for a text that holds a long integer.
+    if (next_long == long_ones.size()) return true;
+    where.on(event, parsed);
+    if (event == json::parse_event_t::value) {
+      if (parsed.is_number() && numbers++ == long_ones[next_long].ordinal)
+        throw TooLong{where.path(), long_ones[next_long].digits};
+      where.next_item();
     }
     return true;
   };
@@ -50,6 +155,13 @@ Result<json, SpecError> parse_spec_json(std::string_view text) {
     return json::parse(text.begin(), text.end(), guard);
   } catch (const TooDeep&) {
     return err(SpecError::Json{kTooDeep});
+  } catch (const TooLong& e) {
+    const bool negative = e.digits.front() == '-';
+    return err(SpecError::Json{
+        "the integer " + std::string(e.digits) + " " +
+        (e.path.empty() ? std::string("at the top level") : "at " + e.path) + " is too " +
+        (negative ? "small: integers in a spec are from -9223372036854775808"
+                  : "large: integers in a spec are at most 18446744073709551615")});
   } catch (const json::exception& e) {
     return err(SpecError::Json{library_message(e.what())});
   }

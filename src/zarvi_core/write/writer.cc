@@ -70,11 +70,11 @@ struct At {
 };
 
 At origin_segment(const Diagnostic& d) {
-  if (const auto* r = std::get_if<Rule::UnterminatedLoop>(&d.rule.data))
+  if (const auto* r = d.rule.get_if<Rule::UnterminatedLoop>())
     return {r->opened_at, true};
-  if (const auto* r = std::get_if<Rule::RequiredOccurrenceMissing>(&d.rule.data))
+  if (const auto* r = d.rule.get_if<Rule::RequiredOccurrenceMissing>())
     return {r->opened_at, true};
-  if (const auto* r = std::get_if<Rule::RequiredLoopMissing>(&d.rule.data))
+  if (const auto* r = d.rule.get_if<Rule::RequiredLoopMissing>())
     return {r->opened_at, true};
   return {d.segment, false};
 }

@@ -62,23 +62,36 @@ TEST(Table, RefusedRowsChangeNothing) {
   }
 }
 
+// Few rows are copied into one block and the table keeps its buffers for the
+// next; many are moved out rather than copied.
 TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
-  Table t = claims();
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(t.push_row(row(i, "s", i)).ok());
-  const auto* bytes_before = t.column("status")->bytes().data();
+  struct Case { const char* name; int rows; bool moved; };
+  const Case cases[] = {{"a batch", 3, false}, {"a whole file", 20000, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Table t = claims();
+    for (int i = 0; i < c.rows; ++i) ASSERT_TRUE(t.push_row(row(i, "s", i)).ok());
+    const auto* bytes_before = t.column("status")->bytes().data();
 
-  Table taken = t.take_rows();
-  EXPECT_EQ(taken.name(), "claims");
-  EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
-  EXPECT_EQ(taken.render_row(3), std::nullopt);
-  EXPECT_EQ(taken.column("nope"), nullptr);
-  EXPECT_EQ(taken.column("status")->bytes().data(), bytes_before) << "moved, not copied";
+    Table taken = t.take_rows();
+    EXPECT_EQ(taken.name(), "claims");
+    EXPECT_EQ(taken.rows(), static_cast<size_t>(c.rows));
+    EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
+    EXPECT_EQ(taken.render_row(c.rows), std::nullopt);
+    EXPECT_EQ(taken.column("nope"), nullptr);
+    EXPECT_EQ(taken.column("status")->bytes().data() == bytes_before, c.moved);
 
-  EXPECT_EQ(t.rows(), 0u);
-  EXPECT_EQ(t.header(), taken.header());
-  ASSERT_TRUE(t.push_row(row(9, "new", 5)).ok());
-  EXPECT_EQ(t.render_row(0), "9 | new | 0.05");
-  EXPECT_EQ(t.column("status")->offsets().size(), 2u);
+    EXPECT_EQ(t.rows(), 0u);
+    EXPECT_EQ(t.header(), taken.header());
+    ASSERT_TRUE(t.push_row(row(9, "new", 5)).ok());
+    EXPECT_EQ(t.render_row(0), "9 | new | 0.05");
+    EXPECT_EQ(t.column("status")->offsets().size(), 2u);
+    EXPECT_EQ(t.column("status")->bytes().data() == bytes_before, !c.moved);
+    // The copy stands alone: the table's new rows do not show through.
+    EXPECT_EQ(taken.render_row(0), "0 | s | 0.00");
+    const Table again = t.take_rows();
+    EXPECT_EQ(again.render_row(0), "9 | new | 0.05");
+  }
 }
 
 TEST(Table, TextForm) {

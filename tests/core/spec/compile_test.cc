@@ -121,6 +121,31 @@ TEST(SpecCompile, JsonErrors) {
   EXPECT_EQ(lossy_utf8(invalid_utf8), invalid_utf8);
 }
 
+// Integers past 64 bits are named by the digits written and where they
+// stand, not as the floating-point numbers the JSON library would keep.
+TEST(SpecCompile, LongIntegersKeepTheirDigits) {
+  struct Case { const char* name; std::string text; std::string expected; };
+  const std::string big = "123456789012345678901234567890";
+  const auto with = [&](std::string_view value) {
+    std::string text = mini().dump();
+    const std::string old = "\"max\":999";
+    return text.replace(text.find(old), old.size(), "\"max\":" + std::string(value));
+  };
+  const Case cases[] = {
+      {"count", with(big), "invalid spec JSON: the integer " + big + " at loops.2110.max is too large: integers in a spec are at most 18446744073709551615"},
+      {"just past 64 bits", with("18446744073709551616"), "invalid spec JSON: the integer 18446744073709551616 at loops.2110.max is too large: integers in a spec are at most 18446744073709551615"},
+      {"largest that fits", with("18446744073709551615"), "ok"},
+      {"in an array, after numbers in strings and keys",
+       R"({"name": "99999999999999999999", "99999999999999999999": [1, 2.5e40, [3], -99999999999999999999]})",
+       "invalid spec JSON: the integer -99999999999999999999 at 99999999999999999999[3] is too small: integers in a spec are from -9223372036854775808"},
+      {"a float keeps the usual message", with("1e30"), "spec: the value at loops.2110.max must be a non-negative integer; found a floating-point number (1e+30)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(outcome_text(c.text), c.expected);
+  }
+}
+
 TEST(SpecCompile, DeepNestingIsRefusedWithoutRecursion) {
   const std::string limit = "invalid spec JSON: the value nests arrays and objects deeper than 64 levels";
   EXPECT_EQ(outcome_text(std::string(100000, '[') + std::string(100000, ']')), limit);

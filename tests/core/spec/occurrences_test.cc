@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../spec_fixture.h"
-#include "zarvi_core/element.h"
+#include "zarvi_core/segment.h"
 
 namespace zarvi_core::spec {
 namespace {
@@ -96,9 +96,8 @@ TEST(SpecOccurrences, CompiledDefinitions) {
 }
 
 TEST(SpecOccurrences, QualifierMatches) {
-  std::vector<Element> elements(2);
-  elements[0].reparse("EV", ':', std::nullopt);
-  elements[1].reparse("HC:99213", ':', std::nullopt);
+  Segment segment;
+  segment.reparse(0, Frame{"X*EV*HC:99213", "X*EV*HC:99213", true}, zarvi_core::Delimiters{});
   struct Case {
     const char* name;
     Qualifier qualifier;
@@ -113,7 +112,7 @@ TEST(SpecOccurrences, QualifierMatches) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.qualifier.matches(std::span<const Element>(elements)), c.expected);
+    EXPECT_EQ(c.qualifier.matches(segment.elements()), c.expected);
   }
 }
 

@@ -1,0 +1,116 @@
+"""Costs of unlucky inputs: what each unit of a hostile file adds at the peak.
+
+  element     one segment of many empty elements (only separators)
+  diagnostic  many two-byte junk segments, one diagnostic each
+  batch       list(stream(data, by="2100")): every one-claim batch kept
+  speed       stream by claim against parse, in MB/s
+
+Each unit figure is a slope: the peak resident memory of a run at two sizes
+(each in a fresh subprocess, measured as bench_read.py does: the high-water
+mark over the resident set once the input is built), their difference over
+the difference in units. What any file costs falls out of it.
+
+Usage: bench_limits.py [--file 835] [--units N] [--mb MB]
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+
+from bench_read import memory_baseline, memory_peak
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SEED = os.path.join(HERE, "..", "..", "tests", "data", "simple_5010.835")
+
+
+def build(kind: str, seed: bytes, units: int) -> bytes:
+    isa_end = seed.index(b"~") + 1
+    if kind == "element":
+        # Inside the first transaction, after its ST.
+        at = seed.index(b"~", seed.index(b"ST*")) + 1
+        return seed[:at] + b"ZZ" + b"*" * units + b"~" + seed[at:]
+    if kind == "diagnostic":
+        at = seed.index(b"~", seed.index(b"ST*")) + 1
+        return seed[:at] + b"X~" * units + seed[at:]
+    if kind == "batch":
+        return seed * units
+    raise ValueError(kind)
+
+
+def child_peak(kind: str, path: str, units: int) -> dict:
+    import zarvi
+
+    data = build(kind, open(path, "rb").read(), units)
+    baseline, how = memory_baseline()
+    if kind == "batch":
+        kept = list(zarvi.stream(data, by="2100"))
+        count = len(kept)
+    else:
+        result = zarvi.parse(data)
+        count = units if kind == "element" else len(result.diagnostics)
+    return {"peak": memory_peak() - baseline, "count": count, "baseline": how}
+
+
+def child_speed(path: str, mb: int) -> dict:
+    import zarvi
+
+    seed = open(path, "rb").read()
+    data = seed * (mb * 1_000_000 // len(seed))
+
+    def best(work) -> float:
+        times = []
+        for _ in range(3):
+            t0 = time.perf_counter()
+            work()
+            times.append(time.perf_counter() - t0)
+        return min(times)
+
+    def stream(by):
+        for _ in zarvi.stream(data, by=by):
+            pass
+
+    size = len(data) / 1e6
+    return {"parse": size / best(lambda: zarvi.parse(data)),
+            "stream 2100": size / best(lambda: stream("2100")),
+            "stream transaction": size / best(lambda: stream("transaction"))}
+
+
+def run_child(*args) -> dict:
+    out = subprocess.run([sys.executable, __file__, "--child", *map(str, args)],
+                         check=True, capture_output=True, text=True)
+    return json.loads(out.stdout)
+
+
+def main() -> None:
+    p = argparse.ArgumentParser()
+    p.add_argument("--file", default=SEED)
+    p.add_argument("--units", type=int, default=1_000_000)
+    p.add_argument("--mb", type=int, default=50)
+    p.add_argument("--child", nargs="+")
+    a = p.parse_args()
+    if a.child:
+        if a.child[0] == "speed":
+            print(json.dumps(child_speed(a.child[1], int(a.child[2]))))
+        else:
+            print(json.dumps(child_peak(a.child[0], a.child[1], int(a.child[2]))))
+        return
+    for kind, units, bound in (("element", a.units, 16), ("diagnostic", a.units, 200),
+                               ("batch", a.units // 50, 2048)):
+        one = run_child(kind, a.file, units)
+        two = run_child(kind, a.file, 2 * units)
+        per = (two["peak"] - one["peak"]) / (two["count"] - one["count"])
+        print(f"{kind:10} {per:8.1f} bytes each at the peak  (target {bound}; "
+              f"{two['count']} at most)")
+    speed = run_child("speed", a.file, a.mb)
+    ratio = speed["stream 2100"] / speed["parse"]
+    print("speed      " + ", ".join(f"{k} {v:.1f} MB/s" for k, v in speed.items()) +
+          f"  (stream 2100 / parse {ratio:.2f}; target 0.33)")
+
+
+if __name__ == "__main__":
+    main()
