@@ -13,7 +13,7 @@ namespace zarvi_core::arrow {
 namespace {
 
 using column::ColumnType;
-using column::Table;
+using column::table::Table;
 
 void release_child_schema(ArrowSchema* s) { s->release = nullptr; }
 void release_child_array(ArrowArray* a) { a->release = nullptr; }
@@ -164,7 +164,7 @@ Result<Table, ImportError> run(Producer& p, ArrowArrayStream stream, const Colum
 
 // The table's text, or the refusal.
 std::string outcome(const Result<Table, ImportError>& r) {
-  if (r.ok()) return column::to_string(r.value());
+  if (r.ok()) return column::table::to_string(r.value());
   return (r.error().kind == ImportError::Kind::Open ? "open: " : "") + r.error().message;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 using column::Cell;
 using column::ColumnType;
-using column::Table;
+using column::table::Table;
 
 // Deeper schemas than this are refused before anything recurses further.
 constexpr int kMaxDepth = 64;
@@ -486,7 +486,7 @@ std::string float_text(F value) {
   return std::string(buf, end);
 }
 
-std::string i128_text(i128 v) { return spec::render_amount(v, 0); }
+std::string i128_text(i128 v) { return render_amount(v, 0); }
 
 struct Integer {
   enum class Kind : uint8_t { Value, Message, NotInteger };
@@ -737,7 +737,7 @@ struct Failure {
 // table's column `c`, stopping at the first row that fails. Columns whose
 // Arrow type is their own storage take a loop without the general
 // conversion.
-void append_column(const View& v, std::string_view table, column::Column& into, size_t c,
+void append_column(const View& v, std::string_view table, column::table::Column& into, size_t c,
                    int64_t limit, int64_t first_row, Failure& failure) {
   column::ColumnData& data = into.data;
   const DataType& t = *v.type;
@@ -755,9 +755,9 @@ void append_column(const View& v, std::string_view table, column::Column& into, 
       const Cell& value = converted.value();
       if (value.kind() == Cell::Kind::Binary && !data.fits(value.bytes().size())) {
         if (failure.before(first_row + r, true, c)) {
-          const column::RowError refused{column::RowError::Kind::Cell, std::string(table), 0, 0,
+          const column::table::RowError refused{column::table::RowError::Kind::Cell, std::string(table), 0, 0,
                                          into.name, data.check(value).error()};
-          failure = {first_row + r, true, c, column::to_string(refused)};
+          failure = {first_row + r, true, c, column::table::to_string(refused)};
         }
         return;
       }
@@ -821,7 +821,7 @@ void append_column(const View& v, std::string_view table, column::Column& into, 
 // whole input. Any failure refuses the whole table, so columns may be left
 // uneven by one.
 Result<Unit, ImportError> read_batch(const std::vector<View>& views, std::string_view name,
-                                     std::vector<column::Column>& columns, int64_t rows,
+                                     std::vector<column::table::Column>& columns, int64_t rows,
                                      int64_t first_row) {
   Failure failure;
   for (size_t c = 0; c < views.size(); ++c) {
@@ -879,10 +879,10 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
     }
     typed.emplace_back(f.name, spec_column->second);
   }
-  std::vector<column::Column> table_columns;
+  std::vector<column::table::Column> table_columns;
   table_columns.reserve(typed.size());
   for (auto& [column_name, type] : typed) {
-    table_columns.push_back(column::Column{std::move(column_name), column::ColumnData(type)});
+    table_columns.push_back(column::table::Column{std::move(column_name), column::ColumnData(type)});
   }
 
   const auto unreadable = [&](const std::string& why) {

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "zarvi_core/arrow/abi.h"
-#include "zarvi_core/column.h"
+#include "zarvi_core/column/column.h"
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/result.h"
 
@@ -45,7 +45,7 @@ using ColumnList = std::span<const std::pair<std::string, column::ColumnType>>;
 //   table "x" could not be read: {why}              (a batch, or a duplicate field)
 //   table "x" column "y" row 7: {why a value does not fit}   (first in row-major order)
 //   the table's own refusal of a row (a binary column past its byte limit)
-Result<column::Table, ImportError> import_table(ArrowArrayStream* stream, std::string_view name,
+Result<column::table::Table, ImportError> import_table(ArrowArrayStream* stream, std::string_view name,
                                                 ColumnList columns);
 
 }  // namespace zarvi_core::arrow
