@@ -14,7 +14,7 @@ namespace zarvi_py {
 namespace {
 
 using zarvi_core::quote_bytes;
-using zarvi_core::column::Table;
+using zarvi_core::column::table::Table;
 
 constexpr const char* kStreamName = "arrow_array_stream";
 
@@ -92,7 +92,7 @@ bool import_one(const zarvi_core::spec::Spec& spec, PyObject* key, PyObject* val
               spec_table_names(spec);
     return true;
   }
-  const auto columns = zarvi_core::project::table_columns(spec, *def);
+  const auto columns = zarvi_core::project::plan::table_columns(spec, *def);
   Ref capsule = stream_capsule_of(value);
   if (!capsule) return false;
   auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.get(), kStreamName));
@@ -131,7 +131,7 @@ bool import_tables(const zarvi_core::spec::Spec& spec, PyObject* mapping, Import
     }
   }
   if (PyErr_Occurred()) return false;
-  out = zarvi_core::column::Tables(std::move(tables));
+  out = zarvi_core::column::table::Tables(std::move(tables));
   return true;
 }
 

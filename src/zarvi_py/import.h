@@ -14,7 +14,7 @@
 namespace zarvi_py {
 
 // The tables, or a refusal: one message about the data.
-using Imported = std::variant<zarvi_core::column::Tables, std::string>;
+using Imported = std::variant<zarvi_core::column::table::Tables, std::string>;
 
 // Reads every (name, table) item of `mapping`. False with a Python exception
 // set when Python failed (or a stream could not be opened: ValueError).

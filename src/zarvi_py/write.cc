@@ -535,7 +535,7 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyBool_Check(allow)) return wrong_type("_write", "allow_findings", "bool", allow);
 
     SharedSpec spec;
-    zarvi_core::column::SharedTables shared;
+    zarvi_core::column::table::SharedTables shared;
     if (const auto* parsed = tables_of(tables)) {
       shared = *parsed;
       spec = given != nullptr ? *given : *tables_spec_of(tables);
@@ -545,8 +545,8 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
       Imported imported;
       if (!import_tables(*spec, tables, imported)) return Ref();
       if (auto* refusal = std::get_if<std::string>(&imported)) return refuse(*refusal, {});
-      shared = zarvi_core::column::freeze(
-          std::move(std::get<zarvi_core::column::Tables>(imported)));
+      shared = zarvi_core::column::table::freeze(
+          std::move(std::get<zarvi_core::column::table::Tables>(imported)));
     } else {
       return refuse(
           "write: tables must be the tables of a parse or a mapping of table names to Arrow, "
