@@ -41,8 +41,8 @@ std::atomic<size_t> mapped_buffers{0};
 // blocks still count among the mapped buffers.
 class Pool {
  public:
-  // A pooled block of at least `want` bytes and at most about four times
-  // that, or null.
+  // A pooled block of at least `want` bytes from the three size classes
+  // from `want` up (so under 16 times `want`), or null.
   std::pair<std::byte*, size_t> take(size_t want) {
     const size_t first = std::bit_width(want - 1);  // 2^first >= want
     const std::lock_guard lock(mutex_);
