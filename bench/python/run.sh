@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the reading benchmark: a Release build of zarvi and gen835, the peers'
 # venv, the generated files (bench/data), then bench_read.py; with "write"
-# first, the writing benchmark (bench_write.py) instead, without the peers.
+# first, the writing benchmark (bench_write.py) instead, without the peers;
+# with "many" first, parse over many files from a thread pool (bench_many.py).
 #   bash bench/python/run.sh [bench_read.py options, e.g. --sizes 1M,10M]
 #   bash bench/python/run.sh write [bench_write.py options]
+#   bash bench/python/run.sh many [bench_many.py options]
 # ZARVI_BENCH_PYTHON: the interpreter that runs zarvi (needs pyarrow and
 # polars); by default the repo's .venv, else python3.
 set -euo pipefail
@@ -18,8 +20,8 @@ fi
   exit 1
 }
 bench=read
-if [[ "${1:-}" == write ]]; then
-  bench=write
+if [[ "${1:-}" == write || "${1:-}" == many ]]; then
+  bench=$1
   shift
 fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARVI_BENCH=ON \
@@ -29,6 +31,10 @@ ninja -C build-bench > /dev/null
 if [[ $bench == write ]]; then
   PYTHONPATH="$root/build-bench/python" exec "$python" bench/python/bench_write.py \
     --data bench/data --gen build-bench/bench/gen835 --json bench/data/write_results.json "$@"
+fi
+if [[ $bench == many ]]; then
+  PYTHONPATH="$root/build-bench/python" exec "$python" bench/python/bench_many.py \
+    --data bench/data --gen build-bench/bench/gen835 --json bench/data/many_results.json "$@"
 fi
 peers="$(bash bench/peers/setup.sh | tail -n 1)"
 PYTHONPATH="$root/build-bench/python" exec "$python" bench/python/bench_read.py \

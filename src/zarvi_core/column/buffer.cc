@@ -1,6 +1,8 @@
 #include "zarvi_core/column/buffer.h"
 
 #include <atomic>
+#include <bit>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -30,6 +32,82 @@ constexpr size_t kMappedBytes = size_t{16} << 10;
 // live mapped buffers, new ones go on the heap.
 constexpr size_t kMaxMappedBuffers = 16384;
 std::atomic<size_t> mapped_buffers{0};
+
+// Freed mapped blocks wait here for the next buffers, so that a parse after
+// another finds its pages mapped and resident: no page faults, and no
+// unmapping or remapping, which stop every thread of the process to flush
+// its TLB. Blocks past the bound go back to the system. A pooled block
+// keeps its own header (size and link), so pooling never allocates; pooled
+// blocks still count among the mapped buffers.
+class Pool {
+ public:
+  // A pooled block of at least `want` bytes from the three size classes
+  // from `want` up (so under 16 times `want`), or null.
+  std::pair<std::byte*, size_t> take(size_t want) {
+    const size_t first = std::bit_width(want - 1);  // 2^first >= want
+    const std::lock_guard lock(mutex_);
+    for (size_t b = first; b < std::min(first + 3, kBuckets); ++b) {
+      Header* h = heads_[b];
+      if (h == nullptr) continue;
+      heads_[b] = h->next;
+      const size_t capacity = h->capacity;
+      bytes_ -= capacity;
+      --blocks_;
+      return {reinterpret_cast<std::byte*>(h), capacity};
+    }
+    return {nullptr, 0};
+  }
+  // false: the pool is full, and the caller unmaps the block.
+  bool give(std::byte* data, size_t capacity) {
+    if (capacity > kPoolBytes / 4) return false;
+    const size_t b = std::bit_width(capacity) - 1;  // 2^b <= capacity
+    const std::lock_guard lock(mutex_);
+    if (bytes_ + capacity > kPoolBytes) return false;
+    heads_[b] = ::new (data) Header{heads_[b], capacity};
+    bytes_ += capacity;
+    ++blocks_;
+    return true;
+  }
+  PoolStats stats() {
+    const std::lock_guard lock(mutex_);
+    return {blocks_, bytes_};
+  }
+  void release() {
+    Header* all[kBuckets];
+    {
+      const std::lock_guard lock(mutex_);
+      std::copy(std::begin(heads_), std::end(heads_), all);
+      std::fill(std::begin(heads_), std::end(heads_), nullptr);
+      bytes_ = blocks_ = 0;
+    }
+    for (Header* h : all) {
+      while (h != nullptr) {
+        Header* const next = h->next;
+        munmap(h, h->capacity);
+        mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
+        h = next;
+      }
+    }
+  }
+
+ private:
+  struct Header {
+    Header* next;
+    size_t capacity;
+  };
+  // Bucket b holds blocks of 2^b to 2^(b+1) - 1 bytes.
+  static constexpr size_t kBuckets = 64;
+  std::mutex mutex_;
+  Header* heads_[kBuckets] = {};
+  size_t bytes_ = 0;
+  size_t blocks_ = 0;
+};
+
+// Never destroyed: buffers may be freed while the process exits.
+Pool& pool() {
+  static Pool* const p = new Pool;
+  return *p;
+}
 #endif
 
 // What data() shows of an empty buffer: aligned and padded like the others.
@@ -74,8 +152,10 @@ void Buffer::release() {
   if (data_ == nullptr || borrowed_) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
-    munmap(data_, capacity_);
-    mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
+    if (!pool().give(data_, capacity_)) {
+      munmap(data_, capacity_);
+      mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
+    }
     return;
   }
 #endif
@@ -110,6 +190,12 @@ void Buffer::grow(size_t extra) {
 
 #ifdef ZARVI_MAPPED_BUFFERS
 bool Buffer::grow_mapped(size_t want) {
+  // A pooled block, even for a buffer already mapped: copying resident
+  // bytes costs less than remapping them while other threads run.
+  if (const auto [block, capacity] = pool().take(want); block != nullptr) {
+    adopt(block, capacity, true);
+    return true;
+  }
   if (mapped_) {
     void* moved = mremap(data_, capacity_, want, MREMAP_MAYMOVE);
     if (moved != MAP_FAILED) {
@@ -133,6 +219,12 @@ bool Buffer::grow_mapped(size_t want) {
   adopt(static_cast<std::byte*>(fresh), want, true);
   return true;
 }
+
+PoolStats pool_stats() { return pool().stats(); }
+void release_pool() { pool().release(); }
+#else
+PoolStats pool_stats() { return {}; }
+void release_pool() {}
 #endif
 
 }  // namespace zarvi_core::column::buffer

@@ -124,4 +124,16 @@ class Buffer {
   bool borrowed_ = false;
 };
 
+// Freed large buffers keep their pages for the next buffers of the process,
+// up to kPoolBytes in all; beyond that, and for blocks over a quarter of it,
+// the pages go back to the system at once. Safe from any thread.
+inline constexpr size_t kPoolBytes = size_t{64} << 20;
+struct PoolStats {
+  size_t blocks = 0;
+  size_t bytes = 0;
+};
+PoolStats pool_stats();
+// Returns every pooled block to the system.
+void release_pool();
+
 }  // namespace zarvi_core::column::buffer
