@@ -179,32 +179,33 @@ TEST(Processor, DroppingRowsKeepsEveryDiagnostic) {
   }
 }
 
+// The peak heap bytes of parsing and running `body` inside a transaction
+// under the built-in spec; the run gives at least `diagnostics` findings.
+size_t run_peak(const std::string& body, size_t diagnostics = 0) {
+  const std::string text = isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~" +
+                           body + "SE*3*0001~GE*1*7~IEA*1*000000001~";
+  const PeakBytes bytes;
+  auto document = Document::parse(std::string_view(text));
+  EXPECT_TRUE(document.ok());
+  if (document.ok()) {
+    const auto run = process::Processor::run(*spec::shared_builtin_835().value(), document.value());
+    EXPECT_GE(run.diagnostics.size(), diagnostics);
+  }
+  return bytes.peak();
+}
+
 // One segment of many empty elements holds at most sixteen bytes per element
 // beyond the input while it is read, wherever it stands: the slope between
 // two lengths leaves out what any file costs, and a few pages allow for the
 // allocator's rounding.
 TEST(Processor, LongSegmentCostsSixteenBytesPerElement) {
-  const spec::Spec& spec = *spec::shared_builtin_835().value();
-  struct Case { const char* name; std::string before; std::string id; };
-  const Case cases[] = {
-      {"unknown segment", "LX*1~", "ZZ"},
-      {"claim segment", "LX*1~CLP*C1*1*100*80~", "CLP"},
-      {"repeated groups", "LX*1~CLP*C1*1*100*80~", "CAS"},
-      {"envelope segment", "", "GE"},
-  };
+  // Unknown, claim, repeated-group and envelope segments.
+  const std::string cases[] = {"LX*1~ZZ", "LX*1~CLP*C1*1*100*80~CLP", "LX*1~CLP*C1*1*100*80~CAS",
+                               "GE"};
   constexpr size_t kElements = 100000;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto peak = [&](size_t elements) {
-      const std::string text = isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~" +
-                               c.before + c.id + std::string(elements, '*') +
-                               "~SE*3*0001~GE*1*7~IEA*1*000000001~";
-      const PeakBytes bytes;
-      auto document = Document::parse(std::string_view(text));
-      EXPECT_TRUE(document.ok());
-      if (document.ok()) (void)process::Processor::run(spec, document.value());
-      return bytes.peak();
-    };
+  for (const std::string& c : cases) {
+    SCOPED_TRACE(c);
+    const auto peak = [&](size_t n) { return run_peak(c + std::string(n, '*') + "~"); };
     EXPECT_LE(peak(2 * kElements), peak(kElements) + 16 * kElements + 16384);
   }
 }
@@ -213,27 +214,14 @@ TEST(Processor, LongSegmentCostsSixteenBytesPerElement) {
 // its loops with its neighbours and is never copied to make room, so each
 // costs its record (120 bytes) and its segment's place in the document.
 TEST(Processor, JunkSegmentsCostLittleEach) {
-  const spec::Spec& spec = *spec::shared_builtin_835().value();
   const std::string cases[] = {"", "LX*1~", "LX*1~CLP*C1*1*100*80~SVC*HC:1*1~"};
   constexpr size_t kJunk = 50000;
   for (const std::string& before : cases) {
     SCOPED_TRACE(before);
-    auto peak = [&](size_t junk) {
-      std::string text = isa() + "GS*HP*S*R*20200101*1200*7*X*005010X221A1~ST*835*0001~" + before;
-      for (size_t i = 0; i < junk; ++i) text += "X~";
-      text += "SE*3*0001~GE*1*7~IEA*1*000000001~";
-      const PeakBytes bytes;
-      auto document = Document::parse(std::string_view(text));
-      EXPECT_TRUE(document.ok());
-      if (document.ok()) {
-        const auto run = process::Processor::run(spec, document.value());
-        EXPECT_GE(run.diagnostics.size(), junk);
-      }
-      return bytes.peak();
-    };
-    const size_t one = peak(kJunk);
-    const size_t two = peak(2 * kJunk);
-    EXPECT_LE(two, one + 136 * kJunk);
+    std::string one = before, two = before;
+    for (size_t i = 0; i < kJunk; ++i) one += "X~";
+    for (size_t i = 0; i < 2 * kJunk; ++i) two += "X~";
+    EXPECT_LE(run_peak(two, 2 * kJunk), run_peak(one, kJunk) + 136 * kJunk);
   }
 }
 
