@@ -96,13 +96,6 @@ TEST(Nest, RowTables) {
        {{0, 1, 2}}, {{0}, {}, {1}},
        {"table \"payments\" row 1 carries row number 5, which row 0 already carries; "
         "references to it are ambiguous"}},
-      {"null reference",
-       [] {
-         return tables(int_table("payments", {"row"}, {{0}}),
-                       int_table("claims", {"payment"}, {{-1}, {0}}));
-       },
-       {{0}}, {{1}},
-       {"table \"claims\" row 0 column \"payment\" is null, so the row has no place in the file"}},
       {"missing reference column",
        [] {
          return tables(int_table("payments", {"row"}, {{0}}), int_table("claims", {"row"}, {{0}}));
