@@ -791,12 +791,20 @@ void append_column(const View& v, std::string_view table, column::table::Column&
         if (t.id == Id::BinaryView || t.id == Id::Utf8View) {
           size_t total = 0;
           for (int64_t r = 0; r < limit; ++r) {
-            if (v.valid(v.offset + r)) total += static_cast<size_t>(load<int32_t>(v.values + (v.offset + r) * 16, 0));
+            if (v.valid(v.offset + r)) {
+              total += static_cast<size_t>(load<int32_t>(v.values + (v.offset + r) * 16, 0));
+            }
           }
           if (!data.fits(total)) return convert(0);
           data.reserve(n, total);
-          data.append_binary(v.validity, v.offset, n, total,
-                             [&](size_t k) { return bytes_at(v, v.offset + static_cast<int64_t>(k)); });
+          data.append_binary(v.validity, v.offset, n, total, [&](size_t k) {
+            const std::byte* view = v.values + (v.offset + static_cast<int64_t>(k)) * 16;
+            const int32_t length = load<int32_t>(view, 0);
+            const std::byte* at = length <= 12 ? view + 4
+                                               : v.variadic[load<int32_t>(view + 8, 0)] +
+                                                     load<int32_t>(view + 12, 0);
+            return std::string_view(reinterpret_cast<const char*>(at), size_t(length));
+          });
           return;
         }
         break;

@@ -185,21 +185,23 @@ class ColumnData {
                         int64_t from, size_t n);
   void append_offsets64(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
                         int64_t from, size_t n);
-  // A binary column whose valid row k holds bytes(k), `total` bytes in all,
-  // which the caller has checked fit.
+  // A binary column whose valid row k holds bytes(k), exactly `total` bytes
+  // in all, which the caller has checked fit.
   template <class Bytes>
   void append_binary(const uint8_t* validity, int64_t from, size_t n, size_t total,
                      Bytes&& bytes) {
     if (n == 0) return;
-    values_.reserve(total);
     if (offsets_.size() == 0) offsets_.push(int32_t{0});
     std::byte* out = offsets_.extend(n * sizeof(int32_t));
+    int32_t end = static_cast<int32_t>(values_.size());
+    std::byte* at = total > 0 ? values_.extend(total) : nullptr;
     for (size_t k = 0; k < n; ++k) {
       if (bit(validity, from + static_cast<int64_t>(k))) {
         const std::string_view b = bytes(k);
-        values_.append(b.data(), b.size());
+        if (!b.empty()) std::memcpy(at, b.data(), b.size());
+        at += b.size();
+        end += static_cast<int32_t>(b.size());
       }
-      const int32_t end = static_cast<int32_t>(values_.size());
       std::memcpy(out + k * sizeof end, &end, sizeof end);
     }
     append_validity(validity, from, n);
