@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -56,6 +57,25 @@ inline std::optional<zarvi_core::Document> index_input(const std::string& input)
     return std::nullopt;
   }
   return std::move(parsed).value();
+}
+
+// The input and its index; the document borrows the bytes, which stay put
+// when the Input moves.
+struct Input {
+  std::unique_ptr<const std::string> bytes;
+  zarvi_core::Document doc;
+
+  double mb() const { return static_cast<double>(bytes->size()) / 1e6; }
+};
+
+// load_input then index_input; none with the error printed.
+inline std::optional<Input> open_input(const char* path) {
+  std::optional<std::string> loaded = load_input(path);
+  if (!loaded) return std::nullopt;
+  auto bytes = std::make_unique<const std::string>(std::move(*loaded));
+  std::optional<zarvi_core::Document> doc = index_input(*bytes);
+  if (!doc) return std::nullopt;
+  return Input{std::move(bytes), std::move(*doc)};
 }
 
 // Resident kilobytes: key "VmRSS:" now, "VmHWM:" the peak since reset_peak.

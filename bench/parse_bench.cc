@@ -50,14 +50,12 @@ std::size_t memchr_scan(std::string_view input, char terminator) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<std::string> loaded = zarvi_bench::load_input(argc > 1 ? argv[1] : nullptr);
-  if (!loaded) return 1;
-  const std::string& input = *loaded;
-  const double mb = static_cast<double>(input.size()) / 1e6;
-
-  const std::optional<zarvi_core::Document> probe = zarvi_bench::index_input(input);
-  if (!probe) return 1;
-  const zarvi_core::Document& doc = *probe;
+  const std::optional<zarvi_bench::Input> opened =
+      zarvi_bench::open_input(argc > 1 ? argv[1] : nullptr);
+  if (!opened) return 1;
+  const std::string& input = *opened->bytes;
+  const double mb = opened->mb();
+  const zarvi_core::Document& doc = opened->doc;
   const char terminator = doc.delimiters().segment;
   const std::size_t segments = doc.size();
 

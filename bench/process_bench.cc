@@ -59,14 +59,11 @@ int main(int argc, char** argv) {
       path = argv[i];
   }
 
-  const std::optional<std::string> loaded = zarvi_bench::load_input(path);
-  if (!loaded) return 1;
-  const std::string& input = *loaded;
-  const double mb = static_cast<double>(input.size()) / 1e6;
-
-  const std::optional<zarvi_core::Document> probe = zarvi_bench::index_input(input);
-  if (!probe) return 1;
-  const zarvi_core::Document& doc = *probe;
+  const std::optional<zarvi_bench::Input> opened = zarvi_bench::open_input(path);
+  if (!opened) return 1;
+  const std::string& input = *opened->bytes;
+  const double mb = opened->mb();
+  const zarvi_core::Document& doc = opened->doc;
   const zarvi_core::spec::Compiled& built = zarvi_core::spec::shared_builtin_835();
   if (!built.ok()) {
     std::fprintf(stderr, "the built-in spec does not compile\n");

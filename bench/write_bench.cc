@@ -33,12 +33,10 @@ int main(int argc, char** argv) {
       path = argv[i];
   }
 
-  const std::optional<std::string> loaded = zarvi_bench::load_input(path);
-  if (!loaded) return 1;
-  const std::string& input = *loaded;
-  const std::optional<zarvi_core::Document> probe = zarvi_bench::index_input(input);
-  if (!probe) return 1;
-  zarvi_core::Segments segments(*probe);
+  const std::optional<zarvi_bench::Input> opened = zarvi_bench::open_input(path);
+  if (!opened) return 1;
+  const std::string& input = *opened->bytes;
+  zarvi_core::Segments segments(opened->doc);
   const zarvi_core::spec::Compiled selected =
       zarvi_core::spec::select_builtin([&] { return segments.next(); });
   if (!selected.ok()) {

@@ -262,8 +262,10 @@ CHILDREN = {
 # ----------------------------------------------------------------- driver --
 
 
-def run_child(python: str, kind: str, path: str, timeout: float | None) -> dict:
-    cmd = [python, os.path.abspath(__file__), "--child", kind, path]
+def run_child(python: str, kind: str, path: str, timeout: float | None,
+              script: str = __file__) -> dict:
+    """One measurement by `script --child KIND FILE` in a fresh interpreter."""
+    cmd = [python, os.path.abspath(script), "--child", kind, path]
     try:
         proc = subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -272,6 +274,37 @@ def run_child(python: str, kind: str, path: str, timeout: float | None) -> dict:
         lines = proc.stderr.strip().splitlines()
         return {"error": lines[-1] if lines else f"exit {proc.returncode}"}
     return json.loads(proc.stdout.strip().splitlines()[-1])
+
+
+def bench_arguments(doc: str, sizes: str) -> argparse.ArgumentParser:
+    """The options every benchmark script takes; callers add their own."""
+    ap = argparse.ArgumentParser(description=doc.split("\n")[0])
+    ap.add_argument("--child", nargs=2, metavar=("KIND", "FILE"), help=argparse.SUPPRESS)
+    ap.add_argument("--data", default="bench/data", help="where the generated files go")
+    ap.add_argument("--gen", help="the gen835 executable")
+    ap.add_argument("--sizes", default=sizes)
+    ap.add_argument("--json", help="also write every raw figure here")
+    return ap
+
+
+def answered_child(args: argparse.Namespace, children: dict) -> bool:
+    """Whether this process is a --child run, its figures printed as JSON."""
+    if not args.child:
+        return False
+    kind, path = args.child
+    print(json.dumps(children[kind](path)))
+    return True
+
+
+def generated(data: str, gen: str | None, size: str) -> str:
+    """The path of the generated file of `size` in `data`, made when missing."""
+    os.makedirs(data, exist_ok=True)
+    path = os.path.join(data, f"gen-{size}.835")
+    if not os.path.exists(path):
+        if not gen:
+            sys.exit(f"{path} is missing and no --gen was given")
+        subprocess.run([gen, size, path], check=True)
+    return path
 
 
 def size_label(n: int) -> str:
@@ -283,30 +316,17 @@ def fmt(value, spec: str, missing: str = "-") -> str:
 
 
 def main() -> int:
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--child", nargs=2, metavar=("KIND", "FILE"), help=argparse.SUPPRESS)
-    ap.add_argument("--data", default="bench/data", help="where the generated files go")
-    ap.add_argument("--gen", help="the gen835 executable")
-    ap.add_argument("--sizes", default="1M,10M,100M")
+    ap = bench_arguments(__doc__, "1M,10M,100M")
     ap.add_argument("--peers-python", help="the interpreter of the peers' venv")
     ap.add_argument("--peer-limit", type=float, default=600.0,
                     help="seconds a peer may take on one file before it is stopped")
-    ap.add_argument("--json", help="also write every raw figure here")
     args = ap.parse_args()
-
-    if args.child:
-        kind, path = args.child
-        print(json.dumps(CHILDREN[kind](path)))
+    if answered_child(args, CHILDREN):
         return 0
 
-    os.makedirs(args.data, exist_ok=True)
     files = []
     for size in args.sizes.split(","):
-        path = os.path.join(args.data, f"gen-{size}.835")
-        if not os.path.exists(path):
-            if not args.gen:
-                sys.exit(f"{path} is missing and no --gen was given")
-            subprocess.run([args.gen, size, path], check=True)
+        path = generated(args.data, args.gen, size)
         files.append((size, path, os.path.getsize(path)))
 
     me = sys.executable

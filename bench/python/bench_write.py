@@ -18,15 +18,13 @@ Usage: bench_write.py --data DIR --gen GEN835 [--sizes 10M,100M] [--json FILE]
 
 from __future__ import annotations
 
-import argparse
 import datetime
 import json
-import os
-import subprocess
 import sys
 import time
 
-from bench_read import MB, memory_baseline, memory_peak, size_label
+from bench_read import (MB, answered_child, bench_arguments, generated, memory_baseline,
+                        memory_peak, run_child, size_label)
 
 
 def _envelope(zarvi, **changes):
@@ -91,40 +89,18 @@ def child_write_memory(path: str) -> dict:
 CHILDREN = {"write-speed": child_write_speed, "write-memory": child_write_memory}
 
 
-def run_child(kind: str, path: str) -> dict:
-    proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", kind, path],
-                          capture_output=True, text=True)
-    if proc.returncode != 0:
-        lines = proc.stderr.strip().splitlines()
-        return {"error": lines[-1] if lines else f"exit {proc.returncode}"}
-    return json.loads(proc.stdout.strip().splitlines()[-1])
-
-
 def main() -> int:
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--child", nargs=2, metavar=("KIND", "FILE"), help=argparse.SUPPRESS)
-    ap.add_argument("--data", default="bench/data", help="where the generated files go")
-    ap.add_argument("--gen", help="the gen835 executable")
-    ap.add_argument("--sizes", default="10M,100M")
-    ap.add_argument("--json", help="also write every raw figure here")
+    ap = bench_arguments(__doc__, "10M,100M")
     args = ap.parse_args()
-
-    if args.child:
-        kind, path = args.child
-        print(json.dumps(CHILDREN[kind](path)))
+    if answered_child(args, CHILDREN):
         return 0
 
-    os.makedirs(args.data, exist_ok=True)
     raw: dict = {}
     for size in args.sizes.split(","):
-        path = os.path.join(args.data, f"gen-{size}.835")
-        if not os.path.exists(path):
-            if not args.gen:
-                sys.exit(f"{path} is missing and no --gen was given")
-            subprocess.run([args.gen, size, path], check=True)
+        path = generated(args.data, args.gen, size)
         print(f"[{size}] write", file=sys.stderr, flush=True)
-        raw[size] = {"speed": run_child("write-speed", path),
-                     "memory": run_child("write-memory", path)}
+        raw[size] = {kind: run_child(sys.executable, f"write-{kind}", path, None, __file__)
+                     for kind in ("speed", "memory")}
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
             json.dump(raw, f, indent=2)

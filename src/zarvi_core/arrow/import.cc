@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "zarvi_core/text.h"
-#include "zarvi_core/text.h"
 
 namespace zarvi_core::arrow {
 namespace {
@@ -735,8 +734,8 @@ struct Failure {
 
 // Appends rows [0, limit) of column `v` (a batch column) to `data`, the
 // table's column `c`, stopping at the first row that fails. Columns whose
-// Arrow type is their own storage take a loop without the general
-// conversion.
+// Arrow type is their own storage are copied in bulk, without a cell per
+// row; the rest take the general conversion.
 void append_column(const View& v, std::string_view table, column::table::Column& into, size_t c,
                    int64_t limit, int64_t first_row, Failure& failure) {
   column::ColumnData& data = into.data;
@@ -764,56 +763,70 @@ void append_column(const View& v, std::string_view table, column::table::Column&
       data.push_accepted(value);
     }
   };
-  const auto fill = [&](auto&& value) {
-    for (int64_t r = 0; r < limit; ++r) {
-      const int64_t i = v.offset + r;
-      if (v.valid(i)) {
-        data.push_accepted(value(i));
-      } else {
-        data.push_null();
-      }
-    }
-  };
+  const size_t n = static_cast<size_t>(limit);
   if (!v.dictionary) {
     switch (type.kind) {
       case ColumnType::Kind::Binary:
-        if (t.id == Id::Binary || t.id == Id::Utf8 || t.id == Id::BinaryView ||
-            t.id == Id::Utf8View || t.id == Id::LargeBinary || t.id == Id::LargeUtf8) {
-          for (int64_t r = 0; r < limit; ++r) {
-            const int64_t i = v.offset + r;
-            if (!v.valid(i)) {
-              data.push_null();
-              continue;
+        if (t.id == Id::Binary || t.id == Id::Utf8 || t.id == Id::LargeBinary ||
+            t.id == Id::LargeUtf8) {
+          if (limit == 0) return;
+          // The offsets were checked; the span of the rows bounds their
+          // bytes, nulls' included.
+          const bool narrow = t.id == Id::Binary || t.id == Id::Utf8;
+          const int64_t span = narrow ? int64_t{load<int32_t>(v.values, v.offset + limit)} -
+                                            load<int32_t>(v.values, v.offset)
+                                      : load<int64_t>(v.values, v.offset + limit) -
+                                            load<int64_t>(v.values, v.offset);
+          if (data.fits(static_cast<size_t>(span))) {
+            data.reserve(n, static_cast<size_t>(span));
+            if (narrow) {
+              data.append_offsets32(v.values, v.data, v.validity, v.offset, n);
+            } else {
+              data.append_offsets64(v.values, v.data, v.validity, v.offset, n);
             }
-            const std::string_view bytes = bytes_at(v, i);
-            if (!data.fits(bytes.size())) return convert(r);  // refused there
-            data.push_accepted(Cell::binary(bytes));
+            return;
           }
+          return convert(0);  // a row is refused: found there
+        }
+        if (t.id == Id::BinaryView || t.id == Id::Utf8View) {
+          size_t total = 0;
+          for (int64_t r = 0; r < limit; ++r) {
+            if (v.valid(v.offset + r)) {
+              total += static_cast<size_t>(load<int32_t>(v.values + (v.offset + r) * 16, 0));
+            }
+          }
+          if (!data.fits(total)) return convert(0);
+          data.reserve(n, total);
+          data.append_binary(v.validity, v.offset, n, total, [&](size_t k) {
+            const std::byte* view = v.values + (v.offset + static_cast<int64_t>(k)) * 16;
+            const int32_t length = load<int32_t>(view, 0);
+            const std::byte* at = length <= 12 ? view + 4
+                                               : v.variadic[load<int32_t>(view + 8, 0)] +
+                                                     load<int32_t>(view + 12, 0);
+            return std::string_view(reinterpret_cast<const char*>(at), size_t(length));
+          });
           return;
         }
         break;
       case ColumnType::Kind::Int64:
-        if (t.id == Id::Int64) {
-          return fill([&](int64_t i) { return Cell::int64(load<int64_t>(v.values, i)); });
-        }
+        if (t.id == Id::Int64) return data.append_values(v.values, v.validity, v.offset, n);
         break;
       case ColumnType::Kind::Decimal128:
         if (t.id == Id::Decimal && t.bits == 128 && t.scale == type.scale) {
-          return fill([&](int64_t i) { return Cell::decimal128(load<i128>(v.values, i)); });
+          return data.append_values(v.values, v.validity, v.offset, n);
         }
         break;
       case ColumnType::Kind::Date32:
-        if (t.id == Id::Date32) {
-          return fill([&](int64_t i) { return Cell::date32(load<int32_t>(v.values, i)); });
-        }
+        if (t.id == Id::Date32) return data.append_values(v.values, v.validity, v.offset, n);
         break;
       case ColumnType::Kind::Time32:
         if (t.id == Id::Time32 && t.unit == Unit::Second) {
-          return fill([&](int64_t i) { return Cell::time32(load<int32_t>(v.values, i)); });
+          return data.append_values(v.values, v.validity, v.offset, n);
         }
         break;
     }
   }
+  data.reserve(n);
   convert(0);
 }
 

@@ -48,6 +48,24 @@ class Buffer {
     std::memcpy(data_ + size_, src, n);
     size_ = end;
   }
+  // Makes room for n more bytes without filling them.
+  void reserve(size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+  }
+  // Appends n bytes (n > 0) that the caller writes at the returned pointer
+  // before anything else touches the buffer; the padding after them is zeroed.
+  std::byte* extend(size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    const size_t end = size_ + n;
+    const size_t padded = round_up(size_);
+    if (end > padded) {
+      const size_t from = std::max(padded, end & ~(kAlign - 1));
+      std::memset(data_ + from, 0, round_up(end) - from);
+    }
+    std::byte* const dst = data_ + size_;
+    size_ = end;
+    return dst;
+  }
   template <class T>
   void push(const T& v) {
     static_assert(kAlign % sizeof(T) == 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "zarvi_core/column/parse.h"
@@ -134,6 +135,137 @@ ColumnData ColumnData::copy_to(std::byte* at) const {
   at += offsets_.padded_size();
   out.values_ = values_.copy_to(at);
   return out;
+}
+
+namespace {
+
+size_t value_width(ColumnType::Kind kind) {
+  switch (kind) {
+    case ColumnType::Kind::Int64: return sizeof(int64_t);
+    case ColumnType::Kind::Decimal128: return sizeof(i128);
+    default: return sizeof(int32_t);
+  }
+}
+
+template <class T>
+T load_at(const std::byte* base, int64_t index) {
+  T v;
+  std::memcpy(&v, base + index * static_cast<int64_t>(sizeof(T)), sizeof v);
+  return v;
+}
+
+}  // namespace
+
+void ColumnData::reserve(size_t rows, size_t bytes) {
+  validity_.reserve((rows_ + rows + 7) / 8 - validity_.size());
+  if (type_.kind == ColumnType::Kind::Binary) {
+    offsets_.reserve((rows + 1) * sizeof(int32_t));
+    values_.reserve(bytes);
+  } else {
+    values_.reserve(rows * value_width(type_.kind));
+  }
+}
+
+void ColumnData::append_validity(const uint8_t* validity, int64_t from, size_t n) {
+  if (n == 0) return;
+  const size_t bytes = (rows_ + n + 7) / 8;
+  if (bytes > validity_.size()) {
+    const size_t fresh = bytes - validity_.size();
+    std::memset(validity_.extend(fresh), 0, fresh);
+  }
+  auto* out = reinterpret_cast<uint8_t*>(&validity_.at(0));
+  size_t valid = 0;
+  // Eight bits at a time, each byte of the source read only when it holds
+  // one of the rows.
+  for (size_t k = 0; k < n; k += 8) {
+    const unsigned m = static_cast<unsigned>(std::min<size_t>(8, n - k));
+    unsigned w = 0xFFu;
+    if (validity != nullptr) {
+      const int64_t s = from + static_cast<int64_t>(k);
+      const unsigned shift = static_cast<unsigned>(s & 7);
+      w = validity[s >> 3] >> shift;
+      if (shift + m > 8) w |= unsigned{validity[(s >> 3) + 1]} << (8 - shift);
+    }
+    w &= (1u << m) - 1;
+    valid += static_cast<size_t>(__builtin_popcount(w));
+    const size_t d = rows_ + k;
+    const unsigned at = static_cast<unsigned>(d & 7);
+    out[d >> 3] = static_cast<uint8_t>(out[d >> 3] | (w << at));
+    if (at + m > 8) out[(d >> 3) + 1] = static_cast<uint8_t>(out[(d >> 3) + 1] | (w >> (8 - at)));
+  }
+  nulls_ += n - valid;
+  rows_ += n;
+}
+
+void ColumnData::append_values(const std::byte* values, const uint8_t* validity, int64_t from,
+                               size_t n) {
+  if (n == 0) return;
+  const size_t width = value_width(type_.kind);
+  std::byte* out = values_.extend(n * width);
+  std::memcpy(out, values + from * static_cast<int64_t>(width), n * width);
+  const size_t nulls = nulls_;
+  append_validity(validity, from, n);
+  if (nulls_ == nulls) return;
+  // The values under nulls are whatever the source left there.
+  for (size_t k = 0; k < n; ++k) {
+    if (!bit(validity, from + static_cast<int64_t>(k))) std::memset(out + k * width, 0, width);
+  }
+}
+
+template <class O>
+void ColumnData::append_offsets(const std::byte* offsets, const std::byte* data,
+                                const uint8_t* validity, int64_t from, size_t n) {
+  if (n == 0) return;
+  if (offsets_.size() == 0) offsets_.push(int32_t{0});
+  std::byte* out = offsets_.extend(n * sizeof(int32_t));
+  const O first = load_at<O>(offsets, from);
+  const int64_t base = static_cast<int64_t>(values_.size());
+  // The offsets rebased in one pass; a null row keeps no bytes, so a null
+  // over a non-empty range makes the bytes a copy per row.
+  int64_t end = base;
+  bool gaps = false;
+  O start = first;
+  for (size_t k = 0; k < n; ++k) {
+    const int64_t i = from + static_cast<int64_t>(k);
+    const O next = load_at<O>(offsets, i + 1);
+    if (bit(validity, i)) {
+      end += static_cast<int64_t>(next - start);
+    } else {
+      gaps |= next != start;
+    }
+    start = next;
+    const int32_t rebased = static_cast<int32_t>(end);
+    std::memcpy(out + k * sizeof rebased, &rebased, sizeof rebased);
+  }
+  if (end == base) {
+    append_validity(validity, from, n);
+    return;
+  }
+  std::byte* bytes = values_.extend(static_cast<size_t>(end - base));
+  if (!gaps) {
+    std::memcpy(bytes, data + first, static_cast<size_t>(end - base));
+  } else {
+    for (size_t k = 0; k < n; ++k) {
+      const int64_t i = from + static_cast<int64_t>(k);
+      if (!bit(validity, i)) continue;
+      const O a = load_at<O>(offsets, i);
+      const size_t len = static_cast<size_t>(load_at<O>(offsets, i + 1) - a);
+      if (len == 0) continue;
+      std::memcpy(bytes, data + a, len);
+      bytes += len;
+    }
+  }
+  append_validity(validity, from, n);
+}
+
+void ColumnData::append_offsets32(const std::byte* offsets, const std::byte* data,
+                                  const uint8_t* validity, int64_t from, size_t n) {
+  append_offsets<int32_t>(offsets, data, validity, from, n);
+}
+
+void ColumnData::append_offsets64(const std::byte* offsets, const std::byte* data,
+                                  const uint8_t* validity, int64_t from, size_t n) {
+  append_offsets<int64_t>(offsets, data, validity, from, n);
 }
 
 std::span<const int32_t> ColumnData::offsets() const {

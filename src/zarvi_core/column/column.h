@@ -170,6 +170,43 @@ class ColumnData {
   // Whether n more bytes fit a binary column.
   bool fits(size_t n) const { return n <= kMaxBinaryBytes - values_.size(); }
 
+  // Bulk appends of n rows from foreign Arrow buffers, which may be
+  // unaligned: `validity` is a bitmap (null: every row valid) read from bit
+  // `from`, and the values are read from element `from` on. The caller has
+  // checked the buffers cover the rows. Null rows store what push_null does.
+  //
+  // Room for `rows` more rows and, in a binary column, `bytes` more bytes.
+  void reserve(size_t rows, size_t bytes = 0);
+  // A fixed-width column: `values` holds elements of the column's own width.
+  void append_values(const std::byte* values, const uint8_t* validity, int64_t from, size_t n);
+  // A binary column from Arrow offsets (int32 or int64) into `data`; the
+  // caller has checked the offsets and that the bytes of the rows fit.
+  void append_offsets32(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
+                        int64_t from, size_t n);
+  void append_offsets64(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
+                        int64_t from, size_t n);
+  // A binary column whose valid row k holds bytes(k), exactly `total` bytes
+  // in all, which the caller has checked fit.
+  template <class Bytes>
+  void append_binary(const uint8_t* validity, int64_t from, size_t n, size_t total,
+                     Bytes&& bytes) {
+    if (n == 0) return;
+    if (offsets_.size() == 0) offsets_.push(int32_t{0});
+    std::byte* out = offsets_.extend(n * sizeof(int32_t));
+    int32_t end = static_cast<int32_t>(values_.size());
+    std::byte* at = total > 0 ? values_.extend(total) : nullptr;
+    for (size_t k = 0; k < n; ++k) {
+      if (bit(validity, from + static_cast<int64_t>(k))) {
+        const std::string_view b = bytes(k);
+        if (!b.empty()) std::memcpy(at, b.data(), b.size());
+        at += b.size();
+        end += static_cast<int32_t>(b.size());
+      }
+      std::memcpy(out + k * sizeof end, &end, sizeof end);
+    }
+    append_validity(validity, from, n);
+  }
+
   // The cell at row (null when its validity bit is 0), borrowing the
   // column's bytes; none past the end or where the storage does not cover it.
   std::optional<Cell> get(size_t row) const;
@@ -207,6 +244,14 @@ class ColumnData {
     if (offsets_.size() == 0) [[unlikely]] offsets_.push(int32_t{0});
     offsets_.push(static_cast<int32_t>(values_.size()));
   }
+  static bool bit(const uint8_t* validity, int64_t i) {
+    return validity == nullptr || ((validity[i >> 3] >> (i & 7)) & 1);
+  }
+  // Appends n rows' validity bits and counts them; the values come first.
+  void append_validity(const uint8_t* validity, int64_t from, size_t n);
+  template <class O>
+  void append_offsets(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
+                      int64_t from, size_t n);
   void push_validity(bool valid) {
     if (rows_ % 8 == 0) validity_.push(uint8_t{0});
     if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));

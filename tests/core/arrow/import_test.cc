@@ -272,6 +272,13 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
                         {}, nullptr, 0, 1);
        },
        rows("binary", {"bc", "def"})},
+      {"utf8 with offset and a null over bytes", "u", bin,
+       [](Producer& p) {
+         return p.array(3, {p.bits({true, true, false, true}),
+                            p.buffer<int32_t>({0, 1, 3, 6, 8}), p.text("abcdefgh")},
+                        {}, nullptr, 1, 1);
+       },
+       rows("binary", {"bc", "\u2205", "gh"})},
       {"utf8 views inline and not", "vu", bin,
        [](Producer& p) {
          std::vector<int32_t> views = {2, 0x6968, 0, 0, 13, 0x41414141, 0, 1};

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -212,6 +214,107 @@ TEST(ColumnData, LargeColumnsKeepValuesAlignmentAndPadding) {
   EXPECT_TRUE(padded_zero(moved[0].bytes().data(), moved[0].bytes().size()));
   EXPECT_TRUE(padded_zero(moved[0].offsets().data(), moved[0].offsets().size_bytes()));
   EXPECT_TRUE(aligned(moved[2].decimal128_values().data()));
+}
+
+// Bulk appends from foreign buffers (unaligned, read from an odd bit and
+// element, after rows that leave the bitmap mid-byte) hold what appending
+// the same cells one by one holds, buffers and padding alike.
+TEST(ColumnData, BulkAppendsMatchCellAppends) {
+  struct Case {
+    const char* name;
+    size_t before;  // rows pushed first
+    int64_t from;   // first source element
+    size_t n;
+    int nulls;      // every nulls-th element null; 0: no bitmap
+  };
+  const Case cases[] = {
+      {"aligned, no bitmap", 0, 0, 40, 0},
+      {"odd start, sparse nulls", 3, 5, 77, 7},
+      {"mid-byte column, dense nulls", 13, 9, 130, 2},
+      {"all null", 1, 3, 20, 1},
+      {"one row", 6, 7, 1, 3},
+      {"empty", 2, 4, 0, 2},
+  };
+  constexpr int64_t kSource = 300;
+  std::vector<uint8_t> bits(kSource / 8 + 1);
+  std::vector<int64_t> ints(kSource);
+  std::vector<int32_t> off32(kSource + 1);
+  std::vector<int64_t> off64(kSource + 1);
+  std::string bytes;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::fill(bits.begin(), bits.end(), uint8_t{0});
+    bytes.clear();
+    for (int64_t i = 0; i < kSource; ++i) {
+      const bool valid = c.nulls == 0 || i % c.nulls != 0;
+      if (valid) bits[i / 8] |= uint8_t(1u << (i % 8));
+      ints[i] = i * 1000003 - 7;  // values under nulls must not show through
+      off32[i] = off64[i] = static_cast<int32_t>(bytes.size());
+      bytes.append(static_cast<size_t>(i % 5 == 1 ? 0 : i % 19), char('a' + i % 26));  // nulls too
+    }
+    off32[kSource] = off64[kSource] = static_cast<int32_t>(bytes.size());
+    const uint8_t* validity = c.nulls == 0 ? nullptr : bits.data();
+    auto valid = [&](int64_t i) { return validity == nullptr || ((bits[i / 8] >> (i % 8)) & 1); };
+    auto text = [&](int64_t i) {
+      return std::string_view(bytes).substr(off32[i], off32[i + 1] - off32[i]);
+    };
+    // Foreign memory at an odd address.
+    auto unaligned = [](const auto& v) {
+      auto copy = std::make_shared<std::vector<std::byte>>(v.size() * sizeof v[0] + 1);
+      std::memcpy(copy->data() + 1, v.data(), v.size() * sizeof v[0]);
+      return copy;
+    };
+    const auto ints_u = unaligned(ints), off32_u = unaligned(off32), off64_u = unaligned(off64);
+
+    ColumnData want_i(ColumnType::int64()), got_i(ColumnType::int64());
+    std::array<ColumnData, 4> want_b = {ColumnData(ColumnType::binary()), ColumnData(ColumnType::binary()),
+                                        ColumnData(ColumnType::binary()), ColumnData(ColumnType::binary())};
+    std::array<ColumnData, 4> got_b = {ColumnData(ColumnType::binary()), ColumnData(ColumnType::binary()),
+                                       ColumnData(ColumnType::binary()), ColumnData(ColumnType::binary())};
+    for (size_t r = 0; r < c.before; ++r) {
+      const Cell pre = r % 3 == 0 ? Cell::null() : Cell::binary("xyz");
+      for (size_t b = 0; b < 4; ++b) {
+        want_b[b].push_checked(pre);
+        got_b[b].push_checked(pre);
+      }
+      const Cell number = r % 3 == 0 ? Cell::null() : Cell::int64(int64_t(r));
+      want_i.push_checked(number);
+      got_i.push_checked(number);
+    }
+    for (size_t k = 0; k < c.n; ++k) {
+      const int64_t i = c.from + static_cast<int64_t>(k);
+      want_i.push_checked(valid(i) ? Cell::int64(ints[i]) : Cell::null());
+      for (auto& col : want_b) col.push_checked(valid(i) ? Cell::binary(text(i)) : Cell::null());
+    }
+    got_i.reserve(c.n);
+    got_i.append_values(ints_u->data() + 1, validity, c.from, c.n);
+    got_b[0].append_offsets32(off32_u->data() + 1, reinterpret_cast<const std::byte*>(bytes.data()), validity, c.from, c.n);
+    got_b[1].reserve(c.n, bytes.size());
+    got_b[1].append_offsets64(off64_u->data() + 1, reinterpret_cast<const std::byte*>(bytes.data()), validity, c.from, c.n);
+    size_t total = 0;
+    for (size_t k = 0; k < c.n; ++k) total += valid(c.from + int64_t(k)) ? text(c.from + int64_t(k)).size() : 0;
+    for (size_t b : {size_t{2}, size_t{3}}) {
+      got_b[b].append_binary(validity, c.from, c.n, total, [&](size_t k) { return text(c.from + int64_t(k)); });
+    }
+    auto padded = [](const void* data, size_t size) {
+      return std::vector<uint8_t>(static_cast<const uint8_t*>(data),
+                                  static_cast<const uint8_t*>(data) + ((size + 63) & ~size_t{63}));
+    };
+    auto same = [&](const ColumnData& want, const ColumnData& got) {
+      EXPECT_EQ(got.rows(), want.rows());
+      EXPECT_EQ(got.null_count(), want.null_count());
+      EXPECT_EQ(padded(got.validity().data(), got.validity().size()),
+                padded(want.validity().data(), want.validity().size()));
+      EXPECT_EQ(vec(got.offsets()), vec(want.offsets()));
+      EXPECT_EQ(padded(got.bytes().data(), got.bytes().size()),
+                padded(want.bytes().data(), want.bytes().size()));
+    };
+    same(want_i, got_i);
+    for (size_t b = 0; b < 4; ++b) {
+      SCOPED_TRACE(b);
+      same(want_b[b], got_b[b]);
+    }
+  }
 }
 
 }  // namespace
