@@ -122,7 +122,9 @@ TEST(WriteErrorText, EveryKind) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.error.kind(), c.kind);
-    if (!c.expected.empty()) EXPECT_EQ(to_string(c.error), c.expected);
+    if (!c.expected.empty()) {
+      EXPECT_EQ(to_string(c.error), c.expected);
+    }
   }
 }
 
