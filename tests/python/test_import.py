@@ -1,7 +1,6 @@
 """Outside tables given to zarvi.write: pyarrow, polars and pandas, and the
 refusals of values that do not fit the spec's columns."""
 import decimal
-import subprocess
 import sys
 
 import pandas as pd
@@ -131,20 +130,6 @@ def test_a_mapping_whose_class_fails_is_refused():
     finally:
         sys.unraisablehook = old
     assert [type(h.exc_value) for h in hooked] == [RuntimeError]
-
-
-def test_pandas_without_pyarrow():
-    code = ("import sys; sys.modules['pyarrow'] = None\n"
-            "import datetime, pandas, zarvi\n"
-            "e = zarvi.Envelope(sender_id='a', receiver_id='b', date=datetime.date(2026, 1, 5), "
-            "time=datetime.time(0))\n"
-            "try:\n"
-            "    zarvi.write({'claims': pandas.DataFrame({'row': [1]})}, e)\n"
-            "except ImportError as error:\n"
-            "    print(error, '|', type(error.__cause__).__name__)\n")
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert out.stdout.strip() == ('zarvi.write needs pyarrow, which is not installed; install it '
-                                  'with: pip install "zarvi[pandas]" | ModuleNotFoundError')
 
 
 def test_other_representations_write_the_same_bytes():

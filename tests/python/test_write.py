@@ -90,7 +90,7 @@ def test_envelope_refusals(changes, error, message):
     assert message is None or str(caught.value) == message
 
 
-def test_write_error_and_signature():
+def test_write_error_signature_and_argument_types():
     error = zarvi.WriteError("two findings", ["a", "b"])
     assert isinstance(error, ValueError) and error.args == ("two findings", ["a", "b"])
     assert (error.message, error.findings, str(error)) == ("two findings", ["a", "b"],
@@ -99,17 +99,13 @@ def test_write_error_and_signature():
     assert {"write", "WriteError", "Envelope", "WriteFinding"} <= set(zarvi.__all__)
     assert core.WriteFinding.__doc__ == (
         "One reason tables do not make a valid file. A value, never raised.")
-
-
-@pytest.mark.parametrize("arguments, message", [
-    (("x",), "_write() argument 'envelope' must be Envelope, not str"),
-    ((ENVELOPE, "x"), "_write() argument 'spec' must be Spec or None, not str"),
-    ((ENVELOPE, None, 1), "_write() argument 'allow_findings' must be bool, not int"),
-], ids=["envelope", "spec", "allow_findings"])
-def test_write_argument_types(arguments, message):
-    with pytest.raises(TypeError) as caught:
-        zarvi.write(None, *arguments)
-    assert str(caught.value) == message
+    for arguments, message in [
+            (("x",), "_write() argument 'envelope' must be Envelope, not str"),
+            ((ENVELOPE, "x"), "_write() argument 'spec' must be Spec or None, not str"),
+            ((ENVELOPE, None, 1), "_write() argument 'allow_findings' must be bool, not int")]:
+        with pytest.raises(TypeError) as caught:
+            zarvi.write(None, *arguments)
+        assert str(caught.value) == message
 
 
 def test_round_trip_of_a_parse():
@@ -128,7 +124,8 @@ def test_findings_raise_unless_allowed():
     assert (f.kind, f.table, f.row, f.column, f.field) == (
         "ReadBack", None, None, None, "application_sender")
     assert f.diagnostic.origin == "zarvi" and f.diagnostic.kind == "LengthOutOfRange"
-    assert str(f) == f.message and repr(f) == f"WriteFinding({json.dumps(f.message, ensure_ascii=False)})"
+    assert str(f) == f.message
+    assert repr(f) == f"WriteFinding({json.dumps(f.message, ensure_ascii=False)})"
     assert b"*ZZ*A              *" in written
     # A finding of the tables names its row and column.
     copy = {n: pa.table(tables[n]) for n in tables}
