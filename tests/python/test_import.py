@@ -2,6 +2,7 @@
 refusals of values that do not fit the spec's columns."""
 import decimal
 import sys
+import types
 
 import pandas as pd
 import polars as pl
@@ -94,22 +95,16 @@ def test_refusals(tables, expected):
     assert message.startswith(start) and all(p in message for p in pieces), message
 
 
-class Producer:
+def producer(stream):
     """A table whose __arrow_c_stream__ is given."""
-
-    def __init__(self, stream):
-        self.__arrow_c_stream__ = lambda requested_schema=None: stream()
-
-
-def fails():
-    raise KeyError("no stream")
+    return types.SimpleNamespace(__arrow_c_stream__=lambda requested_schema=None: stream())
 
 
 @pytest.mark.parametrize("table, error, match", [
     (pa.chunked_array([[1]]), ValueError, "the stream's schema is Int64, not a struct of columns"),
-    (Producer(fails), KeyError, "no stream"),
-    (Producer(lambda: 5), TypeError, r"__arrow_c_stream__\(\) returned int, not a PyCapsule"),
-    (Producer(pa.schema([("row", pa.int64())]).__arrow_c_schema__), ValueError,
+    (producer(lambda: {}["no stream"]), KeyError, "no stream"),
+    (producer(lambda: 5), TypeError, r"__arrow_c_stream__\(\) returned int, not a PyCapsule"),
+    (producer(pa.schema([("row", pa.int64())]).__arrow_c_schema__), ValueError,
      'returned a capsule named "arrow_schema", not "arrow_array_stream"'),
     (None, TypeError, "write: table names must be str, not int"),
 ], ids=["not a struct", "producer raises", "not a capsule", "schema capsule", "key not str"])

@@ -56,8 +56,7 @@ result = zarvi.parse(data[:len(text)])
 def cap():
     vm = int(open("/proc/self/statm").read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
     resource.setrlimit(resource.RLIMIT_AS, (vm + 64 * 2**20, resource.RLIM_INFINITY))
-calls = [lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="transaction"))]
-for call in calls:
+for call in (lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="transaction"))):
     cap()
     try:
         call()
