@@ -1,9 +1,11 @@
 """Every third-party file of the shared corpus, read in place."""
+import datetime
 import pathlib
 
 import pytest
 
 import zarvi
+from x12_input import round_trip
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = next((p for p in (ROOT.parent / "shared" / "corpus", pathlib.Path("/work/shared/corpus"))
@@ -35,3 +37,5 @@ def test_corpus_file(path):
     # The batches' joins to the parse are checked in the core; here, that the
     # stream reads the same file through to the end.
     assert sum(len(b.tables["claims"]) for b in zarvi.stream(data)) == len(result.tables["claims"])
+    round_trip(data, zarvi.Envelope(sender_id="SENDER", receiver_id="RECEIVER",
+                                    date=datetime.date(2026, 1, 5), time=datetime.time(0)))

@@ -62,11 +62,10 @@ def test_equality_compares_all_five_fields():
 
 
 def test_immutable():
-    d = Delimiters()
     for name in ("release", "other"):
-        with pytest.raises(AttributeError):
-            setattr(d, name, b"|")
-        with pytest.raises(AttributeError):
-            delattr(d, name)
+        for change in (lambda: setattr(Delimiters(), name, b"|"),
+                       lambda: delattr(Delimiters(), name)):
+            with pytest.raises(AttributeError):
+                change()
     with pytest.raises(TypeError):
-        setattr(Delimiters, "extra", 1)
+        Delimiters.extra = 1

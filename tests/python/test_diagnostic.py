@@ -1,12 +1,10 @@
 import gc
-import pathlib
 
 import pytest
 
 import zarvi
+from x12_input import SIMPLE
 from zarvi import Diagnostic, _external_diagnostic
-
-SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
 
 
 def external(**kw):

@@ -1,10 +1,7 @@
-import pathlib
-
 import pytest
 
 import zarvi
-
-SIMPLE = (pathlib.Path(__file__).parents[1] / "data" / "simple_5010.835").read_bytes()
+from x12_input import SIMPLE
 
 
 @pytest.fixture(scope="module")

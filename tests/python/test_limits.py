@@ -1,20 +1,20 @@
+"""What a process meets at its edges: inputs past the size limit, memory
+running out, numbers a spec cannot hold, and exit while threads work."""
 import math
 import os
-import pathlib
 import subprocess
 import sys
 
 import pytest
 
 import zarvi
+from x12_input import SIMPLE_PATH
 
-DATA = pathlib.Path(__file__).parent.parent / "data" / "simple_5010.835"
 
-
-def run(script, *args):
+def run(script, *args, timeout=300):
     done = subprocess.run([sys.executable, "-c", script, *map(str, args)],
-                          capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stderr[-2000:]
+                          capture_output=True, text=True, timeout=timeout)
+    assert done.returncode == 0, (args, done.returncode, done.stderr[-2000:])
     return done.stdout
 
 
@@ -56,8 +56,7 @@ result = zarvi.parse(data[:len(text)])
 def cap():
     vm = int(open("/proc/self/statm").read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
     resource.setrlimit(resource.RLIMIT_AS, (vm + 64 * 2**20, resource.RLIM_INFINITY))
-calls = [lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="transaction"))]
-for call in calls:
+for call in (lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="transaction"))):
     cap()
     try:
         call()
@@ -71,36 +70,58 @@ for call in calls:
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer aborts when memory runs out")
 def test_out_of_memory_says_what_failed():
-    out = run(OUT_OF_MEMORY, DATA).splitlines()
-    assert len(out) == 2
-    assert out[0].startswith("not enough memory to parse ")
-    assert " MB of input: ran out while " in out[0]
-    assert out[1].startswith("not enough memory to stream ")
-    assert out[1].endswith(" MB of input: ran out while reading the next batch")
+    parse, stream = run(OUT_OF_MEMORY, SIMPLE_PATH).splitlines()
+    assert parse.startswith("not enough memory to parse ") and " MB of input: ran out while " in parse
+    assert stream.startswith("not enough memory to stream ")
+    assert stream.endswith(" MB of input: ran out while reading the next batch")
 
 
-@pytest.mark.parametrize("patch, message", [
-    ({"loops": {"2110": {"max": math.nan}}}, "at loops.2110.max is NaN"),
-    ({"loops": {"2110": {"max": math.inf}}}, "at loops.2110.max is infinity"),
-    ({"loops": {"2110": {"occurrences": [1, {"a.b": -math.inf}]}}},
-     'at loops.2110.occurrences[1]."a.b" is negative infinity'),
-], ids=["nan", "inf", "nested"])
-def test_patch_refuses_numbers_json_cannot_hold(patch, message):
-    with pytest.raises(zarvi.SpecError) as e:
-        zarvi.Spec.builtin().patch(patch)
-    assert str(e.value) == ("Spec.patch: the value " + message +
-                            ", which JSON cannot hold; a spec holds finite numbers only")
+MAX = "at loops.2110.max is"
+NOT_JSON = ", which JSON cannot hold; a spec holds finite numbers only"
+TOO_LARGE = "too large: integers in a spec are at most 18446744073709551615"
 
 
-@pytest.mark.parametrize("value, end", [
-    (2**64, "18446744073709551616 at loops.2110.max is too large: "
-            "integers in a spec are at most 18446744073709551615"),
-    (123456789012345678901234567890, "123456789012345678901234567890 at loops.2110.max is too "
-                                     "large: integers in a spec are at most 18446744073709551615"),
-    (-2**63 - 1, "-9223372036854775809 at loops.2110.max is too small: "
+@pytest.mark.parametrize("value, message", [
+    (math.nan, f"Spec.patch: the value {MAX} NaN{NOT_JSON}"),
+    (math.inf, f"Spec.patch: the value {MAX} infinity{NOT_JSON}"),
+    ([1, {"a.b": -math.inf}], "Spec.patch: the value at loops.2110.max[1].\"a.b\" is negative "
+                              f"infinity{NOT_JSON}"),
+    (2**64, f"invalid spec JSON: the integer 18446744073709551616 {MAX} {TOO_LARGE}"),
+    (123456789012345678901234567890,
+     f"invalid spec JSON: the integer 123456789012345678901234567890 {MAX} {TOO_LARGE}"),
+    (-2**63 - 1, f"invalid spec JSON: the integer -9223372036854775809 {MAX} too small: "
                  "integers in a spec are from -9223372036854775808"),
-], ids=["2**64", "30 digits", "below int64"])
-def test_long_integers_are_named_by_their_digits(value, end):
+], ids=["nan", "inf", "nested", "2**64", "30 digits", "below int64"])
+def test_patch_refuses_numbers_a_spec_cannot_hold(value, message):
     with pytest.raises(zarvi.SpecError) as e:
         zarvi.Spec.builtin().patch({"loops": {"2110": {"max": value}}})
-    assert str(e.value) == "invalid spec JSON: the integer " + end
+    assert str(e.value) == message
+
+
+# Daemon threads that are inside the module when the interpreter exits: the
+# interpreter ends each one as it retakes the lock, and the process must
+# still exit cleanly.
+EXIT = """
+import sys, threading, time
+import pyarrow, polars, pandas
+import zarvi
+data = open(sys.argv[1], "rb").read() * 1000
+def parse():
+    while True:
+        zarvi.parse(data)
+def stream():
+    while True:
+        for batch in zarvi.stream(data, by="2100"):
+            batch.tables["claims"].__arrow_c_stream__()
+            batch.tables["claims"].__arrow_c_array__()
+work = parse if sys.argv[2] == "parse" else stream
+for _ in range(8):
+    threading.Thread(target=work, daemon=True).start()
+time.sleep(float(sys.argv[3]))
+"""
+
+
+@pytest.mark.parametrize("mode", ["parse", "stream"])
+def test_exit_while_daemon_threads_work(mode):
+    for run_number in range(20):
+        run(EXIT, SIMPLE_PATH, mode, 0.05 + 0.01 * (run_number % 5), timeout=120)

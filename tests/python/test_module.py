@@ -1,11 +1,15 @@
+import ctypes
 import importlib.metadata
 import inspect
+import operator
+import pathlib
 
 import pytest
 
 import zarvi
 import zarvi._core
 from zarvi import Spec, _external_diagnostic
+from x12_input import SIMPLE
 
 # Every name of the module, in the order start-up adds them.
 ALL = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segment", "Result",
@@ -14,6 +18,7 @@ ALL = ["ParseError", "SpecError", "Diagnostic", "Delimiters", "Document", "Segme
        "EDI_835_PARSER_PATCH"]
 NO_CONSTRUCTOR = ["Diagnostic", "Document", "Segment", "Result", "Spec", "Batch", "Stream",
                   "Table", "Tables", "WriteFinding"]
+PY_TP_CLEAR = 51  # the slot number of tp_clear in the stable ABI
 
 
 def test_all_lists_names_in_order():
@@ -40,19 +45,22 @@ def test_classes_are_final(name):
         type("Sub", (cls,), {})
 
 
-@pytest.mark.parametrize(
-    "function, parameters",
-    [
-        (zarvi.parse, "(data, spec=None, delimiters=None)"),
-        (zarvi.stream, "(data, spec=None, by='transaction', delimiters=None)"),
-        (zarvi._loop_paths, "(result, segments)"),
-        (zarvi._core._write, "(tables, envelope, spec=None, allow_findings=False)"),
-        (Spec.builtin, "(version='5010')"),
-        (_external_diagnostic, "(origin, message, level, code=None, segment=None, element=None, "
-                               "component=None, datum=b'', path=None)"),
-    ],
-    ids=["parse", "stream", "_loop_paths", "_write", "Spec.builtin", "_external_diagnostic"],
-)
+SIGNATURES = {
+    "parse": (zarvi.parse, "(data, spec=None, delimiters=None)"),
+    "stream": (zarvi.stream, "(data, spec=None, by='transaction', delimiters=None)"),
+    "_loop_paths": (zarvi._loop_paths, "(result, segments)"),
+    "_write": (zarvi._core._write, "(tables, envelope, spec=None, allow_findings=False)"),
+    "Spec.builtin": (Spec.builtin, "(version='5010')"),
+    "_external_diagnostic": (_external_diagnostic, "(origin, message, level, code=None, "
+                             "segment=None, element=None, component=None, datum=b'', path=None)"),
+    "Envelope": (zarvi.Envelope, "(*, sender_id, receiver_id, date, time, sender_qualifier='ZZ', "
+                 "receiver_qualifier='ZZ', usage_indicator='P', control_number=1, "
+                 "application_sender=None, application_receiver=None, delimiters=None, "
+                 "line_break=False)"),
+}
+
+
+@pytest.mark.parametrize("function, parameters", SIGNATURES.values(), ids=SIGNATURES.keys())
 def test_function_signatures(function, parameters):
     assert str(inspect.signature(function)) == parameters
 
@@ -71,9 +79,56 @@ def _public_callables():
                 yield f"{name}.{attr}", getattr(obj, attr)
 
 
-@pytest.mark.parametrize("name, function", list(_public_callables()),
-                         ids=[n for n, _ in _public_callables()])
-def test_every_public_callable_has_a_signature_and_a_doc(name, function):
+PUBLIC = dict(_public_callables())
+
+
+@pytest.mark.parametrize("function", PUBLIC.values(), ids=PUBLIC.keys())
+def test_every_public_callable_has_a_signature_and_a_doc(function):
     # A malformed first line leaves the signature unreadable and in the text.
     inspect.signature(function)
     assert function.__doc__ and "--\n" not in function.__doc__
+
+
+def _collector_clear(obj):
+    """Runs the type's tp_clear on obj, as the garbage collector does to every
+    object of a cycle it breaks, while obj itself stays alive."""
+    get_slot = ctypes.pythonapi.PyType_GetSlot
+    get_slot.restype = ctypes.c_void_p
+    get_slot.argtypes = [ctypes.py_object, ctypes.c_int]
+    clear = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(get_slot(type(obj), PY_TP_CLEAR))
+    assert clear(obj) == 0
+
+
+CLEARED = {
+    **{n: (zarvi.parse, operator.attrgetter(n))
+       for n in ("document", "tables", "diagnostics", "spec", "payer")},
+    **{n: (zarvi.parse, operator.methodcaller(n))
+       for n in ("count_claims", "count_patients", "sum_payments")},
+    "repr": (zarvi.parse, repr),
+    "_loop_paths": (zarvi.parse, lambda r: zarvi._loop_paths(r, [0])),
+    "batch.tables": (lambda data: next(zarvi.stream(data)), operator.attrgetter("tables")),
+    "batch.diagnostics": (lambda data: next(zarvi.stream(data)),
+                          operator.attrgetter("diagnostics")),
+    "batch.repr": (lambda data: next(zarvi.stream(data)), repr),
+}
+
+
+@pytest.mark.parametrize("make, use", CLEARED.values(), ids=CLEARED.keys())
+def test_objects_cleared_by_the_collector_raise(make, use):
+    obj = make(SIMPLE)
+    _collector_clear(obj)
+    with pytest.raises(RuntimeError, match="cleared by the garbage collector"):
+        use(obj)
+
+
+def test_subinterpreter_import_is_refused():
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    package_root = str(pathlib.Path(zarvi.__file__).parents[1])
+    interp = interpreters.create()
+    try:
+        with pytest.raises(interpreters.RunFailedError,
+                           match="ImportError.*cannot be imported in a subinterpreter"):
+            interpreters.run_string(
+                interp, f"import sys; sys.path.insert(0, {package_root!r}); import zarvi")
+    finally:
+        interpreters.destroy(interp)

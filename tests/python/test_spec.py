@@ -18,26 +18,6 @@ def test_builtin():
     assert json.dumps(json.loads(text), indent=2, sort_keys=True) == text
 
 
-@pytest.mark.parametrize("version", ["4010\n", "005010X221A1"], ids=["trailing newline", "full version"])
-def test_builtin_refuses_other_versions(version):
-    with pytest.raises(ValueError) as caught:
-        Spec.builtin(version)
-    assert str(caught.value) == (
-        f"Spec.builtin(version={json.dumps(version)}): no built-in spec for that version; "
-        'the built-ins are "5010" and "4010"')
-
-
-@pytest.mark.parametrize(
-    "call",
-    [lambda: Spec.builtin(5010), lambda: Spec.builtin(version=b"5010"),
-     lambda: Spec.from_json(b"{}"), lambda: Spec.from_json(json={})],
-    ids=["builtin int", "builtin bytes", "from_json bytes", "from_json dict"],
-)
-def test_argument_types(call):
-    with pytest.raises(TypeError, match="must be str"):
-        call()
-
-
 def test_patch():
     spec = Spec.from_json(json.dumps({"name": "mini", "loops": {"only": {
         "trigger": {"segment": "ISA"}, "occurrences": {"isa": {"segment": "ISA", "pos": 1}}}}}))
@@ -61,8 +41,20 @@ def test_patch():
         (lambda: Spec.builtin().patch("{"), SpecError, "invalid spec JSON: parse error at line 1"),
         (lambda: Spec.from_json('{"loops": {}}'), SpecError,
          'spec: missing required key "name" at the top level'),
+        *[(lambda v=v: Spec.builtin(v), ValueError, f"Spec.builtin(version={json.dumps(v)}): no "
+           'built-in spec for that version; the built-ins are "5010" and "4010"')
+          for v in ("4010\n", "005010X221A1")],
+        (lambda: Spec.builtin(5010), TypeError, "builtin() argument 'version' must be str, not int"),
+        (lambda: Spec.builtin(version=b"5010"), TypeError,
+         "builtin() argument 'version' must be str, not bytes"),
+        (lambda: Spec.from_json(b"{}"), TypeError,
+         "from_json() argument 'json' must be str, not bytes"),
+        (lambda: Spec.from_json(json={}), TypeError,
+         "from_json() argument 'json' must be str, not dict"),
     ],
-    ids=["bytes", "set inside dict", "broken text", "from_json"],
+    ids=["bytes", "set inside dict", "broken text", "from_json", "builtin newline",
+         "builtin full version", "builtin int", "builtin bytes", "from_json bytes",
+         "from_json dict"],
 )
 def test_refusals(call, error, message):
     with pytest.raises(error) as caught:

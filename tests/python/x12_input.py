@@ -1,5 +1,18 @@
-"""Small 835 interchanges built inline for the tests."""
+"""Small 835 interchanges built inline for the tests, the sample file, an
+envelope to write with, and checks several test files share."""
+import datetime
+import pathlib
+import threading
 import time
+
+import pyarrow as pa
+
+import zarvi
+
+SIMPLE_PATH = pathlib.Path(__file__).resolve().parents[1] / "data" / "simple_5010.835"
+SIMPLE = SIMPLE_PATH.read_bytes()
+DATE, TIME = datetime.date(2026, 1, 5), datetime.time(12, 0)
+ENVELOPE = zarvi.Envelope(sender_id="ACMEHEALTH", receiver_id="GOODCLINIC", date=DATE, time=TIME)
 
 ISA = ("ISA*00*          *00*          *ZZ*ACMEHEALTH     *ZZ*GOODCLINIC     "
        "*260105*1200*^*00501*000000101*0*T*:~")
@@ -44,3 +57,45 @@ def interchange(*transactions, version="005010X221A1", newline=""):
         out += [f"ST*835*{i:04}*{version}~", *(s + "~" for s in body), f"SE*{len(body) + 2}*{i:04}~"]
     out += [f"GE*{len(transactions)}*101~", "IEA*1*000000101~"]
     return newline.join(out).encode()
+
+
+def longest_pause(*work):
+    """Runs each of work in a thread of its own while this one keeps
+    running: (the longest this thread went without running, the time all
+    took). Were the lock held during the work, this thread would stall."""
+    threads = [threading.Thread(target=w) for w in work]
+    start = last = time.perf_counter()
+    longest = 0.0
+    for t in threads:
+        t.start()
+    while any(t.is_alive() for t in threads):
+        now = time.perf_counter()
+        longest, last = max(longest, now - last), now
+    for t in threads:
+        t.join()
+    return longest, time.perf_counter() - start
+
+
+def comparable(tables):
+    """Every table as Python rows without "segment" (where a value sits in
+    the file), an empty value and a missing one alike."""
+    return {name: [{k: (None if v == b"" else v) for k, v in row.items() if k != "segment"}
+                   for row in pa.table(tables[name]).to_pylist()]
+            for name in tables}
+
+
+def round_trip(data, envelope=ENVELOPE):
+    """Writes the tables of a parse back; checks that they read back equal,
+    and that pyarrow, polars and pandas copies of them write the same bytes."""
+    result = zarvi.parse(data)
+    tables, spec = result.tables, result.tables.spec
+    allow = bool(result.diagnostics)
+    written, findings = zarvi.write(tables, envelope, allow_findings=allow)
+    assert comparable(zarvi.parse(written, spec=spec).tables) == comparable(tables)
+    copies = {"pyarrow": {n: pa.table(tables[n]) for n in tables},
+              "polars": tables.to_polars(), "pandas": tables.to_pandas()}
+    for name, copy in copies.items():
+        again, again_findings = zarvi.write(copy, envelope, spec, allow)
+        assert (name, again) == (name, written)
+        assert [f.message for f in again_findings] == [f.message for f in findings]
+    return written, findings
