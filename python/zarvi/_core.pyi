@@ -1,4 +1,9 @@
-"""Types of the native extension zarvi._core (re-exported by zarvi)."""
+"""Types of the native extension zarvi._core (re-exported by zarvi).
+
+The native core of zarvi: reads and validates X12 835 remittance files (005010X221A1
+and 004010X091A1) into a lossless document, typed tables and diagnostics. Import the
+`zarvi` package, which re-exports every public name of this module.
+"""
 
 import datetime
 from collections.abc import Iterable, Iterator, Mapping, Sequence
@@ -40,6 +45,11 @@ class SpecError(ValueError): ...
 
 @final
 class Diagnostic:
+    """One problem found in the data of a file: its SNIP level, the rule, and
+    where (segment, element, component and loop path). A value in a list,
+    never raised; str() gives its one-line report.
+    """
+
     @property
     def level(self) -> int: ...
     @property
@@ -63,6 +73,16 @@ class Diagnostic:
 
 @final
 class Delimiters:
+    """The five delimiters of an interchange, an immutable value compared by
+    content: the element and component separators, the segment terminator,
+    and the repetition separator and release character, which a file may
+    lack (None). Document.delimiters gives a file's; parse and stream take
+    one to override the ISA header.
+
+    Raises ValueError when a delimiter is not exactly one byte, TypeError
+    when it is not bytes (or None, for the last two).
+    """
+
     def __new__(
         cls,
         element: bytes = b"*",
@@ -87,6 +107,11 @@ class Delimiters:
 
 @final
 class Document:
+    """The file, indexed into segments and held byte for byte. len() counts
+    the segments; document[i] is the Segment at i (negative i counts from
+    the end; IndexError past either end). Made only by parse.
+    """
+
     def __len__(self) -> int: ...
     def __getitem__(self, key: SupportsIndex, /) -> Segment: ...
     def write(self) -> bytes: ...
@@ -108,7 +133,24 @@ class Segment:
 
 @final
 class Result:
-    def count_claims(self) -> int: ...
+    """What zarvi.parse made of one file: the document, the tables, the
+    diagnostics and the spec, with summaries of the 835 tables.
+
+    Made only by parse; immutable. Its parts share memory with it: a table
+    or a segment taken from it keeps the data it reads alive.
+
+    Example:
+        result = zarvi.parse(data)
+        result.payer["name"], result.count_claims(), result.sum_payments()
+        claims = result.tables["claims"]
+        [str(d) for d in result.diagnostics]
+    """
+
+    def count_claims(self) -> int:
+        """The number of claims: the rows of the table "claims".
+
+        Raises KeyError, naming the tables there are, when the spec has no "claims" table.
+        """
     def count_patients(self) -> int: ...
     def sum_payments(self) -> Decimal: ...
     @property
@@ -126,13 +168,71 @@ class Result:
 
 @final
 class Spec:
+    """A compiled description of a file format: its loops, the segments and elements
+    each holds with their types and codes, the balancing rules, and the tables to
+    project. parse and stream read with one.
+
+    Made by Spec.builtin, Spec.from_json or patch; immutable, and shared without
+    copying.
+
+    Example:
+        spec = zarvi.Spec.builtin("4010")
+        result = zarvi.parse(data, spec=spec)
+        flat = zarvi.Spec.builtin().patch(zarvi.EDI_835_PARSER_PATCH)
+        spec.loops(), spec.to_json()
+    """
+
     @staticmethod
-    def builtin(version: str = "5010") -> Spec: ...
+    def builtin(version: str = "5010") -> Spec:
+        """A built-in 835 spec.
+
+        Parameters:
+            version: "5010" (the default) for 005010X221A1, or "4010" for 004010X091A1.
+
+        Returns:
+            The Spec; the same compiled spec is shared by every call.
+
+        Raises:
+            ValueError: any other version. TypeError: version is not a str.
+        """
     @staticmethod
-    def from_json(json: str) -> Spec: ...
-    def patch(self, patch: dict[str, Any] | str) -> Spec: ...
-    def to_json(self) -> str: ...
-    def loops(self) -> list[str]: ...
+    def from_json(json: str) -> Spec:
+        """Compiles a spec from its JSON text, as to_json writes it.
+
+        Parameters:
+            json: the spec as JSON text (a str).
+
+        Returns:
+            The Spec.
+
+        Raises:
+            SpecError: the text is not valid JSON or not a valid spec; the message names
+                the rule, the loop or key, and the datum.
+            TypeError: json is not a str.
+        """
+    def patch(self, patch: dict[str, Any] | str) -> Spec:
+        """A new spec: this one with `patch` merged over it. This spec is not changed.
+
+        Parameters:
+            patch: a JSON merge patch, as a dict or as JSON text: an object merges into
+                the object at its key, None (null) removes the key, and any other value
+                replaces it.
+
+        Returns:
+            The patched Spec.
+
+        Raises:
+            SpecError: the patch is not valid JSON or the patched spec is not valid.
+            TypeError: patch is neither a dict nor a str, or the dict cannot be written
+                as JSON.
+
+        Example:
+            no_adjustments = Spec.builtin().patch({"tables": {"adjustments": None}})
+        """
+    def to_json(self) -> str:
+        """The spec as JSON text, which Spec.from_json reads back."""
+    def loops(self) -> list[str]:
+        """The names of the spec's loops (a list of str), in spec order."""
 
 @final
 class Batch:
@@ -143,11 +243,33 @@ class Batch:
 
 @final
 class Stream:
+    """The iterator zarvi.stream returns: each next() reads on to the next
+    closed instance of its loop and returns a Batch; StopIteration at the end.
+    Each step runs with the GIL released.
+
+    A stream must be advanced from one thread at a time: a next() that finds
+    another thread inside a step raises a RuntimeError naming the stream
+    (unlike a generator, which raises ValueError).
+    """
+
     def __iter__(self) -> Stream: ...
     def __next__(self) -> Batch: ...
 
 @final
 class Table:
+    """One projected table: named, typed columns of equal length; len() is
+    its row count. Read-only, and it keeps the tables it belongs to alive.
+
+    It speaks the Arrow PyCapsule interface, so pyarrow.table(t),
+    polars.DataFrame(t) and other Arrow readers take it without copying.
+
+    Example:
+        claims = result.tables["claims"]
+        claims.name, claims.columns, len(claims)
+        frame = claims.to_polars()
+        print(claims.render())
+    """
+
     def __len__(self) -> int: ...
     def render(self) -> str: ...
     def to_pandas(self) -> _Frame: ...
@@ -164,6 +286,18 @@ class Table:
 
 @final
 class Tables:
+    """The tables of one parse or one batch: a read-only mapping from table name to
+    Table. len() counts the tables, iteration yields their names, `name in tables`
+    tests one, and tables[name] raises KeyError listing the names when there is no
+    such table. Shared with its tables, never copied.
+
+    Example:
+        tables = result.tables
+        list(tables)              # ["adjustments", "claims", ...]
+        claims = tables["claims"]
+        frames = tables.to_polars()
+    """
+
     def __len__(self) -> int: ...
     def __getitem__(self, key: str, /) -> Table: ...
     def __contains__(self, key: str, /) -> bool: ...

@@ -130,10 +130,8 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "One problem found in the data of a file: its SNIP level, the rule, and\n"
-                    "where (segment, element, component and loop path). A value in a list,\n"
-                    "never raised; str() gives its one-line report.")},
+    {Py_tp_doc,
+     const_cast<char*>("One finding about the data of a file. A value, never raised.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(diagnostic_repr)},
     {Py_tp_str, reinterpret_cast<void*>(diagnostic_str)},

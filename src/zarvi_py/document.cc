@@ -119,9 +119,9 @@ PyGetSetDef kGetters[] = {
     {"component", get_field, nullptr, "The component separator, one byte.", field(kComponent)},
     {"segment", get_field, nullptr, "The segment terminator, one byte.", field(kSegment)},
     {"repetition", get_field, nullptr,
-     "The repetition separator, one byte, or None when the file has none.", field(kRepetition)},
+     "The repetition separator, one byte, or `None` when the file has none.", field(kRepetition)},
     {"release", get_field, nullptr,
-     "The release character, one byte, or None when it is not in use.", field(kRelease)},
+     "The release character, one byte, or `None` when it is not in use.", field(kRelease)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -156,13 +156,7 @@ PyType_Slot kDelimitersSlots[] = {
     {Py_tp_doc,
      const_cast<char*>("Delimiters(element=b'*', component=b':', segment=b'~', repetition=None, "
                        "release=None)\n--\n\n"
-                       "The five delimiters of an interchange, an immutable value compared by\n"
-                       "content: the element and component separators, the segment terminator,\n"
-                       "and the repetition separator and release character, which a file may\n"
-                       "lack (None). Document.delimiters gives a file's; parse and stream take\n"
-                       "one to override the ISA header.\n\n"
-                       "Raises ValueError when a delimiter is not exactly one byte, TypeError\n"
-                       "when it is not bytes (or None, for the last two).")},
+                       "The five delimiters of an interchange.")},
     {Py_tp_new, reinterpret_cast<void*>(delimiters_new)},
     {Py_tp_getset, kGetters},
     {Py_tp_richcompare, reinterpret_cast<void*>(delimiters_compare)},
@@ -263,10 +257,7 @@ PyGetSetDef kDocumentGetSet[] = {
 };
 
 PyType_Slot kDocumentSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "The file, indexed into segments and held byte for byte. len() counts\n"
-                    "the segments; document[i] is the Segment at i (negative i counts from\n"
-                    "the end; IndexError past either end). Made only by parse.")},
+    {Py_tp_doc, const_cast<char*>("The file, indexed into segments and held byte for byte.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
     {Py_tp_methods, kDocumentMethods},

@@ -161,9 +161,7 @@ PyModuleDef_Slot kSlots[] = {
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "_core",
-    "The native core of zarvi: reads and validates X12 835 remittance files (005010X221A1\n"
-    "and 004010X091A1) into a lossless document, typed tables and diagnostics. Import the\n"
-    "`zarvi` package, which re-exports every public name of this module.",
+    "The `zarvi._core` extension module.",
     0,
     nullptr,
     kSlots,

@@ -244,9 +244,7 @@ PyObject* result_repr(PyObject* self) {
 
 PyMethodDef kResultMethods[] = {
     {"count_claims", count_claims, METH_NOARGS,
-     "count_claims($self, /)\n--\n\n"
-     "The number of claims: the rows of the table \"claims\".\n\n"
-     "Raises KeyError, naming the tables there are, when the spec has no \"claims\" table."},
+     "count_claims($self, /)\n--\n\nThe rows of `claims`."},
     {"count_patients", count_patients, METH_NOARGS,
      "count_patients($self, /)\n--\n\n"
      "The number of distinct patients: the distinct non-null values of \"patient_id\" in\n"
@@ -281,16 +279,7 @@ PyGetSetDef kResultGetSet[] = {
 };
 
 PyType_Slot kResultSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "What zarvi.parse made of one file: the document, the tables, the\n"
-                    "diagnostics and the spec, with summaries of the 835 tables.\n\n"
-                    "Made only by parse; immutable. Its parts share memory with it: a table\n"
-                    "or a segment taken from it keeps the data it reads alive.\n\n"
-                    "Example:\n"
-                    "    result = zarvi.parse(data)\n"
-                    "    result.payer[\"name\"], result.count_claims(), result.sum_payments()\n"
-                    "    claims = result.tables[\"claims\"]\n"
-                    "    [str(d) for d in result.diagnostics]")},
+    {Py_tp_doc, const_cast<char*>("What one parse produced.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(result_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(result_clear)},

@@ -221,61 +221,28 @@ PyMethodDef kSpecMethods[] = {
     {"builtin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_builtin)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "builtin(version=\"5010\")\n--\n\n"
-     "A built-in 835 spec.\n\n"
-     "Parameters:\n"
-     "    version: \"5010\" (the default) for 005010X221A1, or \"4010\" for 004010X091A1.\n\n"
-     "Returns:\n"
-     "    The Spec; the same compiled spec is shared by every call.\n\n"
-     "Raises:\n"
-     "    ValueError: any other version. TypeError: version is not a str."},
+     "The built-in 835 spec of `version`, `\"5010\"` (the default) or\n"
+     "`\"4010\"`; raises `ValueError` for any other version."},
     {"from_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_from_json)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "from_json(json)\n--\n\n"
-     "Compiles a spec from its JSON text, as to_json writes it.\n\n"
-     "Parameters:\n"
-     "    json: the spec as JSON text (a str).\n\n"
-     "Returns:\n"
-     "    The Spec.\n\n"
-     "Raises:\n"
-     "    SpecError: the text is not valid JSON or not a valid spec; the message names\n"
-     "        the rule, the loop or key, and the datum.\n"
-     "    TypeError: json is not a str."},
+     "The spec described by `json`; raises `SpecError` with the core message\n"
+     "when it is not valid."},
     {"patch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_patch)),
      METH_VARARGS | METH_KEYWORDS,
      "patch($self, patch)\n--\n\n"
-     "A new spec: this one with `patch` merged over it. This spec is not changed.\n\n"
-     "Parameters:\n"
-     "    patch: a JSON merge patch, as a dict or as JSON text: an object merges into\n"
-     "        the object at its key, None (null) removes the key, and any other value\n"
-     "        replaces it.\n\n"
-     "Returns:\n"
-     "    The patched Spec.\n\n"
-     "Raises:\n"
-     "    SpecError: the patch is not valid JSON or the patched spec is not valid.\n"
-     "    TypeError: patch is neither a dict nor a str, or the dict cannot be written\n"
-     "        as JSON.\n\n"
-     "Example:\n"
-     "    no_adjustments = Spec.builtin().patch({\"tables\": {\"adjustments\": None}})"},
+     "A new spec with `patch` (a dict or JSON text) merged over this one;\n"
+     "raises `SpecError` when the result is not valid."},
     {"to_json", spec_to_json, METH_NOARGS,
-     "to_json($self)\n--\n\nThe spec as JSON text, which Spec.from_json reads back."},
+     "to_json($self)\n--\n\nThe spec as JSON text."},
     {"loops", spec_loops, METH_NOARGS,
-     "loops($self)\n--\n\nThe names of the spec's loops (a list of str), in spec order."},
+     "loops($self)\n--\n\nThe loop names, in spec order."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kSpecSlots[] = {
     {Py_tp_doc,
-     const_cast<char*>(
-         "A compiled description of a file format: its loops, the segments and elements\n"
-         "each holds with their types and codes, the balancing rules, and the tables to\n"
-         "project. parse and stream read with one.\n\n"
-         "Made by Spec.builtin, Spec.from_json or patch; immutable, and shared without\n"
-         "copying.\n\n"
-         "Example:\n"
-         "    spec = zarvi.Spec.builtin(\"4010\")\n"
-         "    result = zarvi.parse(data, spec=spec)\n"
-         "    flat = zarvi.Spec.builtin().patch(zarvi.EDI_835_PARSER_PATCH)\n"
-         "    spec.loops(), spec.to_json()")},
+     const_cast<char*>("The loop structure, element definitions and tables of a file format.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(spec_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(spec_repr)},
     {Py_tp_methods, kSpecMethods},

@@ -223,9 +223,7 @@ PyObject* stream_next(PyObject* self) {
 
 PyType_Slot kStreamSlots[] = {
     {Py_tp_doc, const_cast<char*>(
-                    "The iterator zarvi.stream returns: each next() reads on to the next\n"
-                    "closed instance of its loop and returns a Batch; StopIteration at the end.\n"
-                    "Each step runs with the GIL released.\n\n"
+                    "Iterates the batches of a file. Each step runs with the GIL released.\n\n"
                     "A stream must be advanced from one thread at a time: a next() that finds\n"
                     "another thread inside a step raises a RuntimeError naming the stream\n"
                     "(unlike a generator, which raises ValueError).")},

@@ -210,16 +210,7 @@ PyGetSetDef kTableGetSet[] = {
 };
 
 PyType_Slot kTableSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "One projected table: named, typed columns of equal length; len() is\n"
-                    "its row count. Read-only, and it keeps the tables it belongs to alive.\n\n"
-                    "It speaks the Arrow PyCapsule interface, so pyarrow.table(t),\n"
-                    "polars.DataFrame(t) and other Arrow readers take it without copying.\n\n"
-                    "Example:\n"
-                    "    claims = result.tables[\"claims\"]\n"
-                    "    claims.name, claims.columns, len(claims)\n"
-                    "    frame = claims.to_polars()\n"
-                    "    print(claims.render())")},
+    {Py_tp_doc, const_cast<char*>("One projected table. Shares the tables it belongs to.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyTable>)},
     {Py_tp_repr, reinterpret_cast<void*>(table_repr)},
     {Py_tp_methods, kTableMethods},
@@ -374,17 +365,8 @@ PyGetSetDef kTablesGetSet[] = {
 };
 
 PyType_Slot kTablesSlots[] = {
-    {Py_tp_doc,
-     const_cast<char*>(
-         "The tables of one parse or one batch: a read-only mapping from table name to\n"
-         "Table. len() counts the tables, iteration yields their names, `name in tables`\n"
-         "tests one, and tables[name] raises KeyError listing the names when there is no\n"
-         "such table. Shared with its tables, never copied.\n\n"
-         "Example:\n"
-         "    tables = result.tables\n"
-         "    list(tables)              # [\"adjustments\", \"claims\", ...]\n"
-         "    claims = tables[\"claims\"]\n"
-         "    frames = tables.to_polars()")},
+    {Py_tp_doc, const_cast<char*>(
+                    "The tables of one parse or one batch, by name. Shared, never copied.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PyTables>)},
     {Py_tp_repr, reinterpret_cast<void*>(tables_repr)},
     {Py_tp_iter, reinterpret_cast<void*>(tables_iter)},

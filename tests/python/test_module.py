@@ -1,4 +1,5 @@
 import ctypes
+import functools
 import importlib.metadata
 import inspect
 import operator
@@ -87,6 +88,50 @@ def test_every_public_callable_has_a_signature_and_a_doc(function):
     # A malformed first line leaves the signature unreadable and in the text.
     inspect.signature(function)
     assert function.__doc__ and "--\n" not in function.__doc__
+
+
+# The docstrings every reader of the module sees, exactly; the longer
+# reference texts live in the stub, where editors read them.
+DOCSTRINGS = {
+    "": "The `zarvi._core` extension module.",
+    "ParseError": "Input that cannot be indexed: its delimiters cannot be read or it exceeds the "
+                  "size limit; the message says what was found and where.",
+    "SpecError": "A spec that cannot be loaded or patched; the message names the rule, the loop "
+                 "and key, and the datum.",
+    "Result": "What one parse produced.",
+    "Result.count_claims": "The rows of `claims`.",
+    "Stream": "Iterates the batches of a file. Each step runs with the GIL released.\n\n"
+              "A stream must be advanced from one thread at a time: a next() that finds\n"
+              "another thread inside a step raises a RuntimeError naming the stream\n"
+              "(unlike a generator, which raises ValueError).",
+    "Batch.tables": "The rows appended since the previous batch, by table.",
+    "Batch.diagnostics": "The diagnostics emitted since the previous batch, in stream order.",
+    "Delimiters": "The five delimiters of an interchange.",
+    "Delimiters.repetition": "The repetition separator, one byte, or `None` when the file has "
+                             "none.",
+    "Delimiters.release": "The release character, one byte, or `None` when it is not in use.",
+    "Document": "The file, indexed into segments and held byte for byte.",
+    "Document.write": "The file, byte for byte.",
+    "Segment": "One segment of a document, read from the document on access.",
+    "Spec": "The loop structure, element definitions and tables of a file format.",
+    "Spec.builtin": "The built-in 835 spec of `version`, `\"5010\"` (the default) or\n"
+                    "`\"4010\"`; raises `ValueError` for any other version.",
+    "Spec.from_json": "The spec described by `json`; raises `SpecError` with the core message\n"
+                      "when it is not valid.",
+    "Spec.patch": "A new spec with `patch` (a dict or JSON text) merged over this one;\n"
+                  "raises `SpecError` when the result is not valid.",
+    "Spec.to_json": "The spec as JSON text.",
+    "Spec.loops": "The loop names, in spec order.",
+    "Diagnostic": "One finding about the data of a file. A value, never raised.",
+    "Tables": "The tables of one parse or one batch, by name. Shared, never copied.",
+    "Table": "One projected table. Shares the tables it belongs to.",
+}
+
+
+@pytest.mark.parametrize("path, text", DOCSTRINGS.items(), ids=[p or "module" for p in DOCSTRINGS])
+def test_docstrings(path, text):
+    obj = functools.reduce(getattr, filter(None, path.split(".")), zarvi._core)
+    assert obj.__doc__ == text
 
 
 def _collector_clear(obj):

@@ -51,6 +51,19 @@ def test_envelope_defaults_and_getters():
         zarvi.Envelope("a")
 
 
+@pytest.mark.parametrize("time, isa10, gs05", [
+    (datetime.time(12, 34, 56), b"1234", b"123456"),
+    (datetime.time(0, 0, 59), b"0000", b"000059"),
+    (datetime.time(23, 59), b"2359", b"2359"),
+], ids=["all distinct", "seconds only", "whole minutes"])
+def test_envelope_time_is_written_to_the_minute_and_second(time, isa10, gs05):
+    e = envelope(time=time)
+    assert e.time == time
+    written, _ = zarvi.write(zarvi.parse(SIMPLE).tables, e, allow_findings=True)
+    document = zarvi.parse(written).document
+    assert (document[0].elements[9], document[1].elements[4]) == (isa10, gs05)
+
+
 E = "Envelope() argument"
 
 
@@ -59,6 +72,9 @@ E = "Envelope() argument"
      "Envelope() missing 1 required keyword-only argument: 'sender_id'"),
     ({"date": ..., "time": ...}, TypeError,
      "Envelope() missing 2 required keyword-only arguments: 'date' and 'time'"),
+    ({"sender_id": ..., "receiver_id": ..., "date": ..., "time": ...}, TypeError,
+     "Envelope() missing 4 required keyword-only arguments: 'sender_id', 'receiver_id', "
+     "'date', and 'time'"),
     ({"colour": 1}, TypeError, "Envelope() got an unexpected keyword argument 'colour'"),
     ({"sender_id": 1}, TypeError, f"{E} 'sender_id' must be str, not int"),
     ({"application_sender": b"x"}, TypeError,
@@ -80,7 +96,7 @@ E = "Envelope() argument"
     ({"date": Far(2026, 1, 5)}, ValueError, "date 2026-01-05 is out of range"),
     ({"time": object()}, AttributeError, None),
     ({"time": fake_time(1.5)}, TypeError, None),
-], ids=["one missing", "two missing", "unknown", "id type", "application type", "number type",
+], ids=["one missing", "two missing", "none given", "unknown", "id type", "application type", "number type",
         "delimiters type", "line break type", "negative number", "number too big",
         "time too big", "datetime first", "zoned", "fraction", "date too far", "no attributes",
         "float hour"])
