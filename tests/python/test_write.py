@@ -11,7 +11,8 @@ import pytest
 
 import zarvi
 import zarvi._core as core
-from x12_input import DATE, ENVELOPE, SIMPLE, TIME, longest_pause, round_trip, slow_input
+from x12_input import (DATE, ENVELOPE, SIMPLE, TIME, interchange, longest_pause, payment,
+                       round_trip, slow_input)
 
 ZONED = TIME.replace(tzinfo=datetime.timezone(datetime.timedelta(hours=1)))
 
@@ -173,3 +174,39 @@ def test_write_releases_the_lock_and_threads_agree():
         sys.setswitchinterval(old)
     assert results == [expected] * 3
     assert longest < took / 2, (longest, took)
+
+
+@pytest.mark.parametrize(
+    "delimiters", [zarvi.Delimiters(repetition=None), zarvi.Delimiters(repetition=b"^")],
+    ids=["unset", "set"])
+def test_4010_header_carries_no_repetition_separator(delimiters):
+    # 4010's ISA11 is a code: "^" in a value is no delimiter of the file.
+    body = [s.replace("PER*BL*", "PER*CX*") for s in payment(claims=(("C^1", "M^1", "150"),))]
+    data = interchange(body, version="004010X091A1")
+    tables = zarvi.parse(data).tables
+    written, findings = zarvi.write(tables, envelope(delimiters=delimiters))
+    assert findings == []
+    assert b"*U*00401*" in written and b"CLP*C^1*" in written
+
+
+def test_column_without_component_writes_component_1_of_a_composite():
+    tables = zarvi.parse(SIMPLE).tables
+    spec = zarvi.Spec.builtin().patch(
+        {"tables": {"services": {"columns": {"procedure_qualifier": {"component": None}}}}})
+    assert zarvi.write(tables, ENVELOPE, spec) == zarvi.write(tables, ENVELOPE)
+
+
+def test_position_past_any_file_is_not_written():
+    # Written, the component's separators alone would exhaust memory.
+    parsed = zarvi.parse(SIMPLE).tables
+    tables = {n: pa.table(parsed[n]) for n in parsed}
+    tables["services"] = tables["services"].append_column("far", pa.array([b"x", None, b"y"]))
+    spec = zarvi.Spec.builtin().patch({"tables": {"services": {"columns": {
+        "far": {"segment": "SVC", "element": 1, "component": 2**64 - 1}}}}})
+    written, findings = zarvi.write(tables, ENVELOPE, spec, allow_findings=True)
+    assert [(f.kind, f.table, f.row, f.column) for f in findings] == [
+        ("NotWritable", "services", 0, "far"), ("NotWritable", "services", 2, "far")]
+    assert findings[0].message == (
+        'table "services" row 0 column "far" holds "x", which SVC01-18446744073709551615 cannot '
+        "hold: no file the reader takes holds an element of that many components")
+    assert written == zarvi.write(parsed, ENVELOPE)[0]

@@ -406,14 +406,13 @@ void Builder::required_elements(LoopId l, SegmentPlan& plan) {
       if (element.required && !writes_element(plan, pos)) places.push_back({pos, {}, &element});
       continue;
     }
-    if (!element.required && !std::any_of(plan.elements.begin(), plan.elements.end(),
-                                          [&](const ElementPlan& e) {
-                                            return e.element == pos && e.component;
-                                          })) {
-      continue;
-    }
+    // A value without component is component 1 of the composite, as the
+    // emitter writes it and a reader reads it.
+    if (!element.required && !writes_element(plan, pos)) continue;
     for (const auto& [cpos, component] : *element.composite) {
-      if (component.required && find_place(plan, pos, cpos) == nullptr) {
+      const bool written = find_place(plan, pos, cpos) != nullptr ||
+                           (cpos == 1 && find_place(plan, pos, std::nullopt) != nullptr);
+      if (component.required && !written) {
         places.push_back({pos, cpos, &component});
       }
     }

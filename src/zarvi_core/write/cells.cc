@@ -95,6 +95,13 @@ Outcome render(const column::ColumnData* column, size_t row, std::optional<uint6
   return Outcome::Empty;
 }
 
+std::string shown(const column::ColumnData& column, size_t row) {
+  const std::optional<column::Cell> cell = column.get(row);
+  if (cell && cell->kind() == column::Cell::Kind::Binary)
+    return quote_bytes(lossy_utf8(cell->bytes()));
+  return column.render(row).value_or(std::string());
+}
+
 DelimiterSet::DelimiterSet(const envelope::DelimiterList& list) : list_(&list) {
   for (const envelope::Delimiter& d : list) is_delimiter_[static_cast<unsigned char>(d.byte)] = true;
 }

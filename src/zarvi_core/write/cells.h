@@ -29,6 +29,10 @@ enum class Outcome : uint8_t {
 Outcome render(const column::ColumnData* column, size_t row, std::optional<uint64_t> max,
                std::string& out, std::string& reason);
 
+// A non-null cell as findings show it: bytes quoted as a debug string of
+// their text, anything else as the column displays it.
+std::string shown(const column::ColumnData& column, size_t row);
+
 // A decimal at `scale` as an element writes it: 12.50 at scale 2 is "12.5",
 // 7.00 is "7", -0.25 is "-0.25".
 void append_decimal(std::string& out, i128 value, uint8_t scale);

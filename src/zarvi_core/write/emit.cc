@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "zarvi_core/column/parse.h"
+#include "zarvi_core/document.h"
+#include "zarvi_core/text.h"
 #include "zarvi_core/write/refusal.h"
 
 namespace zarvi_core::write::emit {
@@ -11,6 +13,25 @@ namespace zarvi_core::write::emit {
 namespace {
 
 constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
+
+// Each element and component before a value takes a separator byte, and the
+// segment an id byte and its terminator: past this position no file the
+// reader takes holds the value, and writing the separators would exhaust
+// memory first.
+constexpr uint64_t kMaxPosition = kMaxDocumentBytes - 2;
+
+bool past_any_file(uint64_t element, std::optional<uint64_t> component) {
+  return element > kMaxPosition || component.value_or(1) > kMaxPosition;
+}
+
+// The origin of a code that the spec alone gives, or of the writer's counts.
+std::optional<finding::Origin> no_origin() { return std::nullopt; }
+
+std::string past_any_file_reason(uint64_t element) {
+  return element > kMaxPosition
+             ? "no file the reader takes holds a segment of that many elements"
+             : "no file the reader takes holds an element of that many components";
+}
 
 uint64_t saturating_add(uint64_t a, uint64_t b) {
   uint64_t sum;
@@ -31,8 +52,9 @@ std::string date_display(int32_t days) {
 }
 
 // The delimiter that an envelope field's value carries by definition.
-std::string_view own_delimiter(const finding::Origin& origin) {
-  const auto* e = std::get_if<finding::Origin::Envelope>(&origin.data);
+std::string_view own_delimiter(const std::optional<finding::Origin>& origin) {
+  if (!origin) return {};
+  const auto* e = std::get_if<finding::Origin::Envelope>(&origin->data);
   if (e == nullptr) return {};
   for (size_t i = 0; i < envelope::kFieldNames.size(); ++i)
     if (envelope::kFieldNames[i] == e->field)
@@ -117,8 +139,8 @@ void Emitter::push_empty(uint64_t element, std::optional<uint64_t> component) {
   parts_.push_back(render::Part{element, component, scratch_.size(), scratch_.size(), false});
 }
 
-void Emitter::not_writable(finding::Origin origin, std::string value, std::string_view id,
-                           uint64_t element, std::optional<uint64_t> component,
+void Emitter::not_writable(std::optional<finding::Origin> origin, std::string value,
+                           std::string_view id, uint64_t element, std::optional<uint64_t> component,
                            std::string reason) {
   findings_.push_back(finding::Finding{finding::Finding::NotWritable{
       std::move(origin), std::move(value), refusal::place(id, element, component),
@@ -136,26 +158,41 @@ void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uin
     if (const spec::ElementDef* def = spec_.element_def(id, element, component)) max = def->max;
   }
   const size_t begin = scratch_.size();
+  const auto origin = [&] {
+    return finding::Origin::cell(d.name, row, spec_.tables[table].columns[column].first);
+  };
   switch (cells::render(bound, row, max, scratch_, reason_)) {
     case cells::Outcome::Empty: return push_empty(element, component);
-    case cells::Outcome::Failed: {
-      const std::string& name = spec_.tables[table].columns[column].first;
-      not_writable(finding::Origin::cell(d.name, row, name), bound->render(row).value_or(""), id,
-                   element, component, std::move(reason_));
+    case cells::Outcome::Failed:
+      not_writable(origin(), bound->render(row).value_or(""), id, element, component,
+                   std::move(reason_));
       return push_empty(element, component);
-    }
     case cells::Outcome::Text: break;
   }
-  parts_.push_back(render::Part{element, component, begin, scratch_.size(), true});
   const std::string_view text = std::string_view(scratch_).substr(begin);
-  if (delimiters_.any(text)) {
-    const std::string& name = spec_.tables[table].columns[column].first;
-    check_delimiters(finding::Origin::cell(d.name, row, name), id, element, component,
-                     std::string(text));
+  if (past_any_file(element, component) && !text.empty()) {
+    scratch_.resize(begin);
+    not_writable(origin(), cells::shown(*bound, row), id, element, component,
+                 past_any_file_reason(element));
+    return push_empty(element, component);
   }
+  parts_.push_back(render::Part{element, component, begin, scratch_.size(), true});
+  if (delimiters_.any(text)) check_delimiters(origin(), id, element, component, std::string(text));
 }
 
-void Emitter::check_delimiters(const finding::Origin& origin, std::string_view id,
+template <class MakeOrigin>
+void Emitter::push_value(std::string_view id, uint64_t element, std::optional<uint64_t> component,
+                         std::string_view text, MakeOrigin&& origin) {
+  if (past_any_file(element, component) && !text.empty()) {
+    not_writable(origin(), quote_bytes(text), id, element, component,
+                 past_any_file_reason(element));
+    return push_empty(element, component);
+  }
+  if (delimiters_.any(text)) check_delimiters(origin(), id, element, component, text);
+  push_text(element, component, text);
+}
+
+void Emitter::check_delimiters(const std::optional<finding::Origin>& origin, std::string_view id,
                                uint64_t element, std::optional<uint64_t> component,
                                std::string_view value) {
   const std::string_view own = own_delimiter(origin);
@@ -237,15 +274,12 @@ void Emitter::write_opening(LoopId loop, const std::string& id, const std::strin
       push_empty(v.element, std::nullopt);
       continue;
     }
-    if (v.field) {
-      // A fixed code of the spec has no field to point at; a delimiter in it
-      // shows in the read-back.
-      if (delimiters_.any(v.text))
-        check_delimiters(finding::Origin::envelope(std::string(envelope::field_name(*v.field))),
-                         id, v.element, std::nullopt, v.text);
-      if (tracing_) traces_.field(v.element, std::nullopt, *v.field);
-    }
-    push_text(v.element, std::nullopt, v.text);
+    if (v.field && tracing_) traces_.field(v.element, std::nullopt, *v.field);
+    // A fixed code of the spec has no field to point at.
+    push_value(id, v.element, std::nullopt, v.text, [&]() -> std::optional<finding::Origin> {
+      if (!v.field) return std::nullopt;
+      return finding::Origin::envelope(std::string(envelope::field_name(*v.field)));
+    });
   }
   finish_segment(id, std::nullopt);
 }
@@ -264,7 +298,8 @@ void Emitter::write_row(LoopId loop, size_t index, const plan::SegmentPlan& segm
   const std::string& id = segment_id(loop, segment);
   for (const plan::ElementPlan& e : segment.elements) {
     if (const auto* k = std::get_if<plan::Constant>(&e.value)) {
-      push_text(e.element, e.component, k->code);
+      push_value(id, e.element, e.component, k->code,
+                 [&] { return finding::Origin::row(data_[segment.table].name, *row); });
     } else if (const auto* c = std::get_if<plan::ColumnValue>(&e.value)) {
       push_cell(id, e.element, e.component, segment.table, *row, c->column);
     } else if (const auto* r = std::get_if<plan::RepeatedValue>(&e.value)) {
@@ -322,7 +357,8 @@ void Emitter::write_repeated(LoopId loop, const plan::SegmentPlan& segment,
         } else if (const auto* c = std::get_if<plan::ColumnValue>(&e.value)) {
           push_cell(id, e.element, e.component, t, row, c->column);
         } else if (const auto* k2 = std::get_if<plan::Constant>(&e.value)) {
-          push_text(e.element, e.component, k2->code);
+          push_value(id, e.element, e.component, k2->code,
+                     [&] { return finding::Origin::row(d.name, row); });
         }
       }
     }
@@ -336,8 +372,10 @@ void Emitter::write_closing(LoopId loop, const std::string& control, uint64_t co
   const spec::LoopDef& def = spec_.loops[loop];
   const spec::Control& c = *def.control;
   if (tracing_) traces_.field(c.closer_element, std::nullopt, envelope::Field::ControlNumber);
-  push_text(c.closer_element, std::nullopt, control);
-  push_text(c.count_element, std::nullopt, std::to_string(count));
+  push_value(*def.end, c.closer_element, std::nullopt, control, [] {
+    return finding::Origin::envelope(std::string(field_name(envelope::Field::ControlNumber)));
+  });
+  push_value(*def.end, c.count_element, std::nullopt, std::to_string(count), no_origin);
   std::stable_sort(parts_.begin(), parts_.end(), render::Part::before);
   finish_segment(*def.end, std::nullopt);
 }
@@ -372,10 +410,11 @@ void Emitter::instance(LoopId loop, const walk::Context& context) {
         if (def.control) {
           write_opening(loop, segment_id(loop, segment), control);
         } else {
+          const std::string& id = segment_id(loop, segment);
           for (const plan::ElementPlan& e : segment.elements)
             if (const auto* k = std::get_if<plan::Constant>(&e.value))
-              push_text(e.element, e.component, k->code);
-          finish_segment(segment_id(loop, segment), std::nullopt);
+              push_value(id, e.element, e.component, k->code, no_origin);
+          finish_segment(id, std::nullopt);
         }
         break;
       case plan::Source::Row: write_row(loop, item.index, segment, context); break;

@@ -49,8 +49,9 @@ class Emitter {
   void push_cell(std::string_view id, uint64_t element, std::optional<uint64_t> component,
                  size_t table, size_t row, size_t column);
   // One DelimiterInValue per delimiter the value holds.
-  void check_delimiters(const finding::Origin& origin, std::string_view id, uint64_t element,
-                        std::optional<uint64_t> component, std::string_view value);
+  void check_delimiters(const std::optional<finding::Origin>& origin, std::string_view id,
+                        uint64_t element, std::optional<uint64_t> component,
+                        std::string_view value);
   // Assembles the pending parts (ascending by element) into one segment and
   // appends it to the output.
   void finish_segment(std::string_view id, std::optional<trace::RowOrigin> origin);
@@ -71,12 +72,18 @@ class Emitter {
   // A pending part holding `text`.
   void push_text(uint64_t element, std::optional<uint64_t> component, std::string_view text);
   void push_empty(uint64_t element, std::optional<uint64_t> component);
+  // A value the writer supplies (a code, an envelope value, a count) as a
+  // pending part, checked like a cell's; `origin()` gives where a finding
+  // points, none for the spec's own codes.
+  template <class MakeOrigin>
+  void push_value(std::string_view id, uint64_t element, std::optional<uint64_t> component,
+                  std::string_view text, MakeOrigin&& origin);
   // The opening segment of a controlled loop, from the envelope.
   void write_opening(LoopId loop, const std::string& id, const std::string& control);
   void write_row(LoopId loop, size_t index, const plan::SegmentPlan& segment, const walk::Context& context);
   void write_repeated(LoopId loop, const plan::SegmentPlan& segment, const walk::Context& context);
   void write_closing(LoopId loop, const std::string& control, uint64_t count);
-  void not_writable(finding::Origin origin, std::string value, std::string_view id,
+  void not_writable(std::optional<finding::Origin> origin, std::string value, std::string_view id,
                     uint64_t element, std::optional<uint64_t> component, std::string reason);
   const std::string& segment_id(LoopId loop, const plan::SegmentPlan& segment) const;
   // Whether segment number `segments_` is traced.

@@ -50,6 +50,19 @@ void append_origin(std::string& out, const Origin& origin) {
              origin.data);
 }
 
+namespace {
+
+// The origin, or "the written file" for a finding that has none.
+void append_subject(std::string& out, const std::optional<Origin>& origin) {
+  if (origin) {
+    append_origin(out, *origin);
+  } else {
+    out += "the written file";
+  }
+}
+
+}  // namespace
+
 std::string to_string(const Origin& origin) {
   std::string out;
   append_origin(out, origin);
@@ -75,7 +88,7 @@ std::string to_string(const Finding& finding) {
   std::visit(
       Overloaded{
           [&](const Finding::DelimiterInValue& f) {
-            append_origin(out, f.origin);
+            append_subject(out, f.origin);
             out += " writes " + f.place + " with ";
             append_quoted(out, f.value);
             out += ", which holds the " + f.delimiter + " ";
@@ -127,15 +140,11 @@ std::string to_string(const Finding& finding) {
                    "; the rows of one parent must be together and in their parents' order";
           },
           [&](const Finding::NotWritable& f) {
-            append_origin(out, f.origin);
+            append_subject(out, f.origin);
             out += " holds " + f.value + ", which " + f.place + " cannot hold: " + f.reason;
           },
           [&](const Finding::ReadBack& f) {
-            if (f.origin) {
-              append_origin(out, *f.origin);
-            } else {
-              out += "the written file";
-            }
+            append_subject(out, f.origin);
             out += ": " + to_string(f.diagnostic);
           },
       },
@@ -144,6 +153,7 @@ std::string to_string(const Finding& finding) {
 }
 
 Subject subject(const Finding& finding) {
+  const auto of = [](const std::optional<Origin>& origin) { return origin ? &*origin : nullptr; };
   const auto of_origin = [](const Origin* origin) {
     Subject s;
     if (origin == nullptr) return s;
@@ -164,10 +174,10 @@ Subject subject(const Finding& finding) {
   };
   return std::visit(
       Overloaded{
-          [&](const Finding::DelimiterInValue& f) { return of_origin(&f.origin); },
+          [&](const Finding::DelimiterInValue& f) { return of_origin(of(f.origin)); },
           [&](const Finding::UnwrittenValue& f) { return of_origin(&f.origin); },
-          [&](const Finding::NotWritable& f) { return of_origin(&f.origin); },
-          [&](const Finding::ReadBack& f) { return of_origin(f.origin ? &*f.origin : nullptr); },
+          [&](const Finding::NotWritable& f) { return of_origin(of(f.origin)); },
+          [&](const Finding::ReadBack& f) { return of_origin(of(f.origin)); },
           [](const Finding::MissingParent& f) {
             return Subject{f.table, f.row, f.column, std::nullopt};
           },

@@ -71,9 +71,10 @@ inline constexpr size_t kKinds = 8;
 std::string_view kind_name(Kind kind);
 
 struct Finding {
-  // A value holds a delimiter; it is written unchanged.
+  // A value holds a delimiter; it is written unchanged. No origin: a code
+  // of the spec itself.
   struct DelimiterInValue {
-    Origin origin;
+    std::optional<Origin> origin;
     std::string place;      // CLP01, SVC01-2
     std::string value;      // bytes as written
     std::string delimiter;  // "element separator" ...
@@ -128,9 +129,10 @@ struct Finding {
     uint64_t last = 0;   // the last row entered before
     friend bool operator==(const OutOfOrder&, const OutOfOrder&) = default;
   };
-  // A value the element cannot hold; the element stays empty.
+  // A value the element cannot hold; the element stays empty. No origin: a
+  // code of the spec itself or a count of the writer's.
   struct NotWritable {
-    Origin origin;
+    std::optional<Origin> origin;
     std::string value;  // display text
     std::string place;
     std::string reason;

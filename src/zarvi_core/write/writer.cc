@@ -5,7 +5,7 @@
 
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
-#include "zarvi_core/text.h"
+#include "zarvi_core/write/cells.h"
 #include "zarvi_core/write/data.h"
 #include "zarvi_core/write/emit.h"
 #include "zarvi_core/write/layout.h"
@@ -46,12 +46,9 @@ void unwritten_values(const spec::Spec& spec, const plan::WritePlan& plan,
     for (size_t row = 0; row < table.rows; ++row) {
       const std::optional<column::Cell> cell = column.get(row);
       if (!cell || cell->is_null()) continue;
-      std::string value = cell->kind() == column::Cell::Kind::Binary
-                              ? quote_bytes(lossy_utf8(cell->bytes()))
-                              : column.render(row).value_or(std::string());
       findings.push_back(Finding{Finding::UnwrittenValue{finding::Origin::cell(table.name, row, name),
-                                                         std::move(value), u.place, u.code,
-                                                         u.codes}});
+                                                         cells::shown(column, row), u.place,
+                                                         u.code, u.codes}});
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "zarvi_core/write/emit.h"
 
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,14 @@ TEST(Emitter, SegmentAssembly) {
        false, "ST~IT*A~NT***v~SE*4*1~", {}},
       {"component 2 only", "{}", [] { return tables(items({{text("A"), kNull, text("v")}})); },
        false, "ST~IT*A~CP*:v~SE*4*1~", {}},
+      // A column without component writes component 1 of a composite.
+      {"component 1 from a column without component", R"({"tables": {"items": {"columns":
+         {"c": {"segment": "CP", "element": 1}}}}})",
+       [] {
+         return tables(table("items", {{"n", kText}, {"b", kText}, {"c", kText}},
+                             {{text("A"), text("v"), text("u")}, {text("B"), kNull, text("w")}}));
+       },
+       false, "ST~IT*A~CP*u:v~IT*B~CP*w~SE*6*1~", {}},
       // The opening segment is written even when it has no value.
       {"opening segment without values", "{}",
        [] { return tables(items({{kNull, kNull, kNull}})); }, false, "ST~IT~SE*3*1~", {}},
@@ -166,6 +175,127 @@ TEST(Emitter, SegmentAssembly) {
     EXPECT_EQ(got.output, c.output);
     EXPECT_EQ(got.findings, c.findings);
   }
+}
+
+// The tiny spec with `patch` written from `input`: the output and findings.
+struct WriteCase {
+  const char* name;
+  const char* patch;
+  std::function<column::table::Tables()> input;
+  const char* output;
+  std::vector<std::string> findings;
+};
+
+void expect_writes(std::span<const WriteCase> cases) {
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const spec::SpecPtr spec = tiny(c.patch);
+    ASSERT_NE(spec, nullptr);
+    const Emitted got = emit(*spec, c.input());
+    EXPECT_EQ(got.output, c.output);
+    EXPECT_EQ(got.findings, c.findings);
+  }
+}
+
+// Every value the writer supplies itself is checked like a cell's: fixed
+// codes point at the row that wrote them, or at nothing when the spec alone
+// gives them.
+TEST(Emitter, DelimitersInCodes) {
+  const char* const kHolds = "; a value cannot hold the interchange's delimiters";
+  const WriteCase cases[] = {
+      {"an opening segment's code", R"({"segments": {"ST": {"elements":
+         {"1": {"name": "id", "type": "ID", "codes": ["8~5"]}}}}})",
+       [] { return tables(); }, "ST*8~5~SE*2*1~",
+       {std::string("the written file writes ST01 with \"8~5\", which holds the segment terminator "
+                    "\"~\"") + kHolds}},
+      {"a where code of a row", R"({"loops": {"item": {"occurrences":
+         {"ref_a": {"qualifier": {"codes": ["A:1"]}}}}},
+         "segments": {"RF": {"elements": {"1": {"codes": ["A:1", "B", "C"]}}}},
+         "tables": {"items": {"columns": {"rf": {"where": {"1": "A:1"}}}}}})",
+       [] { return tables(table("items", {{"n", kText}, {"rf", kText}}, {{text("A"), text("r")}})); },
+       "ST~IT*A~RF*A:1*r~SE*4*1~",
+       {std::string("table \"items\" row 0 writes RF01 with \"A:1\", which holds the component "
+                    "separator \":\"") + kHolds}},
+      {"the qualifier of a repeated segment", R"({"loops": {"item": {"occurrences":
+         {"aj": {"qualifier": {"element": 1, "codes": ["Q*"]}}}}},
+         "tables": {"adjs": {"loops": ["item"], "segment": "AJ", "repeat": {"from": 2, "step": 1},
+         "columns": {"amount": {"group_element": 0}}}}})",
+       [] {
+         return tables(items({{text("A"), kNull, kNull}}),
+                       table("adjs", {{"item", kInt}, {"amount", kText}},
+                             {{Cell::int64(0), text("1")}, {Cell::int64(0), text("2")}}));
+       },
+       "ST~IT*A~AJ*Q**1*2~SE*4*1~",
+       {std::string("table \"adjs\" row 0 writes AJ01 with \"Q*\", which holds the element "
+                    "separator \"*\"") + kHolds}},
+  };
+  expect_writes(cases);
+}
+
+// A value at a position no file the reader takes can hold is not written:
+// its separators alone would exhaust memory. A repeat group's position
+// saturates rather than wrapping to an early element.
+TEST(Emitter, PositionsPastAnyFile) {
+  const char* const kElements =
+      "cannot hold: no file the reader takes holds a segment of that many elements";
+  const WriteCase cases[] = {
+      {"the largest component", R"({"tables": {"items": {"columns":
+         {"b": {"component": 18446744073709551615}}}}})",
+       [] { return tables(items({{text("A"), kNull, text("v")}})); }, "ST~IT*A~CP~SE*4*1~",
+       {"table \"items\" row 0 column \"b\" holds \"v\", which CP01-18446744073709551615 cannot "
+        "hold: no file the reader takes holds an element of that many components"}},
+      {"an element past 32 bits", R"({"tables": {"items": {"columns":
+         {"extra": {"element": 4294967296}}}}})",
+       [] { return tables(items({{text("A"), text("v"), kNull}})); }, "ST~IT*A~NT~SE*4*1~",
+       {std::string("table \"items\" row 0 column \"extra\" holds \"v\", which NT4294967296 ") +
+        kElements}},
+      {"an element of 2^63", R"({"tables": {"items": {"columns":
+         {"extra": {"element": 9223372036854775808}}}}})",
+       [] { return tables(items({{text("A"), text("v"), kNull}})); }, "ST~IT*A~NT~SE*4*1~",
+       {std::string("table \"items\" row 0 column \"extra\" holds \"v\", which "
+                    "NT9223372036854775808 ") + kElements}},
+      {"a where code of a row", R"({"tables": {"items": {"columns":
+         {"extra": {"where": {"8000000000": "X"}}}}}})",
+       [] { return tables(items({{text("A"), text("v"), kNull}})); }, "ST~IT*A~NT***v~SE*4*1~",
+       {std::string("table \"items\" row 0 holds \"X\", which NT8000000000 ") + kElements}},
+      {"a code of the spec", R"({"segments": {"ST": {"elements":
+         {"9999999999": {"name": "far", "type": "ID", "codes": ["X"]}}}}})",
+       [] { return tables(); }, "ST~SE*2*1~",
+       {std::string("the written file holds \"X\", which ST9999999999 ") + kElements}},
+      {"the count", R"({"loops": {"top": {"control": {"count_element": 9223372036854775808}}}})",
+       [] { return tables(); }, "ST~SE**1~",
+       {std::string("the written file holds \"2\", which SE9223372036854775808 ") + kElements}},
+      {"a repeat group's first element past 2^64", R"({"tables": {"adjs": {"loops": ["item"],
+         "segment": "AJ", "repeat": {"from": 18446744073709551615, "step": 2},
+         "columns": {"amount": {"group_element": 1}}}}})",
+       [] {
+         return tables(items({{text("A"), kNull, kNull}}),
+                       table("adjs", {{"item", kInt}, {"amount", kText}},
+                             {{Cell::int64(0), text("1")}}));
+       },
+       "ST~IT*A~AJ~SE*4*1~",
+       {std::string("table \"adjs\" row 0 column \"amount\" holds \"1\", which "
+                    "AJ18446744073709551615 ") + kElements}},
+      // Groups of 2^63 elements from element 2: the second group's element
+      // is past 2^64.
+      {"a repeat group", R"({"segments": {"AJ": {"elements":
+         {"18446744073709551615": {"name": "far", "type": "AN"}}}},
+         "tables": {"adjs": {"loops": ["item"], "segment": "AJ",
+         "repeat": {"from": 2, "step": 9223372036854775808}, "columns": {"code": {"element": 1},
+         "amount": {"group_element": 9223372036854775807}}}}})",
+       [] {
+         return tables(items({{text("A"), kNull, kNull}}),
+                       table("adjs", {{"item", kInt}, {"code", kText}, {"amount", kText}},
+                             {{Cell::int64(0), text("C"), text("1")},
+                              {Cell::int64(0), text("C"), text("2")}}));
+       },
+       "ST~IT*A~AJ*C~SE*4*1~",
+       {std::string("table \"adjs\" row 0 column \"amount\" holds \"1\", which "
+                    "AJ9223372036854775809 ") + kElements,
+        std::string("table \"adjs\" row 1 column \"amount\" holds \"2\", which "
+                    "AJ18446744073709551615 ") + kElements}},
+  };
+  expect_writes(cases);
 }
 
 // Each instance of a controlled loop takes the next control number; the

@@ -72,6 +72,8 @@ TEST(FindingSubject, FromOriginOrOwnData) {
       {"row origin", {F::ReadBack{unknown_segment(), kRow}}, "claims", 3, {}, {}},
       {"envelope origin", {F::DelimiterInValue{kField, "", "", "", '*'}}, {}, {}, {}, "sender_id"},
       {"no origin", {F::ReadBack{unknown_segment(), std::nullopt}}, {}, {}, {}, {}},
+      {"a code of the spec", {F::DelimiterInValue{std::nullopt, "ST01", "8~5", "", '~'}}, {}, {},
+       {}, {}},
       {"missing parent", {F::MissingParent{"claims", 2, "payment", {}, "payments"}},
        "claims", 2, "payment", {}},
       {"mismatched", {F::MismatchedReference{"services", 4, "payment", 1, "claim", 7, "claims", 2}},

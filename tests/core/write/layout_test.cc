@@ -141,20 +141,22 @@ TEST(Layout, Groups) {
   const char* const k17 = R"({"1": {"name": "a", "type": "AN"}, "7": {"name": "b", "type": "AN"}})";
   const struct {
     const char* repeat;
-    const char* elements;  // of SB
+    const char* elements;  // of SB; null: SB has no definition
     uint64_t expected;
   } cases[] = {
-      // SB declares elements 1 and 7, or nothing.
+      // SB declares elements 1 and 7, or nothing, or is not defined at all.
       {R"({"from": 2, "step": 3})", k17, 2},
       {R"({"from": 7, "step": 3})", k17, 1},
       {R"({"from": 9, "step": 2})", k17, 1},
       {R"({"from": 1, "step": 1})", k17, 7},
       {R"({"from": 4, "step": 2})", "{}", 1},
+      {R"({"from": 4, "step": 2})", nullptr, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.repeat);
-    const std::string patch = std::string(R"({"segments": {"SB": {"elements": )") + c.elements +
-        R"(}}, "tables": {
+    SCOPED_TRACE(std::string(c.repeat) + (c.elements != nullptr ? c.elements : " undefined"));
+    const std::string segments =
+        c.elements != nullptr ? std::string(R"("segments": {"SB": {"elements": )") + c.elements + "}}, " : "";
+    const std::string patch = "{" + segments + R"("tables": {
             "subs": {"loops": ["sub"], "columns": {"s": {"segment": "SB", "element": 1}}},
             "groups": {"loops": ["sub"], "segment": "SB", "repeat": )" + c.repeat +
         R"(, "columns": {"g": {"group_element": 0}}}}})";

@@ -80,6 +80,17 @@ TEST(WritePlan, Refusals) {
              "1": {"name": "left", "type": "AN"}, "2": {"name": "right", "type": "AN", "required": true}}}}}},
            "tables": {"items": {"columns": {"l": {"segment": "IT", "element": 3, "component": 1}}}}})",
        refused(R"(required element IT03-2 (right) of occurrence "item" in loop "item", written by table "items", has no column and no single code to write)")},
+      // A column without component writes component 1 of a composite.
+      {"required composite written without component",
+       R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "required": true, "composite": {
+             "1": {"name": "left", "type": "AN", "required": true}, "2": {"name": "right", "type": "AN"}}}}}},
+           "tables": {"items": {"columns": {"l": {"segment": "IT", "element": 3}}}}})",
+       "ok"},
+      {"optional composite written without component",
+       R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "composite": {
+             "1": {"name": "left", "type": "AN"}, "2": {"name": "right", "type": "AN", "required": true}}}}}},
+           "tables": {"items": {"columns": {"l": {"segment": "IT", "element": 3}}}}})",
+       refused(R"(required element IT03-2 (right) of occurrence "item" in loop "item", written by table "items", has no column and no single code to write)")},
       {"optional composite left alone",
        R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "composite": {
              "1": {"name": "left", "type": "AN", "required": true}}}}}}})",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "../test_input.h"
 #include "read_back.h"
@@ -138,6 +139,42 @@ TEST(Writer, DelimitersInValues) {
     EXPECT_EQ(texts(written.findings), c.findings);
     EXPECT_EQ(count(written.findings, finding::Kind::ReadBack), 0u);
   }
+}
+
+// A code of the spec holding a delimiter splits the segment it is in: the
+// finding says so, and the read-back, which would pin the damage on the
+// wrong rows, is left out.
+TEST(Writer, DelimiterInACodeOfTheSpec) {
+  nlohmann::json value = nlohmann::json::parse(spec::builtin_835_text());
+  spec::merge_patch(value, nlohmann::json::parse(
+                               R"({"segments": {"ST": {"elements": {"1": {"codes": ["8~5"]}}}}})"));
+  auto spec = spec::Spec::from_value(std::move(value));
+  ASSERT_TRUE(spec.ok()) << spec.error().message();
+  auto written = write_with_findings(*spec.value(), simple_tables(), fixed_envelope());
+  ASSERT_TRUE(written.ok()) << finding::to_string(written.error());
+  EXPECT_NE(written->bytes.find("~ST*8~5*0001~"), std::string::npos);
+  EXPECT_EQ(texts(written->findings),
+            std::vector<std::string>{
+                "the written file writes ST01 with \"8~5\", which holds the segment terminator "
+                "\"~\"; a value cannot hold the interchange's delimiters"});
+}
+
+// The closing segments repeat the opening ones' control number, and a
+// diagnostic on either points at the envelope field.
+TEST(Writer, ControlNumberTooLongForItsElements) {
+  const Written written =
+      write_changed(simple_tables(), [](envelope::Envelope& e) { e.control_number = 10000000000; });
+  std::vector<std::string> places;
+  for (const auto& f : written.findings) {
+    const auto* back = std::get_if<finding::Finding::ReadBack>(&f.data);
+    ASSERT_NE(back, nullptr) << finding::to_string(f);
+    const auto* length = back->diagnostic.rule.get_if<Rule::LengthOutOfRange>();
+    ASSERT_NE(length, nullptr) << finding::to_string(f);
+    places.push_back(to_string(length->place));
+    ASSERT_TRUE(back->origin.has_value()) << finding::to_string(f);
+    EXPECT_EQ(finding::to_string(*back->origin), "envelope field \"control_number\"");
+  }
+  EXPECT_EQ(places, (std::vector<std::string>{"ISA13", "GS06", "ST02", "SE02", "GE02", "IEA02"}));
 }
 
 // An envelope date or time that an element cannot hold leaves the element
