@@ -194,19 +194,35 @@ size_t run_peak(const std::string& body, size_t diagnostics = 0) {
   return bytes.peak();
 }
 
-// One segment of many empty elements holds at most sixteen bytes per element
-// beyond the input while it is read, wherever it stands: the slope between
-// two lengths leaves out what any file costs, and a few pages allow for the
-// allocator's rounding.
-TEST(Processor, LongSegmentCostsSixteenBytesPerElement) {
-  // Unknown, claim, repeated-group and envelope segments.
-  const std::string cases[] = {"LX*1~ZZ", "LX*1~CLP*C1*1*100*80~CLP", "LX*1~CLP*C1*1*100*80~CAS",
-                               "GE"};
-  constexpr size_t kElements = 100000;
-  for (const std::string& c : cases) {
-    SCOPED_TRACE(c);
-    const auto peak = [&](size_t n) { return run_peak(c + std::string(n, '*') + "~"); };
-    EXPECT_LE(peak(2 * kElements), peak(kElements) + 16 * kElements + 16384);
+// One segment of many empty elements, or one element of many empty
+// components, holds at most sixteen bytes per piece beyond the input while it
+// is read, wherever it stands: the slope between two lengths leaves out what
+// any file costs, and a few pages allow for the allocator's rounding. (A
+// finding or a cell that quotes a composite's text also holds that text, as
+// it would a simple value's.)
+TEST(Processor, LongSegmentCostsSixteenBytesPerPiece) {
+  struct Case {
+    const char* name;
+    std::string before;
+    char separator;
+  };
+  const Case cases[] = {
+      {"unknown segment", "LX*1~ZZ", '*'},
+      {"claim segment", "LX*1~CLP*C1*1*100*80~CLP", '*'},
+      {"repeated-group segment", "LX*1~CLP*C1*1*100*80~CAS", '*'},
+      {"envelope segment", "GE", '*'},
+      {"components in an unknown segment", "LX*1~ZZ*", ':'},
+      {"components of a composite element", "LX*1~CLP*C1*1*100*80~SVC*", ':'},
+      {"components past the defined elements", "LX*1~CLP*C1*1*100*80" + std::string(26, '*'),
+       ':'},
+  };
+  constexpr size_t kPieces = 100000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto peak = [&](size_t n) {
+      return run_peak(c.before + std::string(n, c.separator) + "~");
+    };
+    EXPECT_LE(peak(2 * kPieces), peak(kPieces) + 16 * kPieces + 16384);
   }
 }
 
