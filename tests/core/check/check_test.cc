@@ -111,15 +111,19 @@ TEST(EnvelopeChecker, Rules) {
 }
 
 // A child loop whose first position is not above its parent's first takes
-// part in no order test, wherever it opens.
+// part in no order test, wherever it opens, and hands nothing up when it
+// closes.
 TEST(EnvelopeChecker, ChildAtItsParentsPositionIsNeverOutOfOrder) {
-  const spec::Compiled level =
-      mini_spec().merge_patch(R"({"loops": {"service": {"occurrences": {"svc": {"pos": 1100}}}}})");
+  const spec::Compiled level = mini_spec().merge_patch(R"({"loops": {
+      "claim": {"occurrences": {"moa": {"segment": "MOA", "pos": 1250}}},
+      "service": {"occurrences": {"svc": {"pos": 1100}}}}})");
   ASSERT_TRUE(level.ok()) << level.error().message();
   const Case cases[] = {
       {"after the parent's later occurrence", wrap(kBody + "SVC*HC:1*0~"), {}},
       {"again in a later claim with its adjustment",
        wrap(kBody + "SVC*HC:1*0~LX*2~CLP*C2*1*0*0~CAS*CO*45*0~SVC*HC:2*0~"), {}},
+      {"the parent's occurrence below the child's last after it closes",
+       wrap(kBody + "SVC*HC:1*0~CAS*CO*45*0~MOA*1~"), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
