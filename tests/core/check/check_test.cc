@@ -101,6 +101,8 @@ TEST(EnvelopeChecker, Rules) {
       {"more fraction digits than the scale skips",
        wrap(replace(kBody, "*45*20~", "*45*19.999~")), {"TypeMismatch@7.3 \"19.999\""}},
       {"an absent optional amount adds 0", wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
+      {"an empty optional amount adds 0 to a sum that still fails",
+       wrap(replace(kBody, "*45*20~", "*45*19**A*~")), {"BalanceMismatch@6.3 \"100\""}},
       {"an empty required amount fails the sum, not the balance",
        wrap(replace(kBody, "*1*100*80", "*1**80")), {"RequiredElementMissing@6.3"}},
   };
