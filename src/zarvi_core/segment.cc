@@ -78,7 +78,8 @@ std::string_view Segment::own(std::string_view text, char release) {
 
 void Segment::put_plain(Element& e, std::string_view text, std::string_view rest, char element,
                         char component) {
-  const std::size_t n = 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), component));
+  const std::size_t n =
+      1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), component));
   if (n == 1) return e.borrow(text);
   reserve_parts(n, rest, element, component);
   const std::size_t first = parts_used_;
