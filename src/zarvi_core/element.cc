@@ -2,25 +2,13 @@
 
 namespace zarvi_core {
 
-void unescape_into(Bytes& out, std::string_view bytes, std::optional<char> release) {
-  if (!release || bytes.find(*release) == std::string_view::npos) {
-    out.borrow(bytes);
-    return;
-  }
-  std::string& own = out.own();
-  own.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == *release) {
-      if (++i == bytes.size()) break;
-    }
-    own += bytes[i];
-  }
-}
-
-Bytes unescape(std::string_view bytes, std::optional<char> release) {
-  Bytes out;
-  unescape_into(out, bytes, release);
-  return out;
+std::string_view unescape(std::string_view bytes, std::optional<char> release,
+                          std::string& owned) {
+  if (!release || bytes.find(*release) == std::string_view::npos) return bytes;
+  owned.clear();
+  owned.reserve(bytes.size());
+  unescape_append(owned, bytes, *release);
+  return owned;
 }
 
 }  // namespace zarvi_core

@@ -1,6 +1,6 @@
 // Elements of a segment: a simple value or a composite of components. Values
 // borrow from the input, which must outlive them, unless a release character
-// had to be removed: then the element owns its bytes.
+// had to be removed: then their segment holds the bytes.
 #pragma once
 
 #include <cstddef>
@@ -13,54 +13,52 @@
 
 namespace zarvi_core {
 
-// Bytes borrowed from the input, or owned when a release character was
-// removed from them. Refilling keeps the owned buffer's capacity.
+// Bytes of one value: borrowed from the input, or from the bytes its Segment
+// holds once a release character was removed from them. Sixteen bytes, so
+// that an element of millions of empty components costs little more than
+// its input.
 class Bytes {
  public:
   Bytes() = default;
-  explicit Bytes(std::string_view borrowed) noexcept : borrowed_(borrowed) {}
+  explicit Bytes(std::string_view bytes) noexcept : bytes_(bytes) {}
 
-  std::string_view view() const noexcept { return owned_ ? std::string_view(own_) : borrowed_; }
-  operator std::string_view() const noexcept { return view(); }
-  bool is_owned() const noexcept { return owned_; }
-
-  void borrow(std::string_view bytes) noexcept {
-    borrowed_ = bytes;
-    owned_ = false;
-  }
-  // The owned buffer, cleared, for the caller to fill.
-  std::string& own() {
-    owned_ = true;
-    own_.clear();
-    return own_;
-  }
+  std::string_view view() const noexcept { return bytes_; }
+  operator std::string_view() const noexcept { return bytes_; }
 
   friend bool operator==(const Bytes& a, const Bytes& b) noexcept { return a.view() == b.view(); }
   friend bool operator==(const Bytes& a, std::string_view b) noexcept { return a.view() == b; }
 
  private:
-  std::string_view borrowed_;
-  std::string own_;
-  bool owned_ = false;
+  std::string_view bytes_;
 };
 
-// bytes with each release byte dropped and the byte after it kept literally
-// (a release byte at the very end is dropped). Borrowed when no release
-// byte occurs.
-Bytes unescape(std::string_view bytes, std::optional<char> release);
-void unescape_into(Bytes& out, std::string_view bytes, std::optional<char> release);
+// Appends bytes to out (a string or a vector of char) with each release byte
+// dropped and the byte after it kept literally; a release byte at the very
+// end is dropped.
+template <class Out>
+void unescape_append(Out& out, std::string_view bytes, char release) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == release && ++i == bytes.size()) break;
+    out.push_back(bytes[i]);
+  }
+}
+
+// bytes unescaped: bytes themselves when no release byte occurs, else the
+// bytes written to `owned`.
+std::string_view unescape(std::string_view bytes, std::optional<char> release, std::string& owned);
 
 // Sixteen bytes, so that a segment of millions of empty elements costs little
-// more than its input. A composite's components and a simple value that owns
-// its bytes live in the Segment's part storage, which the element points to.
+// more than its input. A composite's components live in the Segment's part
+// storage and unescaped bytes in its owned storage; the element points to
+// them.
 class Element {
  public:
   bool is_composite() const noexcept { return kind_ == kComposite; }
   // A simple element's bytes (empty for a composite).
   std::string_view value() const noexcept {
-    if (kind_ == kBorrowed) [[likely]]
+    if (kind_ != kComposite) [[likely]]
       return std::string_view(static_cast<const char*>(at_), size_);
-    return kind_ == kOwned ? static_cast<const Bytes*>(at_)->view() : std::string_view();
+    return std::string_view();
   }
   // A composite's components, at least two (none for a simple element).
   std::span<const Bytes> components() const noexcept {
@@ -71,7 +69,7 @@ class Element {
  private:
   friend class Segment;
   static constexpr unsigned kBorrowed = 0;  // at_: the bytes, size_: their length
-  static constexpr unsigned kOwned = 1;     // at_: one part
+  static constexpr unsigned kOwned = 1;     // the same, in the segment's owned bytes
   static constexpr unsigned kComposite = 2; // at_: the first part, size_: their count
 
   void borrow(std::string_view text) noexcept {

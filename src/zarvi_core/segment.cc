@@ -19,8 +19,26 @@ Segment::Segment(const Segment& other)
       elements_(other.elements_),
       count_(other.count_),
       parts_(other.parts_),
-      parts_used_(other.parts_used_) {
-  if (parts_used_ != 0) link_parts(other.parts_.data());
+      parts_used_(other.parts_used_),
+      owned_(other.owned_) {
+  // Pointers into the other's storage move to the same offsets in this one.
+  // Borrowed bytes lie in the input, never inside the other's owned bytes.
+  const auto from = reinterpret_cast<std::uintptr_t>(other.owned_.data());
+  auto moved = [&](const char* p) {
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    return at >= from && at <= from + other.owned_.size() ? owned_.data() + (at - from) : p;
+  };
+  for (std::size_t i = 0; i < parts_used_; ++i) {
+    const std::string_view v = parts_[i].view();
+    parts_[i] = Bytes(std::string_view(moved(v.data()), v.size()));
+  }
+  for (std::size_t i = 0; i < count_; ++i) {
+    Element& e = elements_[i];
+    if (e.kind_ == Element::kComposite)
+      e.at_ = parts_.data() + (static_cast<const Bytes*>(e.at_) - other.parts_.data());
+    else if (e.kind_ == Element::kOwned)
+      e.at_ = moved(static_cast<const char*>(e.at_));
+  }
 }
 
 Segment& Segment::operator=(const Segment& other) {
@@ -28,56 +46,84 @@ Segment& Segment::operator=(const Segment& other) {
   return *this;
 }
 
-Bytes& Segment::take_part() {
-  if (parts_used_ == parts_.size()) parts_.emplace_back();
-  return parts_[parts_used_++];
-}
-
-void Segment::link_parts(const Bytes* from) {
+void Segment::link_parts() {
   for (std::size_t i = 0; i < count_; ++i) {
     Element& e = elements_[i];
-    if (e.kind_ == Element::kBorrowed) continue;
-    const std::size_t part =
-        from != nullptr ? static_cast<std::size_t>(static_cast<const Bytes*>(e.at_) - from)
-                        : e.part_;
-    e.at_ = parts_.data() + part;
+    if (e.kind_ == Element::kComposite) e.at_ = parts_.data() + e.part_;
   }
 }
 
-void Segment::put_plain(Element& e, std::string_view text, char component) {
+void Segment::reserve_parts(std::size_t n, std::string_view rest, char element,
+                            char component) {
+  constexpr std::size_t kCountFrom = 1024;
+  const std::size_t need = parts_used_ + n;
+  if (need <= parts_.size()) return;
+  std::size_t slots = std::max(need, parts_.size() < 8 ? 16 : 2 * parts_.size());
+  if (slots >= kCountFrom) {
+    // Each later composite has one part per component separator, plus one
+    // that its element separator accounts for.
+    std::size_t later = 0;
+    for (char c : rest) later += c == element || c == component;
+    slots = need + later;
+  }
+  parts_.reserve(slots);  // exactly: resize alone may double
+  parts_.resize(slots);
+}
+
+std::string_view Segment::own(std::string_view text, char release) {
+  const std::size_t from = owned_.size();
+  unescape_append(owned_, text, release);
+  return std::string_view(owned_.data() + from, owned_.size() - from);
+}
+
+void Segment::put_plain(Element& e, std::string_view text, std::string_view rest, char element,
+                        char component) {
+  const std::size_t n =
+      1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), component));
+  if (n == 1) return e.borrow(text);
+  reserve_parts(n, rest, element, component);
   const std::size_t first = parts_used_;
+  Bytes* out = parts_.data() + first;
   const char* const end = text.data() + text.size();
   const char* start = text.data();
   for (const char* p = start; p != end; ++p) {
     if (*p == component) {
-      take_part().borrow(std::string_view(start, static_cast<std::size_t>(p - start)));
+      *out++ = Bytes(std::string_view(start, static_cast<std::size_t>(p - start)));
       start = p + 1;
     }
   }
-  if (parts_used_ == first) return e.borrow(text);
-  take_part().borrow(std::string_view(start, static_cast<std::size_t>(end - start)));
+  *out = Bytes(std::string_view(start, static_cast<std::size_t>(end - start)));
+  parts_used_ = first + n;
   e.part_ = first;
-  e.size_ = parts_used_ - first;
+  e.size_ = n;
   e.kind_ = Element::kComposite;
 }
 
-void Segment::put_released(Element& e, std::string_view text, char component,
-                           std::optional<char> release) {
+void Segment::put_released(Element& e, std::string_view text, std::string_view rest,
+                           const Delimiters& delimiters) {
+  const char component = delimiters.component;
+  const std::optional<char> release = delimiters.release;
   std::size_t at = find_unreleased(text, component, release);
   if (at == std::string_view::npos) {
     if (!release || text.find(*release) == std::string_view::npos) return e.borrow(text);
-    unescape_into(take_part(), text, release);
-    e.part_ = parts_used_ - 1;
+    e.borrow(own(text, *release));
     e.kind_ = Element::kOwned;
     return;
   }
+  // At most one part per component separator and one more.
+  reserve_parts(1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), component)),
+                rest, delimiters.element, component);
+  auto put = [&](std::string_view piece) {
+    const bool plain = !release || piece.find(*release) == std::string_view::npos;
+    parts_[parts_used_++] = Bytes(plain ? piece : own(piece, *release));
+  };
   const std::size_t first = parts_used_;
   while (at != std::string_view::npos) {
-    unescape_into(take_part(), text.substr(0, at), release);
+    put(text.substr(0, at));
     text.remove_prefix(at + 1);
     at = find_unreleased(text, component, release);
   }
-  unescape_into(take_part(), text, release);
+  put(text);
   e.part_ = first;
   e.size_ = parts_used_ - first;
   e.kind_ = Element::kComposite;
@@ -85,6 +131,10 @@ void Segment::put_released(Element& e, std::string_view text, char component,
 
 void Segment::split_released(std::string_view body, const Delimiters& delimiters) {
   count_ = 0;
+  // Unescaped bytes are never more than the body's.
+  if (delimiters.release && owned_.capacity() < body.size() &&
+      body.find(*delimiters.release) != std::string_view::npos)
+    owned_.reserve(body.size());
   std::size_t at = find_unreleased(body, delimiters.element, delimiters.release);
   if (at == std::string_view::npos) {
     id_ = body;
@@ -97,8 +147,8 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
     body.remove_prefix(at + 1);
     at = find_unreleased(body, delimiters.element, delimiters.release);
     if (count_ == elements_.size()) grow(body, delimiters.element);
-    put_released(elements_[count_++], body.substr(0, at), delimiters.component,
-                 delimiters.release);
+    const std::string_view text = body.substr(0, at);
+    put_released(elements_[count_++], text, body.substr(text.size()), delimiters);
   } while (at != std::string_view::npos);
 }
 
@@ -231,7 +281,8 @@ void Segment::split_plain(std::string_view body, char element, char component) {
     }
     Element& e = slots[count++];
     if (composite) [[unlikely]]
-      put_plain(e, text, component);
+      put_plain(e, text, std::string_view(end, static_cast<std::size_t>(base + n - end)), element,
+                component);
     else
       e.borrow(text);
   };

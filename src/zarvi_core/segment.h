@@ -58,6 +58,7 @@ class Segment {
     raw_ = frame.raw;
     terminated_ = frame.terminated;
     parts_used_ = 0;
+    owned_.clear();
     if (delimiters.release)
       split_released(frame.body, delimiters);
     else
@@ -86,16 +87,23 @@ class Segment {
   // (each starts one more element), so that it is never copied at twice its
   // size.
   void grow(std::string_view rest, char element);
+  // Makes room for n more parts, keeping those in use; `rest` is the body
+  // after the element that needs them. Past a few hundred, parts are counted
+  // as grow counts elements, so that one element of millions of components
+  // costs sixteen bytes per component, never a copy at twice its size.
+  void reserve_parts(std::size_t n, std::string_view rest, char element, char component);
   // The components of text (holding no release byte) split at every component
   // separator, as element e; simple when there is none.
-  void put_plain(Element& e, std::string_view text, char component);
+  void put_plain(Element& e, std::string_view text, std::string_view rest, char element,
+                 char component);
   // text split at unreleased component separators, with release bytes removed.
-  void put_released(Element& e, std::string_view text, char component, std::optional<char> release);
-  // The next free part slot.
-  Bytes& take_part();
-  // Points every element that uses parts at them, now that they stay put;
-  // `from` is the part storage the numbers of a copy refer to.
-  void link_parts(const Bytes* from = nullptr);
+  void put_released(Element& e, std::string_view text, std::string_view rest,
+                    const Delimiters& delimiters);
+  // text unescaped into owned_, which the split has made large enough never
+  // to move.
+  std::string_view own(std::string_view text, char release);
+  // Points every composite at its parts, now that they stay put.
+  void link_parts();
 
   std::string_view id_;
   std::string_view raw_;
@@ -103,10 +111,13 @@ class Segment {
   bool terminated_ = false;
   std::vector<Element> elements_;  // the first count_ are in use
   std::size_t count_ = 0;
-  // Components and owned values, the first parts_used_ in use; slots beyond
-  // keep their owned buffers for the next segment.
+  // Components, the first parts_used_ in use.
   std::vector<Bytes> parts_;
   std::size_t parts_used_ = 0;
+  // Values and components with their release bytes removed; reserved at the
+  // body's size before a split, so it never moves while one runs. A vector,
+  // not a string: a moved segment's views must stay valid.
+  std::vector<char> owned_;
 };
 
 // The text a reader of one value takes from element `element`: component

@@ -108,6 +108,38 @@ TEST(Processor, BuiltinSampleAndItsMutations) {
   }
 }
 
+// Repeated groups up to a segment's last element, from a file of our own: a
+// group that ends there with or without its last element, and a group whose
+// first element is the segment's last. The file is clean.
+TEST(Processor, RepeatedGroupsReachTheLastElement) {
+  const std::string text = zarvi_core::testing::data_file("last_groups_5010.835");
+  auto document = Document::parse(std::string_view(text));
+  ASSERT_TRUE(document.ok());
+  const process::RunResult run =
+      process::Processor::run(*spec::shared_builtin_835().value(), document.value());
+  EXPECT_EQ(briefs(run.diagnostics), std::vector<std::string>{});
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      // row | segment | payment | claim | service | amount | group_code | quantity | reason_code
+      {"adjustments",
+       {"0 | 21 | 0 | 0 | 0 | 40.00 | PR | 1.00 | 1", "1 | 21 | 0 | 0 | 0 | 20.00 | PR | ∅ | 2",
+        "2 | 26 | 0 | 0 | 1 | 50.00 | CO | 1.00 | 45",
+        "3 | 26 | 0 | 0 | 1 | 10.00 | CO | 1.00 | 253",
+        "4 | 30 | 0 | 1 | ∅ | 25.00 | OA | ∅ | 23", "5 | 30 | 0 | 1 | ∅ | ∅ | OA | ∅ | 94"}},
+      // row | segment | payment | amount | fiscal_period_date | provider_id | reason_code |
+      // reference_id
+      {"provider_adjustments",
+       {"0 | 33 | 0 | 15.00 | 2026-12-31 | 1999888777 | WO | NW-OVP-7",
+        "1 | 33 | 0 | -2.50 | 2026-12-31 | 1999888777 | L6 | NW-INT-7",
+        "2 | 33 | 0 | ∅ | 2026-12-31 | 1999888777 | FB | NW-FWD-7"}},
+  };
+  for (const auto& [name, rows] : cases) {
+    SCOPED_TRACE(name);
+    const column::table::Table* table = run.tables.get(name);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(row_lines(*table), rows);
+  }
+}
+
 // A chain of 1000 nested loops: the deepest trigger opens every ancestor
 // implicitly; then ten thousand openings, each one level deeper than the last
 // or back up to a random level, stay nested and open nothing implicitly.
@@ -194,19 +226,35 @@ size_t run_peak(const std::string& body, size_t diagnostics = 0) {
   return bytes.peak();
 }
 
-// One segment of many empty elements holds at most sixteen bytes per element
-// beyond the input while it is read, wherever it stands: the slope between
-// two lengths leaves out what any file costs, and a few pages allow for the
-// allocator's rounding.
-TEST(Processor, LongSegmentCostsSixteenBytesPerElement) {
-  // Unknown, claim, repeated-group and envelope segments.
-  const std::string cases[] = {"LX*1~ZZ", "LX*1~CLP*C1*1*100*80~CLP", "LX*1~CLP*C1*1*100*80~CAS",
-                               "GE"};
-  constexpr size_t kElements = 100000;
-  for (const std::string& c : cases) {
-    SCOPED_TRACE(c);
-    const auto peak = [&](size_t n) { return run_peak(c + std::string(n, '*') + "~"); };
-    EXPECT_LE(peak(2 * kElements), peak(kElements) + 16 * kElements + 16384);
+// One segment of many empty elements, or one element of many empty
+// components, holds at most sixteen bytes per piece beyond the input while it
+// is read, wherever it stands: the slope between two lengths leaves out what
+// any file costs, and a few pages allow for the allocator's rounding. (A
+// finding or a cell that quotes a composite's text also holds that text, as
+// it would a simple value's.)
+TEST(Processor, LongSegmentCostsSixteenBytesPerPiece) {
+  struct Case {
+    const char* name;
+    std::string before;
+    char separator;
+  };
+  const Case cases[] = {
+      {"unknown segment", "LX*1~ZZ", '*'},
+      {"claim segment", "LX*1~CLP*C1*1*100*80~CLP", '*'},
+      {"repeated-group segment", "LX*1~CLP*C1*1*100*80~CAS", '*'},
+      {"envelope segment", "GE", '*'},
+      {"components in an unknown segment", "LX*1~ZZ*", ':'},
+      {"components of a composite element", "LX*1~CLP*C1*1*100*80~SVC*", ':'},
+      {"components past the defined elements", "LX*1~CLP*C1*1*100*80" + std::string(26, '*'),
+       ':'},
+  };
+  constexpr size_t kPieces = 100000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto peak = [&](size_t n) {
+      return run_peak(c.before + std::string(n, c.separator) + "~");
+    };
+    EXPECT_LE(peak(2 * kPieces), peak(kPieces) + 16 * kPieces + 16384);
   }
 }
 

@@ -121,6 +121,34 @@ TEST(Segment, LongSegmentsKeepEveryElement) {
   }
 }
 
+// Long composites take their part slots by counting too, whether they come
+// first, after other composites, or hold released bytes.
+TEST(Segment, LongCompositesKeepEveryComponent) {
+  for (const Delimiters& d : {Delimiters{}, testing::released()}) {
+    Segment s;
+    for (std::size_t n : {1500u, 5000u, 20u, 9000u}) {
+      SCOPED_TRACE(n);
+      std::string body = "X*A:B*";
+      std::vector<std::string> expected = {"[A|B]"};
+      std::string composite = "[";
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::string v = i % 3 == 0 ? "" : std::to_string(i);
+        const bool released = d.release && i % 5 == 1;
+        body += (i == 0 ? "" : ":") + v + (released ? "??" : "");
+        composite += v + (released ? "?" : "") + "|";
+      }
+      composite.back() = ']';
+      expected.push_back(d.release ? composite + "(owned)" : composite);
+      body += "*Z:";
+      expected.push_back("[Z|]");
+      s.reparse(n, Frame{body, body, true}, d);
+      EXPECT_EQ(render(s), expected);
+      const Segment copy = s;
+      EXPECT_EQ(render(copy), expected);
+    }
+  }
+}
+
 // Without a release character the body is split a word at a time; the
 // general path, under a release byte the body does not hold, must give the
 // same segment. Refills one Segment each way.

@@ -51,6 +51,8 @@ TEST(EnvelopeChecker, Rules) {
       {"count with a trailing space", wrap(kBody, "SE*7 *0001~"),
        {"ControlCountMismatch@8.1 \"7 \""}},
       {"empty count", wrap(kBody, "SE**0001~"), {"ControlCountMismatch@8.1"}},
+      {"a count of 2**64 + 7 is not 7", wrap(kBody, "SE*18446744073709551623*0001~"),
+       {"ControlCountMismatch@8.1 \"18446744073709551623\""}},
       {"empty segments are not counted", replace(wrap(kBody), "LX*1~", "LX*1~~"), {}},
       {"count element missing", wrap(kBody, "SE~"),
        {"ControlElementMissing@8.1", "ControlElementMissing@8.2"}},
@@ -99,10 +101,35 @@ TEST(EnvelopeChecker, Rules) {
       {"more fraction digits than the scale skips",
        wrap(replace(kBody, "*45*20~", "*45*19.999~")), {"TypeMismatch@7.3 \"19.999\""}},
       {"an absent optional amount adds 0", wrap(replace(kBody, "*45*20~", "*45*10*1*A*10~")), {}},
+      {"an empty optional amount adds 0 to a sum that still fails",
+       wrap(replace(kBody, "*45*20~", "*45*19**A*~")), {"BalanceMismatch@6.3 \"100\""}},
+      {"an empty required amount fails the sum, not the balance",
+       wrap(replace(kBody, "*1*100*80", "*1**80")), {"RequiredElementMissing@6.3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(briefs(run_text(mini_spec(), c.input)), c.expected);
+  }
+}
+
+// A child loop whose first position is not above its parent's first takes
+// part in no order test, wherever it opens, and hands nothing up when it
+// closes.
+TEST(EnvelopeChecker, ChildAtItsParentsPositionIsNeverOutOfOrder) {
+  const spec::Compiled level = mini_spec().merge_patch(R"({"loops": {
+      "claim": {"occurrences": {"moa": {"segment": "MOA", "pos": 1250}}},
+      "service": {"occurrences": {"svc": {"pos": 1100}}}}})");
+  ASSERT_TRUE(level.ok()) << level.error().message();
+  const Case cases[] = {
+      {"after the parent's later occurrence", wrap(kBody + "SVC*HC:1*0~"), {}},
+      {"again in a later claim with its adjustment",
+       wrap(kBody + "SVC*HC:1*0~LX*2~CLP*C2*1*0*0~CAS*CO*45*0~SVC*HC:2*0~"), {}},
+      {"the parent's occurrence below the child's last after it closes",
+       wrap(kBody + "SVC*HC:1*0~CAS*CO*45*0~MOA*1~"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(briefs(run_text(*level.value(), c.input)), c.expected);
   }
 }
 

@@ -79,5 +79,44 @@ TEST(CountDropping, TotalsGrowWithTheRowsKept) {
   EXPECT_EQ(totals, (std::vector<uint64_t>{2, 2}));
 }
 
+// A value that brings its column exactly to the limit is kept and one byte
+// more is dropped, in a table that keeps no rows as in one that does (whose
+// columns accept what check accepts). Only lengths are looked at.
+TEST(CountDropping, DecidesAtTheLimitAsAColumnDoes) {
+  static const char byte = 'x';
+  constexpr uint64_t kMax = column::kMaxBinaryBytes;
+  struct Case {
+    const char* name;
+    std::string held;  // in the column before the value
+    uint64_t size;     // of the value
+    bool kept;
+  };
+  const Case cases[] = {
+      {"an empty column filled exactly", "", kMax, true},
+      {"an empty column one byte over", "", kMax + 1, false},
+      {"a column holding bytes filled exactly", "abc", kMax - 3, true},
+      {"a column holding bytes one byte over", "abc", kMax - 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Cell value = Cell::binary(std::string_view(&byte, c.size));
+    column::ColumnData kept(column::ColumnType::binary());
+    kept.push_checked(Cell::binary(c.held));
+    EXPECT_EQ(kept.check(value).ok(), c.kept);
+
+    const column::table::Table table("t", {{"a", column::ColumnType::binary()}});
+    std::vector<uint64_t> totals = {c.held.size()};
+    std::vector<Cell> cells = {value};
+    std::vector<Dropped> dropped;
+    EXPECT_TRUE(count_dropping(table, totals, cells, dropped));
+    const uint64_t total = c.held.size() + c.size;
+    EXPECT_EQ(totals[0], c.kept ? total : c.held.size());
+    ASSERT_EQ(dropped.size(), c.kept ? 0u : 1u);
+    if (!c.kept) {
+      EXPECT_EQ(dropped[0].total, total);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_core::project::rows
