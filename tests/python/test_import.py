@@ -81,6 +81,18 @@ def cannot_hold(column, arrow, spec, row=0):
     (claims(claim_id=[None, 7]), cannot_hold("claim_id", "Int64", "binary", row=1)),
     (claims(row=pa.nulls(2), claim_id=pa.array([True, True])),
      cannot_hold("claim_id", "Boolean", "binary")),
+    (claims(statement_from=pa.array([{"a": 1}])),
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    ({"claims": pl.DataFrame({"statement_from": [{"a": 1}]})},
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    ({"claims": pd.DataFrame({"statement_from": [{"a": 1}]})},
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    (claims(statement_from=pa.array([[1]], pa.list_(pa.int64(), 1))),
+     cannot_hold("statement_from", "FixedSizeList(1, Int64)", "date32")),
+    (claims(statement_from=pa.DictionaryArray.from_arrays([0], pa.array([{"a": 1}]))),
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    (claims(statement_from=pa.array([0] * 100000, pa.int8()).slice(99999)),
+     cannot_hold("statement_from", "Int8", "date32")),
     ({"claims": batches([1, 2], [3], [4, 5.5])}, f'{C} "row" row 4: 5.5 is not a whole number'),
     ({"claims": batches([1], [2], [3], fail_third=True)},
      'table "claims" could not be read: …the third batch is gone'),
@@ -88,7 +100,9 @@ def cannot_hold(column, arrow, spec, row=0):
         "duplicate column", "float for decimal", "integer for decimal", "more decimals",
         "string for date", "polars string for date", "timestamp past midnight", "uint64 too big",
         "uint64 for decimal", "date for binary", "fraction", "huge float", "int for binary",
-        "bool for binary", "third batch value", "third batch fails"])
+        "bool for binary", "struct for date", "polars struct for date", "pandas struct for date",
+        "fixed-size list for date", "dictionary of structs for date", "far-sliced int8 for date",
+        "third batch value", "third batch fails"])
 def test_refusals(tables, expected):
     message = refusal(tables)
     start, *pieces = expected.split("…")
