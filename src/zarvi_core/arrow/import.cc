@@ -874,7 +874,8 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
   const int got = s->get_schema(s, &raw_schema);
   Owned<ArrowSchema> schema(&raw_schema);
   if (got != 0) return unopened(last_error(s, got));
-  const int64_t max_nodes = kNodesPerColumn * (static_cast<int64_t>(columns.size()) + 1) + kMaxDepth;
+  const int64_t max_nodes =
+      kNodesPerColumn * (static_cast<int64_t>(columns.size()) + 1) + kMaxDepth;
   int64_t nodes_left = max_nodes;
   auto root = parse_field(schema.get(), 0, nodes_left);
   if (nodes_left < 0) {

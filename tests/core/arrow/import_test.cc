@@ -237,7 +237,8 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
        refused("0: 12345 at scale 3 has more decimals than the column's scale 2")},
       {"decimal overflow", "d:38,-30", dec, plain<i128>({10000000}),
        refused("0: 10000000 at scale -30 overflows scale 2")},
-      {"decimal scale too far below to subtract", "d:38,-9223372036854775806", dec, plain<i128>({7}),
+      {"decimal scale too far below to subtract", "d:38,-9223372036854775806", dec,
+       plain<i128>({7}),
        refused("0: 7 at scale -9223372036854775806 overflows scale 2")},
       {"decimal lowest scale", "d:38,-9223372036854775808", ColumnType::decimal128(38, 0),
        plain<i128>({7}), refused("0: 7 at scale -9223372036854775808 overflows scale 0")},
@@ -332,8 +333,8 @@ std::vector<ArrowType> every_arrow_type() {
   const auto offsets = [](std::string format, std::string display, int64_t width) {
     return ArrowType{display, [=](Producer& p) { return p.field(format); },
                      [=](Producer& p, int64_t offset) {
-                       return p.array(1, {nullptr, zeros<char>(p, (offset + 2) * width), p.text("")},
-                                      {}, nullptr, 0, offset);
+                       const void* ends = zeros<char>(p, (offset + 2) * width);
+                       return p.array(1, {nullptr, ends, p.text("")}, {}, nullptr, 0, offset);
                      },
                      {K::Binary}};
   };
