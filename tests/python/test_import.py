@@ -1,5 +1,6 @@
 """Outside tables given to zarvi.write: pyarrow, polars and pandas, and the
 refusals of values that do not fit the spec's columns."""
+import collections.abc
 import decimal
 import sys
 import types
@@ -125,6 +126,39 @@ def producer(stream):
 def test_python_errors(table, error, match):
     with pytest.raises(error, match=match):
         zarvi.write({"claims": table} if table is not None else {1: TABLES["claims"]}, ENVELOPE)
+
+
+class Items(collections.abc.Mapping):
+    """A mapping of one claims table whose items fail as `fail` says."""
+
+    def __init__(self, fail, error):
+        self.fail, self.error = fail, error
+
+    def __getitem__(self, name):
+        if self.fail == "getitem":
+            raise self.error
+        return TABLES[name]
+
+    def __len__(self):
+        return 1
+
+    def __iter__(self):
+        yield "claims"
+        if self.fail == "iter":
+            raise self.error
+
+    def items(self):
+        if self.fail == "items":
+            raise self.error
+        return super().items()
+
+
+@pytest.mark.parametrize("fail", ["items", "iter", "getitem"])
+def test_a_failure_while_the_items_are_read_is_raised_unchanged(fail):
+    error = LookupError("the items are gone")
+    with pytest.raises(LookupError) as caught:
+        zarvi.write(Items(fail, error), ENVELOPE)
+    assert caught.value is error and str(caught.value) == "the items are gone"
 
 
 def test_a_mapping_whose_class_fails_is_refused():
