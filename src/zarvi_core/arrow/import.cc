@@ -347,6 +347,10 @@ struct View {
 
 bool adds_past(int64_t a, int64_t b) { return a > std::numeric_limits<int64_t>::max() - b; }
 
+// Past this element no buffer can be addressed: its byte position, at up to
+// 32 bytes an element, would overflow.
+constexpr int64_t kMaxElements = std::numeric_limits<int64_t>::max() / 32;
+
 template <class O>
 Result<Unit, std::string> check_offsets(const View& v) {
   if (v.length == 0) return Unit{};
@@ -412,7 +416,8 @@ Result<View, std::string> view_of(const ArrowArray* a, const DataType& t, int64_
   if (a == nullptr) return err(std::string("an array is missing"));
   if (a->release == nullptr) return err(std::string("an array is released"));
   if (a->length < 0 || a->offset < 0 || a->null_count < -1 || a->n_buffers < 0 ||
-      a->n_children < 0 || adds_past(a->offset, a->length)) {
+      a->n_children < 0 || adds_past(a->offset, a->length) ||
+      a->offset + a->length > kMaxElements) {
     return err("an array has a negative or overflowing length, offset or count");
   }
   if ((a->n_buffers > 0 && a->buffers == nullptr) ||

@@ -657,6 +657,11 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
          return p.array(2, {nullptr, nullptr, nullptr}, {}, nullptr, 0, INT64_MAX);
        }),
        col + "an array has a negative or overflowing length"},
+      {"offset past any buffer",
+       one("l", [](Producer& p) {
+         return p.array(2, {nullptr, p.buffer<int64_t>({1, 2})}, {}, nullptr, 0, INT64_MAX / 8);
+       }),
+       col + "an array has a negative or overflowing length"},
       {"null buffer list",
        one("u", [](Producer& p) {
          ArrowArray* a = p.array(2, {nullptr, nullptr, nullptr});
