@@ -1,5 +1,7 @@
 #include "zarvi_py/import.h"
 
+#include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -34,23 +36,29 @@ Ref type_error(const char* format, PyObject* object) {
   return Ref();
 }
 
+Ref import_pyarrow() {
+  return calling([] { return import_optional("zarvi", "write", "pyarrow", "pandas"); });
+}
+
 // The value's Arrow stream capsule: its own, or pyarrow's table of it.
 Ref stream_capsule_of(PyObject* value) {
   Ref table = Ref::borrow(value);
-  if (PyObject_HasAttrString(value, "__arrow_c_stream__") == 0) {
-    Ref pyarrow = import_optional("zarvi", "write", "pyarrow", "pandas");
+  if (calling([&] { return PyObject_HasAttrString(value, "__arrow_c_stream__"); }) == 0) {
+    Ref pyarrow = import_pyarrow();
     if (!pyarrow) return Ref();
-    table = Ref::steal(PyObject_CallMethod(pyarrow.get(), "table", "O", value));
+    table = Ref::steal(
+        calling([&] { return PyObject_CallMethod(pyarrow.get(), "table", "O", value); }));
     if (!table) return Ref();
   }
-  Ref capsule = Ref::steal(PyObject_CallMethod(table.get(), "__arrow_c_stream__", nullptr));
+  Ref capsule = Ref::steal(
+      calling([&] { return PyObject_CallMethod(table.get(), "__arrow_c_stream__", nullptr); }));
   if (!capsule) {
     // pandas frames reach Arrow through pyarrow even with a protocol of their
     // own: without it, say which extra installs it.
     if (PyErr_ExceptionMatches(PyExc_ImportError)) {
       PyObject *type = nullptr, *error = nullptr, *traceback = nullptr;
       PyErr_Fetch(&type, &error, &traceback);
-      if (!import_optional("zarvi", "write", "pyarrow", "pandas")) {
+      if (!import_pyarrow()) {
         Py_XDECREF(type);
         Py_XDECREF(error);
         Py_XDECREF(traceback);
@@ -72,6 +80,73 @@ Ref stream_capsule_of(PyObject* value) {
     return Ref();
   }
   return capsule;
+}
+
+// A producer's stream seen through callbacks that mark the thread when the
+// interpreter ends it inside the producer, and that leak the producer's
+// structs instead of releasing them once it is ending: a producer written in
+// Python needs the lock to release them, and the thread no longer holds it.
+template <class T>
+struct Kept {
+  void (*release)(T*);
+  void* private_data;
+};
+
+template <class T>
+void release_kept(T* s) {
+  auto* kept = static_cast<Kept<T>*>(s->private_data);
+  if (thread_ending) {
+    s->release = nullptr;
+    return;
+  }
+  s->release = kept->release;
+  s->private_data = kept->private_data;
+  delete kept;
+  calling([s] { s->release(s); });
+}
+
+// Puts release_kept in front of the release of *s, which a producer filled.
+template <class T>
+void keep(T* s) {
+  if (s->release == nullptr) return;
+  auto* kept = new (std::nothrow) Kept<T>{s->release, s->private_data};
+  if (kept == nullptr) return;  // released directly, then
+  s->private_data = kept;
+  s->release = release_kept<T>;
+}
+
+ArrowArrayStream* inner(ArrowArrayStream* s) {
+  return static_cast<ArrowArrayStream*>(s->private_data);
+}
+
+// Takes over *producer (a live stream with its callbacks) into the stream
+// returned; the producer's stream is released with it.
+ArrowArrayStream watched(ArrowArrayStream* producer) {
+  ArrowArrayStream out{};
+  out.private_data = new ArrowArrayStream(*producer);
+  producer->release = nullptr;
+  out.get_schema = [](ArrowArrayStream* s, ArrowSchema* schema) {
+    const int got = calling([&] { return inner(s)->get_schema(inner(s), schema); });
+    if (got == 0) keep(schema);
+    return got;
+  };
+  out.get_next = [](ArrowArrayStream* s, ArrowArray* batch) {
+    const int got = calling([&] { return inner(s)->get_next(inner(s), batch); });
+    if (got == 0) keep(batch);
+    return got;
+  };
+  out.get_last_error = [](ArrowArrayStream* s) -> const char* {
+    ArrowArrayStream* in = inner(s);
+    return in->get_last_error == nullptr ? nullptr
+                                         : calling([&] { return in->get_last_error(in); });
+  };
+  out.release = [](ArrowArrayStream* s) {
+    s->release = nullptr;
+    if (thread_ending) return;
+    std::unique_ptr<ArrowArrayStream> in(inner(s));
+    if (in->release != nullptr) calling([&] { in->release(in.get()); });
+  };
+  return out;
 }
 
 // Reads one table; false with a Python exception set, or true with either
@@ -97,7 +172,12 @@ bool import_one(const zarvi_core::spec::Spec& spec, PyObject* key, PyObject* val
   if (!capsule) return false;
   auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.get(), kStreamName));
   if (stream == nullptr) return false;
-  auto imported = zarvi_core::arrow::import_table(stream, name, columns);
+  // One that is released or lacks its callbacks is refused as it is.
+  ArrowArrayStream producer{};
+  const bool live = stream->release != nullptr && stream->get_schema != nullptr &&
+                    stream->get_next != nullptr;
+  if (live) producer = watched(stream);
+  auto imported = zarvi_core::arrow::import_table(live ? &producer : stream, name, columns);
   if (imported.ok()) {
     tables.push_back(std::move(imported.value()));
     return true;
@@ -113,16 +193,16 @@ bool import_one(const zarvi_core::spec::Spec& spec, PyObject* key, PyObject* val
 }  // namespace
 
 bool import_tables(const zarvi_core::spec::Spec& spec, PyObject* mapping, Imported& out) {
-  Ref items = Ref::steal(PyMapping_Items(mapping));
+  Ref items = Ref::steal(calling([&] { return PyMapping_Items(mapping); }));
   if (!items) return false;
-  Ref iterator = Ref::steal(PyObject_GetIter(items.get()));
+  Ref iterator = Ref::steal(calling([&] { return PyObject_GetIter(items.get()); }));
   if (!iterator) return false;
   std::vector<Table> tables;
   std::string refusal;
-  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-    Ref key = Ref::steal(PySequence_GetItem(item.get(), 0));
+  while (Ref item = Ref::steal(calling([&] { return PyIter_Next(iterator.get()); }))) {
+    Ref key = Ref::steal(calling([&] { return PySequence_GetItem(item.get(), 0); }));
     if (!key) return false;
-    Ref value = Ref::steal(PySequence_GetItem(item.get(), 1));
+    Ref value = Ref::steal(calling([&] { return PySequence_GetItem(item.get(), 1); }));
     if (!value) return false;
     if (!import_one(spec, key.get(), value.get(), tables, refusal)) return false;
     if (!refusal.empty()) {

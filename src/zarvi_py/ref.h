@@ -15,10 +15,28 @@
 namespace zarvi_py {
 
 // Set on a thread that the interpreter ends while it retakes the lock (a
-// daemon thread at exit): the unwind that follows holds no lock, so the
-// references dropped on the way out are leaked rather than touched.
+// daemon thread at exit), there or inside a call into Python (see calling):
+// the unwind that follows holds no lock, so the references dropped and the
+// producers' structs left on the way out are leaked rather than touched.
 inline constinit thread_local bool thread_ending = false;
 
+// Runs `call`, a call into Python that may run Python code or release the
+// lock. The interpreter may end the thread inside it by unwinding it without
+// the lock: that unwind marks the thread before it reaches any reference the
+// caller holds, and passes on. (Its exception object is null; see
+// raise_current.)
+template <class F>
+__attribute__((no_sanitize("undefined"))) auto calling(F&& call) -> decltype(call()) {
+  try {
+    return call();
+  } catch (abi::__forced_unwind&) {
+    thread_ending = true;
+    throw;
+  }
+}
+
+// Dropping a reference may run Python code (a finalizer), so it may end the
+// thread too: hence the destructor that may throw.
 class Ref {
  public:
   Ref() = default;
@@ -30,18 +48,13 @@ class Ref {
     return Ref(o);
   }
   Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-  Ref& operator=(Ref&& o) noexcept {
-    if (this != &o) {
-      Py_XDECREF(p_);
-      p_ = std::exchange(o.p_, nullptr);
-    }
+  Ref& operator=(Ref&& o) noexcept(false) {
+    if (this != &o) drop(std::exchange(p_, std::exchange(o.p_, nullptr)));
     return *this;
   }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
-  ~Ref() {
-    if (p_ != nullptr && !thread_ending) Py_DECREF(p_);
-  }
+  ~Ref() noexcept(false) { drop(p_); }
 
   PyObject* get() const noexcept { return p_; }
   PyObject* release() noexcept { return std::exchange(p_, nullptr); }
@@ -49,6 +62,9 @@ class Ref {
 
  private:
   explicit Ref(PyObject* p) noexcept : p_(p) {}
+  static void drop(PyObject* p) {
+    if (p != nullptr && !thread_ending) calling([p] { Py_DECREF(p); });
+  }
   PyObject* p_ = nullptr;
 };
 
@@ -65,6 +81,7 @@ void set_internal_error(const char* what) noexcept;
   try {
     throw;
   } catch (abi::__forced_unwind&) {
+    thread_ending = true;
     throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();

@@ -490,11 +490,13 @@ Ref refuse(const std::string& message, std::vector<Finding> findings) {
   if (!list) return Ref();
   Ref text = str_from(message);
   if (!text) return Ref();
-  Ref module = Ref::steal(PyImport_ImportModule("zarvi._write"));
+  Ref module = Ref::steal(calling([] { return PyImport_ImportModule("zarvi._write"); }));
   if (!module) return Ref();
   Ref type = Ref::steal(PyObject_GetAttrString(module.get(), "WriteError"));
   if (!type) return Ref();
-  Ref error = Ref::steal(PyObject_CallFunctionObjArgs(type.get(), text.get(), list.get(), nullptr));
+  Ref error = Ref::steal(calling([&] {
+    return PyObject_CallFunctionObjArgs(type.get(), text.get(), list.get(), nullptr);
+  }));
   if (!error) return Ref();
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
   return Ref();
@@ -504,11 +506,12 @@ Ref refuse(const std::string& message, std::vector<Finding> findings) {
 // failing instance test is reported as unraisable and counts as no.
 bool is_mapping(PyObject* tables) {
   if (PyDict_Check(tables)) return true;
-  Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+  Ref abc = Ref::steal(calling([] { return PyImport_ImportModule("collections.abc"); }));
   Ref mapping = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Mapping")) : Ref();
-  const int is = mapping ? PyObject_IsInstance(tables, mapping.get()) : -1;
+  const int is =
+      mapping ? calling([&] { return PyObject_IsInstance(tables, mapping.get()); }) : -1;
   if (is < 0) {
-    PyErr_WriteUnraisable(tables);
+    calling([&] { PyErr_WriteUnraisable(tables); });
     return false;
   }
   return is == 1;

@@ -1,5 +1,6 @@
 """Outside tables given to zarvi.write: pyarrow, polars and pandas, and the
 refusals of values that do not fit the spec's columns."""
+import collections.abc
 import decimal
 import sys
 import types
@@ -81,6 +82,18 @@ def cannot_hold(column, arrow, spec, row=0):
     (claims(claim_id=[None, 7]), cannot_hold("claim_id", "Int64", "binary", row=1)),
     (claims(row=pa.nulls(2), claim_id=pa.array([True, True])),
      cannot_hold("claim_id", "Boolean", "binary")),
+    (claims(statement_from=pa.array([{"a": 1}])),
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    ({"claims": pl.DataFrame({"statement_from": [{"a": 1}]})},
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    ({"claims": pd.DataFrame({"statement_from": [{"a": 1}]})},
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    (claims(statement_from=pa.array([[1]], pa.list_(pa.int64(), 1))),
+     cannot_hold("statement_from", "FixedSizeList(1, Int64)", "date32")),
+    (claims(statement_from=pa.DictionaryArray.from_arrays([0], pa.array([{"a": 1}]))),
+     cannot_hold("statement_from", "Struct(a: Int64)", "date32")),
+    (claims(statement_from=pa.array([0] * 100000, pa.int8()).slice(99999)),
+     cannot_hold("statement_from", "Int8", "date32")),
     ({"claims": batches([1, 2], [3], [4, 5.5])}, f'{C} "row" row 4: 5.5 is not a whole number'),
     ({"claims": batches([1], [2], [3], fail_third=True)},
      'table "claims" could not be read: …the third batch is gone'),
@@ -88,7 +101,9 @@ def cannot_hold(column, arrow, spec, row=0):
         "duplicate column", "float for decimal", "integer for decimal", "more decimals",
         "string for date", "polars string for date", "timestamp past midnight", "uint64 too big",
         "uint64 for decimal", "date for binary", "fraction", "huge float", "int for binary",
-        "bool for binary", "third batch value", "third batch fails"])
+        "bool for binary", "struct for date", "polars struct for date", "pandas struct for date",
+        "fixed-size list for date", "dictionary of structs for date", "far-sliced int8 for date",
+        "third batch value", "third batch fails"])
 def test_refusals(tables, expected):
     message = refusal(tables)
     start, *pieces = expected.split("…")
@@ -111,6 +126,39 @@ def producer(stream):
 def test_python_errors(table, error, match):
     with pytest.raises(error, match=match):
         zarvi.write({"claims": table} if table is not None else {1: TABLES["claims"]}, ENVELOPE)
+
+
+class Items(collections.abc.Mapping):
+    """A mapping of one claims table whose items fail as `fail` says."""
+
+    def __init__(self, fail, error):
+        self.fail, self.error = fail, error
+
+    def __getitem__(self, name):
+        if self.fail == "getitem":
+            raise self.error
+        return TABLES[name]
+
+    def __len__(self):
+        return 1
+
+    def __iter__(self):
+        yield "claims"
+        if self.fail == "iter":
+            raise self.error
+
+    def items(self):
+        if self.fail == "items":
+            raise self.error
+        return super().items()
+
+
+@pytest.mark.parametrize("fail", ["items", "iter", "getitem"])
+def test_a_failure_while_the_items_are_read_is_raised_unchanged(fail):
+    error = LookupError("the items are gone")
+    with pytest.raises(LookupError) as caught:
+        zarvi.write(Items(fail, error), ENVELOPE)
+    assert caught.value is error and str(caught.value) == "the items are gone"
 
 
 def test_a_mapping_whose_class_fails_is_refused():

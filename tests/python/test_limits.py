@@ -103,9 +103,11 @@ def test_patch_refuses_numbers_a_spec_cannot_hold(value, message):
 # still exit cleanly.
 EXIT = """
 import sys, threading, time
+import datetime
 import pyarrow, polars, pandas
 import zarvi
-data = open(sys.argv[1], "rb").read() * 1000
+one = open(sys.argv[1], "rb").read()
+data = one * 1000
 def parse():
     while True:
         zarvi.parse(data)
@@ -114,14 +116,38 @@ def stream():
         for batch in zarvi.stream(data, by="2100"):
             batch.tables["claims"].__arrow_c_stream__()
             batch.tables["claims"].__arrow_c_array__()
-work = parse if sys.argv[2] == "parse" else stream
+envelope = zarvi.Envelope(sender_id="S", receiver_id="R", date=datetime.date(2026, 1, 5),
+                          time=datetime.time(12))
+class Failing:
+    def __arrow_c_stream__(self, requested_schema=None):
+        sum(range(1000))
+        raise LookupError("no stream")
+def write_failing():
+    while True:
+        try:
+            zarvi.write({"claims": Failing()}, envelope)
+        except LookupError:
+            pass
+# pyarrow's own export releases the lock inside a function that cannot
+# unwind, so pyarrow tables would end the process there, without this module.
+tables = zarvi.parse(one).tables
+outside = [tables.to_polars(), {n: tables[n] for n in tables}]
+def write_tables():
+    while True:
+        for t in outside:
+            try:
+                zarvi.write(t, envelope)
+            except zarvi.WriteError:
+                pass
+work = {"parse": parse, "stream": stream, "write failing": write_failing,
+        "write tables": write_tables}[sys.argv[2]]
 for _ in range(8):
     threading.Thread(target=work, daemon=True).start()
 time.sleep(float(sys.argv[3]))
 """
 
 
-@pytest.mark.parametrize("mode", ["parse", "stream"])
+@pytest.mark.parametrize("mode", ["parse", "stream", "write failing", "write tables"])
 def test_exit_while_daemon_threads_work(mode):
     for run_number in range(20):
         run(EXIT, SIMPLE_PATH, mode, 0.05 + 0.01 * (run_number % 5), timeout=120)

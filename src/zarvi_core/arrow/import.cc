@@ -20,6 +20,9 @@ using column::table::Table;
 
 // Deeper schemas than this are refused before anything recurses further.
 constexpr int kMaxDepth = 64;
+// Schema nodes read per spec column (beyond one path of the deepest nesting):
+// room for a dictionary and a nested type or two; the rest is refused anyway.
+constexpr int64_t kNodesPerColumn = 4;
 
 // ---- types ----
 
@@ -280,10 +283,14 @@ std::optional<int64_t> child_count(Id id) {
   }
 }
 
-Result<Field, std::string> parse_field(const ArrowSchema* s, int depth) {
+// `nodes_left` bounds the nodes read in all: a producer may list one child
+// twice at every level, which a depth bound alone lets grow to 2^64 nodes.
+// Once it is spent the error is empty: the caller words that refusal.
+Result<Field, std::string> parse_field(const ArrowSchema* s, int depth, int64_t& nodes_left) {
   if (depth > kMaxDepth) {
     return err("the schema nests deeper than " + std::to_string(kMaxDepth) + " levels");
   }
+  if (--nodes_left < 0) return err(std::string());
   if (s == nullptr) return err(std::string("a schema node is missing"));
   if (s->release == nullptr) return err(std::string("a schema node is released"));
   if (s->format == nullptr) return err(std::string("a schema node has no format"));
@@ -302,12 +309,12 @@ Result<Field, std::string> parse_field(const ArrowSchema* s, int depth) {
                std::to_string(s->n_children) + " children, not " + std::to_string(*want));
   }
   for (int64_t i = 0; i < s->n_children; ++i) {
-    auto child = parse_field(s->children[i], depth + 1);
+    auto child = parse_field(s->children[i], depth + 1, nodes_left);
     if (!child.ok()) return child;
     field.type.children.push_back(std::move(child.value()));
   }
   if (s->dictionary != nullptr) {
-    auto values = parse_field(s->dictionary, depth + 1);
+    auto values = parse_field(s->dictionary, depth + 1, nodes_left);
     if (!values.ok()) return values;
     field.type.values = std::make_shared<const DataType>(std::move(values.value().type));
   }
@@ -339,6 +346,10 @@ struct View {
 };
 
 bool adds_past(int64_t a, int64_t b) { return a > std::numeric_limits<int64_t>::max() - b; }
+
+// Past this element no buffer can be addressed: its byte position, at up to
+// 32 bytes an element, would overflow.
+constexpr int64_t kMaxElements = std::numeric_limits<int64_t>::max() / 32;
 
 template <class O>
 Result<Unit, std::string> check_offsets(const View& v) {
@@ -405,7 +416,8 @@ Result<View, std::string> view_of(const ArrowArray* a, const DataType& t, int64_
   if (a == nullptr) return err(std::string("an array is missing"));
   if (a->release == nullptr) return err(std::string("an array is released"));
   if (a->length < 0 || a->offset < 0 || a->null_count < -1 || a->n_buffers < 0 ||
-      a->n_children < 0 || adds_past(a->offset, a->length)) {
+      a->n_children < 0 || adds_past(a->offset, a->length) ||
+      a->offset + a->length > kMaxElements) {
     return err("an array has a negative or overflowing length, offset or count");
   }
   if ((a->n_buffers > 0 && a->buffers == nullptr) ||
@@ -544,8 +556,10 @@ std::optional<Result<i128, std::string>> decimal(const View& v, int64_t i, int64
   if (from == scale) return Result<i128, std::string>(value);
   if (scale > from) {
     i128 out = 0;
+    int64_t up = 0;
     if (value == 0) return Result<i128, std::string>(i128{0});
-    if (scale - from > 38 || __builtin_mul_overflow(value, power_of_ten(scale - from), &out)) {
+    if (__builtin_sub_overflow(scale, from, &up) || up > 38 ||
+        __builtin_mul_overflow(value, power_of_ten(up), &out)) {
       return Result<i128, std::string>(
           err(shown() + " overflows scale " + std::to_string(scale)));
     }
@@ -599,21 +613,21 @@ bool fits_int32(int64_t v) {
 Result<Cell, std::string> date_cell(const View& v, int64_t i, const ColumnType& column) {
   const DataType& t = *v.type;
   if (t.id == Id::Date32) return Cell::date32(load<int32_t>(v.values, i));
+  // Only these hold 64-bit values: any other array may have no value buffer,
+  // or a narrower one.
+  if (t.id != Id::Date64 && (t.id != Id::Timestamp || t.zone)) return err(type_message(t, column));
   const int64_t raw = load<int64_t>(v.values, i);
   if (t.id == Id::Date64) {
     if (raw % (kDay * 1000) != 0) return err(std::to_string(raw) + " ms is not a whole day");
     if (!fits_int32(raw / (kDay * 1000))) return err(std::to_string(raw) + " ms is out of range");
     return Cell::date32(static_cast<int32_t>(raw / (kDay * 1000)));
   }
-  if (t.id == Id::Timestamp && !t.zone) {
-    const int64_t per_day = kDay * kUnitsPerSecond[static_cast<int>(t.unit)];
-    if (raw % per_day != 0) {
-      return err("timestamp " + std::to_string(raw) + " is not at midnight; give dates");
-    }
-    if (!fits_int32(raw / per_day)) return err(std::to_string(raw) + " is out of range");
-    return Cell::date32(static_cast<int32_t>(raw / per_day));
+  const int64_t per_day = kDay * kUnitsPerSecond[static_cast<int>(t.unit)];
+  if (raw % per_day != 0) {
+    return err("timestamp " + std::to_string(raw) + " is not at midnight; give dates");
   }
-  return err(type_message(t, column));
+  if (!fits_int32(raw / per_day)) return err(std::to_string(raw) + " is out of range");
+  return Cell::date32(static_cast<int32_t>(raw / per_day));
 }
 
 Result<Cell, std::string> time_cell(const View& v, int64_t i, const ColumnType& column) {
@@ -865,7 +879,14 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
   const int got = s->get_schema(s, &raw_schema);
   Owned<ArrowSchema> schema(&raw_schema);
   if (got != 0) return unopened(last_error(s, got));
-  auto root = parse_field(schema.get(), 0);
+  const int64_t max_nodes =
+      kNodesPerColumn * (static_cast<int64_t>(columns.size()) + 1) + kMaxDepth;
+  int64_t nodes_left = max_nodes;
+  auto root = parse_field(schema.get(), 0, nodes_left);
+  if (nodes_left < 0) {
+    return refuse("table " + quote_bytes(name) + " could not be read: the schema has more than " +
+                  std::to_string(max_nodes) + " fields");
+  }
   if (!root.ok()) return unopened(std::move(root.error()));
   const DataType& batch_type = root.value().type;
   if (batch_type.id != Id::Struct || batch_type.values) {

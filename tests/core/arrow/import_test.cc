@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -236,6 +237,11 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
        refused("0: 12345 at scale 3 has more decimals than the column's scale 2")},
       {"decimal overflow", "d:38,-30", dec, plain<i128>({10000000}),
        refused("0: 10000000 at scale -30 overflows scale 2")},
+      {"decimal scale too far below to subtract", "d:38,-9223372036854775806", dec,
+       plain<i128>({7}),
+       refused("0: 7 at scale -9223372036854775806 overflows scale 2")},
+      {"decimal lowest scale", "d:38,-9223372036854775808", ColumnType::decimal128(38, 0),
+       plain<i128>({7}), refused("0: 7 at scale -9223372036854775808 overflows scale 0")},
       {"decimal256", "d:40,2,256", dec,
        [](Producer& p) { return p.array(1, {nullptr, p.buffer<i128>({1, 0})}); },
        refused("0: an Arrow Decimal256(40, 2) column cannot hold the spec's decimal128(38, 2) "
@@ -292,6 +298,178 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
     SCOPED_TRACE(c.name);
     Producer p;
     EXPECT_EQ(single(p, c.format, c.make(p), c.type), c.expected);
+  }
+}
+
+// One Arrow type: its schema, an array of one zeroed element from element
+// `offset` on (every buffer exactly as long as the format needs, so that a
+// wider read is caught), and the column kinds that take its values.
+struct ArrowType {
+  std::string display;
+  std::function<ArrowSchema*(Producer&)> schema;
+  std::function<ArrowArray*(Producer&, int64_t offset)> array;
+  std::vector<ColumnType::Kind> takes;
+};
+
+template <class T>
+const void* zeros(Producer& p, int64_t count) {
+  std::vector<T> values(static_cast<size_t>(count));
+  return p.buffer(values);
+}
+
+// Every type of the C data interface, nested types over one Int64 child.
+std::vector<ArrowType> every_arrow_type() {
+  using K = ColumnType::Kind;
+  const std::vector<K> all = {K::Binary, K::Int64, K::Decimal128, K::Date32, K::Time32};
+  const auto flat = [](std::string format, std::string display, int64_t width,
+                       std::vector<K> takes = {}) {
+    return ArrowType{display, [=](Producer& p) { return p.field(format); },
+                     [=](Producer& p, int64_t offset) {
+                       return p.array(1, {nullptr, zeros<char>(p, (offset + 1) * width)}, {},
+                                      nullptr, 0, offset);
+                     },
+                     takes};
+  };
+  const auto offsets = [](std::string format, std::string display, int64_t width) {
+    return ArrowType{display, [=](Producer& p) { return p.field(format); },
+                     [=](Producer& p, int64_t offset) {
+                       const void* ends = zeros<char>(p, (offset + 2) * width);
+                       return p.array(1, {nullptr, ends, p.text("")}, {}, nullptr, 0, offset);
+                     },
+                     {K::Binary}};
+  };
+  const auto views = [](std::string format, std::string display) {
+    return ArrowType{display, [=](Producer& p) { return p.field(format); },
+                     [=](Producer& p, int64_t offset) {
+                       return p.array(1, {nullptr, zeros<char>(p, (offset + 1) * 16),
+                                          zeros<int64_t>(p, 0)},
+                                      {}, nullptr, 0, offset);
+                     },
+                     {K::Binary}};
+  };
+  // A nested type: its own buffers (`widths` bytes per element each, the
+  // first the validity, given none) over int64 children `names`.
+  const auto nested = [](std::string format, std::string display, std::vector<int64_t> widths,
+                         std::vector<std::string> names) {
+    return ArrowType{display,
+                     [=](Producer& p) {
+                       std::vector<ArrowSchema*> kids;
+                       for (const auto& n : names) kids.push_back(p.field("l", n));
+                       return p.field(format, "c", kids);
+                     },
+                     [=](Producer& p, int64_t offset) {
+                       std::vector<const void*> buffers;
+                       for (int64_t w : widths) {
+                         buffers.push_back(w == 0 ? nullptr : zeros<char>(p, (offset + 2) * w));
+                       }
+                       std::vector<ArrowArray*> kids;
+                       for (size_t k = 0; k < names.size(); ++k) {
+                         kids.push_back(p.array(1, {nullptr, zeros<int64_t>(p, 1)}));
+                       }
+                       return p.array(1, buffers, kids, nullptr, 0, offset);
+                     },
+                     {}};
+  };
+  return {
+      {"Null", [](Producer& p) { return p.field("n"); },
+       [](Producer& p, int64_t offset) { return p.array(1, {}, {}, nullptr, 0, offset); }, all},
+      flat("b", "Boolean", 1),
+      flat("c", "Int8", 1, {K::Int64}),
+      flat("C", "UInt8", 1, {K::Int64}),
+      flat("s", "Int16", 2, {K::Int64}),
+      flat("S", "UInt16", 2, {K::Int64}),
+      flat("i", "Int32", 4, {K::Int64}),
+      flat("I", "UInt32", 4, {K::Int64}),
+      flat("l", "Int64", 8, {K::Int64}),
+      flat("L", "UInt64", 8, {K::Int64}),
+      flat("e", "Float16", 2),
+      flat("f", "Float32", 4, {K::Int64}),
+      flat("g", "Float64", 8, {K::Int64}),
+      offsets("z", "Binary", 4),
+      offsets("Z", "LargeBinary", 8),
+      views("vz", "BinaryView"),
+      offsets("u", "Utf8", 4),
+      offsets("U", "LargeUtf8", 8),
+      views("vu", "Utf8View"),
+      flat("w:3", "FixedSizeBinary(3)", 3),
+      flat("d:9,2,32", "Decimal32(9, 2)", 4),
+      flat("d:18,2,64", "Decimal64(18, 2)", 8),
+      flat("d:38,2", "Decimal128(38, 2)", 16, {K::Decimal128}),
+      flat("d:76,2,256", "Decimal256(76, 2)", 32),
+      flat("tdD", "Date32", 4, {K::Date32}),
+      flat("tdm", "Date64", 8, {K::Date32}),
+      flat("tts", "Time32(Second)", 4, {K::Time32}),
+      flat("ttm", "Time32(Millisecond)", 4, {K::Time32}),
+      flat("ttu", "Time64(Microsecond)", 8, {K::Time32}),
+      flat("ttn", "Time64(Nanosecond)", 8, {K::Time32}),
+      flat("tsn:", "Timestamp(Nanosecond, None)", 8, {K::Date32}),
+      flat("tss:UTC", "Timestamp(Second, Some(\"UTC\"))", 8),
+      flat("tDm", "Duration(Millisecond)", 8),
+      flat("tiM", "Interval(YearMonth)", 4),
+      flat("tiD", "Interval(DayTime)", 8),
+      flat("tin", "Interval(MonthDayNano)", 16),
+      nested("+l", "List(Int64)", {0, 4}, {"item"}),
+      nested("+L", "LargeList(Int64)", {0, 8}, {"item"}),
+      nested("+vl", "ListView(Int64)", {0, 4, 4}, {"item"}),
+      nested("+vL", "LargeListView(Int64)", {0, 8, 8}, {"item"}),
+      nested("+w:1", "FixedSizeList(1, Int64)", {0}, {"item"}),
+      nested("+s", "Struct(a: Int64)", {0}, {"a"}),
+      nested("+s", "Struct(a: Int64, b: Int64)", {0}, {"a", "b"}),
+      nested("+m", "Map(Int64)", {0, 4}, {"entries"}),
+      nested("+ud:0,1", "Union(Dense, a: Int64, b: Int64)", {1, 4}, {"a", "b"}),
+      nested("+us:0", "Union(Sparse, a: Int64)", {1}, {"a"}),
+      nested("+r", "RunEndEncoded(Int64, Int64)", {}, {"run_ends", "values"}),
+  };
+}
+
+// Every Arrow type against every column type, plain, far into its buffers
+// and as a dictionary's values: values that the column takes convert, all
+// others are refused by type, before any of their buffers is read.
+TEST(ArrowImport, EveryArrowTypeIsCheckedBeforeItsValuesAreRead) {
+  struct Column {
+    ColumnType type;
+    std::string display;
+  };
+  const std::vector<Column> columns = {
+      {ColumnType::binary(), "binary"},
+      {ColumnType::int64(), "int64"},
+      {ColumnType::int64(2), "int64 (scale 2)"},
+      {ColumnType::decimal128(38, 0), "decimal128(38, 0)"},
+      {ColumnType::decimal128(38, 2), "decimal128(38, 2)"},
+      {ColumnType::date32(), "date32"},
+      {ColumnType::time32(), "time32 (seconds)"},
+  };
+  for (const ArrowType& arrow : every_arrow_type()) {
+    for (const Column& column : columns) {
+      for (const std::string variant : {"plain", "sliced", "dictionary"}) {
+        SCOPED_TRACE(arrow.display + " as " + column.display + ", " + variant);
+        const bool takes = std::find(arrow.takes.begin(), arrow.takes.end(),
+                                     column.type.kind) != arrow.takes.end();
+        std::string expected = "0: an Arrow " + arrow.display + " column cannot hold the spec's " +
+                               column.display + " values";
+        if (column.type.kind == ColumnType::Kind::Decimal128 &&
+            (arrow.display == "Float32" || arrow.display == "Float64")) {
+          expected = "0: an Arrow " + arrow.display + " column is refused for the spec's " +
+                     column.display + " values: a float may not hold the amount exactly; give "
+                     "decimal values (decimal.Decimal in Python)";
+        }
+        Producer p;
+        const Columns spec = {{"c", column.type}};
+        ArrowSchema* field = arrow.schema(p);
+        ArrowArray* array = arrow.array(p, variant == "sliced" ? 4096 : 0);
+        if (variant == "dictionary") {
+          ArrowArray* keys = p.array(1, {nullptr, p.buffer<int8_t>({0})}, {}, array);
+          field = p.field("c", "c", {}, field);
+          array = keys;
+        }
+        auto r = run(p, p.stream(p.root({field}), {p.batch(1, {array})}), spec);
+        if (takes) {
+          EXPECT_TRUE(r.ok()) << outcome(r);
+        } else {
+          EXPECT_EQ(outcome(r), refused(expected));
+        }
+      }
+    }
   }
 }
 
@@ -447,6 +625,13 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
          return p.stream(p.root({f}), {});
        },
        "open: the schema nests deeper than 64 levels"},
+      {"a child listed twice at every level",
+       [](Producer& p) {
+         ArrowSchema* f = p.field("l");
+         for (int i = 0; i < 24; ++i) f = p.field("+s", "c", {f, f});
+         return p.stream(p.root({f}), {});
+       },
+       bad + "the schema has more than 72 fields"},
       {"not a struct", [](Producer& p) { return p.stream(p.field("l"), {}); },
        "open: the stream's schema is Int64, not a struct of columns"},
       {"batch fails", [](Producer& p) { return p.stream(p.root({}), {}, 0); }, bad + "boom"},
@@ -470,6 +655,11 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
       {"overflowing offset",
        one("u", [](Producer& p) {
          return p.array(2, {nullptr, nullptr, nullptr}, {}, nullptr, 0, INT64_MAX);
+       }),
+       col + "an array has a negative or overflowing length"},
+      {"offset past any buffer",
+       one("l", [](Producer& p) {
+         return p.array(2, {nullptr, p.buffer<int64_t>({1, 2})}, {}, nullptr, 0, INT64_MAX / 8);
        }),
        col + "an array has a negative or overflowing length"},
       {"null buffer list",
