@@ -53,7 +53,7 @@ TEST(Table, RefusedRowsChangeNothing) {
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(to_string(r.error()), c.expected);
     EXPECT_EQ(t.rows(), 1u);
-    for (const Column& col : t.columns()) {
+    for (const ColumnRef col : t.columns()) {
       SCOPED_TRACE(col.name);
       EXPECT_EQ(col.data.rows(), 1u);
       EXPECT_EQ(col.data.validity().size(), 1u);
