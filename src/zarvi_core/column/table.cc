@@ -16,6 +16,9 @@ constexpr size_t kMaxPackedBytes = size_t{64} << 10;
 
 size_t align_up(size_t n, size_t align) { return (n + align - 1) / align * align; }
 
+// The packed rows start right after the columns, at a multiple of their size.
+static_assert(alignof(ColumnData) <= kBlockAlign && sizeof(ColumnData) % kBlockAlign == 0);
+
 }  // namespace
 
 std::string to_string(const RowError& error) {
@@ -47,6 +50,41 @@ std::shared_ptr<const Table::Schema> Table::schema_of(std::string name,
   return schema;
 }
 
+Table::Block Table::block_for(size_t columns, size_t bytes) {
+  const size_t size = columns * sizeof(ColumnData) + align_up(bytes, kBlockAlign);
+  if (size == 0) return nullptr;
+  Block block(static_cast<std::byte*>(::operator new(size, std::align_val_t{kBlockAlign})));
+  // The gaps between packed columns, and the tail, are zero.
+  std::memset(block.get(), 0, size);
+  return block;
+}
+
+Table::Block Table::empty_columns() const {
+  Block block = block_for(schema_->empty.size(), 0);
+  auto* data = reinterpret_cast<ColumnData*>(block.get());
+  for (const ColumnData& c : schema_->empty) ::new (data++) ColumnData(c.type());
+  return block;
+}
+
+void Table::release() {
+  if (!block_) return;
+  ColumnData* columns = data();
+  for (size_t i = 0; i < schema_->names.size(); ++i) columns[i].~ColumnData();
+  block_.reset();
+}
+
+Table::~Table() { release(); }
+
+Table& Table::operator=(Table&& other) noexcept {
+  if (this != &other) {
+    release();
+    schema_ = std::move(other.schema_);
+    block_ = std::move(other.block_);
+    rows_ = std::exchange(other.rows_, 0);
+  }
+  return *this;
+}
+
 Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType>> columns) {
   std::vector<std::string> names;
   std::vector<ColumnType> types;
@@ -55,9 +93,9 @@ Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType
   for (const auto& [column, type] : columns) {
     names.push_back(column);
     types.push_back(type);
-    columns_.emplace_back(type);
   }
   schema_ = schema_of(std::move(name), std::move(names), std::move(types));
+  block_ = empty_columns();
 }
 
 std::optional<Table> Table::of_columns(std::string name, std::vector<Column> columns,
@@ -66,16 +104,16 @@ std::optional<Table> Table::of_columns(std::string name, std::vector<Column> col
     if (c.data.rows() != rows) return std::nullopt;
   std::vector<std::string> names;
   std::vector<ColumnType> types;
-  std::vector<ColumnData> data;
   names.reserve(columns.size());
   types.reserve(columns.size());
-  data.reserve(columns.size());
-  for (Column& c : columns) {
-    names.push_back(std::move(c.name));
+  for (const Column& c : columns) {
+    names.push_back(c.name);
     types.push_back(c.data.type());
-    data.push_back(std::move(c.data));
   }
-  return Table(schema_of(std::move(name), std::move(names), std::move(types)), std::move(data),
+  Block block = block_for(columns.size(), 0);
+  auto* data = reinterpret_cast<ColumnData*>(block.get());
+  for (Column& c : columns) ::new (data++) ColumnData(std::move(c.data));
+  return Table(schema_of(std::move(name), std::move(names), std::move(types)), std::move(block),
                rows);
 }
 
@@ -103,18 +141,17 @@ RowError Table::refusal(std::span<const Cell> cells) const {
 
 Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
   const std::vector<Cell::Kind>& kinds = schema_->kinds;
-  if (columns_.size() != kinds.size()) [[unlikely]] {
-    for (const ColumnData& c : schema_->empty) columns_.emplace_back(c.type());
-  }
-  bool accepted = cells.size() == columns_.size();
+  bool accepted = cells.size() == kinds.size();
+  if (accepted && !block_) [[unlikely]] block_ = empty_columns();
+  ColumnData* columns = data();
   for (size_t i = 0; accepted && i < cells.size(); ++i) {
     const Cell::Kind kind = cells[i].kind();
     accepted = kind == Cell::Kind::Null ||
                (kind == kinds[i] &&
-                (kind != Cell::Kind::Binary || columns_[i].fits(cells[i].bytes().size())));
+                (kind != Cell::Kind::Binary || columns[i].fits(cells[i].bytes().size())));
   }
   if (!accepted) return err(refusal(cells));
-  for (size_t i = 0; i < cells.size(); ++i) columns_[i].push_accepted(cells[i]);
+  for (size_t i = 0; i < cells.size(); ++i) columns[i].push_accepted(cells[i]);
   ++rows_;
   return Unit{};
 }
@@ -125,7 +162,9 @@ void Table::BlockDelete::operator()(std::byte* block) const {
 
 Table Table::take_rows() {
   // A table of no rows holds nothing of its own per column.
-  if (rows_ == 0) return Table(schema_, {}, 0);
+  if (rows_ == 0) return Table(schema_, nullptr, 0);
+  const size_t n = schema_->names.size();
+  ColumnData* columns = data();
   // Columns go into the block widest values first, binary last, so that
   // hardly any padding lies between them.
   const auto order = [](const ColumnData& c) {
@@ -134,40 +173,33 @@ Table Table::take_rows() {
   constexpr size_t kOrders[] = {16, 8, 4, 0};
   size_t packed = 0;
   for (const size_t o : kOrders)
-    for (const ColumnData& c : columns_)
-      if (order(c) == o) packed = align_up(packed, c.packed_align()) + c.packed_size();
-  // Small rows (a batch of a stream) are packed into one block, and this
-  // table keeps its buffers for the next: a batch then costs one allocation
-  // and a few words per column. Large ones move out rather than be copied.
-  if (packed <= kMaxPackedBytes) {
-    const size_t size = align_up(packed, kBlockAlign);
-    std::unique_ptr<std::byte, BlockDelete> block;
-    if (size > 0) {
-      block.reset(static_cast<std::byte*>(::operator new(size, std::align_val_t{kBlockAlign})));
-      // The gaps between columns, and the tail, are zero.
-      std::memset(block.get(), 0, size);
-    }
-    std::vector<ColumnData> copied;
-    copied.reserve(columns_.size());
-    for (const ColumnData& c : columns_) copied.emplace_back(c.type());
-    size_t at = 0;
-    for (const size_t o : kOrders) {
-      for (size_t i = 0; i < columns_.size(); ++i) {
-        if (order(columns_[i]) != o) continue;
-        at = align_up(at, columns_[i].packed_align());
-        copied[i] = columns_[i].copy_to(block.get() + at);
-        at += columns_[i].packed_size();
-      }
-    }
-    for (ColumnData& c : columns_) c.clear();
-    Table out(schema_, std::move(copied), std::exchange(rows_, 0));
-    out.block_ = std::move(block);
-    return out;
+    for (size_t i = 0; i < n; ++i)
+      if (order(columns[i]) == o)
+        packed = align_up(packed, columns[i].packed_align()) + columns[i].packed_size();
+  // Small rows (a batch of a stream) are packed after the columns in one
+  // block, and this table keeps its buffers for the next: a batch then costs
+  // one allocation and a few words per column. Large ones move out rather
+  // than be copied.
+  const bool small = packed <= kMaxPackedBytes;
+  Block block = block_for(n, small ? packed : 0);
+  auto* taken = reinterpret_cast<ColumnData*>(block.get());
+  if (!small) {
+    for (size_t i = 0; i < n; ++i)
+      ::new (taken + i) ColumnData(std::exchange(columns[i], ColumnData(columns[i].type())));
+    return Table(schema_, std::move(block), std::exchange(rows_, 0));
   }
-  std::vector<ColumnData> filled;
-  filled.reserve(columns_.size());
-  for (ColumnData& c : columns_) filled.push_back(std::exchange(c, ColumnData(c.type())));
-  return Table(schema_, std::move(filled), std::exchange(rows_, 0));
+  std::byte* rows = block.get() + n * sizeof(ColumnData);
+  size_t at = 0;
+  for (const size_t o : kOrders) {
+    for (size_t i = 0; i < n; ++i) {
+      if (order(columns[i]) != o) continue;
+      at = align_up(at, columns[i].packed_align());
+      ::new (taken + i) ColumnData(columns[i].copy_to(rows + at));
+      at += columns[i].packed_size();
+    }
+  }
+  for (size_t i = 0; i < n; ++i) columns[i].clear();
+  return Table(schema_, std::move(block), std::exchange(rows_, 0));
 }
 
 const ColumnData* Table::column(std::string_view name) const {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -101,12 +102,15 @@ class Table {
   static std::optional<Table> of_columns(std::string name, std::vector<Column> columns,
                                          size_t rows);
 
+  Table(Table&& other) noexcept = default;
+  Table& operator=(Table&& other) noexcept;
+  ~Table();
+
   const std::string& name() const { return schema_->name; }
   size_t rows() const { return rows_; }
   Columns columns() const {
     const Schema& s = *schema_;
-    const ColumnData* data = columns_.size() == s.names.size() ? columns_.data() : s.empty.data();
-    return {s.names.data(), data, s.names.size()};
+    return {s.names.data(), block_ ? data() : s.empty.data(), s.names.size()};
   }
 
   // Appends one cell per column, in column order, or nothing at all: every
@@ -140,25 +144,34 @@ class Table {
     std::vector<Cell::Kind> kinds;
   };
 
-  Table(std::shared_ptr<const Schema> schema, std::vector<ColumnData> columns, size_t rows)
-      : schema_(std::move(schema)), columns_(std::move(columns)), rows_(rows) {}
+  struct BlockDelete {
+    void operator()(std::byte* block) const;
+  };
+  using Block = std::unique_ptr<std::byte, BlockDelete>;
+
+  Table(std::shared_ptr<const Schema> schema, Block block, size_t rows)
+      : schema_(std::move(schema)), block_(std::move(block)), rows_(rows) {}
   static std::shared_ptr<const Schema> schema_of(std::string name,
                                                  std::vector<std::string> names,
                                                  std::vector<ColumnType> types);
+  // A block for `columns` columns and `bytes` bytes of packed rows after
+  // them, zeroed; the caller constructs the columns. None when both are 0.
+  static Block block_for(size_t columns, size_t bytes);
+  // The columns at the head of the block.
+  ColumnData* data() const { return std::launder(reinterpret_cast<ColumnData*>(block_.get())); }
+  // A block of the schema's columns, empty; none for no columns.
+  Block empty_columns() const;
+  // Ends the columns' lifetimes and frees the block.
+  void release();
 
   // The error for the first cell of a row that a column refuses.
   RowError refusal(std::span<const Cell> cells) const;
 
-  struct BlockDelete {
-    void operator()(std::byte* block) const;
-  };
-
   std::shared_ptr<const Schema> schema_;
-  // One per column; none in a taken table of no rows (the schema's empty
-  // ones stand in), made again by its first push_row.
-  std::vector<ColumnData> columns_;
-  // The one block that the packed columns of a small taken table borrow.
-  std::unique_ptr<std::byte, BlockDelete> block_;
+  // The columns, one per name, then the packed rows of a small taken table,
+  // which its columns borrow. None for a taken table of no rows (the
+  // schema's empty columns stand in) until its first push_row.
+  Block block_;
   size_t rows_ = 0;
 };
 

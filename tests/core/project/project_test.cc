@@ -285,7 +285,7 @@ TEST(Processor, KeptBatchesHoldLittle) {
     const char* by;
     size_t batches;
     size_t bytes;  // the most a batch with rows may hold, on average
-  } cases[] = {{"2100", 100, 2304}, {"transaction", 50, 3328}};
+  } cases[] = {{"2100", 100, 2176}, {"transaction", 50, 3136}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.by);
     process::Processor processor(spec, document.delimiters());
@@ -307,7 +307,7 @@ TEST(Processor, KeptBatchesHoldLittle) {
     }
     ASSERT_EQ(kept.size(), 2 * c.batches);
     EXPECT_LE(rows / c.batches, c.bytes);
-    EXPECT_LE(empty / c.batches, 512u);
+    EXPECT_LE(empty / c.batches, 256u);
   }
 }
 
