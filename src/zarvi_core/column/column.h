@@ -4,8 +4,9 @@
 // is one 64-byte-aligned heap block owned by its column, or a packed column's
 // part of its table's block: moving a column never moves its memory, and only
 // the push operations reallocate, so a column reached through a const
-// (frozen, shared) table can hand its buffers to Arrow consumers. A Cell borrows its bytes from the caller (push) or from
-// the column (get); the column must outlive and not grow under a read Cell.
+// (frozen, shared) table can hand its buffers to Arrow consumers. A Cell
+// borrows its bytes from the caller (push) or from the column (get); the
+// column must outlive and not grow under a read Cell.
 #pragma once
 
 #include <algorithm>

@@ -337,7 +337,9 @@ TEST(ColumnData, PackedCopiesReadAsTheirSource) {
                               ColumnType::time32()};
   auto cell = [](ColumnType::Kind kind, int i, std::string& text) {
     switch (kind) {
-      case Kind::Binary: text.assign(static_cast<size_t>(i % 4), char('a' + i % 26)); return Cell::binary(text);
+      case Kind::Binary:
+        text.assign(static_cast<size_t>(i % 4), char('a' + i % 26));
+        return Cell::binary(text);
       case Kind::Int64: return Cell::int64(-i);
       case Kind::Decimal128: return Cell::decimal128(i128{i} << 70);
       case Kind::Date32: return Cell::date32(i);
