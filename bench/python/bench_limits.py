@@ -10,7 +10,7 @@ Each unit figure is a slope: the peak resident memory of a run at two sizes
 mark over the resident set once the input is built), their difference over
 the difference in units. What any file costs falls out of it.
 
-Usage: bench_limits.py [--file 835] [--units N] [--mb MB]
+Usage: bench_limits.py [--file 835] [--units N] [--mb MB] [--only KIND ...]
 """
 
 from __future__ import annotations
@@ -91,6 +91,8 @@ def main() -> None:
     p.add_argument("--file", default=SEED)
     p.add_argument("--units", type=int, default=1_000_000)
     p.add_argument("--mb", type=int, default=50)
+    p.add_argument("--only", nargs="+", choices=("element", "diagnostic", "batch", "speed"),
+                   help="run these measures alone")
     p.add_argument("--child", nargs="+")
     a = p.parse_args()
     if a.child:
@@ -101,11 +103,15 @@ def main() -> None:
         return
     for kind, units, bound in (("element", a.units, 16), ("diagnostic", a.units, 200),
                                ("batch", a.units // 50, 2048)):
+        if a.only and kind not in a.only:
+            continue
         one = run_child(kind, a.file, units)
         two = run_child(kind, a.file, 2 * units)
         per = (two["peak"] - one["peak"]) / (two["count"] - one["count"])
         print(f"{kind:10} {per:8.1f} bytes each at the peak  (target {bound}; "
               f"{two['count']} at most)")
+    if a.only and "speed" not in a.only:
+        return
     speed = run_child("speed", a.file, a.mb)
     ratio = speed["stream 2100"] / speed["parse"]
     print("speed      " + ", ".join(f"{k} {v:.1f} MB/s" for k, v in speed.items()) +

@@ -5,7 +5,7 @@ import pyarrow as pa
 import pytest
 
 import zarvi
-from x12_input import interchange, payment, slow_input
+from x12_input import SIMPLE, interchange, payment, slow_input
 
 THREE = interchange(payment(claims=[("A1", "P1", "10"), ("A2", "P2", "5")]),
                     payment(claims=[("B1", "P3", "7")]),
@@ -29,6 +29,23 @@ def test_one_batch_per_transaction():
     for name in parsed:
         joined = pa.concat_tables(pa.table(b.tables[name]) for b in batches)
         assert joined.equals(pa.table(parsed[name])), name
+
+
+@pytest.mark.parametrize("reader", ["pyarrow", "polars"])
+def test_small_batches_export_as_the_parse(reader):
+    # One claim a batch: most columns hold a single value or a single null.
+    # The parse's tables are large enough to keep buffers of their own.
+    data = SIMPLE * 400
+    batches = list(zarvi.stream(data, by="2100"))
+    parsed = zarvi.parse(data).tables
+    for name in parsed:
+        if reader == "pyarrow":
+            joined = pa.concat_tables(pa.table(b.tables[name]) for b in batches)
+            assert joined.equals(pa.table(parsed[name])), name
+        else:
+            pl = pytest.importorskip("polars")
+            joined = pl.concat([pl.DataFrame(b.tables[name]) for b in batches])
+            assert joined.equals(pl.DataFrame(parsed[name])), name
 
 
 def test_a_last_batch_only_for_what_remains():

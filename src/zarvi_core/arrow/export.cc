@@ -135,7 +135,7 @@ Result<const Table*, ExportError> find(const SharedTables& tables, size_t index)
 Result<std::vector<ColumnPlan>, ExportError> plan(const Table& table, size_t index) {
   std::vector<ColumnPlan> plans;
   plans.reserve(table.columns().size());
-  for (const column::table::Column& c : table.columns()) {
+  for (const column::table::ColumnRef c : table.columns()) {
     auto format = format_of(c.data.type());
     std::optional<std::string> bad;
     if (!format.ok()) {

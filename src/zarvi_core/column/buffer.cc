@@ -119,8 +119,7 @@ Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
-      mapped_(std::exchange(other.mapped_, false)),
-      borrowed_(std::exchange(other.borrowed_, false)) {}
+      mapped_(std::exchange(other.mapped_, false)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -129,27 +128,14 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
     mapped_ = std::exchange(other.mapped_, false);
-    borrowed_ = std::exchange(other.borrowed_, false);
   }
   return *this;
 }
 
 Buffer::~Buffer() { release(); }
 
-Buffer Buffer::copy_to(std::byte* at) const {
-  Buffer out;
-  if (size_ == 0) return out;
-  // The padding is zero already.
-  std::memcpy(at, data_, round_up(size_));
-  out.data_ = at;
-  out.size_ = size_;
-  out.capacity_ = round_up(size_);
-  out.borrowed_ = true;
-  return out;
-}
-
 void Buffer::release() {
-  if (data_ == nullptr || borrowed_) return;
+  if (data_ == nullptr) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
     if (!pool().give(data_, capacity_)) {
@@ -170,7 +156,6 @@ void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
   data_ = fresh;
   capacity_ = capacity;
   mapped_ = mapped;
-  borrowed_ = false;
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }

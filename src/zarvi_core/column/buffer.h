@@ -111,12 +111,6 @@ class Buffer {
 
   // Empties the buffer, keeping its block for what comes next.
   void clear() { size_ = 0; }
-  // The bytes a copy of the contents and their padding takes.
-  size_t padded_size() const { return round_up(size_); }
-  // A copy of the contents placed at `at` (64-byte aligned, padded_size()
-  // bytes), which it borrows: the block must outlive the copy, and freeing it
-  // is its owner's business.
-  Buffer copy_to(std::byte* at) const;
 
   // The contents as an array of T (the buffer holds only T values).
   template <class T>
@@ -139,7 +133,6 @@ class Buffer {
   size_t size_ = 0;
   size_t capacity_ = 0;
   bool mapped_ = false;
-  bool borrowed_ = false;
 };
 
 // Freed large buffers keep their pages for the next buffers of the process,

@@ -1,8 +1,10 @@
 #include "zarvi_core/column/column.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "zarvi_core/column/parse.h"
@@ -111,32 +113,6 @@ std::string to_string(const CellError& error) {
 
 // ColumnData
 
-ColumnData::ColumnData(ColumnType type) : type_(type) {}
-
-void ColumnData::clear() {
-  rows_ = 0;
-  nulls_ = 0;
-  validity_.clear();
-  offsets_.clear();
-  values_.clear();
-}
-
-size_t ColumnData::packed_size() const {
-  return validity_.padded_size() + offsets_.padded_size() + values_.padded_size();
-}
-
-ColumnData ColumnData::copy_to(std::byte* at) const {
-  ColumnData out(type_);
-  out.rows_ = rows_;
-  out.nulls_ = nulls_;
-  out.validity_ = validity_.copy_to(at);
-  at += validity_.padded_size();
-  out.offsets_ = offsets_.copy_to(at);
-  at += offsets_.padded_size();
-  out.values_ = values_.copy_to(at);
-  return out;
-}
-
 namespace {
 
 size_t value_width(ColumnType::Kind kind) {
@@ -154,26 +130,209 @@ T load_at(const std::byte* base, int64_t index) {
   return v;
 }
 
+// A packed column of up to kSharedRows rows keeps in its block neither a
+// bitmap whose bits are all set nor any storage when every row is null: those
+// read from the constant blocks below.
+constexpr size_t kSharedRows = 64;
+
+// What a column of nulls reads, and an empty one (no validity bytes, no
+// values, and for binary the one offset 0): zeros enough for the validity,
+// its padding and the widest values of kSharedRows rows.
+alignas(64) constexpr std::byte kZeros[kSharedRows / 8 + 8 + kSharedRows * sizeof(i128)] = {};
+
+// The bitmaps of every valid row, by the row count modulo 8: the last
+// ceil(rows / 8) bytes of row k % 8 are the bitmap of k rows.
+constexpr std::array<std::array<uint8_t, kSharedRows / 8>, 8> kAllValid = [] {
+  std::array<std::array<uint8_t, kSharedRows / 8>, 8> out{};
+  for (size_t k = 0; k < 8; ++k) {
+    out[k].fill(0xFF);
+    if (k > 0) out[k].back() = static_cast<uint8_t>((1u << k) - 1);
+  }
+  return out;
+}();
+
+size_t align_up(size_t n, size_t align) { return (n + align - 1) / align * align; }
+
 }  // namespace
 
-void ColumnData::reserve(size_t rows, size_t bytes) {
-  validity_.reserve((rows_ + rows + 7) / 8 - validity_.size());
-  if (type_.kind == ColumnType::Kind::Binary) {
-    offsets_.reserve((rows + 1) * sizeof(int32_t));
-    values_.reserve(bytes);
+ColumnData::ColumnData(ColumnType type) : type_(type), packed_at_(kZeros) {}
+
+ColumnData::ColumnData(ColumnData&& other) noexcept
+    : type_(other.type_), form_(other.form_), packed_rows_(other.packed_rows_) {
+  if (form_ != Form::Own) {
+    packed_at_ = other.packed_at_;
   } else {
-    values_.reserve(rows * value_width(type_.kind));
+    storage_ = other.storage_;
+  }
+  other.reset();
+}
+
+ColumnData& ColumnData::operator=(ColumnData&& other) noexcept {
+  if (this != &other) {
+    if (form_ == Form::Own) delete storage_;
+    type_ = other.type_;
+    form_ = other.form_;
+    packed_rows_ = other.packed_rows_;
+    if (form_ != Form::Own) {
+      packed_at_ = other.packed_at_;
+    } else {
+      storage_ = other.storage_;
+    }
+    other.reset();
+  }
+  return *this;
+}
+
+ColumnData::~ColumnData() {
+  if (form_ == Form::Own) delete storage_;
+}
+
+void ColumnData::reset() noexcept {
+  form_ = Form::Packed;
+  packed_rows_ = 0;
+  packed_at_ = kZeros;
+}
+
+void ColumnData::unpack() {
+  auto fresh = std::make_unique<Storage>();
+  const size_t rows = packed_rows_;
+  if (rows > 0) {
+    const auto bits = validity();
+    fresh->validity.append(bits.data(), bits.size());
+    if (type_.kind == ColumnType::Kind::Binary) {
+      const auto offs = offsets();
+      fresh->offsets.append(offs.data(), offs.size_bytes());
+    }
+    const auto values = value_bytes();
+    fresh->values.append(values.data(), values.size());
+    fresh->nulls = null_count();
+    fresh->rows = rows;
+  }
+  storage_ = fresh.release();
+  form_ = Form::Own;
+  packed_rows_ = 0;
+}
+
+size_t ColumnData::packed_align() const {
+  return type_.kind == ColumnType::Kind::Binary ? sizeof(int32_t) : value_width(type_.kind);
+}
+
+size_t ColumnData::packed_values() const {
+  return form_ == Form::Valid ? 0 : align_up((rows() + 7) / 8, packed_align());
+}
+
+// The bytes of a packed copy: nothing for a few null rows, the values alone
+// for a few valid ones, else the validity, padding and values.
+size_t ColumnData::packed_size() const {
+  const size_t rows = this->rows();
+  const size_t nulls = null_count();
+  if (rows <= kSharedRows && nulls == rows) return 0;
+  const size_t values = type_.kind == ColumnType::Kind::Binary
+                            ? (rows + 1) * sizeof(int32_t) + bytes().size()
+                            : rows * value_width(type_.kind);
+  if (rows <= kSharedRows && nulls == 0) return values;
+  return align_up((rows + 7) / 8, packed_align()) + values;
+}
+
+ColumnData ColumnData::copy_to(std::byte* at) const {
+  const size_t rows = this->rows();
+  const size_t size = packed_size();
+  ColumnData out(type_);
+  out.packed_rows_ = static_cast<uint32_t>(rows);
+  if (size == 0) return out;  // null rows: the zeros
+  const bool valid = rows <= kSharedRows && null_count() == 0;
+  // The storage covers its rows exactly; the copy never reads past it, and
+  // whatever it does not cover, padding included, is zero.
+  std::byte* values = at;
+  if (!valid) {
+    const auto bits = validity();
+    const size_t bit_bytes = std::min(bits.size(), (rows + 7) / 8);
+    if (bit_bytes > 0) std::memcpy(at, bits.data(), bit_bytes);
+    values = at + align_up((rows + 7) / 8, packed_align());
+    std::memset(at + bit_bytes, 0, static_cast<size_t>(values - at) - bit_bytes);
+  }
+  if (type_.kind == ColumnType::Kind::Binary) {
+    const auto offs = offsets();
+    const size_t want = (rows + 1) * sizeof(int32_t);
+    const size_t have = std::min(offs.size_bytes(), want);
+    std::memcpy(values, offs.data(), have);
+    std::memset(values + have, 0, want - have);
+    values += want;
+  }
+  const auto value = value_bytes();
+  const size_t want = size - static_cast<size_t>(values - at);
+  const size_t have = std::min(value.size(), want);
+  if (have > 0) std::memcpy(values, value.data(), have);
+  std::memset(values + have, 0, want - have);
+  out.form_ = valid ? Form::Valid : Form::Packed;
+  out.packed_at_ = at;
+  return out;
+}
+
+void ColumnData::clear() {
+  if (form_ != Form::Own) return reset();
+  Storage& s = *storage_;
+  s.rows = 0;
+  s.nulls = 0;
+  s.validity.clear();
+  s.offsets.clear();
+  s.values.clear();
+}
+
+size_t ColumnData::null_count() const {
+  if (form_ == Form::Own) return storage_->nulls;
+  if (form_ == Form::Valid) return 0;
+  size_t valid = 0;
+  for (const uint8_t b : validity()) valid += static_cast<size_t>(__builtin_popcount(b));
+  return packed_rows_ - valid;
+}
+
+std::span<const uint8_t> ColumnData::validity() const {
+  if (form_ == Form::Own) return storage_->validity.as<uint8_t>();
+  const size_t bytes = (size_t{packed_rows_} + 7) / 8;
+  if (form_ == Form::Valid) {
+    const auto& bits = kAllValid[packed_rows_ % 8];
+    return {bits.data() + bits.size() - bytes, bytes};
+  }
+  return {reinterpret_cast<const uint8_t*>(packed_at_), bytes};
+}
+
+std::span<const std::byte> ColumnData::value_bytes() const {
+  if (form_ == Form::Own) return {storage_->values.data(), storage_->values.size()};
+  const std::byte* values = packed_at_ + packed_values();
+  if (type_.kind != ColumnType::Kind::Binary)
+    return {values, size_t{packed_rows_} * value_width(type_.kind)};
+  const size_t offsets = (size_t{packed_rows_} + 1) * sizeof(int32_t);
+  int32_t total = 0;
+  std::memcpy(&total, values + offsets - sizeof total, sizeof total);
+  return {values + offsets, static_cast<size_t>(std::max(total, int32_t{0}))};
+}
+
+std::string_view ColumnData::bytes() const {
+  const auto v = value_bytes();
+  return {reinterpret_cast<const char*>(v.data()), v.size()};
+}
+
+void ColumnData::reserve(size_t rows, size_t bytes) {
+  Storage& s = own();
+  s.validity.reserve((s.rows + rows + 7) / 8 - s.validity.size());
+  if (type_.kind == ColumnType::Kind::Binary) {
+    s.offsets.reserve((rows + 1) * sizeof(int32_t));
+    s.values.reserve(bytes);
+  } else {
+    s.values.reserve(rows * value_width(type_.kind));
   }
 }
 
 void ColumnData::append_validity(const uint8_t* validity, int64_t from, size_t n) {
   if (n == 0) return;
-  const size_t bytes = (rows_ + n + 7) / 8;
-  if (bytes > validity_.size()) {
-    const size_t fresh = bytes - validity_.size();
-    std::memset(validity_.extend(fresh), 0, fresh);
+  Storage& own_rows = own();
+  const size_t bytes = (own_rows.rows + n + 7) / 8;
+  if (bytes > own_rows.validity.size()) {
+    const size_t fresh = bytes - own_rows.validity.size();
+    std::memset(own_rows.validity.extend(fresh), 0, fresh);
   }
-  auto* out = reinterpret_cast<uint8_t*>(&validity_.at(0));
+  auto* out = reinterpret_cast<uint8_t*>(&own_rows.validity.at(0));
   size_t valid = 0;
   // Eight bits at a time, each byte of the source read only when it holds
   // one of the rows.
@@ -188,24 +347,25 @@ void ColumnData::append_validity(const uint8_t* validity, int64_t from, size_t n
     }
     w &= (1u << m) - 1;
     valid += static_cast<size_t>(__builtin_popcount(w));
-    const size_t d = rows_ + k;
+    const size_t d = own_rows.rows + k;
     const unsigned at = static_cast<unsigned>(d & 7);
     out[d >> 3] = static_cast<uint8_t>(out[d >> 3] | (w << at));
     if (at + m > 8) out[(d >> 3) + 1] = static_cast<uint8_t>(out[(d >> 3) + 1] | (w >> (8 - at)));
   }
-  nulls_ += n - valid;
-  rows_ += n;
+  own_rows.nulls += n - valid;
+  own_rows.rows += n;
 }
 
 void ColumnData::append_values(const std::byte* values, const uint8_t* validity, int64_t from,
                                size_t n) {
   if (n == 0) return;
   const size_t width = value_width(type_.kind);
-  std::byte* out = values_.extend(n * width);
+  Storage& s = own();
+  std::byte* out = s.values.extend(n * width);
   std::memcpy(out, values + from * static_cast<int64_t>(width), n * width);
-  const size_t nulls = nulls_;
+  const size_t nulls = s.nulls;
   append_validity(validity, from, n);
-  if (nulls_ == nulls) return;
+  if (s.nulls == nulls) return;
   // The values under nulls are whatever the source left there.
   for (size_t k = 0; k < n; ++k) {
     if (!bit(validity, from + static_cast<int64_t>(k))) std::memset(out + k * width, 0, width);
@@ -216,10 +376,11 @@ template <class O>
 void ColumnData::append_offsets(const std::byte* offsets, const std::byte* data,
                                 const uint8_t* validity, int64_t from, size_t n) {
   if (n == 0) return;
-  if (offsets_.size() == 0) offsets_.push(int32_t{0});
-  std::byte* out = offsets_.extend(n * sizeof(int32_t));
+  Storage& s = own();
+  if (s.offsets.size() == 0) s.offsets.push(int32_t{0});
+  std::byte* out = s.offsets.extend(n * sizeof(int32_t));
   const O first = load_at<O>(offsets, from);
-  const int64_t base = static_cast<int64_t>(values_.size());
+  const int64_t base = static_cast<int64_t>(s.values.size());
   // The offsets rebased in one pass; a null row keeps no bytes, so a null
   // over a non-empty range makes the bytes a copy per row.
   int64_t end = base;
@@ -241,7 +402,7 @@ void ColumnData::append_offsets(const std::byte* offsets, const std::byte* data,
     append_validity(validity, from, n);
     return;
   }
-  std::byte* bytes = values_.extend(static_cast<size_t>(end - base));
+  std::byte* bytes = s.values.extend(static_cast<size_t>(end - base));
   if (!gaps) {
     std::memcpy(bytes, data + first, static_cast<size_t>(end - base));
   } else {
@@ -269,16 +430,21 @@ void ColumnData::append_offsets64(const std::byte* offsets, const std::byte* dat
 }
 
 std::span<const int32_t> ColumnData::offsets() const {
-  if (type_.kind == ColumnType::Kind::Binary && offsets_.size() == 0)
-    return {reinterpret_cast<const int32_t*>(offsets_.data()), 1};
-  return offsets_.as<int32_t>();
+  if (type_.kind != ColumnType::Kind::Binary) return {};
+  if (form_ != Form::Own) {
+    return {reinterpret_cast<const int32_t*>(packed_at_ + packed_values()),
+            size_t{packed_rows_} + 1};
+  }
+  const buffer::Buffer& offsets = storage_->offsets;
+  if (offsets.size() == 0) return {reinterpret_cast<const int32_t*>(offsets.data()), 1};
+  return offsets.as<int32_t>();
 }
 
 Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
   if (accepts(cell)) return Unit{};
   if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
     const uint64_t len = cell.bytes().size();
-    const uint64_t have = values_.size();
+    const uint64_t have = bytes().size();
     const uint64_t total = saturating_add(have, len);
     return err(CellError{CellError::Kind::Overflow, type_, cell.kind(), {}, total});
   }
@@ -286,7 +452,7 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
 }
 
 std::optional<Cell> ColumnData::get(size_t row) const {
-  if (row >= rows_) return std::nullopt;
+  if (row >= rows()) return std::nullopt;
   const auto bits = validity();
   if (row / 8 >= bits.size()) return std::nullopt;
   const bool valid = (bits[row / 8] >> (row % 8)) & 1;
@@ -295,7 +461,7 @@ std::optional<Cell> ColumnData::get(size_t row) const {
       const auto offs = offsets();
       if (row + 1 >= offs.size()) return std::nullopt;
       const int32_t start = offs[row], end = offs[row + 1];
-      if (start < 0 || end < start || static_cast<size_t>(end) > values_.size())
+      if (start < 0 || end < start || static_cast<size_t>(end) > bytes().size())
         return std::nullopt;
       if (!valid) return Cell::null();
       return Cell::binary(bytes().substr(static_cast<size_t>(start),

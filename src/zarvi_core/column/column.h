@@ -1,11 +1,12 @@
 // Typed columns in Arrow layout: a validity bitmap (LSB first) and the values
 // in Arrow's widths (binary: int32 offsets and bytes; int64; decimal128 as
 // 128-bit integers; date32 days since 1970-01-01; time32 seconds). Each buffer
-// is one 64-byte-aligned heap block owned by its column: moving a column
-// never moves its memory, and only the push operations reallocate, so a
-// column reached through a const (frozen, shared) table can hand its buffers
-// to Arrow consumers. A Cell borrows its bytes from the caller (push) or from
-// the column (get); the column must outlive and not grow under a read Cell.
+// is one 64-byte-aligned heap block owned by its column, or a packed column's
+// part of its table's block: moving a column never moves its memory, and only
+// the push operations reallocate, so a column reached through a const
+// (frozen, shared) table can hand its buffers to Arrow consumers. A Cell
+// borrows its bytes from the caller (push) or from the column (get); the
+// column must outlive and not grow under a read Cell.
 #pragma once
 
 #include <algorithm>
@@ -114,14 +115,22 @@ std::string to_string(const CellError& error);
 
 // The storage of one column. Appends are amortised and allocate nothing per
 // cell: values go straight into the buffers the Arrow export shares.
+//
+// A column is growable (its own buffers, made at the first append) or packed:
+// its rows lie, sized to them, in a block that its table owns (copy_to), and
+// the column is a few words. A new or moved-from column is packed and empty.
+// Appending to a packed column first copies its rows into buffers of its own.
 class ColumnData {
  public:
   explicit ColumnData(ColumnType type);
-  ColumnData(ColumnData&&) noexcept = default;
-  ColumnData& operator=(ColumnData&&) noexcept = default;
+  ColumnData(ColumnData&& other) noexcept;
+  ColumnData& operator=(ColumnData&& other) noexcept;
+  ColumnData(const ColumnData&) = delete;
+  ColumnData& operator=(const ColumnData&) = delete;
+  ~ColumnData();
 
   ColumnType type() const { return type_; }
-  size_t rows() const { return rows_; }
+  size_t rows() const { return form_ != Form::Own ? packed_rows_ : storage_->rows; }
 
   // Whether push_checked may append this cell; changes nothing. `accepts`
   // answers the same without building the error.
@@ -143,32 +152,36 @@ class ColumnData {
   }
   // Appends a cell that is null, or of the column's kind and (bytes) fits.
   void push_accepted(const Cell& cell) {
+    Storage& s = own();
     switch (cell.kind()) {
       case Cell::Kind::Null: return push_null();
       case Cell::Kind::Binary:
-        values_.append(cell.bytes().data(), cell.bytes().size());
-        push_offset();
+        s.values.append(cell.bytes().data(), cell.bytes().size());
+        push_offset(s);
         break;
-      case Cell::Kind::Int64: values_.push(cell.int64()); break;
-      case Cell::Kind::Decimal128: values_.push(cell.decimal128()); break;
-      case Cell::Kind::Date32: values_.push(cell.date32()); break;
-      case Cell::Kind::Time32: values_.push(cell.time32()); break;
+      case Cell::Kind::Int64: s.values.push(cell.int64()); break;
+      case Cell::Kind::Decimal128: s.values.push(cell.decimal128()); break;
+      case Cell::Kind::Date32: s.values.push(cell.date32()); break;
+      case Cell::Kind::Time32: s.values.push(cell.time32()); break;
     }
-    push_validity(true);
+    push_validity(s, true);
   }
   void push_null() {
+    Storage& s = own();
     switch (type_.kind) {
       // The last offset is always the byte total.
-      case ColumnType::Kind::Binary: push_offset(); break;
-      case ColumnType::Kind::Int64: values_.push(int64_t{0}); break;
-      case ColumnType::Kind::Decimal128: values_.push(i128{0}); break;
+      case ColumnType::Kind::Binary: push_offset(s); break;
+      case ColumnType::Kind::Int64: s.values.push(int64_t{0}); break;
+      case ColumnType::Kind::Decimal128: s.values.push(i128{0}); break;
       case ColumnType::Kind::Date32:
-      case ColumnType::Kind::Time32: values_.push(int32_t{0}); break;
+      case ColumnType::Kind::Time32: s.values.push(int32_t{0}); break;
     }
-    push_validity(false);
+    push_validity(s, false);
   }
   // Whether n more bytes fit a binary column.
-  bool fits(size_t n) const { return n <= kMaxBinaryBytes - values_.size(); }
+  bool fits(size_t n) const {
+    return n <= kMaxBinaryBytes - (form_ != Form::Own ? bytes().size() : storage_->values.size());
+  }
 
   // Bulk appends of n rows from foreign Arrow buffers, which may be
   // unaligned: `validity` is a bitmap (null: every row valid) read from bit
@@ -191,10 +204,11 @@ class ColumnData {
   void append_binary(const uint8_t* validity, int64_t from, size_t n, size_t total,
                      Bytes&& bytes) {
     if (n == 0) return;
-    if (offsets_.size() == 0) offsets_.push(int32_t{0});
-    std::byte* out = offsets_.extend(n * sizeof(int32_t));
-    int32_t end = static_cast<int32_t>(values_.size());
-    std::byte* at = total > 0 ? values_.extend(total) : nullptr;
+    Storage& s = own();
+    if (s.offsets.size() == 0) s.offsets.push(int32_t{0});
+    std::byte* out = s.offsets.extend(n * sizeof(int32_t));
+    int32_t end = static_cast<int32_t>(s.values.size());
+    std::byte* at = total > 0 ? s.values.extend(total) : nullptr;
     for (size_t k = 0; k < n; ++k) {
       if (bit(validity, from + static_cast<int64_t>(k))) {
         const std::string_view b = bytes(k);
@@ -215,34 +229,64 @@ class ColumnData {
   // Appends the display text; false (nothing written) past the end.
   bool render_to(std::string& out, size_t row) const;
 
-  // Kept as rows are appended, so that an export costs the same at any size.
-  size_t null_count() const { return nulls_; }
+  // Kept as rows are appended, so that an export costs the same at any size
+  // (a packed column, small by making, counts its bitmap).
+  size_t null_count() const;
 
   // The Arrow buffers. validity: ceil(rows / 8) bytes, bits past rows 0.
   // Which value buffer is filled depends on the type; the others are empty.
-  std::span<const uint8_t> validity() const { return validity_.as<uint8_t>(); }
+  // Each is aligned to its values' width.
+  std::span<const uint8_t> validity() const;
   std::span<const int32_t> offsets() const;  // rows + 1
-  std::string_view bytes() const {
-    return {reinterpret_cast<const char*>(values_.data()), values_.size()};
-  }
-  std::span<const int64_t> int64_values() const { return values_.as<int64_t>(); }
-  std::span<const i128> decimal128_values() const { return values_.as<i128>(); }
-  std::span<const int32_t> int32_values() const { return values_.as<int32_t>(); }  // date32, time32
+  std::string_view bytes() const;
+  std::span<const int64_t> int64_values() const { return values_as<int64_t>(); }
+  std::span<const i128> decimal128_values() const { return values_as<i128>(); }
+  std::span<const int32_t> int32_values() const { return values_as<int32_t>(); }  // date32, time32
 
   // Empties the column, keeping its buffers' blocks for the next rows.
   void clear();
-  // The bytes a copy_to takes.
+  // A packed copy is placed at an offset of `packed_align()` within a block
+  // of that alignment, and takes packed_size() bytes there: few rows that
+  // are all null take none, and few that are all valid keep no bitmap.
+  size_t packed_align() const;
   size_t packed_size() const;
-  // A copy whose buffers lie one after another at `at` (64-byte aligned,
-  // packed_size() bytes), which they borrow.
+  // A packed copy at `at`, which it borrows: the block must outlive it. The
+  // column holds at most 2^32 - 1 rows.
   ColumnData copy_to(std::byte* at) const;
 
  private:
+  // A growable column's rows.
+  struct Storage {
+    size_t rows = 0;
+    size_t nulls = 0;
+    buffer::Buffer validity;
+    buffer::Buffer offsets;  // binary only
+    buffer::Buffer values;   // binary bytes, or the fixed-width values
+  };
+
+  // The storage appends go to, made (or filled from the packed rows) first.
+  Storage& own() {
+    if (form_ != Form::Own) [[unlikely]] unpack();
+    return *storage_;
+  }
+  void unpack();
+  // Leaves the column packed and empty.
+  void reset() noexcept;
+  // Where a packed column's values (binary: offsets) start, from `packed_at_`.
+  size_t packed_values() const;
+  // The value bytes, the binary bytes or the fixed-width values.
+  std::span<const std::byte> value_bytes() const;
+  template <class T>
+  std::span<const T> values_as() const {
+    const std::span<const std::byte> v = value_bytes();
+    return {reinterpret_cast<const T*>(v.data()), v.size() / sizeof(T)};
+  }
+
   // The first offset, 0, is stored with the first row: an empty column (most
   // tables of a small batch) holds no buffer at all.
-  void push_offset() {
-    if (offsets_.size() == 0) [[unlikely]] offsets_.push(int32_t{0});
-    offsets_.push(static_cast<int32_t>(values_.size()));
+  static void push_offset(Storage& s) {
+    if (s.offsets.size() == 0) [[unlikely]] s.offsets.push(int32_t{0});
+    s.offsets.push(static_cast<int32_t>(s.values.size()));
   }
   static bool bit(const uint8_t* validity, int64_t i) {
     return validity == nullptr || ((validity[i >> 3] >> (i & 7)) & 1);
@@ -252,19 +296,27 @@ class ColumnData {
   template <class O>
   void append_offsets(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
                       int64_t from, size_t n);
-  void push_validity(bool valid) {
-    if (rows_ % 8 == 0) validity_.push(uint8_t{0});
-    if (valid) validity_.at(rows_ / 8) |= std::byte(1u << (rows_ % 8));
-    nulls_ += !valid;
-    ++rows_;
+  static void push_validity(Storage& s, bool valid) {
+    if (s.rows % 8 == 0) s.validity.push(uint8_t{0});
+    if (valid) s.validity.at(s.rows / 8) |= std::byte(1u << (s.rows % 8));
+    s.nulls += !valid;
+    ++s.rows;
   }
 
+  // How the column holds its rows.
+  enum class Form : uint8_t {
+    Own,     // in growable buffers of its own (storage_)
+    Packed,  // validity, then the values, at packed_at_
+    Valid,   // the values alone at packed_at_: every row is valid
+  };
+
   ColumnType type_;
-  size_t rows_ = 0;
-  size_t nulls_ = 0;
-  buffer::Buffer validity_;
-  buffer::Buffer offsets_;  // binary only
-  buffer::Buffer values_;   // binary bytes, or the fixed-width values
+  Form form_ = Form::Packed;
+  uint32_t packed_rows_ = 0;
+  union {
+    Storage* storage_;             // growable: owned
+    const std::byte* packed_at_;  // packed: borrowed, never null
+  };
 };
 
 }  // namespace zarvi_core::column

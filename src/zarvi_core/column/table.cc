@@ -1,6 +1,7 @@
 #include "zarvi_core/column/table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "zarvi_core/text.h"
@@ -9,8 +10,14 @@ namespace zarvi_core::column::table {
 namespace {
 
 constexpr std::string_view kBar = " | ";
-constexpr size_t kBlockAlign = 64;  // as every column buffer
+// The widest value (decimal128) sets the block's alignment.
+constexpr size_t kBlockAlign = 16;
 constexpr size_t kMaxPackedBytes = size_t{64} << 10;
+
+size_t align_up(size_t n, size_t align) { return (n + align - 1) / align * align; }
+
+// The packed rows start right after the columns, at a multiple of their size.
+static_assert(alignof(ColumnData) <= kBlockAlign && sizeof(ColumnData) % kBlockAlign == 0);
 
 }  // namespace
 
@@ -28,41 +35,103 @@ std::string to_string(const RowError& error) {
   return out;
 }
 
-Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType>> columns)
-    : name_(std::move(name)) {
-  columns_.reserve(columns.size());
-  for (const auto& [column, type] : columns) {
-    columns_.push_back(Column{column, ColumnData(type)});
-    kinds_.push_back(cell_kind(type.kind));
+std::shared_ptr<const Table::Schema> Table::schema_of(std::string name,
+                                                       std::vector<std::string> names,
+                                                       std::vector<ColumnType> types) {
+  auto schema = std::make_shared<Schema>();
+  schema->name = std::move(name);
+  schema->names = std::move(names);
+  schema->empty.reserve(types.size());
+  schema->kinds.reserve(types.size());
+  for (const ColumnType& type : types) {
+    schema->empty.emplace_back(type);
+    schema->kinds.push_back(cell_kind(type.kind));
   }
+  return schema;
 }
 
-Table::Table(std::string name, std::vector<Column> columns, size_t rows)
-    : name_(std::move(name)), columns_(std::move(columns)), rows_(rows) {
-  for (const Column& c : columns_) kinds_.push_back(cell_kind(c.data.type().kind));
+Table::Block Table::block_for(size_t columns, size_t bytes) {
+  const size_t size = columns * sizeof(ColumnData) + align_up(bytes, kBlockAlign);
+  if (size == 0) return nullptr;
+  Block block(static_cast<std::byte*>(::operator new(size, std::align_val_t{kBlockAlign})));
+  // The gaps between packed columns, and the tail, are zero.
+  std::memset(block.get(), 0, size);
+  return block;
+}
+
+Table::Block Table::empty_columns() const {
+  Block block = block_for(schema_->empty.size(), 0);
+  auto* data = reinterpret_cast<ColumnData*>(block.get());
+  for (const ColumnData& c : schema_->empty) ::new (data++) ColumnData(c.type());
+  return block;
+}
+
+void Table::release() {
+  if (!block_) return;
+  ColumnData* columns = data();
+  for (size_t i = 0; i < schema_->names.size(); ++i) columns[i].~ColumnData();
+  block_.reset();
+}
+
+Table::~Table() { release(); }
+
+Table& Table::operator=(Table&& other) noexcept {
+  if (this != &other) {
+    release();
+    schema_ = std::move(other.schema_);
+    block_ = std::move(other.block_);
+    rows_ = std::exchange(other.rows_, 0);
+  }
+  return *this;
+}
+
+Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType>> columns) {
+  std::vector<std::string> names;
+  std::vector<ColumnType> types;
+  names.reserve(columns.size());
+  types.reserve(columns.size());
+  for (const auto& [column, type] : columns) {
+    names.push_back(column);
+    types.push_back(type);
+  }
+  schema_ = schema_of(std::move(name), std::move(names), std::move(types));
+  block_ = empty_columns();
 }
 
 std::optional<Table> Table::of_columns(std::string name, std::vector<Column> columns,
                                        size_t rows) {
   for (const Column& c : columns)
     if (c.data.rows() != rows) return std::nullopt;
-  return Table(std::move(name), std::move(columns), rows);
+  std::vector<std::string> names;
+  std::vector<ColumnType> types;
+  names.reserve(columns.size());
+  types.reserve(columns.size());
+  for (const Column& c : columns) {
+    names.push_back(c.name);
+    types.push_back(c.data.type());
+  }
+  Block block = block_for(columns.size(), 0);
+  auto* data = reinterpret_cast<ColumnData*>(block.get());
+  for (Column& c : columns) ::new (data++) ColumnData(std::move(c.data));
+  return Table(schema_of(std::move(name), std::move(names), std::move(types)), std::move(block),
+               rows);
 }
 
 RowError Table::refusal(std::span<const Cell> cells) const {
   RowError e;
-  e.table = name_;
-  if (cells.size() != columns_.size()) {
+  e.table = name();
+  const Columns columns = this->columns();
+  if (cells.size() != columns.size()) {
     e.kind = RowError::Kind::Width;
-    e.columns = columns_.size();
+    e.columns = columns.size();
     e.cells = cells.size();
     return e;
   }
   e.kind = RowError::Kind::Cell;
   for (size_t i = 0; i < cells.size(); ++i) {
-    auto checked = columns_[i].data.check(cells[i]);
+    auto checked = columns[i].data.check(cells[i]);
     if (!checked.ok()) {
-      e.column = columns_[i].name;
+      e.column = columns[i].name;
       e.cell = std::move(checked).error();
       break;
     }
@@ -71,15 +140,18 @@ RowError Table::refusal(std::span<const Cell> cells) const {
 }
 
 Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
-  bool accepted = cells.size() == columns_.size();
+  const std::vector<Cell::Kind>& kinds = schema_->kinds;
+  bool accepted = cells.size() == kinds.size();
+  if (accepted && !block_) [[unlikely]] block_ = empty_columns();
+  ColumnData* columns = data();
   for (size_t i = 0; accepted && i < cells.size(); ++i) {
     const Cell::Kind kind = cells[i].kind();
     accepted = kind == Cell::Kind::Null ||
-               (kind == kinds_[i] &&
-                (kind != Cell::Kind::Binary || columns_[i].data.fits(cells[i].bytes().size())));
+               (kind == kinds[i] &&
+                (kind != Cell::Kind::Binary || columns[i].fits(cells[i].bytes().size())));
   }
   if (!accepted) return err(refusal(cells));
-  for (size_t i = 0; i < cells.size(); ++i) columns_[i].data.push_accepted(cells[i]);
+  for (size_t i = 0; i < cells.size(); ++i) columns[i].push_accepted(cells[i]);
   ++rows_;
   return Unit{};
 }
@@ -89,58 +161,71 @@ void Table::BlockDelete::operator()(std::byte* block) const {
 }
 
 Table Table::take_rows() {
+  // A table of no rows holds nothing of its own per column.
+  if (rows_ == 0) return Table(schema_, nullptr, 0);
+  const size_t n = schema_->names.size();
+  ColumnData* columns = data();
+  // Columns go into the block widest values first, binary last, so that
+  // hardly any padding lies between them.
+  const auto order = [](const ColumnData& c) {
+    return c.type().kind == ColumnType::Kind::Binary ? size_t{0} : c.packed_align();
+  };
+  constexpr size_t kOrders[] = {16, 8, 4, 0};
   size_t packed = 0;
-  for (const Column& c : columns_) packed += c.data.packed_size();
-  // Small rows (a batch of a stream) are copied into one block, and this
-  // table keeps its buffers for the next: a batch then costs one allocation,
-  // not several per column. Large ones move out rather than be copied.
-  if (packed <= kMaxPackedBytes) {
-    std::unique_ptr<std::byte, BlockDelete> block;
-    if (packed > 0)
-      block.reset(static_cast<std::byte*>(::operator new(packed, std::align_val_t{kBlockAlign})));
-    std::vector<Column> copied;
-    copied.reserve(columns_.size());
-    std::byte* at = block.get();
-    for (Column& c : columns_) {
-      copied.push_back(Column{c.name, c.data.copy_to(at)});
-      at += c.data.packed_size();
-      c.data.clear();
+  for (const size_t o : kOrders)
+    for (size_t i = 0; i < n; ++i)
+      if (order(columns[i]) == o)
+        packed = align_up(packed, columns[i].packed_align()) + columns[i].packed_size();
+  // Small rows (a batch of a stream) are packed after the columns in one
+  // block, and this table keeps its buffers for the next: a batch then costs
+  // one allocation and a few words per column. Large ones move out rather
+  // than be copied.
+  const bool small = packed <= kMaxPackedBytes;
+  Block block = block_for(n, small ? packed : 0);
+  auto* taken = reinterpret_cast<ColumnData*>(block.get());
+  if (!small) {
+    for (size_t i = 0; i < n; ++i)
+      ::new (taken + i) ColumnData(std::exchange(columns[i], ColumnData(columns[i].type())));
+    return Table(schema_, std::move(block), std::exchange(rows_, 0));
+  }
+  std::byte* rows = block.get() + n * sizeof(ColumnData);
+  size_t at = 0;
+  for (const size_t o : kOrders) {
+    for (size_t i = 0; i < n; ++i) {
+      if (order(columns[i]) != o) continue;
+      at = align_up(at, columns[i].packed_align());
+      ::new (taken + i) ColumnData(columns[i].copy_to(rows + at));
+      at += columns[i].packed_size();
     }
-    Table out(name_, std::move(copied), std::exchange(rows_, 0));
-    out.block_ = std::move(block);
-    return out;
   }
-  std::vector<Column> filled;
-  filled.reserve(columns_.size());
-  for (Column& c : columns_) {
-    ColumnData empty(c.data.type());
-    filled.push_back(Column{c.name, std::exchange(c.data, std::move(empty))});
-  }
-  return Table(name_, std::move(filled), std::exchange(rows_, 0));
+  for (size_t i = 0; i < n; ++i) columns[i].clear();
+  return Table(schema_, std::move(block), std::exchange(rows_, 0));
 }
 
 const ColumnData* Table::column(std::string_view name) const {
-  for (const Column& c : columns_)
+  for (const ColumnRef c : columns())
     if (c.name == name) return &c.data;
   return nullptr;
 }
 
 std::string Table::header() const {
   std::string out;
-  for (size_t i = 0; i < columns_.size(); ++i) {
+  const Columns columns = this->columns();
+  for (size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) out += kBar;
-    out += columns_[i].name;
+    out += columns[i].name;
     out += ": ";
-    out += to_string(columns_[i].data.type());
+    out += to_string(columns[i].data.type());
   }
   return out;
 }
 
 bool Table::render_row_to(std::string& out, size_t row) const {
   if (row >= rows_) return false;
-  for (size_t i = 0; i < columns_.size(); ++i) {
+  const Columns columns = this->columns();
+  for (size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) out += kBar;
-    columns_[i].data.render_to(out, row);
+    columns[i].data.render_to(out, row);
   }
   return true;
 }

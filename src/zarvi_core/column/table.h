@@ -1,12 +1,16 @@
 // Tables: named lists of named typed columns with one row count, filled a
 // whole row at a time, and the sorted Tables of one parse, batch or import.
-// A Table owns all its data. Once filled, a Tables value is frozen behind a
-// SharedTables (shared_ptr to const): nothing can push to it any more, so
-// its column buffers stay where they are for every Arrow consumer.
+// A Table owns all its data; its name, column names and types are one
+// immutable schema that every table taken from it shares. Once filled, a
+// Tables value is frozen behind a SharedTables (shared_ptr to const):
+// nothing can push to it any more, so its column buffers stay where they are
+// for every Arrow consumer.
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,9 +23,57 @@
 
 namespace zarvi_core::column::table {
 
+// A column handed to Table::of_columns.
 struct Column {
   std::string name;
   ColumnData data;
+};
+
+// One column of a table as read; both parts belong to the table.
+struct ColumnRef {
+  const std::string& name;
+  const ColumnData& data;
+};
+
+// A table's columns in order, read in place.
+class Columns {
+ public:
+  class iterator {
+   public:
+    using value_type = ColumnRef;
+    using difference_type = std::ptrdiff_t;
+    iterator() = default;
+    iterator(const std::string* name, const ColumnData* data) : name_(name), data_(data) {}
+    ColumnRef operator*() const { return {*name_, *data_}; }
+    iterator& operator++() {
+      ++name_;
+      ++data_;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator was = *this;
+      ++*this;
+      return was;
+    }
+    friend bool operator==(const iterator& a, const iterator& b) { return a.name_ == b.name_; }
+
+   private:
+    const std::string* name_ = nullptr;
+    const ColumnData* data_ = nullptr;
+  };
+
+  Columns(const std::string* names, const ColumnData* data, size_t size)
+      : names_(names), data_(data), size_(size) {}
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  ColumnRef operator[](size_t i) const { return {names_[i], data_[i]}; }
+  iterator begin() const { return {names_, data_}; }
+  iterator end() const { return {names_ + size_, data_ + size_}; }
+
+ private:
+  const std::string* names_;
+  const ColumnData* data_;
+  size_t size_;
 };
 
 // Why a row was refused.
@@ -50,16 +102,24 @@ class Table {
   static std::optional<Table> of_columns(std::string name, std::vector<Column> columns,
                                          size_t rows);
 
-  const std::string& name() const { return name_; }
+  Table(Table&& other) noexcept = default;
+  Table& operator=(Table&& other) noexcept;
+  ~Table();
+
+  const std::string& name() const { return schema_->name; }
   size_t rows() const { return rows_; }
-  const std::vector<Column>& columns() const { return columns_; }
+  Columns columns() const {
+    const Schema& s = *schema_;
+    return {s.names.data(), block_ ? data() : s.empty.data(), s.names.size()};
+  }
 
   // Appends one cell per column, in column order, or nothing at all: every
   // cell is checked before any column changes.
   Result<Unit, RowError> push_row(std::span<const Cell> cells);
 
-  // Moves the filled rows out into a new table of the same name and columns;
-  // this table keeps its columns and types, empty, with 0 rows.
+  // Moves the filled rows out into a new table of the same schema; this table
+  // keeps its columns and types, empty, with 0 rows. Few rows are copied into
+  // one block, sized to them, and the table keeps its buffers for the next.
   Table take_rows();
 
   // The first column of that name.
@@ -73,22 +133,45 @@ class Table {
   bool render_row_to(std::string& out, size_t row) const;
 
  private:
-  Table(std::string name, std::vector<Column> columns, size_t rows);
-
-  // The error for the first cell of a row that a column refuses.
-  RowError refusal(std::span<const Cell> cells) const;
+  // The table's name and its columns' names and types.
+  struct Schema {
+    std::string name;
+    std::vector<std::string> names;
+    // An empty column per name: the columns of a table of no rows.
+    std::vector<ColumnData> empty;
+    // Per column, the kind of cell it takes: checked without touching the
+    // columns themselves.
+    std::vector<Cell::Kind> kinds;
+  };
 
   struct BlockDelete {
     void operator()(std::byte* block) const;
   };
+  using Block = std::unique_ptr<std::byte, BlockDelete>;
 
-  std::string name_;
-  std::vector<Column> columns_;
-  // The one block that the columns of a small taken table borrow.
-  std::unique_ptr<std::byte, BlockDelete> block_;
-  // Per column, the kind of cell it takes: checked without touching the
-  // columns themselves.
-  std::vector<Cell::Kind> kinds_;
+  Table(std::shared_ptr<const Schema> schema, Block block, size_t rows)
+      : schema_(std::move(schema)), block_(std::move(block)), rows_(rows) {}
+  static std::shared_ptr<const Schema> schema_of(std::string name,
+                                                 std::vector<std::string> names,
+                                                 std::vector<ColumnType> types);
+  // A block for `columns` columns and `bytes` bytes of packed rows after
+  // them, zeroed; the caller constructs the columns. None when both are 0.
+  static Block block_for(size_t columns, size_t bytes);
+  // The columns at the head of the block.
+  ColumnData* data() const { return std::launder(reinterpret_cast<ColumnData*>(block_.get())); }
+  // A block of the schema's columns, empty; none for no columns.
+  Block empty_columns() const;
+  // Ends the columns' lifetimes and frees the block.
+  void release();
+
+  // The error for the first cell of a row that a column refuses.
+  RowError refusal(std::span<const Cell> cells) const;
+
+  std::shared_ptr<const Schema> schema_;
+  // The columns, one per name, then the packed rows of a small taken table,
+  // which its columns borrow. None for a taken table of no rows (the
+  // schema's empty columns stand in) until its first push_row.
+  Block block_;
   size_t rows_ = 0;
 };
 

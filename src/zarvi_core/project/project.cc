@@ -418,6 +418,8 @@ const std::vector<Diagnostic>& Projector::finish() {
 }
 
 void Projector::take_rows(std::vector<column::table::Table>& out) {
+  // Kept batches keep this list too: no room beyond the tables.
+  out.reserve(out.size() + tables_.size());
   for (TableState& state : tables_) out.push_back(state.table.take_rows());
 }
 

@@ -27,7 +27,7 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
   Data data;
   data.name = def.name;
   if (const column::table::Table* input = tables.get(def.name)) {
-    for (const column::table::Column& c : input->columns()) {
+    for (const column::table::ColumnRef c : input->columns()) {
       size_t slot = 0;
       while (slot < list.size() && list[slot].first != c.name) ++slot;
       if (slot == list.size()) {

@@ -317,5 +317,86 @@ TEST(ColumnData, BulkAppendsMatchCellAppends) {
   }
 }
 
+// A packed copy reads as its source, cell by cell and buffer by buffer, with
+// each buffer aligned to its values; few valid rows keep no bitmap, few null
+// rows take no bytes at all. Appending to a copy leaves its block alone.
+TEST(ColumnData, PackedCopiesReadAsTheirSource) {
+  const struct {
+    const char* name;
+    int rows;
+    int nulls;           // every nulls-th row null (1: all); 0: none
+    size_t int64_bytes;  // the int64 column's packed size
+  } cases[] = {
+      {"one valid row", 1, 0, 8},        {"one null row", 1, 1, 0},
+      {"mixed", 10, 3, 8 + 80},          {"64 valid rows", 64, 0, 512},
+      {"65 valid rows", 65, 0, 16 + 520}, {"64 null rows", 64, 1, 0},
+      {"100 null rows", 100, 1, 16 + 800},
+  };
+  const ColumnType types[] = {ColumnType::binary(), ColumnType::int64(),
+                              ColumnType::decimal128(38, 2), ColumnType::date32(),
+                              ColumnType::time32()};
+  auto cell = [](ColumnType::Kind kind, int i, std::string& text) {
+    switch (kind) {
+      case Kind::Binary:
+        text.assign(static_cast<size_t>(i % 4), char('a' + i % 26));
+        return Cell::binary(text);
+      case Kind::Int64: return Cell::int64(-i);
+      case Kind::Decimal128: return Cell::decimal128(i128{i} << 70);
+      case Kind::Date32: return Cell::date32(i);
+      case Kind::Time32: return Cell::time32(i);
+    }
+    return Cell::null();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<ColumnData> source;
+    std::string text;
+    for (const ColumnType& type : types) {
+      ColumnData& column = source.emplace_back(type);
+      for (int i = 0; i < c.rows; ++i) {
+        const bool null = c.nulls != 0 && i % c.nulls == 0;
+        column.push_checked(null ? Cell::null() : cell(type.kind, i, text));
+      }
+    }
+    EXPECT_EQ(source[1].packed_size(), c.int64_bytes);
+    size_t size = 0;
+    for (const ColumnData& column : source)
+      size = (size + column.packed_align() - 1) / column.packed_align() * column.packed_align() +
+             column.packed_size();
+    alignas(16) std::byte block[8192];
+    ASSERT_LE(size, sizeof block);
+    std::memset(block, 0xAB, sizeof block);
+    std::vector<ColumnData> packed;
+    for (size_t at = 0; const ColumnData& column : source) {
+      at = (at + column.packed_align() - 1) / column.packed_align() * column.packed_align();
+      packed.push_back(column.copy_to(block + at));
+      at += column.packed_size();
+    }
+    std::vector<std::byte> before(block, block + sizeof block);
+    for (size_t k = 0; k < source.size(); ++k) {
+      const ColumnData& from = source[k];
+      ColumnData& copy = packed[k];
+      SCOPED_TRACE(to_string(from.type()));
+      EXPECT_EQ(copy.type(), from.type());
+      EXPECT_EQ(copy.rows(), from.rows());
+      EXPECT_EQ(copy.null_count(), from.null_count());
+      EXPECT_EQ(vec(copy.validity()), vec(from.validity()));
+      EXPECT_EQ(vec(copy.offsets()), vec(from.offsets()));
+      EXPECT_EQ(copy.bytes(), from.bytes());
+      for (size_t row = 0; row <= from.rows(); ++row) EXPECT_EQ(copy.get(row), from.get(row));
+      const size_t width = from.packed_align();
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(from.type().kind == Kind::Binary
+                                                ? static_cast<const void*>(copy.offsets().data())
+                                                : copy.bytes().data()) % width, 0u);
+      // An append copies the rows out first.
+      copy.push_checked(cell(from.type().kind, 7, text));
+      EXPECT_EQ(copy.rows(), from.rows() + 1);
+      for (size_t row = 0; row < from.rows(); ++row) EXPECT_EQ(copy.get(row), from.get(row));
+      EXPECT_EQ(copy.get(from.rows()), cell(from.type().kind, 7, text));
+    }
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), block));
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_core::column

@@ -53,7 +53,7 @@ TEST(Table, RefusedRowsChangeNothing) {
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(to_string(r.error()), c.expected);
     EXPECT_EQ(t.rows(), 1u);
-    for (const Column& col : t.columns()) {
+    for (const ColumnRef col : t.columns()) {
       SCOPED_TRACE(col.name);
       EXPECT_EQ(col.data.rows(), 1u);
       EXPECT_EQ(col.data.validity().size(), 1u);
@@ -91,6 +91,33 @@ TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
     EXPECT_EQ(taken.render_row(0), "0 | s | 0.00");
     const Table again = t.take_rows();
     EXPECT_EQ(again.render_row(0), "9 | new | 0.05");
+  }
+}
+
+// A taken table, packed or without rows, takes rows of its own like any
+// other, and a table assigned over another frees what that one held.
+TEST(Table, TakenTablesTakeRowsOfTheirOwn) {
+  struct Case { const char* name; int rows; };
+  const Case cases[] = {{"no rows", 0}, {"packed rows", 3}, {"moved-out rows", 20000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Table t = claims();
+    for (int i = 0; i < c.rows; ++i) ASSERT_TRUE(t.push_row(row(i, "s", i)).ok());
+    Table taken = claims();
+    ASSERT_TRUE(taken.push_row(row(7, "gone", 7)).ok());
+    taken = t.take_rows();
+    EXPECT_EQ(taken.columns().size(), 3u);
+    EXPECT_EQ(taken.column("status")->rows(), static_cast<size_t>(c.rows));
+    const auto refused = taken.push_row(std::vector<Cell>{Cell::int64(1)});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(to_string(refused.error()), "table \"claims\" has 3 columns; the row has 1 cells");
+    ASSERT_TRUE(taken.push_row(row(9, "new", 5)).ok());
+    EXPECT_EQ(taken.rows(), static_cast<size_t>(c.rows) + 1);
+    EXPECT_EQ(taken.render_row(static_cast<size_t>(c.rows)), "9 | new | 0.05");
+    if (c.rows > 0) {
+      EXPECT_EQ(taken.render_row(0), "0 | s | 0.00");
+    }
+    EXPECT_EQ(t.rows(), 0u);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "../process_support.h"
 #include "zarvi_core/document.h"
 #include "zarvi_core/process.h"
+#include "zarvi_core/spec/builtin.h"
 
 #include "../alloc_count.h"
 
@@ -267,6 +268,46 @@ TEST(Processor, BatchesTakenAtEachCloseEqualOneRun) {
       EXPECT_EQ(rows_in_batches(spec, document, spec.loop_id(by), diagnostics), expected);
       EXPECT_EQ(briefs(diagnostics), briefs(whole.diagnostics));
     }
+  }
+}
+
+// A kept batch of the built-in spec holds its rows packed to their size and
+// shares the names and types of the stream's tables; a batch without rows
+// holds nothing per column (the spec's tables have 87 columns).
+TEST(Processor, KeptBatchesHoldLittle) {
+  const spec::Spec& spec = *spec::shared_builtin_835().value();
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += zarvi_core::testing::data_file("simple_5010.835");
+  auto parsed = Document::parse(std::string_view(text));
+  ASSERT_TRUE(parsed.ok());
+  const Document& document = parsed.value();
+  const struct {
+    const char* by;
+    size_t batches;
+    size_t bytes;  // the most a batch with rows may hold, on average
+  } cases[] = {{"2100", 100, 2176}, {"transaction", 50, 3136}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.by);
+    process::Processor processor(spec, document.delimiters());
+    const spec::LoopId by = *spec.loop_id(c.by);
+    std::vector<column::table::SharedTables> kept;
+    kept.reserve(2 * c.batches);
+    size_t rows = 0, empty = 0;
+    auto keep = [&](size_t& bytes) {
+      const size_t before = g_live_bytes.load();
+      kept.push_back(column::table::freeze(processor.take_tables()));
+      bytes += g_live_bytes.load() - before;
+    };
+    for (size_t i = 0; i < document.size(); ++i) {
+      for (const engine::Event& e : processor.feed(*document.segment(i)).events) {
+        if (e.kind != engine::Event::Kind::Close || e.loop != by) continue;
+        keep(rows);
+        keep(empty);  // taken again at once: no rows
+      }
+    }
+    ASSERT_EQ(kept.size(), 2 * c.batches);
+    EXPECT_LE(rows / c.batches, c.bytes);
+    EXPECT_LE(empty / c.batches, 256u);
   }
 }
 

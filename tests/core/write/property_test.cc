@@ -79,7 +79,7 @@ column::table::Tables changed_tables(Random& random, const column::table::Tables
   for (int64_t n = random.between(1, 3); n > 0; --n) {
     const column::table::Table& t = out[static_cast<size_t>(random.between(0, out.size() - 1))];
     if (t.rows() == 0) continue;
-    const column::table::Column& c = t.columns()[static_cast<size_t>(random.between(0, t.columns().size() - 1))];
+    const column::table::ColumnRef c = t.columns()[static_cast<size_t>(random.between(0, t.columns().size() - 1))];
     std::string keep;
     const Cell cell = random.cell(c.data.type(), keep);
     out = with_cell(out, t.name(), c.name, static_cast<size_t>(random.between(0, t.rows() - 1)), cell);

@@ -41,12 +41,12 @@ inline column::table::Tables with_cell(const column::table::Tables& input, std::
   std::vector<column::table::Table> out;
   for (const column::table::Table& t : input) {
     std::vector<std::pair<std::string, column::ColumnType>> types;
-    for (const column::table::Column& c : t.columns()) types.emplace_back(c.name, c.data.type());
+    for (const column::table::ColumnRef c : t.columns()) types.emplace_back(c.name, c.data.type());
     column::table::Table copy(t.name(), types);
     std::vector<column::Cell> cells;
     for (size_t r = 0; r < t.rows(); ++r) {
       cells.clear();
-      for (const column::table::Column& c : t.columns())
+      for (const column::table::ColumnRef c : t.columns())
         cells.push_back(t.name() == table && c.name == column && r == row
                             ? cell
                             : c.data.get(r).value_or(column::Cell::null()));
@@ -78,7 +78,7 @@ inline std::vector<std::string> differences(const column::table::Tables& want,
                     " (" + std::to_string(b.rows()) + " rows)");
       continue;
     }
-    for (const column::table::Column& c : a.columns()) {
+    for (const column::table::ColumnRef c : a.columns()) {
       if (c.name == "segment") continue;
       const column::ColumnData* other = b.column(c.name);
       if (other == nullptr) {
