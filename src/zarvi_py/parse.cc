@@ -21,7 +21,7 @@ namespace zarvi_py {
 namespace {
 
 using zarvi_core::column::Cell;
-using zarvi_core::column::ColumnData;
+using zarvi_core::column::ColumnView;
 using zarvi_core::column::ColumnType;
 using zarvi_core::column::table::Table;
 
@@ -91,14 +91,15 @@ const Table* summary_table(PyObject* self, const char* method, const char* name)
 }
 
 // The column a summary reads; KeyError naming every column when absent.
-const ColumnData* summary_column(const Table& table, const char* method, const char* name) {
-  if (const ColumnData* c = table.column(name)) return c;
+std::optional<ColumnView> summary_column(const Table& table, const char* method,
+                                         const char* name) {
+  if (std::optional<ColumnView> c = table.column(name)) return c;
   std::string list;
   for (const auto& c : table.columns()) list += (list.empty() ? "" : ", ") + c.name;
   raise_text(PyExc_KeyError, std::string("Result.") + method + " reads the column \"" + name +
                                  "\" of the table \"" + table.name() +
                                  "\"; its columns are: " + list);
-  return nullptr;
+  return std::nullopt;
 }
 
 PyObject* count_claims(PyObject* self, PyObject*) {
@@ -114,8 +115,8 @@ PyObject* count_patients(PyObject* self, PyObject*) {
     constexpr const char* kMethod = "count_patients";
     const Table* claims = summary_table(self, kMethod, "claims");
     if (claims == nullptr) return Ref();
-    const ColumnData* ids = summary_column(*claims, kMethod, "patient_id");
-    if (ids == nullptr) return Ref();
+    const std::optional<ColumnView> ids = summary_column(*claims, kMethod, "patient_id");
+    if (!ids) return Ref();
     // Ids compare as the bytes of their text: "0123" and "123" are two.
     std::set<std::string> seen;
     for (size_t row = 0; row < ids->rows(); ++row) {
@@ -136,8 +137,9 @@ PyObject* sum_payments(PyObject* self, PyObject*) {
     constexpr const char* kMethod = "sum_payments";
     const Table* payments = summary_table(self, kMethod, "payments");
     if (payments == nullptr) return Ref();
-    const ColumnData* amounts = summary_column(*payments, kMethod, "total_payment_amount");
-    if (amounts == nullptr) return Ref();
+    const std::optional<ColumnView> amounts =
+        summary_column(*payments, kMethod, "total_payment_amount");
+    if (!amounts) return Ref();
     const ColumnType type = amounts->type();
     if (type.kind != ColumnType::Kind::Decimal128) {
       return raise_text(PyExc_TypeError,
@@ -185,8 +187,8 @@ Ref organisation(PyObject* self, const char* who) {
   bool any = false;
   for (const auto& [key, suffix] : kFields) {
     const std::string column = std::string(who) + "_" + suffix;
-    const ColumnData* data = summary_column(*payments, who, column.c_str());
-    if (data == nullptr) return Ref();
+    const std::optional<ColumnView> data = summary_column(*payments, who, column.c_str());
+    if (!data) return Ref();
     const std::optional<Cell> cell = data->get(0);
     Ref value;
     if (!cell || cell->is_null()) {

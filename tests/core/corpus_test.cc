@@ -37,8 +37,8 @@ void expect_keys(const spec::Spec& spec, const column::table::Tables& tables) {
     ASSERT_NE(table, nullptr) << def.name;
     for (size_t outer : def.chain) {
       const spec::TableDef& enclosing = spec.tables[outer];
-      const column::ColumnData* key = table->column(enclosing.ref);
-      ASSERT_NE(key, nullptr) << def.name << " " << enclosing.ref;
+      const std::optional<column::ColumnView> key = table->column(enclosing.ref);
+      ASSERT_TRUE(key.has_value()) << def.name << " " << enclosing.ref;
       const size_t limit = tables.get(enclosing.name)->rows();
       for (size_t r = 0; r < table->rows(); ++r) {
         const column::Cell cell = *key->get(r);

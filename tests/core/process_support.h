@@ -269,8 +269,8 @@ using RowsByTable = std::map<std::string, std::vector<std::string>>;
 inline void append_rows(RowsByTable& out, const column::table::Tables& tables) {
   for (const column::table::Table& t : tables) {
     auto& lines = out[t.name()];
-    const column::ColumnData* row = t.column("row");
-    ASSERT_NE(row, nullptr);
+    const std::optional<column::ColumnView> row = t.column("row");
+    ASSERT_TRUE(row.has_value());
     for (size_t r = 0; r < t.rows(); ++r) {
       EXPECT_EQ(row->get(r), column::Cell::int64(static_cast<int64_t>(lines.size()))) << t.name();
       lines.push_back(t.render_row(r).value_or("?"));

@@ -13,7 +13,7 @@
 
 namespace zarvi_core::arrow {
 
-using column::ColumnData;
+using column::ColumnView;
 using column::ColumnType;
 using column::table::Table;
 
@@ -81,7 +81,7 @@ namespace {
 // Why a column's storage does not describe `rows` rows of Arrow data; none
 // when it does. The core builds columns this way, so this only guards
 // against a column that was left inconsistent.
-std::optional<std::string> check_storage(const std::string& name, const ColumnData& data,
+std::optional<std::string> check_storage(const std::string& name, const ColumnView& data,
                                          size_t rows) {
   const std::string column = "column " + quote_bytes(name);
   if (data.rows() != rows) {
@@ -244,7 +244,7 @@ void fill_array(ArrowArray* out, std::unique_ptr<ArrayKeep> keep, int64_t length
 }
 
 // The column's buffers in Arrow order; validity only when a row is null.
-int64_t column_buffers(const ColumnData& data, const void* (&buffers)[3]) {
+int64_t column_buffers(const ColumnView& data, const void* (&buffers)[3]) {
   buffers[0] = data.null_count() == 0 ? nullptr : data.validity().data();
   switch (data.type().kind) {
     case ColumnType::Kind::Binary:
@@ -280,7 +280,7 @@ void array_into(const SharedTables& tables, const Table& table, ArrowArray* out)
   }
   const auto rows = static_cast<int64_t>(table.rows());
   for (size_t i = 0; i < n; ++i) {
-    const ColumnData& data = table.columns()[i].data;
+    const ColumnView data = table.columns()[i].data;
     const int64_t n_buffers = column_buffers(data, columns[i]->buffers);
     root->child_pointers[i] = &root->children[i];
     fill_array(&root->children[i], std::move(columns[i]), rows,

@@ -155,10 +155,21 @@ size_t align_up(size_t n, size_t align) { return (n + align - 1) / align * align
 
 }  // namespace
 
-ColumnData::ColumnData(ColumnType type) : type_(type), packed_at_(kZeros) {}
+ColumnView::ColumnView(ColumnType type) : type_(type), packed_at_(kZeros) {}
 
-ColumnData::ColumnData(ColumnData&& other) noexcept
-    : type_(other.type_), form_(other.form_), packed_rows_(other.packed_rows_) {
+bool operator==(const ColumnView& a, const ColumnView& b) {
+  if (a.type_ != b.type_ || a.form_ != b.form_ || a.packed_rows_ != b.packed_rows_) return false;
+  return a.form_ == ColumnView::Form::Own ? a.storage_ == b.storage_
+                                          : a.packed_at_ == b.packed_at_;
+}
+
+ColumnData::ColumnData(const ColumnView& rows) : ColumnView(rows.type()) {
+  if (rows.rows() > 0) own_copy(rows);
+}
+
+ColumnData::ColumnData(ColumnData&& other) noexcept : ColumnView(other.type_) {
+  form_ = other.form_;
+  packed_rows_ = other.packed_rows_;
   if (form_ != Form::Own) {
     packed_at_ = other.packed_at_;
   } else {
@@ -193,19 +204,19 @@ void ColumnData::reset() noexcept {
   packed_at_ = kZeros;
 }
 
-void ColumnData::unpack() {
+void ColumnData::own_copy(const ColumnView& from) {
   auto fresh = std::make_unique<Storage>();
-  const size_t rows = packed_rows_;
+  const size_t rows = from.rows();
   if (rows > 0) {
-    const auto bits = validity();
+    const auto bits = from.validity();
     fresh->validity.append(bits.data(), bits.size());
     if (type_.kind == ColumnType::Kind::Binary) {
-      const auto offs = offsets();
+      const auto offs = from.offsets();
       fresh->offsets.append(offs.data(), offs.size_bytes());
     }
-    const auto values = value_bytes();
+    const auto values = from.value_bytes();
     fresh->values.append(values.data(), values.size());
-    fresh->nulls = null_count();
+    fresh->nulls = from.null_count();
     fresh->rows = rows;
   }
   storage_ = fresh.release();
@@ -213,17 +224,17 @@ void ColumnData::unpack() {
   packed_rows_ = 0;
 }
 
-size_t ColumnData::packed_align() const {
+size_t ColumnView::packed_align() const {
   return type_.kind == ColumnType::Kind::Binary ? sizeof(int32_t) : value_width(type_.kind);
 }
 
-size_t ColumnData::packed_values() const {
+size_t ColumnView::packed_values() const {
   return form_ == Form::Valid ? 0 : align_up((rows() + 7) / 8, packed_align());
 }
 
 // The bytes of a packed copy: nothing for a few null rows, the values alone
 // for a few valid ones, else the validity, padding and values.
-size_t ColumnData::packed_size() const {
+size_t ColumnView::packed_size() const {
   const size_t rows = this->rows();
   const size_t nulls = null_count();
   if (rows <= kSharedRows && nulls == rows) return 0;
@@ -235,9 +246,15 @@ size_t ColumnData::packed_size() const {
 }
 
 ColumnData ColumnData::copy_to(std::byte* at) const {
+  ColumnData out(type_);
+  static_cast<ColumnView&>(out) = pack_to(at);
+  return out;
+}
+
+ColumnView ColumnView::pack_to(std::byte* at) const {
   const size_t rows = this->rows();
   const size_t size = packed_size();
-  ColumnData out(type_);
+  ColumnView out(type_);
   out.packed_rows_ = static_cast<uint32_t>(rows);
   if (size == 0) return out;  // null rows: the zeros
   const bool valid = rows <= kSharedRows && null_count() == 0;
@@ -269,6 +286,31 @@ ColumnData ColumnData::copy_to(std::byte* at) const {
   return out;
 }
 
+namespace {
+
+// A place: the offset from the block in the low 30 bits, the form above.
+constexpr uint32_t kPlaceZeros = 0, kPlacePacked = 1, kPlaceValid = 2;
+constexpr unsigned kPlaceShift = 30;
+
+}  // namespace
+
+uint32_t ColumnView::place_in(const std::byte* block) const {
+  if (packed_at_ == kZeros) return kPlaceZeros << kPlaceShift;
+  const auto offset = static_cast<uint32_t>(packed_at_ - block);
+  return ((form_ == Form::Valid ? kPlaceValid : kPlacePacked) << kPlaceShift) | offset;
+}
+
+ColumnView ColumnView::placed(ColumnType type, size_t rows, const std::byte* block,
+                              uint32_t place) {
+  ColumnView out(type);
+  out.packed_rows_ = static_cast<uint32_t>(rows);
+  const uint32_t form = place >> kPlaceShift;
+  if (form == kPlaceZeros) return out;
+  out.form_ = form == kPlaceValid ? Form::Valid : Form::Packed;
+  out.packed_at_ = block + (place & ((uint32_t{1} << kPlaceShift) - 1));
+  return out;
+}
+
 void ColumnData::clear() {
   if (form_ != Form::Own) return reset();
   Storage& s = *storage_;
@@ -279,7 +321,7 @@ void ColumnData::clear() {
   s.values.clear();
 }
 
-size_t ColumnData::null_count() const {
+size_t ColumnView::null_count() const {
   if (form_ == Form::Own) return storage_->nulls;
   if (form_ == Form::Valid) return 0;
   size_t valid = 0;
@@ -287,7 +329,7 @@ size_t ColumnData::null_count() const {
   return packed_rows_ - valid;
 }
 
-std::span<const uint8_t> ColumnData::validity() const {
+std::span<const uint8_t> ColumnView::validity() const {
   if (form_ == Form::Own) return storage_->validity.as<uint8_t>();
   const size_t bytes = (size_t{packed_rows_} + 7) / 8;
   if (form_ == Form::Valid) {
@@ -297,7 +339,7 @@ std::span<const uint8_t> ColumnData::validity() const {
   return {reinterpret_cast<const uint8_t*>(packed_at_), bytes};
 }
 
-std::span<const std::byte> ColumnData::value_bytes() const {
+std::span<const std::byte> ColumnView::value_bytes() const {
   if (form_ == Form::Own) return {storage_->values.data(), storage_->values.size()};
   const std::byte* values = packed_at_ + packed_values();
   if (type_.kind != ColumnType::Kind::Binary)
@@ -308,7 +350,7 @@ std::span<const std::byte> ColumnData::value_bytes() const {
   return {values + offsets, static_cast<size_t>(std::max(total, int32_t{0}))};
 }
 
-std::string_view ColumnData::bytes() const {
+std::string_view ColumnView::bytes() const {
   const auto v = value_bytes();
   return {reinterpret_cast<const char*>(v.data()), v.size()};
 }
@@ -429,7 +471,7 @@ void ColumnData::append_offsets64(const std::byte* offsets, const std::byte* dat
   append_offsets<int64_t>(offsets, data, validity, from, n);
 }
 
-std::span<const int32_t> ColumnData::offsets() const {
+std::span<const int32_t> ColumnView::offsets() const {
   if (type_.kind != ColumnType::Kind::Binary) return {};
   if (form_ != Form::Own) {
     return {reinterpret_cast<const int32_t*>(packed_at_ + packed_values()),
@@ -440,7 +482,7 @@ std::span<const int32_t> ColumnData::offsets() const {
   return offsets.as<int32_t>();
 }
 
-Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
+Result<Unit, CellError> ColumnView::check(const Cell& cell) const {
   if (accepts(cell)) return Unit{};
   if (cell.kind() == Cell::Kind::Binary && type_.kind == ColumnType::Kind::Binary) {
     const uint64_t len = cell.bytes().size();
@@ -451,7 +493,7 @@ Result<Unit, CellError> ColumnData::check(const Cell& cell) const {
   return err(CellError{CellError::Kind::Mismatch, type_, cell.kind(), value_text(cell), 0});
 }
 
-std::optional<Cell> ColumnData::get(size_t row) const {
+std::optional<Cell> ColumnView::get(size_t row) const {
   if (row >= rows()) return std::nullopt;
   const auto bits = validity();
   if (row / 8 >= bits.size()) return std::nullopt;
@@ -488,7 +530,7 @@ std::optional<Cell> ColumnData::get(size_t row) const {
   return std::nullopt;
 }
 
-bool ColumnData::render_to(std::string& out, size_t row) const {
+bool ColumnView::render_to(std::string& out, size_t row) const {
   const std::optional<Cell> cell = get(row);
   if (!cell) return false;
   switch (cell->kind()) {
@@ -502,7 +544,7 @@ bool ColumnData::render_to(std::string& out, size_t row) const {
   return true;
 }
 
-std::optional<std::string> ColumnData::render(size_t row) const {
+std::optional<std::string> ColumnView::render(size_t row) const {
   std::string out;
   if (!render_to(out, row)) return std::nullopt;
   return out;

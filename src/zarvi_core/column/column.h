@@ -113,6 +113,113 @@ struct CellError {
 
 std::string to_string(const CellError& error);
 
+namespace table {
+class Table;
+}
+
+// A read-only look at a column's rows: a ColumnData's, or those a taken
+// table packed into its block. A few words, copied freely; it borrows the
+// rows, which must outlive it and not grow under a span or Cell it handed out.
+class ColumnView {
+ public:
+  // No rows.
+  explicit ColumnView(ColumnType type);
+
+  ColumnType type() const { return type_; }
+  size_t rows() const { return form_ != Form::Own ? packed_rows_ : storage_->rows; }
+
+  // Whether ColumnData::push_checked may append this cell; changes nothing.
+  // `accepts` answers the same without building the error.
+  Result<Unit, CellError> check(const Cell& cell) const;
+  bool accepts(const Cell& cell) const {
+    if (cell.is_null()) return true;
+    if (cell.kind() != cell_kind(type_.kind)) return false;
+    return cell.kind() != Cell::Kind::Binary || fits(cell.bytes().size());
+  }
+  // Whether n more bytes fit a binary column.
+  bool fits(size_t n) const {
+    return n <= kMaxBinaryBytes - (form_ != Form::Own ? bytes().size() : storage_->values.size());
+  }
+
+  // The cell at row (null when its validity bit is 0), borrowing the
+  // column's bytes; none past the end or where the storage does not cover it.
+  std::optional<Cell> get(size_t row) const;
+  // The display text of one cell; none past the end.
+  std::optional<std::string> render(size_t row) const;
+  // Appends the display text; false (nothing written) past the end.
+  bool render_to(std::string& out, size_t row) const;
+
+  // Kept as rows are appended, so that an export costs the same at any size
+  // (a packed column, small by making, counts its bitmap).
+  size_t null_count() const;
+
+  // The Arrow buffers. validity: ceil(rows / 8) bytes, bits past rows 0.
+  // Which value buffer is filled depends on the type; the others are empty.
+  // Each is aligned to its values' width.
+  std::span<const uint8_t> validity() const;
+  std::span<const int32_t> offsets() const;  // rows + 1
+  std::string_view bytes() const;
+  std::span<const int64_t> int64_values() const { return values_as<int64_t>(); }
+  std::span<const i128> decimal128_values() const { return values_as<i128>(); }
+  std::span<const int32_t> int32_values() const { return values_as<int32_t>(); }  // date32, time32
+
+  // A packed copy is placed at an offset of `packed_align()` within a block
+  // of that alignment, and takes packed_size() bytes there: few rows that
+  // are all null take none, and few that are all valid keep no bitmap.
+  size_t packed_align() const;
+  size_t packed_size() const;
+
+  // The same rows in the same place.
+  friend bool operator==(const ColumnView& a, const ColumnView& b);
+
+ protected:
+  // A growable column's rows.
+  struct Storage {
+    size_t rows = 0;
+    size_t nulls = 0;
+    buffer::Buffer validity;
+    buffer::Buffer offsets;  // binary only
+    buffer::Buffer values;   // binary bytes, or the fixed-width values
+  };
+
+  // How the column holds its rows.
+  enum class Form : uint8_t {
+    Own,     // in growable buffers of a ColumnData (storage_)
+    Packed,  // validity, then the values, at packed_at_
+    Valid,   // the values alone at packed_at_: every row is valid
+  };
+
+  // The packed copy at `at`, which must have packed_size() bytes at
+  // packed_align(); the view of it borrows the block. At most 2^32 - 1 rows.
+  ColumnView pack_to(std::byte* at) const;
+
+  // Where a packed column's values (binary: offsets) start, from `packed_at_`.
+  size_t packed_values() const;
+  // The value bytes, the binary bytes or the fixed-width values.
+  std::span<const std::byte> value_bytes() const;
+  template <class T>
+  std::span<const T> values_as() const {
+    const std::span<const std::byte> v = value_bytes();
+    return {reinterpret_cast<const T*>(v.data()), v.size() / sizeof(T)};
+  }
+
+  ColumnType type_;
+  Form form_ = Form::Packed;
+  uint32_t packed_rows_ = 0;
+  union {
+    Storage* storage_;             // growable: owned by the ColumnData
+    const std::byte* packed_at_;  // packed: borrowed, never null
+  };
+
+ private:
+  friend class table::Table;
+  friend class ColumnData;
+  // A taken table keeps, per column, the form and the offset of a packed
+  // view in its block in 32 bits, and makes the view again from them.
+  uint32_t place_in(const std::byte* block) const;
+  static ColumnView placed(ColumnType type, size_t rows, const std::byte* block, uint32_t place);
+};
+
 // The storage of one column. Appends are amortised and allocate nothing per
 // cell: values go straight into the buffers the Arrow export shares.
 //
@@ -120,26 +227,17 @@ std::string to_string(const CellError& error);
 // its rows lie, sized to them, in a block that its table owns (copy_to), and
 // the column is a few words. A new or moved-from column is packed and empty.
 // Appending to a packed column first copies its rows into buffers of its own.
-class ColumnData {
+class ColumnData : public ColumnView {
  public:
-  explicit ColumnData(ColumnType type);
+  explicit ColumnData(ColumnType type) : ColumnView(type) {}
+  // A growable column holding a copy of the view's rows.
+  explicit ColumnData(const ColumnView& rows);
   ColumnData(ColumnData&& other) noexcept;
   ColumnData& operator=(ColumnData&& other) noexcept;
   ColumnData(const ColumnData&) = delete;
   ColumnData& operator=(const ColumnData&) = delete;
   ~ColumnData();
 
-  ColumnType type() const { return type_; }
-  size_t rows() const { return form_ != Form::Own ? packed_rows_ : storage_->rows; }
-
-  // Whether push_checked may append this cell; changes nothing. `accepts`
-  // answers the same without building the error.
-  Result<Unit, CellError> check(const Cell& cell) const;
-  bool accepts(const Cell& cell) const {
-    if (cell.is_null()) return true;
-    if (cell.kind() != cell_kind(type_.kind)) return false;
-    return cell.kind() != Cell::Kind::Binary || fits(cell.bytes().size());
-  }
   // Appends a cell that check accepted. A null cell, one of another kind
   // than the column's, or bytes past the column's limit are appended as
   // push_null does.
@@ -178,11 +276,6 @@ class ColumnData {
     }
     push_validity(s, false);
   }
-  // Whether n more bytes fit a binary column.
-  bool fits(size_t n) const {
-    return n <= kMaxBinaryBytes - (form_ != Form::Own ? bytes().size() : storage_->values.size());
-  }
-
   // Bulk appends of n rows from foreign Arrow buffers, which may be
   // unaligned: `validity` is a bitmap (null: every row valid) read from bit
   // `from`, and the values are read from element `from` on. The caller has
@@ -221,66 +314,24 @@ class ColumnData {
     append_validity(validity, from, n);
   }
 
-  // The cell at row (null when its validity bit is 0), borrowing the
-  // column's bytes; none past the end or where the storage does not cover it.
-  std::optional<Cell> get(size_t row) const;
-  // The display text of one cell; none past the end.
-  std::optional<std::string> render(size_t row) const;
-  // Appends the display text; false (nothing written) past the end.
-  bool render_to(std::string& out, size_t row) const;
-
-  // Kept as rows are appended, so that an export costs the same at any size
-  // (a packed column, small by making, counts its bitmap).
-  size_t null_count() const;
-
-  // The Arrow buffers. validity: ceil(rows / 8) bytes, bits past rows 0.
-  // Which value buffer is filled depends on the type; the others are empty.
-  // Each is aligned to its values' width.
-  std::span<const uint8_t> validity() const;
-  std::span<const int32_t> offsets() const;  // rows + 1
-  std::string_view bytes() const;
-  std::span<const int64_t> int64_values() const { return values_as<int64_t>(); }
-  std::span<const i128> decimal128_values() const { return values_as<i128>(); }
-  std::span<const int32_t> int32_values() const { return values_as<int32_t>(); }  // date32, time32
-
   // Empties the column, keeping its buffers' blocks for the next rows.
   void clear();
-  // A packed copy is placed at an offset of `packed_align()` within a block
-  // of that alignment, and takes packed_size() bytes there: few rows that
-  // are all null take none, and few that are all valid keep no bitmap.
-  size_t packed_align() const;
-  size_t packed_size() const;
-  // A packed copy at `at`, which it borrows: the block must outlive it. The
-  // column holds at most 2^32 - 1 rows.
+  // A packed copy at `at` (see packed_size), which it borrows: the block
+  // must outlive it. The column holds at most 2^32 - 1 rows.
   ColumnData copy_to(std::byte* at) const;
 
  private:
-  // A growable column's rows.
-  struct Storage {
-    size_t rows = 0;
-    size_t nulls = 0;
-    buffer::Buffer validity;
-    buffer::Buffer offsets;  // binary only
-    buffer::Buffer values;   // binary bytes, or the fixed-width values
-  };
-
   // The storage appends go to, made (or filled from the packed rows) first.
   Storage& own() {
     if (form_ != Form::Own) [[unlikely]] unpack();
     return *storage_;
   }
-  void unpack();
+  // Storage of the column's own, holding the rows of `from` (possibly this
+  // column's packed rows); the column must hold none.
+  void own_copy(const ColumnView& from);
+  void unpack() { own_copy(*this); }
   // Leaves the column packed and empty.
   void reset() noexcept;
-  // Where a packed column's values (binary: offsets) start, from `packed_at_`.
-  size_t packed_values() const;
-  // The value bytes, the binary bytes or the fixed-width values.
-  std::span<const std::byte> value_bytes() const;
-  template <class T>
-  std::span<const T> values_as() const {
-    const std::span<const std::byte> v = value_bytes();
-    return {reinterpret_cast<const T*>(v.data()), v.size() / sizeof(T)};
-  }
 
   // The first offset, 0, is stored with the first row: an empty column (most
   // tables of a small batch) holds no buffer at all.
@@ -302,21 +353,6 @@ class ColumnData {
     s.nulls += !valid;
     ++s.rows;
   }
-
-  // How the column holds its rows.
-  enum class Form : uint8_t {
-    Own,     // in growable buffers of its own (storage_)
-    Packed,  // validity, then the values, at packed_at_
-    Valid,   // the values alone at packed_at_: every row is valid
-  };
-
-  ColumnType type_;
-  Form form_ = Form::Packed;
-  uint32_t packed_rows_ = 0;
-  union {
-    Storage* storage_;             // growable: owned
-    const std::byte* packed_at_;  // packed: borrowed, never null
-  };
 };
 
 }  // namespace zarvi_core::column

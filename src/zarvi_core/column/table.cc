@@ -16,8 +16,10 @@ constexpr size_t kMaxPackedBytes = size_t{64} << 10;
 
 size_t align_up(size_t n, size_t align) { return (n + align - 1) / align * align; }
 
-// The packed rows start right after the columns, at a multiple of their size.
-static_assert(alignof(ColumnData) <= kBlockAlign && sizeof(ColumnData) % kBlockAlign == 0);
+// A column's place holds its offset in the block in 30 bits.
+constexpr size_t kMaxPlace = size_t{1} << 30;
+
+static_assert(alignof(ColumnData) <= kBlockAlign);
 
 }  // namespace
 
@@ -41,17 +43,14 @@ std::shared_ptr<const Table::Schema> Table::schema_of(std::string name,
   auto schema = std::make_shared<Schema>();
   schema->name = std::move(name);
   schema->names = std::move(names);
-  schema->empty.reserve(types.size());
   schema->kinds.reserve(types.size());
-  for (const ColumnType& type : types) {
-    schema->empty.emplace_back(type);
-    schema->kinds.push_back(cell_kind(type.kind));
-  }
+  for (const ColumnType& type : types) schema->kinds.push_back(cell_kind(type.kind));
+  schema->types = std::move(types);
   return schema;
 }
 
-Table::Block Table::block_for(size_t columns, size_t bytes) {
-  const size_t size = columns * sizeof(ColumnData) + align_up(bytes, kBlockAlign);
+Table::Block Table::block_for(size_t bytes) {
+  const size_t size = align_up(bytes, kBlockAlign);
   if (size == 0) return nullptr;
   Block block(static_cast<std::byte*>(::operator new(size, std::align_val_t{kBlockAlign})));
   // The gaps between packed columns, and the tail, are zero.
@@ -59,17 +58,28 @@ Table::Block Table::block_for(size_t columns, size_t bytes) {
   return block;
 }
 
-Table::Block Table::empty_columns() const {
-  Block block = block_for(schema_->empty.size(), 0);
+void Table::make_growable() {
+  const size_t n = schema_->names.size();
+  Block block = block_for(n * sizeof(ColumnData));
   auto* data = reinterpret_cast<ColumnData*>(block.get());
-  for (const ColumnData& c : schema_->empty) ::new (data++) ColumnData(c.type());
-  return block;
+  size_t made = 0;
+  try {
+    for (; made < n; ++made) ::new (data + made) ColumnData(column_at(made));
+  } catch (...) {
+    while (made > 0) data[--made].~ColumnData();
+    throw;
+  }
+  release();
+  block_ = std::move(block);
+  growable_ = true;
 }
 
 void Table::release() {
   if (!block_) return;
-  ColumnData* columns = data();
-  for (size_t i = 0; i < schema_->names.size(); ++i) columns[i].~ColumnData();
+  if (growable_) {
+    ColumnData* columns = data();
+    for (size_t i = 0; i < schema_->names.size(); ++i) columns[i].~ColumnData();
+  }
   block_.reset();
 }
 
@@ -81,6 +91,7 @@ Table& Table::operator=(Table&& other) noexcept {
     schema_ = std::move(other.schema_);
     block_ = std::move(other.block_);
     rows_ = std::exchange(other.rows_, 0);
+    growable_ = other.growable_;
   }
   return *this;
 }
@@ -95,7 +106,8 @@ Table::Table(std::string name, std::span<const std::pair<std::string, ColumnType
     types.push_back(type);
   }
   schema_ = schema_of(std::move(name), std::move(names), std::move(types));
-  block_ = empty_columns();
+  growable_ = false;
+  make_growable();
 }
 
 std::optional<Table> Table::of_columns(std::string name, std::vector<Column> columns,
@@ -110,11 +122,11 @@ std::optional<Table> Table::of_columns(std::string name, std::vector<Column> col
     names.push_back(c.name);
     types.push_back(c.data.type());
   }
-  Block block = block_for(columns.size(), 0);
+  Block block = block_for(columns.size() * sizeof(ColumnData));
   auto* data = reinterpret_cast<ColumnData*>(block.get());
   for (Column& c : columns) ::new (data++) ColumnData(std::move(c.data));
   return Table(schema_of(std::move(name), std::move(names), std::move(types)), std::move(block),
-               rows);
+               rows, true);
 }
 
 RowError Table::refusal(std::span<const Cell> cells) const {
@@ -142,7 +154,7 @@ RowError Table::refusal(std::span<const Cell> cells) const {
 Result<Unit, RowError> Table::push_row(std::span<const Cell> cells) {
   const std::vector<Cell::Kind>& kinds = schema_->kinds;
   bool accepted = cells.size() == kinds.size();
-  if (accepted && !block_) [[unlikely]] block_ = empty_columns();
+  if (accepted && !growable_) [[unlikely]] make_growable();
   ColumnData* columns = data();
   for (size_t i = 0; accepted && i < cells.size(); ++i) {
     const Cell::Kind kind = cells[i].kind();
@@ -162,7 +174,7 @@ void Table::BlockDelete::operator()(std::byte* block) const {
 
 Table Table::take_rows() {
   // A table of no rows holds nothing of its own per column.
-  if (rows_ == 0) return Table(schema_, nullptr, 0);
+  if (rows_ == 0) return Table(schema_, nullptr, 0, false);
   const size_t n = schema_->names.size();
   ColumnData* columns = data();
   // Columns go into the block widest values first, binary last, so that
@@ -176,36 +188,38 @@ Table Table::take_rows() {
     for (size_t i = 0; i < n; ++i)
       if (order(columns[i]) == o)
         packed = align_up(packed, columns[i].packed_align()) + columns[i].packed_size();
-  // Small rows (a batch of a stream) are packed after the columns in one
-  // block, and this table keeps its buffers for the next: a batch then costs
-  // one allocation and a few words per column. Large ones move out rather
-  // than be copied.
-  const bool small = packed <= kMaxPackedBytes;
-  Block block = block_for(n, small ? packed : 0);
-  auto* taken = reinterpret_cast<ColumnData*>(block.get());
-  if (!small) {
+  // Small rows (a batch of a stream) are packed after the columns' places
+  // in one block, and this table keeps its buffers for the next: a batch
+  // then costs one allocation and four bytes per column. Large ones move out
+  // rather than be copied.
+  const size_t head = align_up(n * sizeof(uint32_t), kBlockAlign);
+  if (packed > kMaxPackedBytes || head + packed >= kMaxPlace) {
+    Block block = block_for(n * sizeof(ColumnData));
+    auto* taken = reinterpret_cast<ColumnData*>(block.get());
     for (size_t i = 0; i < n; ++i)
       ::new (taken + i) ColumnData(std::exchange(columns[i], ColumnData(columns[i].type())));
-    return Table(schema_, std::move(block), std::exchange(rows_, 0));
+    return Table(schema_, std::move(block), std::exchange(rows_, 0), true);
   }
-  std::byte* rows = block.get() + n * sizeof(ColumnData);
+  Block block = block_for(head + packed);
+  auto* places = reinterpret_cast<uint32_t*>(block.get());
+  std::byte* rows = block.get() + head;
   size_t at = 0;
   for (const size_t o : kOrders) {
     for (size_t i = 0; i < n; ++i) {
       if (order(columns[i]) != o) continue;
       at = align_up(at, columns[i].packed_align());
-      ::new (taken + i) ColumnData(columns[i].copy_to(rows + at));
+      places[i] = columns[i].pack_to(rows + at).place_in(block.get());
       at += columns[i].packed_size();
     }
   }
   for (size_t i = 0; i < n; ++i) columns[i].clear();
-  return Table(schema_, std::move(block), std::exchange(rows_, 0));
+  return Table(schema_, std::move(block), std::exchange(rows_, 0), false);
 }
 
-const ColumnData* Table::column(std::string_view name) const {
+std::optional<ColumnView> Table::column(std::string_view name) const {
   for (const ColumnRef c : columns())
-    if (c.name == name) return &c.data;
-  return nullptr;
+    if (c.name == name) return c.data;
+  return std::nullopt;
 }
 
 std::string Table::header() const {

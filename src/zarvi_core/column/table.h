@@ -29,10 +29,12 @@ struct Column {
   ColumnData data;
 };
 
-// One column of a table as read; both parts belong to the table.
+class Table;
+
+// One column of a table as read; both parts borrow from the table.
 struct ColumnRef {
   const std::string& name;
-  const ColumnData& data;
+  ColumnView data;
 };
 
 // A table's columns in order, read in place.
@@ -43,11 +45,10 @@ class Columns {
     using value_type = ColumnRef;
     using difference_type = std::ptrdiff_t;
     iterator() = default;
-    iterator(const std::string* name, const ColumnData* data) : name_(name), data_(data) {}
-    ColumnRef operator*() const { return {*name_, *data_}; }
+    iterator(const Table* table, size_t index) : table_(table), index_(index) {}
+    ColumnRef operator*() const { return Columns(*table_)[index_]; }
     iterator& operator++() {
-      ++name_;
-      ++data_;
+      ++index_;
       return *this;
     }
     iterator operator++(int) {
@@ -55,25 +56,22 @@ class Columns {
       ++*this;
       return was;
     }
-    friend bool operator==(const iterator& a, const iterator& b) { return a.name_ == b.name_; }
+    friend bool operator==(const iterator& a, const iterator& b) { return a.index_ == b.index_; }
 
    private:
-    const std::string* name_ = nullptr;
-    const ColumnData* data_ = nullptr;
+    const Table* table_ = nullptr;
+    size_t index_ = 0;
   };
 
-  Columns(const std::string* names, const ColumnData* data, size_t size)
-      : names_(names), data_(data), size_(size) {}
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  ColumnRef operator[](size_t i) const { return {names_[i], data_[i]}; }
-  iterator begin() const { return {names_, data_}; }
-  iterator end() const { return {names_ + size_, data_ + size_}; }
+  explicit Columns(const Table& table) : table_(&table) {}
+  size_t size() const;
+  bool empty() const { return size() == 0; }
+  ColumnRef operator[](size_t i) const;
+  iterator begin() const { return {table_, 0}; }
+  iterator end() const { return {table_, size()}; }
 
  private:
-  const std::string* names_;
-  const ColumnData* data_;
-  size_t size_;
+  const Table* table_;
 };
 
 // Why a row was refused.
@@ -108,10 +106,7 @@ class Table {
 
   const std::string& name() const { return schema_->name; }
   size_t rows() const { return rows_; }
-  Columns columns() const {
-    const Schema& s = *schema_;
-    return {s.names.data(), block_ ? data() : s.empty.data(), s.names.size()};
-  }
+  Columns columns() const { return Columns(*this); }
 
   // Appends one cell per column, in column order, or nothing at all: every
   // cell is checked before any column changes.
@@ -122,8 +117,8 @@ class Table {
   // one block, sized to them, and the table keeps its buffers for the next.
   Table take_rows();
 
-  // The first column of that name.
-  const ColumnData* column(std::string_view name) const;
+  // The first column of that name, read in place.
+  std::optional<ColumnView> column(std::string_view name) const;
 
   // "{name}: {type}" per column joined by " | ".
   std::string header() const;
@@ -137,8 +132,7 @@ class Table {
   struct Schema {
     std::string name;
     std::vector<std::string> names;
-    // An empty column per name: the columns of a table of no rows.
-    std::vector<ColumnData> empty;
+    std::vector<ColumnType> types;
     // Per column, the kind of cell it takes: checked without touching the
     // columns themselves.
     std::vector<Cell::Kind> kinds;
@@ -149,31 +143,51 @@ class Table {
   };
   using Block = std::unique_ptr<std::byte, BlockDelete>;
 
-  Table(std::shared_ptr<const Schema> schema, Block block, size_t rows)
-      : schema_(std::move(schema)), block_(std::move(block)), rows_(rows) {}
+  Table(std::shared_ptr<const Schema> schema, Block block, size_t rows, bool growable)
+      : schema_(std::move(schema)), block_(std::move(block)), rows_(rows), growable_(growable) {}
   static std::shared_ptr<const Schema> schema_of(std::string name,
                                                  std::vector<std::string> names,
                                                  std::vector<ColumnType> types);
-  // A block for `columns` columns and `bytes` bytes of packed rows after
-  // them, zeroed; the caller constructs the columns. None when both are 0.
-  static Block block_for(size_t columns, size_t bytes);
-  // The columns at the head of the block.
+  // A block of `bytes` bytes, zeroed; none for 0.
+  static Block block_for(size_t bytes);
+  // The columns at the head of a growable table's block.
   ColumnData* data() const { return std::launder(reinterpret_cast<ColumnData*>(block_.get())); }
-  // A block of the schema's columns, empty; none for no columns.
-  Block empty_columns() const;
+  // The places of a packed table's columns at the head of its block.
+  const uint32_t* places() const { return reinterpret_cast<const uint32_t*>(block_.get()); }
+  // Column i as read: a growable table's own, a packed one made from its
+  // place, or an empty one of a table that took no rows.
+  ColumnView column_at(size_t i) const;
+  // Makes the columns growable: empty ones, or copies of the packed rows.
+  void make_growable();
   // Ends the columns' lifetimes and frees the block.
   void release();
+
+  friend class Columns;
 
   // The error for the first cell of a row that a column refuses.
   RowError refusal(std::span<const Cell> cells) const;
 
   std::shared_ptr<const Schema> schema_;
-  // The columns, one per name, then the packed rows of a small taken table,
-  // which its columns borrow. None for a taken table of no rows (the
-  // schema's empty columns stand in) until its first push_row.
+  // A growable table's columns, one per name (none for no columns). A
+  // small taken table's is packed: per column its place (4 bytes), then the
+  // packed rows the places point into; none when it took no rows, until its
+  // first push_row makes it growable.
   Block block_;
   size_t rows_ = 0;
+  bool growable_ = true;
 };
+
+inline ColumnView Table::column_at(size_t i) const {
+  const ColumnType type = schema_->types[i];
+  if (!block_) return ColumnView(type);
+  if (growable_) return data()[i];
+  return ColumnView::placed(type, rows_, block_.get(), places()[i]);
+}
+
+inline size_t Columns::size() const { return table_->schema_->names.size(); }
+inline ColumnRef Columns::operator[](size_t i) const {
+  return {table_->schema_->names[i], table_->column_at(i)};
+}
 
 // "## {name} (rows: {n})", the header, one line per row, and an empty line.
 std::string to_string(const Table& table);

@@ -75,7 +75,7 @@ void append_decimal(std::string& out, i128 value, uint8_t scale) {
   out.resize(end);
 }
 
-Outcome render(const column::ColumnData* column, size_t row, std::optional<uint64_t> max,
+Outcome render(const column::ColumnView* column, size_t row, std::optional<uint64_t> max,
                std::string& out, std::string& reason) {
   if (column == nullptr) return Outcome::Empty;
   const std::optional<column::Cell> cell = column->get(row);
@@ -95,7 +95,7 @@ Outcome render(const column::ColumnData* column, size_t row, std::optional<uint6
   return Outcome::Empty;
 }
 
-std::string shown(const column::ColumnData& column, size_t row) {
+std::string shown(const column::ColumnView& column, size_t row) {
   const std::optional<column::Cell> cell = column.get(row);
   if (cell && cell->kind() == column::Cell::Kind::Binary)
     return quote_bytes(lossy_utf8(cell->bytes()));

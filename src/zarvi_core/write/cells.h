@@ -26,12 +26,12 @@ enum class Outcome : uint8_t {
 // are, integers in decimal, decimals without trailing fraction zeros, dates
 // and times in the element's width (`max`, the element's maximum length).
 // On failure nothing is appended and `reason` holds the sentence.
-Outcome render(const column::ColumnData* column, size_t row, std::optional<uint64_t> max,
+Outcome render(const column::ColumnView* column, size_t row, std::optional<uint64_t> max,
                std::string& out, std::string& reason);
 
 // A non-null cell as findings show it: bytes quoted as a debug string of
 // their text, anything else as the column displays it.
-std::string shown(const column::ColumnData& column, size_t row);
+std::string shown(const column::ColumnView& column, size_t row);
 
 // A decimal at `scale` as an element writes it: 12.50 at scale 2 is "12.5",
 // 7.00 is "7", -0.25 is "-0.25".

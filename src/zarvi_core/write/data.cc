@@ -23,7 +23,7 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
   const auto list = project::plan::table_columns(spec, def);
   // Slots of `list`: "row", "segment", one key per chain table, then the
   // declared columns.
-  std::vector<Bound> slots(list.size(), nullptr);
+  std::vector<Bound> slots(list.size());
   Data data;
   data.name = def.name;
   if (const column::table::Table* input = tables.get(def.name)) {
@@ -40,7 +40,7 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
         return err(WriteError{
             WriteError::ColumnTypeMismatch{def.name, c.name, c.data.type(), list[slot].second}});
       }
-      if (slots[slot] == nullptr) slots[slot] = &c.data;
+      if (!slots[slot]) slots[slot] = c.data;
     }
     data.rows = input->rows();
   }
@@ -51,7 +51,7 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
   const auto slot_of = [&](std::string_view name) -> Bound {
     for (size_t i = 0; i < list.size(); ++i)
       if (list[i].first == name) return slots[i];
-    return nullptr;
+    return std::nullopt;
   };
   for (size_t t : def.chain) data.references.push_back({t, slot_of(spec.tables[t].ref)});
   data.columns.reserve(def.columns.size());
@@ -64,7 +64,7 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
 std::optional<int64_t> Data::reference(size_t parent, size_t r) const {
   for (const Reference& ref : references) {
     if (ref.table != parent) continue;
-    if (ref.column == nullptr) return std::nullopt;
+    if (!ref.column) return std::nullopt;
     const auto cell = ref.column->get(r);
     if (!cell || cell->kind() != column::Cell::Kind::Int64) return std::nullopt;
     return cell->int64();

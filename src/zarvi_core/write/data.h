@@ -18,14 +18,14 @@
 
 namespace zarvi_core::write::data {
 
-// An input column bound to a slot; null where the input lacks it, which
+// An input column bound to a slot; none where the input lacks it, which
 // reads as null in every row.
-using Bound = const column::ColumnData*;
+using Bound = std::optional<column::ColumnView>;
 
 // The key column that refers to a row of an enclosing table.
 struct Reference {
   size_t table = 0;  // the enclosing table's spec index
-  Bound column = nullptr;
+  Bound column;
 };
 
 struct Data {
@@ -33,8 +33,8 @@ struct Data {
   std::vector<Reference> references;  // one per table of the chain, outermost first
   std::vector<Bound> columns;         // one per declared column, in spec order
   size_t rows = 0;                    // 0 when no input table has this name
-  Bound row = nullptr;                // "row"
-  Bound segment = nullptr;            // "segment"
+  Bound row;                          // "row"
+  Bound segment;                      // "segment"
 
   // The row's reference to `parent`: none when there is no such reference,
   // its column is absent or shorter, or the cell is null or not an int64.

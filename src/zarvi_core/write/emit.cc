@@ -106,7 +106,7 @@ const std::string& Emitter::segment_id(LoopId loop, const plan::SegmentPlan& seg
 
 std::optional<column::Cell> Emitter::cell(size_t table, size_t column, size_t row) const {
   const data::Data& d = data_[table];
-  if (column >= d.columns.size() || d.columns[column] == nullptr) return std::nullopt;
+  if (column >= d.columns.size() || !d.columns[column]) return std::nullopt;
   return d.columns[column]->get(row);
 }
 
@@ -151,9 +151,9 @@ void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uin
                         size_t table, size_t row, size_t column) {
   if (tracing_) traces_.cell(element, component, table, row, column);
   const data::Data& d = data_[table];
-  const column::ColumnData* bound = column < d.columns.size() ? d.columns[column] : nullptr;
+  const data::Bound bound = column < d.columns.size() ? d.columns[column] : std::nullopt;
   std::optional<uint64_t> max;
-  if (bound != nullptr && (bound->type().kind == column::ColumnType::Kind::Date32 ||
+  if (bound && (bound->type().kind == column::ColumnType::Kind::Date32 ||
                            bound->type().kind == column::ColumnType::Kind::Time32)) {
     if (const spec::ElementDef* def = spec_.element_def(id, element, component)) max = def->max;
   }
@@ -161,7 +161,7 @@ void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uin
   const auto origin = [&] {
     return finding::Origin::cell(d.name, row, spec_.tables[table].columns[column].first);
   };
-  switch (cells::render(bound, row, max, scratch_, reason_)) {
+  switch (cells::render(bound ? &*bound : nullptr, row, max, scratch_, reason_)) {
     case cells::Outcome::Empty: return push_empty(element, component);
     case cells::Outcome::Failed:
       not_writable(origin(), bound->render(row).value_or(""), id, element, component,
@@ -327,7 +327,7 @@ void Emitter::write_repeated(LoopId loop, const plan::SegmentPlan& segment,
   // segment (equal "segment" values) and holds the same plain values, up to
   // the groups one segment holds.
   auto joins = [&](size_t first, size_t row) {
-    if (d.segment != nullptr) {
+    if (d.segment) {
       const column::Cell a = d.segment->get(first).value_or(column::Cell::null());
       const column::Cell b = d.segment->get(row).value_or(column::Cell::null());
       if (!(a == b)) return false;

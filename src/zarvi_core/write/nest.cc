@@ -13,7 +13,7 @@ using RowMap = std::unordered_map<int64_t, size_t>;
 
 // A row's number: its int64 "row" cell, else its own index.
 int64_t row_number(const data::Data& d, size_t r) {
-  if (d.row != nullptr) {
+  if (d.row) {
     if (const auto cell = d.row->get(r); cell && cell->kind() == column::Cell::Kind::Int64)
       return cell->int64();
   }

@@ -7,7 +7,7 @@ namespace zarvi_core::write::walk {
 namespace {
 
 std::optional<column::Cell> cell_at(const data::Data& table, size_t column, size_t row) {
-  if (column >= table.columns.size() || table.columns[column] == nullptr) return std::nullopt;
+  if (column >= table.columns.size() || !table.columns[column]) return std::nullopt;
   return table.columns[column]->get(row);
 }
 

@@ -40,8 +40,8 @@ void unwritten_values(const spec::Spec& spec, const plan::WritePlan& plan,
   for (const plan::Unwritten& u : plan.unwritten()) {
     if (u.table >= data.size()) continue;
     const data::Data& table = data[u.table];
-    if (u.column >= table.columns.size() || table.columns[u.column] == nullptr) continue;
-    const column::ColumnData& column = *table.columns[u.column];
+    if (u.column >= table.columns.size() || !table.columns[u.column]) continue;
+    const column::ColumnView& column = *table.columns[u.column];
     const std::string& name = spec.tables[u.table].columns[u.column].first;
     for (size_t row = 0; row < table.rows; ++row) {
       const std::optional<column::Cell> cell = column.get(row);

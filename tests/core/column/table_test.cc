@@ -4,6 +4,8 @@
 
 #include "../alloc_count.h"
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 namespace zarvi_core::column::table {
@@ -78,7 +80,7 @@ TEST(Table, TakeRowsKeepsColumnsAndStartsOver) {
     EXPECT_EQ(taken.rows(), static_cast<size_t>(c.rows));
     EXPECT_EQ(taken.render_row(2), "2 | s | 0.02");
     EXPECT_EQ(taken.render_row(c.rows), std::nullopt);
-    EXPECT_EQ(taken.column("nope"), nullptr);
+    EXPECT_EQ(taken.column("nope"), std::nullopt);
     EXPECT_EQ(taken.column("status")->bytes().data() == bytes_before, c.moved);
 
     EXPECT_EQ(t.rows(), 0u);
@@ -119,6 +121,75 @@ TEST(Table, TakenTablesTakeRowsOfTheirOwn) {
     }
     EXPECT_EQ(t.rows(), 0u);
   }
+}
+
+// A taken table's columns read as the rows they were taken from, in every
+// form a packed column takes (nulls, all valid, mixed; few rows and many),
+// and its rows carry over when it takes one of its own.
+TEST(Table, TakenColumnsReadAsTheirRows) {
+  const struct {
+    const char* name;
+    int rows;
+    bool (*valid)(int row);
+  } cases[] = {
+      {"one null row", 1, [](int) { return false; }},
+      {"one valid row", 1, [](int) { return true; }},
+      {"mixed rows", 11, [](int r) { return r % 3 == 1; }},
+      {"many null rows", 100, [](int) { return false; }},
+      {"many valid rows", 100, [](int) { return true; }},
+  };
+  const auto cells = [](int r, bool valid) -> std::vector<Cell> {
+    if (!valid) return std::vector<Cell>(5, Cell::null());
+    return {Cell::int64(r),
+            Cell::binary(std::string_view("xxx").substr(0, static_cast<size_t>(r % 4))),
+            Cell::decimal128(i128{r} * 1000), Cell::date32(r), Cell::time32(r)};
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Table t("mixed", {{"n", ColumnType::int64()},
+                      {"s", ColumnType::binary()},
+                      {"d", ColumnType::decimal128(18, 2)},
+                      {"day", ColumnType::date32()},
+                      {"at", ColumnType::time32()}});
+    Table same = t.take_rows();
+    for (int r = 0; r < c.rows; ++r) {
+      ASSERT_TRUE(t.push_row(cells(r, c.valid(r))).ok());
+      ASSERT_TRUE(same.push_row(cells(r, c.valid(r))).ok());
+    }
+    Table taken = t.take_rows();
+    ASSERT_EQ(taken.rows(), static_cast<size_t>(c.rows));
+    for (size_t i = 0; i < same.columns().size(); ++i) {
+      const ColumnView want = same.columns()[i].data, got = taken.columns()[i].data;
+      SCOPED_TRACE(same.columns()[i].name);
+      EXPECT_EQ(got.type(), want.type());
+      EXPECT_EQ(got.rows(), want.rows());
+      EXPECT_EQ(got.null_count(), want.null_count());
+      EXPECT_TRUE(std::ranges::equal(got.validity(), want.validity()));
+      EXPECT_TRUE(std::ranges::equal(got.offsets(), want.offsets()));
+      EXPECT_EQ(got.bytes(), want.bytes());
+      for (size_t r = 0; r <= want.rows(); ++r) EXPECT_EQ(got.get(r), want.get(r)) << r;
+      EXPECT_EQ(taken.column(same.columns()[i].name), got);
+    }
+    EXPECT_EQ(to_string(taken), to_string(same));
+    ASSERT_TRUE(taken.push_row(cells(7, true)).ok());
+    ASSERT_TRUE(same.push_row(cells(7, true)).ok());
+    EXPECT_EQ(to_string(taken), to_string(same));
+  }
+}
+
+// A taken table of few rows holds four bytes per column beside its rows.
+TEST(Table, TakenColumnsCostFourBytes) {
+  std::vector<std::pair<std::string, ColumnType>> columns;
+  for (int i = 0; i < 64; ++i) columns.emplace_back("c" + std::to_string(i), ColumnType::int64());
+  Table t("wide", columns);
+  std::vector<Cell> cells(columns.size(), Cell::null());
+  cells[0] = Cell::int64(1);
+  ASSERT_TRUE(t.push_row(cells).ok());
+  const size_t before = zarvi_test::g_live_bytes.load();
+  const Table taken = t.take_rows();
+  // 64 places and one value, in one block.
+  EXPECT_LE(zarvi_test::g_live_bytes.load() - before, 64 * 4 + 32u);
+  EXPECT_EQ(taken.render_row(0).value_or("").substr(0, 6), "1 | \xE2\x88");
 }
 
 TEST(Table, TextForm) {

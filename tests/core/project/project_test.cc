@@ -285,7 +285,7 @@ TEST(Processor, KeptBatchesHoldLittle) {
     const char* by;
     size_t batches;
     size_t bytes;  // the most a batch with rows may hold, on average
-  } cases[] = {{"2100", 100, 2176}, {"transaction", 50, 3136}};
+  } cases[] = {{"2100", 100, 1408}, {"transaction", 50, 2176}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.by);
     process::Processor processor(spec, document.delimiters());

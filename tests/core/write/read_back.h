@@ -80,8 +80,8 @@ inline std::vector<std::string> differences(const column::table::Tables& want,
     }
     for (const column::table::ColumnRef c : a.columns()) {
       if (c.name == "segment") continue;
-      const column::ColumnData* other = b.column(c.name);
-      if (other == nullptr) {
+      const std::optional<column::ColumnView> other = b.column(c.name);
+      if (!other) {
         out.push_back(where + " column " + c.name + ": missing");
         continue;
       }
