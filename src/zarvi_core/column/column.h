@@ -358,10 +358,14 @@ class ColumnData : public ColumnView {
   void append_offsets(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
                       int64_t from, size_t n);
   static void push_validity(Storage& s, bool valid) {
-    if (s.rows % 8 == 0) s.validity.push(uint8_t{0});
-    if (valid) s.validity.at(s.rows / 8) |= std::byte(1u << (s.rows % 8));
+    const size_t row = s.rows;
+    // A row that starts a bitmap byte writes the whole byte.
+    if (row % 8 == 0)
+      s.validity.push(uint8_t{valid});
+    else if (valid)
+      s.validity.at(row / 8) |= std::byte(1u << (row % 8));
     s.nulls += !valid;
-    ++s.rows;
+    s.rows = row + 1;
   }
 };
 

@@ -89,7 +89,9 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
     state.slots.resize(def.columns.size());
     if (def.segment) state.joined.resize(def.columns.size());
     if (def.segment) {
-      for (LoopId anchor : def.loops) loop_tables_[anchor].segment_tables.push_back(t);
+      for (LoopId anchor : def.loops)
+        if (!plans_.add_segment_table(*def.segment, anchor, t))
+          loop_tables_[anchor].segment_tables.push_back(t);
     } else {
       for (LoopId anchor : def.loops) loop_tables_[anchor].anchored = t;
       state.carried = plans_.watch_columns(spec, t, carries);
@@ -173,8 +175,11 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
     feed_watchers(*plan, loop, segment);
+    if (loop < plan->segment_tables.size()) segment_rows(plan->segment_tables[loop], segment, true);
+    return;
   }
-  segment_rows(loop, segment);
+  if (ZARVI_VERIFY(loop < loop_tables_.size()))
+    segment_rows(loop_tables_[loop].segment_tables, segment, false);
 }
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
@@ -230,11 +235,11 @@ void Projector::feed(const plan::Watcher& w, const Segment& segment) {
     target->set(read(segment, w.element, w.component, w.type, text_buffer_));
 }
 
-void Projector::segment_rows(LoopId loop, const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < loop_tables_.size())) return;
-  for (size_t t : loop_tables_[loop].segment_tables) {
+void Projector::segment_rows(std::span<const size_t> tables, const Segment& segment,
+                             bool planned) {
+  for (size_t t : tables) {
     const spec::TableDef& def = spec_->tables[t];
-    if (!def.segment || segment.id() != std::string_view(*def.segment)) continue;
+    if (!planned && (!def.segment || segment.id() != std::string_view(*def.segment))) continue;
     if (!def.repeat) {
       segment_row(t, segment, std::nullopt);
       continue;
@@ -247,6 +252,18 @@ void Projector::segment_rows(LoopId loop, const Segment& segment) {
       if (filled) segment_row(t, segment, g);
       if (__builtin_add_overflow(g, def.repeat->step, &g)) break;
     }
+  }
+}
+
+// Inline: every row starts here, and the writer then stays in registers.
+[[gnu::always_inline]] inline void Projector::start_row(rows::RowWriter& row, const TableState& state) {
+  row.value(static_cast<int64_t>(state.number));
+  row.value(static_cast<int64_t>(state.segment));
+  for (const std::optional<int64_t>& key : state.keys) {
+    if (key)
+      row.value(*key);
+    else
+      row.null();
   }
 }
 
@@ -283,17 +300,6 @@ void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint
     write_text(row, w.type, text);
   }
   end_row(row, state);
-}
-
-void Projector::start_row(rows::RowWriter& row, const TableState& state) {
-  row.value(static_cast<int64_t>(state.number));
-  row.value(static_cast<int64_t>(state.segment));
-  for (const std::optional<int64_t>& key : state.keys) {
-    if (key)
-      row.value(*key);
-    else
-      row.null();
-  }
 }
 
 void Projector::append_row(size_t t) {

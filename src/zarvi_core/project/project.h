@@ -89,6 +89,7 @@ class Projector {
 
   struct LoopTables {
     std::optional<size_t> anchored;
+    // Of segments without a plan (the plans list the others).
     std::vector<size_t> segment_tables;
     std::vector<std::pair<size_t, size_t>> carries;  // (table, carried index)
   };
@@ -99,7 +100,9 @@ class Projector {
   void choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed(const plan::Watcher& w, const Segment& segment);
-  void segment_rows(LoopId loop, const Segment& segment);
+  // The rows of `tables` that the segment makes; unless `planned` (the
+  // segment's plan listed them), only tables of the segment's id.
+  void segment_rows(std::span<const size_t> tables, const Segment& segment, bool planned);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
   // The text of element `element` (and `component`), none when absent; a
   // composite read whole is joined into `buffer`, which the text borrows.
