@@ -36,7 +36,7 @@ std::size_t table_bytes(const zarvi_core::column::table::Tables& tables) {
   std::size_t bytes = 0;
   for (std::size_t i = 0; i < tables.size(); ++i) {
     for (const zarvi_core::column::table::ColumnRef c : tables[i].columns()) {
-      const zarvi_core::column::ColumnData& d = c.data;
+      const zarvi_core::column::ColumnView& d = c.data;
       // bytes() spans the value buffer whatever the type.
       bytes += d.validity().size_bytes() + d.offsets().size_bytes() + d.bytes().size();
     }

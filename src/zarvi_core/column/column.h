@@ -250,18 +250,28 @@ class ColumnData : public ColumnView {
   }
   // Appends a cell that is null, or of the column's kind and (bytes) fits.
   void push_accepted(const Cell& cell) {
-    Storage& s = own();
     switch (cell.kind()) {
       case Cell::Kind::Null: return push_null();
-      case Cell::Kind::Binary:
-        s.values.append(cell.bytes().data(), cell.bytes().size());
-        push_offset(s);
-        break;
-      case Cell::Kind::Int64: s.values.push(cell.int64()); break;
-      case Cell::Kind::Decimal128: s.values.push(cell.decimal128()); break;
-      case Cell::Kind::Date32: s.values.push(cell.date32()); break;
-      case Cell::Kind::Time32: s.values.push(cell.time32()); break;
+      case Cell::Kind::Binary: return push_bytes(cell.bytes());
+      case Cell::Kind::Int64: return push_value(cell.int64());
+      case Cell::Kind::Decimal128: return push_value(cell.decimal128());
+      case Cell::Kind::Date32: return push_value(cell.date32());
+      case Cell::Kind::Time32: return push_value(cell.time32());
     }
+  }
+  // Typed appends for a caller that knows the column's type: a valid value
+  // of the column's width (int64_t, i128, int32_t for date32 and time32), or
+  // bytes that fit a binary column.
+  template <class T>
+  void push_value(T v) {
+    Storage& s = own();
+    s.values.push(v);
+    push_validity(s, true);
+  }
+  void push_bytes(std::string_view bytes) {
+    Storage& s = own();
+    s.values.append(bytes.data(), bytes.size());
+    push_offset(s);
     push_validity(s, true);
   }
   void push_null() {
@@ -348,10 +358,14 @@ class ColumnData : public ColumnView {
   void append_offsets(const std::byte* offsets, const std::byte* data, const uint8_t* validity,
                       int64_t from, size_t n);
   static void push_validity(Storage& s, bool valid) {
-    if (s.rows % 8 == 0) s.validity.push(uint8_t{0});
-    if (valid) s.validity.at(s.rows / 8) |= std::byte(1u << (s.rows % 8));
+    const size_t row = s.rows;
+    // A row that starts a bitmap byte writes the whole byte.
+    if (row % 8 == 0)
+      s.validity.push(uint8_t{valid});
+    else if (valid)
+      s.validity.at(row / 8) |= std::byte(1u << (row % 8));
     s.nulls += !valid;
-    ++s.rows;
+    s.rows = row + 1;
   }
 };
 

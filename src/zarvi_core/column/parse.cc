@@ -1,5 +1,6 @@
 #include "zarvi_core/column/parse.h"
 
+#include <cstring>
 #include <limits>
 
 namespace zarvi_core::column::parse {
@@ -45,16 +46,26 @@ uint8_t month_length(int32_t year, int month) {
 }  // namespace
 
 std::optional<CivilDate> civil_date(std::string_view text) {
-  if ((text.size() != 6 && text.size() != 8) || !all_digits(text)) return std::nullopt;
   int32_t year;
-  if (text.size() == 6) {
+  if (text.size() == 8) {
+    // CCYYMMDD, the common form, checked and read eight bytes at once: a
+    // byte is a digit when its high half is 3 and its low half plus 6 stays
+    // below 16 (no carry crosses a byte).
+    uint64_t x;
+    std::memcpy(&x, text.data(), sizeof x);
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+    constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
+    if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
+      return std::nullopt;
+    year = digits_value(text.substr(0, 4));
+    text.remove_prefix(4);
+  } else if (text.size() != 6 || !all_digits(text)) {
+    return std::nullopt;
+  } else {
     // Two-digit years pivot at 50.
     const int32_t yy = digits_value(text.substr(0, 2));
     year = yy < 50 ? 2000 + yy : 1900 + yy;
     text.remove_prefix(2);
-  } else {
-    year = digits_value(text.substr(0, 4));
-    text.remove_prefix(4);
   }
   const int month = digits_value(text.substr(0, 2));
   const int day = digits_value(text.substr(2, 2));

@@ -112,6 +112,16 @@ class Table {
   // cell is checked before any column changes.
   Result<Unit, RowError> push_row(std::span<const Cell> cells);
 
+  // The typed append path beside push_row, for a writer that built the row
+  // to the columns' types: it appends exactly one value to each column, null
+  // or of the column's kind (binary: bytes that fit), then calls end_row.
+  // Nothing can be refused then, so rows are still appended whole.
+  ColumnData* append_columns() {
+    if (!growable_) [[unlikely]] make_growable();
+    return data();
+  }
+  void end_row() { ++rows_; }
+
   // Moves the filled rows out into a new table of the same schema; this table
   // keeps its columns and types, empty, with 0 rows. Few rows are copied into
   // one block, sized to them, and the table keeps its buffers for the next.

@@ -121,6 +121,14 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
   }
 }
 
+bool Plans::add_segment_table(std::string_view id, LoopId loop, size_t t) {
+  SegmentPlan* plan = find(id);
+  if (plan == nullptr) return false;
+  if (plan->segment_tables.size() <= loop) plan->segment_tables.resize(loop + 1);
+  plan->segment_tables[loop].push_back(t);
+  return true;
+}
+
 SegmentPlan* Plans::find(std::string_view id) {
   if (id.size() <= id_table::kShortBytes) {
     auto it = short_.find(id_table::short_key(id));

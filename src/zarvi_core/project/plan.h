@@ -145,6 +145,9 @@ struct SegmentPlan {
   size_t required_end = 0;
   // How many candidates the plan has over all loops.
   size_t slots = 0;
+  // Per loop (by LoopId; only up to the last with any): the segment tables
+  // whose rows this segment makes there, in table order.
+  std::vector<std::vector<size_t>> segment_tables;
 };
 
 // The column type of an element type: AN and ID binary, Nd int64 with scale
@@ -191,6 +194,10 @@ class Plans {
   // loops that feed them; returns the table's carried values.
   std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
                                             CarryRegistrations& carries);
+
+  // Registers segment table `t`, whose rows segment `id` makes in `loop`;
+  // false when `id` has no plan.
+  bool add_segment_table(std::string_view id, LoopId loop, size_t t);
 
   // Sets the read flag of every element and component that a column of
   // `table` reads, so that checking it keeps its parsed cell for the column.

@@ -25,6 +25,35 @@ uint64_t value_length(std::string_view text, column::ColumnType::Kind kind) {
   return length;
 }
 
+// Writes the value a column of this type keeps for an element's text: any
+// text as binary; null for no text, and for empty or invalid text of
+// another type.
+void write_text(rows::RowWriter& row, column::ColumnType type,
+                const std::optional<std::string_view>& text) {
+  using K = column::ColumnType::Kind;
+  if (!text || (type.kind != K::Binary && text->empty())) return row.null();
+  switch (type.kind) {
+    case K::Binary: return row.binary(*text);
+    case K::Int64:
+      if (const auto v = column::parse::parse_int64(*text)) return row.value(*v);
+      break;
+    case K::Decimal128: {
+      i128 v;
+      if (column::parse::parse_r_to(*text, type.scale, v)) return row.value(v);
+      break;
+    }
+    case K::Date32:
+      if (const auto date = column::parse::civil_date(*text))
+        return row.value(column::parse::days_from_civil(*date));
+      break;
+    case K::Time32:
+      if (const auto t = column::parse::parse_tm(*text))
+        return row.value(static_cast<int32_t>(*t));
+      break;
+  }
+  row.null();
+}
+
 }  // namespace
 
 Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows rows)
@@ -39,13 +68,30 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
     const spec::TableDef& def = spec.tables[t];
     const auto columns = plan::table_columns(spec, def);
     TableState state{column::table::Table(def.name, columns)};
-    for (const auto& [name, source] : def.columns)
-      state.types.push_back(plan::column_type(spec, def, source));
+    for (const auto& [name, source] : def.columns) {
+      ColumnWriter w;
+      w.type = plan::column_type(spec, def, source);
+      if (std::holds_alternative<spec::SegmentIndexSource>(source)) {
+        w.source = ColumnWriter::Source::Index;
+      } else if (const auto* e = std::get_if<spec::ElementSource>(&source)) {
+        w.source = ColumnWriter::Source::Element;
+        w.element = e->element;
+        w.component = e->component;
+      } else if (const auto* g = std::get_if<spec::GroupElementSource>(&source)) {
+        w.source = ColumnWriter::Source::Group;
+        w.element = g->offset;
+        w.component = g->component;
+      }
+      state.types.push_back(w.type);
+      state.writers.push_back(w);
+    }
     state.keys.resize(def.chain.size());
     state.slots.resize(def.columns.size());
     if (def.segment) state.joined.resize(def.columns.size());
     if (def.segment) {
-      for (LoopId anchor : def.loops) loop_tables_[anchor].segment_tables.push_back(t);
+      for (LoopId anchor : def.loops)
+        if (!plans_.add_segment_table(*def.segment, anchor, t))
+          loop_tables_[anchor].segment_tables.push_back(t);
     } else {
       for (LoopId anchor : def.loops) loop_tables_[anchor].anchored = t;
       state.carried = plans_.watch_columns(spec, t, carries);
@@ -123,15 +169,17 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 }
 
 void Projector::on_placed(LoopId loop, const Segment& segment) {
-  checked_.clear();
   // A segment without a plan (such as an end segment the spec neither
   // defines nor names) can still make rows of a segment table.
   if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
     feed_watchers(*plan, loop, segment);
+    if (loop < plan->segment_tables.size()) segment_rows(plan->segment_tables[loop], segment, true);
+    return;
   }
-  segment_rows(loop, segment);
+  if (ZARVI_VERIFY(loop < loop_tables_.size()))
+    segment_rows(loop_tables_[loop].segment_tables, segment, false);
 }
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
@@ -187,21 +235,11 @@ void Projector::feed(const plan::Watcher& w, const Segment& segment) {
     target->set(read(segment, w.element, w.component, w.type, text_buffer_));
 }
 
-column::Cell Projector::parsed(std::string_view text, uint64_t element,
-                               std::optional<uint64_t> component, column::ColumnType type) {
-  if (text.empty()) return column::Cell::null();
-  for (const Checked& c : checked_)
-    if (c.element == element && c.component == component && c.type == type) return c.cell;
-  column::Cell cell;
-  (void)column::parse::parse_cell(type, text, cell);
-  return cell;
-}
-
-void Projector::segment_rows(LoopId loop, const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < loop_tables_.size())) return;
-  for (size_t t : loop_tables_[loop].segment_tables) {
+void Projector::segment_rows(std::span<const size_t> tables, const Segment& segment,
+                             bool planned) {
+  for (size_t t : tables) {
     const spec::TableDef& def = spec_->tables[t];
-    if (!def.segment || segment.id() != std::string_view(*def.segment)) continue;
+    if (!planned && (!def.segment || segment.id() != std::string_view(*def.segment))) continue;
     if (!def.repeat) {
       segment_row(t, segment, std::nullopt);
       continue;
@@ -217,59 +255,68 @@ void Projector::segment_rows(LoopId loop, const Segment& segment) {
   }
 }
 
+// Inline: every row starts here, and the writer then stays in registers.
+[[gnu::always_inline]] inline void Projector::start_row(rows::RowWriter& row, const TableState& state) {
+  row.value(static_cast<int64_t>(state.number));
+  row.value(static_cast<int64_t>(state.segment));
+  for (const std::optional<int64_t>& key : state.keys) {
+    if (key)
+      row.value(*key);
+    else
+      row.null();
+  }
+}
+
 void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group) {
   const spec::TableDef& def = spec_->tables[t];
   TableState& state = tables_[t];
   state.number = next_row(state);
   state.segment = segment.index();
   fill_keys(def, state);
-  // The row is pushed before the segment changes, so its cells borrow the
-  // segment's bytes, or a joined composite's bytes from the column's buffer.
-  start_row(state);
-  for (size_t c = 0; c < def.columns.size(); ++c) {
-    const spec::ColumnSource& source = def.columns[c].second;
-    column::Cell cell = column::Cell::null();
-    if (std::holds_alternative<spec::SegmentIndexSource>(source)) {
-      cell = column::Cell::int64(static_cast<int64_t>(segment.index()));
-    } else if (const auto* e = std::get_if<spec::ElementSource>(&source)) {
-      cell = read(segment, e->element, e->component, state.types[c], state.joined[c]);
-    } else if (const auto* g = std::get_if<spec::GroupElementSource>(&source)) {
-      uint64_t position;
-      if (group && !__builtin_add_overflow(*group, g->offset, &position))
-        cell = read(segment, position, g->component, state.types[c], state.joined[c]);
+  // Values go straight into the columns before the segment changes: texts
+  // borrow the segment's bytes, or a joined composite's from the column's
+  // buffer.
+  rows::RowWriter row = row_writer(state);
+  start_row(row, state);
+  for (size_t c = 0; c < state.writers.size(); ++c) {
+    const ColumnWriter& w = state.writers[c];
+    std::optional<std::string_view> text;
+    switch (w.source) {
+      case ColumnWriter::Source::Index:
+        row.value(static_cast<int64_t>(segment.index()));
+        continue;
+      case ColumnWriter::Source::Element:
+        text = text_of(segment, w.element, w.component, state.joined[c]);
+        break;
+      case ColumnWriter::Source::Group: {
+        uint64_t position;
+        if (group && !__builtin_add_overflow(*group, w.element, &position))
+          text = text_of(segment, position, w.component, state.joined[c]);
+        break;
+      }
+      case ColumnWriter::Source::None:
+        break;
     }
-    cells_.push_back(cell);
+    write_text(row, w.type, text);
   }
-  push_row(state);
-}
-
-void Projector::start_row(const TableState& state) {
-  cells_.clear();
-  cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.number)));
-  cells_.push_back(column::Cell::int64(static_cast<int64_t>(state.segment)));
-  for (const std::optional<int64_t>& key : state.keys)
-    cells_.push_back(key ? column::Cell::int64(*key) : column::Cell::null());
+  end_row(row, state);
 }
 
 void Projector::append_row(size_t t) {
   TableState& state = tables_[t];
-  start_row(state);
-  for (const carry::Held& slot : state.slots) cells_.push_back(slot.cell());
-  push_row(state);
+  rows::RowWriter row = row_writer(state);
+  start_row(row, state);
+  for (const carry::Held& slot : state.slots) row.cell(slot.cell());
+  end_row(row, state);
 }
 
-void Projector::push_row(TableState& state) {
-  dropped_.clear();
-  // Cells are built to the table's own types: only an oversized text can be
-  // refused, and that one is dropped.
-  const bool pushed = rows_ == Rows::Keep
-                          ? rows::push_dropping(state.table, cells_, dropped_)
-                          : rows::count_dropping(state.table, state.totals, cells_, dropped_);
-  ZARVI_ASSERT(pushed);
+void Projector::end_row(rows::RowWriter& row, TableState& state) {
+  row.end();
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
                                       d.total}},
               state.segment, std::nullopt, std::nullopt, d.value.bytes());
+  dropped_.clear();
 }
 
 void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& segment) {
@@ -345,15 +392,14 @@ void Projector::check_value(std::string_view text, const plan::ValuePlan& plan,
   }
   uint64_t length = text.size();
   // Valid for the type means convertible to a cell of its column type; any
-  // text converts to a binary cell, which is the text itself and may borrow
-  // the joining buffer that the next value reuses: only parsed cells are kept.
+  // text converts to a binary cell. A column parses its value again: the
+  // parse is cheaper than looking up this one.
   if (plan.type.kind != column::ColumnType::Kind::Binary) {
     column::Cell cell;
     if (!column::parse::parse_cell(plan.type, text, cell)) {
       report_value(Finding::Type, text, plan, segment, element, component, 0, nullptr);
       return;
     }
-    if (plan.read) checked_.push_back(Checked{element, component, plan.type, cell});
     length = value_length(text, plan.type.kind);
   }
   if (length < plan.min_length || length > plan.max_length) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "zarvi_core/column/parse.h"
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/diagnostic.h"
@@ -56,10 +57,21 @@ class Projector {
     uint64_t ordinal = 0;
   };
 
+  // Where a declared column of a segment table reads its value, resolved
+  // once from the spec's column source.
+  struct ColumnWriter {
+    enum class Source : uint8_t { Index, Element, Group, None };
+    Source source = Source::None;
+    column::ColumnType type;
+    uint64_t element = 0;  // Element: the position; Group: the offset
+    std::optional<uint64_t> component;
+  };
+
   struct TableState {
     explicit TableState(column::table::Table t) : table(std::move(t)) {}
     column::table::Table table;
     std::vector<column::ColumnType> types;  // of the declared columns
+    std::vector<ColumnWriter> writers;      // per declared column
     // The row in progress.
     uint64_t number = 0;
     uint64_t segment = 0;
@@ -77,16 +89,9 @@ class Projector {
 
   struct LoopTables {
     std::optional<size_t> anchored;
+    // Of segments without a plan (the plans list the others).
     std::vector<size_t> segment_tables;
     std::vector<std::pair<size_t, size_t>> carries;  // (table, carried index)
-  };
-
-  // A value checked in this segment whose parsed cell a column will read.
-  struct Checked {
-    uint64_t element = 0;
-    std::optional<uint64_t> component;
-    column::ColumnType type;
-    column::Cell cell;
   };
 
   void on_open(LoopId loop, uint64_t segment);
@@ -95,35 +100,43 @@ class Projector {
   void choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed(const plan::Watcher& w, const Segment& segment);
-  void segment_rows(LoopId loop, const Segment& segment);
+  // The rows of `tables` that the segment makes; unless `planned` (the
+  // segment's plan listed them), only tables of the segment's id.
+  void segment_rows(std::span<const size_t> tables, const Segment& segment, bool planned);
   void segment_row(size_t t, const Segment& segment, std::optional<uint64_t> group);
-  // The cell of a column reading element `element` (and `component`); a
-  // composite read whole is joined into `buffer`, which the cell borrows.
+  // The text of element `element` (and `component`), none when absent; a
+  // composite read whole is joined into `buffer`, which the text borrows.
+  std::optional<std::string_view> text_of(const Segment& segment, uint64_t element,
+                                          const std::optional<uint64_t>& component,
+                                          std::string& buffer) {
+    if (!component) return segment.text(element, component_, buffer);
+    return component_text(segment, element, component);
+  }
+  // The cell of a column reading element `element` (and `component`),
+  // borrowing the text as text_of does.
   column::Cell read(const Segment& segment, uint64_t element, std::optional<uint64_t> component,
                     column::ColumnType type, std::string& buffer) {
-    std::optional<std::string_view> text;
-    if (!component)
-      text = segment.text(element, component_, buffer);
-    else
-      text = component_text(segment, element, component);
+    const std::optional<std::string_view> text = text_of(segment, element, component, buffer);
     if (!text) return column::Cell::null();
-    // Any text is a binary cell, and checking keeps no binary cells.
-    if (type.kind == column::ColumnType::Kind::Binary) return column::Cell::binary(*text);
-    return parsed(*text, element, component, type);
+    // Any text is a binary cell; empty or invalid text of another type is null.
+    column::Cell cell;
+    if (type.kind != column::ColumnType::Kind::Binary && text->empty()) return cell;
+    (void)column::parse::parse_cell(type, *text, cell);
+    return cell;
   }
-  // The cell of a non-binary column for its text: the one checking parsed,
-  // or parsed now; null for empty or invalid text.
-  column::Cell parsed(std::string_view text, uint64_t element, std::optional<uint64_t> component,
-                      column::ColumnType type);
   uint64_t next_row(TableState& state);
   void fill_keys(const spec::TableDef& def, TableState& state);
-  // Starts cells_ with the row number, segment and chain keys of the row in
-  // progress.
-  void start_row(const TableState& state);
+  // A writer of the next row of the table.
+  rows::RowWriter row_writer(TableState& state) {
+    if (rows_ == Rows::Keep) return rows::RowWriter(state.table, dropped_);
+    return rows::RowWriter(state.table.columns().size(), state.totals, dropped_);
+  }
+  // Writes the row number, segment and chain keys of the row in progress.
+  void start_row(rows::RowWriter& row, const TableState& state);
   // The row in progress from its slots.
   void append_row(size_t t);
-  // Pushes cells_ as the row in progress, reporting values dropped.
-  void push_row(TableState& state);
+  // Ends the row in progress, reporting values dropped.
+  void end_row(rows::RowWriter& row, TableState& state);
   void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
   void check_composite(const plan::ElementPlan& plan, const Segment& segment);
   // The component goes by reference: a copied optional costs a stalled
@@ -162,10 +175,8 @@ class Projector {
   std::vector<Diagnostic> diagnostics_;
   LoopPath path_;  // of the last diagnostic
   std::string text_buffer_;
-  std::vector<Checked> checked_;
   std::vector<TableState> tables_;
   std::vector<LoopTables> loop_tables_;
-  std::vector<column::Cell> cells_;
   std::vector<rows::Dropped> dropped_;
 };
 

@@ -27,6 +27,22 @@ TEST(CivilDate, Parses) {
   for (const auto& [text, expected] : cases) EXPECT_EQ(civil_date(text), expected) << text;
 }
 
+// Every byte but a digit, at any place of an eight-byte date, refuses it.
+TEST(CivilDate, RefusesEveryOtherByte) {
+  for (size_t at = 0; at < 8; ++at) {
+    for (int b = 0; b < 256; ++b) {
+      std::string text = "20230615";
+      text[at] = static_cast<char>(b);
+      const bool digit = b >= '0' && b <= '9';
+      if (!digit) {
+        EXPECT_EQ(civil_date(text), std::nullopt) << at << ' ' << b;
+      } else if (at == 7) {
+        EXPECT_EQ(civil_date(text), (CivilDate{2023, 6, static_cast<uint8_t>(10 + b - '0')}));
+      }
+    }
+  }
+}
+
 TEST(ParseR, Parses) {
   i128 nines = 0;
   for (int i = 0; i < 38; ++i) nines = nines * 10 + 9;

@@ -118,5 +118,66 @@ TEST(CountDropping, DecidesAtTheLimitAsAColumnDoes) {
   }
 }
 
+// The row writer appends what push_dropping appends, and drops what both
+// push_dropping and count_dropping drop, for every row of valid kinds.
+TEST(RowWriter, MatchesPushingAndCountingCells) {
+  static const char byte = 'x';
+  const Cell big = Cell::binary(std::string_view(&byte, column::kMaxBinaryBytes + 1));
+  const std::vector<std::pair<std::string, column::ColumnType>> types = {
+      {"a", column::ColumnType::binary()},        {"n", column::ColumnType::int64()},
+      {"d", column::ColumnType::decimal128(18, 2)}, {"t", column::ColumnType::date32()},
+      {"s", column::ColumnType::time32()},        {"b", column::ColumnType::binary()}};
+  struct Case {
+    const char* name;
+    std::vector<std::vector<Cell>> rows;
+  };
+  const Case cases[] = {
+      {"values", {{Cell::binary("ab"), Cell::int64(-7), Cell::decimal128(12345),
+                   Cell::date32(19000), Cell::time32(3600), Cell::binary("")}}},
+      {"nulls", {{Cell::null(), Cell::null(), Cell::null(), Cell::null(), Cell::null(),
+                  Cell::null()}}},
+      {"texts too large",
+       {{big, Cell::int64(1), Cell::null(), Cell::date32(0), Cell::null(), Cell::binary("c")},
+        {Cell::binary("e"), Cell::null(), Cell::decimal128(-1), Cell::null(), Cell::time32(0),
+         big},
+        {big, Cell::int64(2), Cell::null(), Cell::null(), Cell::null(), big}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    column::table::Table pushed("t", types);
+    column::table::Table written("t", types);
+    std::vector<Dropped> pushed_dropped, written_dropped, counted_dropped, tallied_dropped;
+    std::vector<uint64_t> counted_totals, tallied_totals;
+    for (const std::vector<Cell>& row : c.rows) {
+      std::vector<Cell> cells = row;
+      ASSERT_TRUE(push_dropping(pushed, cells, pushed_dropped));
+      cells = row;
+      ASSERT_TRUE(count_dropping(pushed, counted_totals, cells, counted_dropped, 4));
+      RowWriter keep(written, written_dropped);
+      RowWriter drop(types.size(), tallied_totals, tallied_dropped, 4);
+      for (const Cell& cell : row) {
+        keep.cell(cell);
+        drop.cell(cell);
+      }
+      keep.end();
+      drop.end();
+    }
+    EXPECT_EQ(column::table::to_string(written), column::table::to_string(pushed));
+    EXPECT_EQ(tallied_totals, counted_totals);
+    const auto same = [](const std::vector<Dropped>& a, const std::vector<Dropped>& b) {
+      ASSERT_EQ(a.size(), b.size());
+      for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].column, b[i].column);
+        EXPECT_EQ(a[i].total, b[i].total);
+        // The same borrowed bytes; never read (a large one is only a length).
+        EXPECT_EQ(a[i].value.bytes().data(), b[i].value.bytes().data());
+        EXPECT_EQ(a[i].value.bytes().size(), b[i].value.bytes().size());
+      }
+    };
+    same(written_dropped, pushed_dropped);
+    same(tallied_dropped, counted_dropped);
+  }
+}
+
 }  // namespace
 }  // namespace zarvi_core::project::rows
