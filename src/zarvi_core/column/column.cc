@@ -167,7 +167,18 @@ ColumnData::ColumnData(const ColumnView& rows) : ColumnView(rows.type()) {
   if (rows.rows() > 0) own_copy(rows);
 }
 
-ColumnData::ColumnData(ColumnData&& other) noexcept : ColumnView(other.type_) {
+ColumnData::ColumnData(ColumnData&& other) noexcept : ColumnView(other.type_) { take(other); }
+
+ColumnData& ColumnData::operator=(ColumnData&& other) noexcept {
+  if (this != &other) {
+    if (form_ == Form::Own) delete storage_;
+    type_ = other.type_;
+    take(other);
+  }
+  return *this;
+}
+
+void ColumnData::take(ColumnData& other) noexcept {
   form_ = other.form_;
   packed_rows_ = other.packed_rows_;
   if (form_ != Form::Own) {
@@ -176,22 +187,6 @@ ColumnData::ColumnData(ColumnData&& other) noexcept : ColumnView(other.type_) {
     storage_ = other.storage_;
   }
   other.reset();
-}
-
-ColumnData& ColumnData::operator=(ColumnData&& other) noexcept {
-  if (this != &other) {
-    if (form_ == Form::Own) delete storage_;
-    type_ = other.type_;
-    form_ = other.form_;
-    packed_rows_ = other.packed_rows_;
-    if (form_ != Form::Own) {
-      packed_at_ = other.packed_at_;
-    } else {
-      storage_ = other.storage_;
-    }
-    other.reset();
-  }
-  return *this;
 }
 
 ColumnData::~ColumnData() {

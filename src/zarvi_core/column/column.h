@@ -342,6 +342,9 @@ class ColumnData : public ColumnView {
   void unpack() { own_copy(*this); }
   // Leaves the column packed and empty.
   void reset() noexcept;
+  // Takes over the rows of `other` (same type), which is left empty; this
+  // column's own storage must already be released.
+  void take(ColumnData& other) noexcept;
 
   // The first offset, 0, is stored with the first row: an empty column (most
   // tables of a small batch) holds no buffer at all.
