@@ -122,7 +122,8 @@ void Balances::reset() {
   std::fill(innermost_.begin(), innermost_.end(), kNone);
 }
 
-[[gnu::always_inline]] inline Balances::Read Balances::read(const Place& place, const Segment& segment, i128& value) {
+[[gnu::always_inline]] inline Balances::Read Balances::read(const Place& place,
+                                                             const Segment& segment, i128& value) {
   const auto text = component_text(segment, place.position, place.component);
   // An absent or empty value adds nothing; it fails the sum only where its
   // element is required.
@@ -130,7 +131,8 @@ void Balances::reset() {
   return column::parse::parse_r_to(*text, place.scale, value) ? Read::Value : Read::Invalid;
 }
 
-[[gnu::always_inline]] inline Pending* Balances::pending_for(const Feed& f, const Segment& segment) {
+[[gnu::always_inline]] inline Pending* Balances::pending_for(const Feed& f,
+                                                             const Segment& segment) {
   const size_t slot = innermost_[f.rule];
   if (slot == kNone) return nullptr;
   Pending& p = pending_[slot];
