@@ -45,8 +45,12 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
       required_(occurrences::required(spec)),
       root_counts_(spec.roots.size(), 0),
       balances_(spec, limits_.bases) {
-  ends_.reserve(spec.loops.size());
-  for (const spec::LoopDef& loop : spec.loops) ends_.push_back(loop.end ? &*loop.end : nullptr);
+  steps_.reserve(spec.loops.size());
+  for (LoopId id = 0; id < spec.loops.size(); ++id) {
+    const spec::LoopDef& loop = spec.loops[id];
+    steps_.push_back(LoopStep{limits_.bases[id], loop.occurrences.size(),
+                              loop.end ? &*loop.end : nullptr});
+  }
 }
 
 std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
@@ -248,7 +252,7 @@ void EnvelopeChecker::closed(const Segment* segment) {
   if (!ZARVI_VERIFY(!open_.empty())) return;
   Open& instance = open_.back();
   const LoopId id = instance.loop;
-  if (ends_[id] != nullptr && !instance.end_seen && !instance.implicit)
+  if (steps_[id].end != nullptr && !instance.end_seen && !instance.implicit)
     unterminated(instance, segment);
 
   if (!instance.implicit) {

@@ -29,6 +29,10 @@ using spec::LoopId;
 
 // One open loop instance as the checker sees it.
 struct Open {
+  // Provided, so that emplace_back sets each member as declared instead of
+  // clearing the whole instance first.
+  Open() {}
+
   // The opening segment, when the instance opened by its own trigger.
   std::optional<uint64_t> opened;
   std::optional<occurrences::OrderRecord> last;
@@ -85,6 +89,14 @@ class EnvelopeChecker {
   const std::vector<Diagnostic>& finish();
 
  private:
+  // What placing a segment in a loop reads, in one place: the flat index of
+  // its first occurrence, how many it has and its end id (or null).
+  struct LoopStep {
+    size_t base = 0;
+    size_t occurrences = 0;
+    const std::string* end = nullptr;
+  };
+
   // What opening an instance found to report, gathered so that the common
   // case reports nothing and calls nothing.
   struct OpenFindings {
@@ -105,18 +117,18 @@ class EnvelopeChecker {
   [[gnu::cold]] void unknown_segment(const Segment& segment);
   void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence) {
     saturating_increment(segment_counter_);
-    if (!ZARVI_VERIFY(loop < ends_.size())) return;  // one entry per loop
+    if (!ZARVI_VERIFY(loop < steps_.size())) return;  // one entry per loop
+    const LoopStep& step = steps_[loop];
     if (occurrence)
-      count_occurrence(segment, loop, *occurrence);
+      count_occurrence(segment, step, loop, *occurrence);
     else
       unknown_occurrence(loop, segment);
-    const std::string* end = ends_[loop];
-    if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
+    if (step.end != nullptr && same_bytes(segment.id(), *step.end)) check_closer(segment, loop);
   }
-  void count_occurrence(const Segment& segment, LoopId loop, size_t k) {
-    if (!ZARVI_VERIFY(k < layouts_[loop].occurrences)) return;
+  void count_occurrence(const Segment& segment, const LoopStep& step, LoopId loop, size_t k) {
+    if (!ZARVI_VERIFY(k < step.occurrences)) return;
     // In range: the loop's occurrences follow its base in limits_.entries.
-    const size_t flat = limits_.bases[loop] + k;
+    const size_t flat = step.base + k;
     // A placed segment belongs to the innermost open instance.
     if (ZARVI_VERIFY(!open_.empty() && open_.back().loop == loop &&
                      open_.back().base + k < counters_.size())) {
@@ -158,7 +170,7 @@ class EnvelopeChecker {
   std::vector<uint64_t> ordinals_;
   occurrences::Limits limits_;
   std::vector<occurrences::Layout> layouts_;
-  std::vector<const std::string*> ends_;  // by loop: its end id, or null
+  std::vector<LoopStep> steps_;  // by loop
   std::vector<std::vector<size_t>> required_;
   std::vector<uint64_t> counters_;
   std::vector<uint64_t> root_counts_;
