@@ -27,8 +27,10 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
   size_t flat_count = 0;
   for (const spec::LoopDef& loop : spec.loops) flat_count += loop.occurrences.size();
   feeds_.resize(flat_count);
-  // The positions each feed reads, in term order, until its places are known.
+  // The positions each feed reads, in term order, until its places are known,
+  // and the segment id of each occurrence read.
   std::vector<std::vector<std::vector<uint64_t>>> positions(flat_count);
+  std::vector<const std::string*> ids(flat_count, nullptr);
   for (size_t r = 0; r < spec.balancing.size(); ++r) {
     const spec::BalanceRule& rule = spec.balancing[r];
     if (ZARVI_VERIFY(rule.per < per_.size())) per_[rule.per].push_back(r);
@@ -48,52 +50,50 @@ Balances::Balances(const spec::Spec& spec, std::span<const size_t> bases)
         if (!term.elements.empty()) feed.first_position = term.elements.front();
         feeds_[flat].feeds.push_back(std::move(feed));
         positions[flat].push_back(term.elements);
+        ids[flat] = &loop.occurrences[term.occurrence].segment;
       }
     };
     add_terms(rule.target, true);
     add_terms(rule.sum, false);
   }
+  // Places by position, so that a segment's last element ends the reads.
+  auto before = [](const Place& a, const Place& b) {
+    return std::tie(a.position, a.component, a.scale) <
+           std::tie(b.position, b.component, b.scale);
+  };
   size_t most = 0;
-  for (const spec::LoopDef& loop : spec.loops) {
-    for (const spec::OccurrenceDef& occ : loop.occurrences) {
-      const size_t flat = bases[&loop - spec.loops.data()] + (&occ - loop.occurrences.data());
-      if (flat >= feeds_.size()) continue;
-      OccurrenceFeeds& o = feeds_[flat];
-      // Places by position, so that a segment's last element ends the reads.
-      auto before = [](const Place& a, const Place& b) {
-        return std::tie(a.position, a.component, a.scale) <
-               std::tie(b.position, b.component, b.scale);
-      };
-      for (size_t i = 0; i < o.feeds.size(); ++i) {
-        for (uint64_t e : positions[flat][i]) {
-          const spec::ElementDef* def = spec.element_def(occ.segment, e, std::nullopt);
-          const Place place{e, o.feeds[i].component, o.feeds[i].scale,
-                            def != nullptr && def->required};
-          auto at = std::lower_bound(o.places.begin(), o.places.end(), place, before);
-          if (at == o.places.end() || before(place, *at)) o.places.insert(at, place);
-        }
+  for (size_t flat = 0; flat < flat_count; ++flat) {
+    OccurrenceFeeds& o = feeds_[flat];
+    if (o.feeds.empty()) continue;
+    for (size_t i = 0; i < o.feeds.size(); ++i) {
+      for (uint64_t e : positions[flat][i]) {
+        const spec::ElementDef* def = spec.element_def(*ids[flat], e, std::nullopt);
+        const Place place{e, o.feeds[i].component, o.feeds[i].scale,
+                          def != nullptr && def->required};
+        auto at = std::lower_bound(o.places.begin(), o.places.end(), place, before);
+        if (at == o.places.end() || before(place, *at)) o.places.insert(at, place);
       }
-      most = std::max(most, o.places.size());
-      const bool narrow = o.places.size() <= 64;
-      o.by_mask = narrow;
-      for (size_t i = 0; i < o.feeds.size(); ++i) {
-        Feed& f = o.feeds[i];
-        for (uint64_t e : positions[flat][i]) {
-          const Place place{e, f.component, f.scale, false};
-          f.places.push_back(static_cast<uint32_t>(
-              std::lower_bound(o.places.begin(), o.places.end(), place, before) -
-              o.places.begin()));
-        }
-        f.by_mask = narrow && std::is_sorted(f.places.begin(), f.places.end(),
-                                             std::less_equal<uint32_t>());
-        if (f.by_mask)
-          for (uint32_t p : f.places) f.mask |= uint64_t{1} << p;
-        o.by_mask = o.by_mask && f.by_mask;
-      }
-      if (narrow)
-        for (size_t p = 0; p < o.places.size(); ++p)
-          if (o.places[p].required) o.required |= uint64_t{1} << p;
     }
+    most = std::max(most, o.places.size());
+    const bool narrow = o.places.size() <= 64;
+    o.by_mask = narrow;
+    for (size_t i = 0; i < o.feeds.size(); ++i) {
+      Feed& f = o.feeds[i];
+      for (uint64_t e : positions[flat][i]) {
+        const Place place{e, f.component, f.scale, false};
+        f.places.push_back(static_cast<uint32_t>(
+            std::lower_bound(o.places.begin(), o.places.end(), place, before) -
+            o.places.begin()));
+      }
+      f.by_mask = narrow && std::is_sorted(f.places.begin(), f.places.end(),
+                                           std::less_equal<uint32_t>());
+      if (f.by_mask)
+        for (uint32_t p : f.places) f.mask |= uint64_t{1} << p;
+      o.by_mask = o.by_mask && f.by_mask;
+    }
+    if (narrow)
+      for (size_t p = 0; p < o.places.size(); ++p)
+        if (o.places[p].required) o.required |= uint64_t{1} << p;
   }
   values_.resize(most);
   reads_.resize(most);
