@@ -19,25 +19,39 @@ namespace zarvi_core::check::balance {
 
 using spec::LoopId;
 
-// One element a term reads.
-struct TermElement {
+// One value the terms of an occurrence read: an element (or one of its
+// components) at one scale. Terms reading the same place share it, so that a
+// segment feeding several sums reads and parses each value once.
+struct Place {
   uint64_t position = 0;
-  bool required = false;  // by its definition
-  // Values read at one occurrence with the same place and scale share a
-  // slot, so that a segment feeding several sums parses each value once;
-  // kNoSlot past the first 32.
-  uint8_t slot = 0;
+  std::optional<uint64_t> component;
+  uint8_t scale = 0;
+  bool required = false;  // by its element's definition
 };
-inline constexpr uint8_t kNoSlot = 0xFF;
 
 // One term of a rule as seen from the occurrence it reads.
 struct Feed {
   std::optional<uint64_t> component;
-  std::vector<TermElement> elements;
+  // The place of each element the term reads, in term order.
+  std::vector<uint32_t> places;
+  // Set when the places rise strictly and the occurrence has at most 64:
+  // the term then reads through `mask`, bit i for place i, in the same order.
+  bool by_mask = false;
+  uint64_t mask = 0;
+  uint64_t first_position = 0;  // of the term's first element
   size_t rule = 0;
   uint8_t scale = 0;  // the rule's
   bool target = false;
   bool negative = false;
+};
+
+// Every term read at one occurrence, and the places they read, by position.
+struct OccurrenceFeeds {
+  std::vector<Place> places;
+  std::vector<Feed> feeds;
+  // Every feed reads by mask; bit i of `required` is place i's flag.
+  bool by_mask = false;
+  uint64_t required = 0;
 };
 
 // Where the first target value of a pending sum was read.
@@ -76,7 +90,7 @@ class Balances {
   // A segment placed as flat occurrence `flat`. Inline: most occurrences
   // feed no sum.
   void feed(size_t flat, const Segment& segment) {
-    if (flat < feeds_.size() && !feeds_[flat].empty()) feed_terms(feeds_[flat], segment);
+    if (flat < feeds_.size() && !feeds_[flat].feeds.empty()) feed_terms(feeds_[flat], segment);
   }
 
   // Takes off every pending of an instance at `depth` or deeper, innermost
@@ -96,9 +110,19 @@ class Balances {
   static constexpr size_t kNone = static_cast<size_t>(-1);
 
  private:
-  void feed_terms(const std::vector<Feed>& feeds, const Segment& segment);
+  enum class Read : uint8_t { Missing, Value, Invalid };
 
-  std::vector<std::vector<Feed>> feeds_;     // by flat occurrence index
+  void feed_terms(const OccurrenceFeeds& occurrence, const Segment& segment);
+  // The pending sum `feed` adds to, with the segment noted; null when its
+  // rule has none open.
+  Pending* pending_for(const Feed& feed, const Segment& segment);
+  void add(Pending& p, const Feed& feed, const i128& value);
+  static Read read(const Place& place, const Segment& segment, i128& value);
+
+  std::vector<OccurrenceFeeds> feeds_;  // by flat occurrence index
+  // The values and reads of the current segment's places, by place.
+  std::vector<i128> values_;
+  std::vector<Read> reads_;
   std::vector<std::vector<size_t>> per_;     // rule indices by "per" loop
   // By rule: the innermost live pending sum, or kNone; each pending keeps
   // the one it hides, so that no feed searches the stack.

@@ -45,8 +45,12 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
       required_(occurrences::required(spec)),
       root_counts_(spec.roots.size(), 0),
       balances_(spec, limits_.bases) {
-  ends_.reserve(spec.loops.size());
-  for (const spec::LoopDef& loop : spec.loops) ends_.push_back(loop.end ? &*loop.end : nullptr);
+  steps_.reserve(spec.loops.size());
+  for (LoopId id = 0; id < spec.loops.size(); ++id) {
+    const spec::LoopDef& loop = spec.loops[id];
+    steps_.push_back(LoopStep{limits_.bases[id], loop.occurrences.size(),
+                              loop.end ? &*loop.end : nullptr});
+  }
 }
 
 std::optional<std::string_view> EnvelopeChecker::text(const Segment& segment,
@@ -66,55 +70,19 @@ void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
   report_at(std::move(rule), segment.index(), std::nullopt, std::nullopt, segment.id());
 }
 
-// Inline: nearly every segment is placed, and its step is short.
-[[gnu::always_inline]] inline void EnvelopeChecker::on_segment(const Segment& segment, LoopId loop,
-                                                               std::optional<size_t> occurrence) {
-  saturating_increment(segment_counter_);
-  if (!ZARVI_VERIFY(loop < ends_.size())) return;  // one entry per loop
-  if (occurrence)
-    count_occurrence(segment, loop, *occurrence);
-  else
-    unknown_occurrence(loop, segment);
-  const std::string* end = ends_[loop];
-  if (end != nullptr && same_bytes(segment.id(), *end)) check_closer(segment, loop);
-}
-
-const std::vector<Diagnostic>& EnvelopeChecker::on_matched(const Segment& segment,
-                                                           std::span<const Event> events,
-                                                           std::optional<size_t> occurrence) {
-  diagnostics_.clear();
-  if (segment.index() == 0 && segment.raw().starts_with(kByteOrderMark))
+void EnvelopeChecker::first_segment(const Segment& segment) {
+  if (segment.raw().starts_with(kByteOrderMark))
     report_at(Rule{Rule::ByteOrderMark{}}, 0, std::nullopt, std::nullopt, kByteOrderMark);
-  for (const Event& event : events) {
-    switch (event.kind) {
-      case Event::Kind::Open:
-        on_open(segment, event);
-        break;
-      case Event::Kind::Segment:
-        on_segment(segment, event.loop, occurrence);
-        break;
-      case Event::Kind::Unplaced:
-        saturating_increment(segment_counter_);
-        unknown_segment(segment);
-        break;
-      case Event::Kind::Close:
-        closed(&segment);
-        break;
-      case Event::Kind::Empty:
-        break;
-    }
-  }
-  return diagnostics_;
 }
 
 void EnvelopeChecker::unknown_segment(const Segment& segment) {
+  saturating_increment(segment_counter_);
   report_at_segment(Rule{Rule::UnknownSegment{std::string(segment.id())}}, segment);
 }
 
 void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
   const LoopId id = event.loop;
-  if (!ZARVI_VERIFY(id < spec_->loops.size())) return;
-  const spec::LoopDef& loop = spec_->loops[id];
+  if (!ZARVI_VERIFY(id < layouts_.size())) return;  // one per loop of the spec
   const occurrences::Layout& layout = layouts_[id];
   Open* parent = open_.empty() ? nullptr : &open_.back();
 
@@ -127,7 +95,7 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
     if (parent != nullptr) {
       size_t at = parent->base + layouts_[parent->loop].occurrences + *layout.slot;
       if (at < counters_.size()) counter = &counters_[at];
-    } else if (!loop.parent && *layout.slot < root_counts_.size()) {
+    } else if (layout.root && *layout.slot < root_counts_.size()) {
       counter = &root_counts_[*layout.slot];
     }
     if (counter != nullptr) {
@@ -147,22 +115,26 @@ void EnvelopeChecker::on_open(const Segment& segment, const Event& event) {
 
   const size_t base = counters_.size();
   counters_.resize(base + layout.occurrences + layout.children, 0);
-  // Built in place: an Open holds strings, and moving one costs more than
-  // filling it.
-  Open& instance = open_.emplace_back();
-  instance.base = base;
-  if (loop.control && !event.implicit) {
-    if (auto value = text(segment, loop.control->opener_element))
-      instance.opener_value.emplace(*value);
-    else
+  const size_t depth = open_.size();
+  bool has_opener = false;
+  if (layout.opener && !event.implicit) {
+    if (auto value = text(segment, *layout.opener)) {
+      if (openers_.size() <= depth) openers_.resize(depth + 1);
+      openers_[depth].assign(*value);
+      has_opener = true;
+    } else {
       findings.opener_missing = true;
+    }
   }
+  Open& instance = open_.emplace_back();
   if (!event.implicit) instance.opened = event.segment;
   instance.loop = id;
   instance.ordinal = ordinals_[id];
   instance.counter_at_open = segment_counter_;
+  instance.base = base;
   instance.implicit = event.implicit;
-  balances_.open(id, open_.size() - 1);
+  instance.has_opener = has_opener;
+  balances_.open(id, depth);
 
   if (findings.over_max || findings.after || findings.opener_missing || event.implicit)
     report_open(segment, event, findings);
@@ -190,28 +162,6 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
     report_at(Rule{Rule::ImplicitLoop{loop.name, spec::render_trigger(loop.trigger),
                                       std::string(segment.id())}},
               event.segment, std::nullopt, std::nullopt, segment.id());
-}
-
-void EnvelopeChecker::count_occurrence(const Segment& segment, LoopId loop, size_t k) {
-  if (!ZARVI_VERIFY(k < layouts_[loop].occurrences)) return;
-  // In range: the loop's occurrences follow its base in limits_.entries.
-  const size_t flat = limits_.bases[loop] + k;
-  // A placed segment belongs to the innermost open instance.
-  if (ZARVI_VERIFY(!open_.empty() && open_.back().loop == loop &&
-                   open_.back().base + k < counters_.size())) {
-    Open& instance = open_.back();
-    uint64_t& counter = counters_[instance.base + k];
-    saturating_increment(counter);
-    const occurrences::Limit& limit = limits_.entries[flat];
-    const occurrences::OrderRecord* previous =
-        occurrences::later_of(instance.highest_closed, instance.last);
-    const bool out_of_place = previous != nullptr && previous->position > limit.position;
-    if (!out_of_place) instance.last = occurrences::OrderRecord{loop, k, limit.position};
-    const bool over_max = limit.max && counter > *limit.max;
-    if (over_max || out_of_place)
-      report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
-  }
-  balances_.feed(flat, segment);
 }
 
 void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, size_t k,
@@ -257,9 +207,9 @@ void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
               std::nullopt, {});
   }
 
-  if (!instance.opener_value) return;
-  std::string opener = std::move(*instance.opener_value);
-  instance.opener_value.reset();
+  if (!instance.has_opener) return;
+  instance.has_opener = false;
+  const std::string& opener = openers_[open_.size() - 1];
   const std::optional<uint64_t> opened = instance.opened;
   const uint64_t cl = control.closer_element;
   if (auto closer = text(segment, cl)) {
@@ -267,7 +217,7 @@ void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
       std::string bytes(*closer);
       report_at(Rule{Rule::ControlNumberMismatch{
                     place(segment.id(), cl), bytes,
-                    place(def.trigger.segment, control.opener_element), std::move(opener),
+                    place(def.trigger.segment, control.opener_element), opener,
                     opened}},
                 at, cl, std::nullopt, bytes);
     }
@@ -302,17 +252,8 @@ void EnvelopeChecker::closed(const Segment* segment) {
   if (!ZARVI_VERIFY(!open_.empty())) return;
   Open& instance = open_.back();
   const LoopId id = instance.loop;
-  const spec::LoopDef& def = spec_->loops[id];
-  std::optional<uint64_t> at;
-  std::string_view datum;
-  if (segment != nullptr) {
-    at = segment->index();
-    datum = segment->id();
-  }
-
-  if (def.end && !instance.end_seen && !instance.implicit)
-    report_at(Rule{Rule::UnterminatedLoop{def.name, instance.opened, *def.end}}, at,
-              std::nullopt, std::nullopt, datum);
+  if (steps_[id].end != nullptr && !instance.end_seen && !instance.implicit)
+    unterminated(instance, segment);
 
   if (!instance.implicit) {
     if (layouts_[id].position && open_.size() >= 2) {
@@ -336,14 +277,20 @@ void EnvelopeChecker::closed(const Segment* segment) {
   open_.pop_back();
 }
 
+void EnvelopeChecker::report_at_close(Rule rule, const Segment* segment) {
+  if (segment != nullptr)
+    report_at(std::move(rule), segment->index(), std::nullopt, std::nullopt, segment->id());
+  else
+    report_at(std::move(rule), std::nullopt, std::nullopt, std::nullopt, {});
+}
+
+void EnvelopeChecker::unterminated(const Open& instance, const Segment* segment) {
+  const spec::LoopDef& def = spec_->loops[instance.loop];
+  report_at_close(Rule{Rule::UnterminatedLoop{def.name, instance.opened, *def.end}}, segment);
+}
+
 void EnvelopeChecker::report_missing(const Open& instance, const Segment* segment) {
   const spec::LoopDef& def = spec_->loops[instance.loop];
-  std::optional<uint64_t> at;
-  std::string_view datum;
-  if (segment != nullptr) {
-    at = segment->index();
-    datum = segment->id();
-  }
   auto zero = [&](size_t offset) {
     const size_t i = instance.base + offset;
     return ZARVI_VERIFY(i < counters_.size()) && counters_[i] == 0;
@@ -351,18 +298,18 @@ void EnvelopeChecker::report_missing(const Open& instance, const Segment* segmen
   for (size_t k = 0; k < def.occurrences.size(); ++k) {
     const spec::OccurrenceDef& occ = def.occurrences[k];
     if (occ.usage == spec::Usage::Required && zero(k))
-      report_at(Rule{Rule::RequiredOccurrenceMissing{def.name, instance.opened, occ.name,
-                                                     spec::render_selector(occ)}},
-                at, std::nullopt, std::nullopt, datum);
+      report_at_close(Rule{Rule::RequiredOccurrenceMissing{def.name, instance.opened, occ.name,
+                                                           spec::render_selector(occ)}},
+                      segment);
   }
   for (size_t j = 0; j < def.children.size(); ++j) {
     const LoopId child = def.children[j];
     if (!ZARVI_VERIFY(child < spec_->loops.size())) continue;
     const spec::LoopDef& c = spec_->loops[child];
     if (c.usage == spec::Usage::Required && zero(def.occurrences.size() + j))
-      report_at(Rule{Rule::RequiredLoopMissing{def.name, instance.opened, c.name,
-                                               spec::render_trigger(c.trigger)}},
-                at, std::nullopt, std::nullopt, datum);
+      report_at_close(Rule{Rule::RequiredLoopMissing{def.name, instance.opened, c.name,
+                                                     spec::render_trigger(c.trigger)}},
+                      segment);
   }
 }
 

@@ -34,6 +34,8 @@ std::vector<Layout> layouts(const spec::Spec& spec) {
     layout.max = loop.max;
     layout.occurrences = loop.occurrences.size();
     layout.children = loop.children.size();
+    layout.root = !loop.parent;
+    if (loop.control) layout.opener = loop.control->opener_element;
     if (loop.parent && *loop.parent < spec.loops.size()) {
       const spec::LoopDef& parent = spec.loops[*loop.parent];
       layout.slot = index_in(parent.children, id);

@@ -34,8 +34,11 @@ struct Layout {
   std::optional<uint64_t> max;
   // The first occurrence's position when the loop takes part in order tests.
   std::optional<uint64_t> position;
+  // The opener control element of a control loop.
+  std::optional<uint64_t> opener;
   size_t occurrences = 0;
   size_t children = 0;
+  bool root = false;  // a loop without a parent
 };
 
 // An item placed in an instance, for order tests.
