@@ -36,10 +36,13 @@ bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool ne
 // An R value times 10^scale: optional "-", digits with at most one ".", at
 // least one digit, at most `scale` fraction digits (no rounding), magnitude
 // at most 10^38 - 1. Stored in `out`; false (out unchanged) when refused.
+// When `digits` is given, an accepted text's digit count goes there too.
 // Inline for the common short amount, which then stays in registers (an
 // optional of 128 bits goes through memory and stalls its reader): every
-// amount is read by the projector and the balancing sums.
-inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
+// amount is read by the projector and the balancing sums. A caller that
+// only checks the text leaves `out` unread, and the value is not built.
+inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out,
+                       size_t* digits = nullptr) {
   bool negative = false;
   if (!text.empty() && text.front() == '-') {
     negative = true;
@@ -67,13 +70,16 @@ inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
     fraction = digit_run();
   }
   if (p != end) return false;
-  const size_t digits = whole + fraction;
-  if (digits == 0 || fraction > scale) return false;
-  if (digits + (scale - fraction) > 19)
-    return detail::parse_r_wide(text, fraction, scale, negative, out);
-  for (size_t i = fraction; i < scale; ++i) low *= 10;
-  const i128 magnitude = static_cast<i128>(low);
-  out = negative ? -magnitude : magnitude;
+  const size_t count = whole + fraction;
+  if (count == 0 || fraction > scale) return false;
+  if (count + (scale - fraction) > 19) {
+    if (!detail::parse_r_wide(text, fraction, scale, negative, out)) return false;
+  } else {
+    for (size_t i = fraction; i < scale; ++i) low *= 10;
+    const i128 magnitude = static_cast<i128>(low);
+    out = negative ? -magnitude : magnitude;
+  }
+  if (digits != nullptr) *digits = count;
   return true;
 }
 

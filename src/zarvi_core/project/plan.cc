@@ -96,6 +96,7 @@ const CodeSet* Plans::code_set(const std::vector<std::string>& codes,
 void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
   auto own = [&](ValuePlan& value) {
     if (!value.def->codes.empty()) value.codes = code_set(value.def->codes, nullptr);
+    value.listed = value.codes != nullptr;
   };
   for (ElementPlan& element : plan.elements) {
     own(element.value);
@@ -113,8 +114,9 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
           if (!place.component && !element.value.def->composite) value = &element.value;
           for (ComponentPlan& c : element.components)
             if (place.component == c.position) value = &c.value;
-          if (value != nullptr)
-            value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+          if (value == nullptr) continue;
+          value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+          value->listed = true;
         }
       }
     }

@@ -88,6 +88,9 @@ struct ValuePlan {
   // Lists of occurrences that give this value codes of their own, by
   // candidate slot.
   std::vector<std::pair<size_t, const CodeSet*>> occurrence_codes;
+  // Whether any list applies: codes, or an occurrence's. Most values have
+  // none, and a valid one then loads no list.
+  bool listed = false;
 
   // The list a value in the occurrence of candidate `slot` (none: no
   // occurrence) must be in; null when any value will do.

@@ -321,24 +321,26 @@ void Projector::end_row(rows::RowWriter& row, TableState& state) {
 
 void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& segment) {
   const size_t present = segment.elements().size();
-  for (size_t i = 0; i < plan.elements.size(); ++i) {
-    const plan::ElementPlan& element = plan.elements[i];
-    if (element.position > present && i >= plan.required_end) break;
-    if (element.composite) {
-      check_composite(element, segment);
+  const plan::ElementPlan* const first = plan.elements.data();
+  const plan::ElementPlan* const end = first + plan.elements.size();
+  const plan::ElementPlan* const required_end = first + plan.required_end;
+  for (const plan::ElementPlan* element = first; element != end; ++element) {
+    if (element->position > present && element >= required_end) break;
+    if (element->composite) {
+      check_composite(*element, segment);
       continue;
     }
     // Most defined elements are absent or empty: only a required one reports.
-    const Element* e = segment.element(element.position);
+    const Element* e = segment.element(element->position);
     if (e == nullptr || (!e->is_composite() && e->value().empty())) {
-      if (element.value.required)
-        check_value({}, element.value, segment, element.position, std::nullopt);
+      if (element->value.required)
+        check_value({}, element->value, segment, element->position, std::nullopt);
       continue;
     }
     std::string_view text =
-        segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
-    if (valid_text(text, element.value)) continue;
-    check_value(text, element.value, segment, element.position, std::nullopt);
+        e->is_composite() ? *segment.text(element->position, component_, text_buffer_) : e->value();
+    if (valid_text(text, element->value)) continue;
+    check_value(text, element->value, segment, element->position, std::nullopt);
   }
 }
 
@@ -378,7 +380,9 @@ void Projector::check_composite(const plan::ElementPlan& plan, const Segment& se
   }
   for (const plan::ComponentPlan& c : plan.components) {
     const std::string_view text = component(c.position);
-    if (!valid_text(text, c.value)) check_value(text, c.value, segment, plan.position, c.position);
+    // An empty component reports only when required.
+    if (text.empty() ? c.value.required : !valid_text(text, c.value))
+      check_value(text, c.value, segment, plan.position, c.position);
   }
 }
 

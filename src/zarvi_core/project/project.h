@@ -143,11 +143,32 @@ class Projector {
   // store-to-load forward on every call.
   void check_value(std::string_view text, const plan::ValuePlan& plan, const Segment& segment,
                    uint64_t element, const std::optional<uint64_t>& component);
-  // Whether a non-empty value of a binary column passes check_value without
-  // a finding (which then has nothing to keep); false for any other value.
+  // Whether a non-empty value passes check_value without a finding, checked
+  // without building its cell; false for any other value, and for the rare
+  // int64 and time values, which check_value looks at itself.
   bool valid_text(std::string_view text, const plan::ValuePlan& plan) const {
-    if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
-    if (text.size() < plan.min_length || text.size() > plan.max_length) return false;
+    using K = column::ColumnType::Kind;
+    if (text.empty()) return false;
+    uint64_t length = text.size();
+    switch (plan.type.kind) {
+      case K::Binary:
+        break;
+      case K::Decimal128: {
+        i128 unread;
+        size_t digits;
+        if (!column::parse::parse_r_to(text, plan.type.scale, unread, &digits)) return false;
+        length = digits;
+        break;
+      }
+      case K::Date32:
+        if (!column::parse::civil_date(text)) return false;
+        break;
+      case K::Int64:
+      case K::Time32:
+        return false;
+    }
+    if (length < plan.min_length || length > plan.max_length) return false;
+    if (!plan.listed) return true;
     const plan::CodeSet* codes = plan.codes_in(matched_slot_);
     return codes == nullptr || codes->admits(text);
   }

@@ -70,6 +70,12 @@ TEST(ParseR, Parses) {
     i128 out = 7;
     EXPECT_EQ(parse_r_to(c.text, c.scale, out), c.expected.has_value());
     EXPECT_EQ(out, c.expected.value_or(7));
+    // So does the digit count, which is the text's digits when accepted.
+    size_t digits = 99;
+    EXPECT_EQ(parse_r_to(c.text, c.scale, out, &digits), c.expected.has_value());
+    const auto written =
+        std::count_if(c.text.begin(), c.text.end(), [](char ch) { return ch != '-' && ch != '.'; });
+    EXPECT_EQ(digits, c.expected ? static_cast<size_t>(written) : 99u);
   }
 }
 
