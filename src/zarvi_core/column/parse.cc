@@ -1,5 +1,6 @@
 #include "zarvi_core/column/parse.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -43,6 +44,15 @@ uint8_t month_length(int32_t year, int month) {
   }
 }
 
+// The date, when it exists in the calendar (there is no year 0). Inline in
+// both forms of civil_date, which every DT value goes through.
+[[gnu::always_inline]] inline std::optional<CivilDate> checked_date(int32_t year, int month,
+                                                                   int day) {
+  if (year == 0 || month < 1 || month > 12 || day < 1) return std::nullopt;
+  if (day > 28 && day > month_length(year, month)) return std::nullopt;
+  return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+}
+
 }  // namespace
 
 std::optional<CivilDate> civil_date(std::string_view text) {
@@ -57,6 +67,14 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
     if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
       return std::nullopt;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Byte 2i of `pairs` is the two-digit number at 2i: century, year,
+      // month, day (each byte times ten plus the next stays below 100).
+      const uint64_t v = x & kLow;
+      const uint64_t pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+      return checked_date(static_cast<int32_t>((pairs & 0xFF) * 100 + (pairs >> 16 & 0xFF)),
+                          static_cast<int>(pairs >> 32 & 0xFF), static_cast<int>(pairs >> 48));
+    }
     year = digits_value(text.substr(0, 4));
     text.remove_prefix(4);
   } else if (text.size() != 6 || !all_digits(text)) {
@@ -67,11 +85,7 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     year = yy < 50 ? 2000 + yy : 1900 + yy;
     text.remove_prefix(2);
   }
-  const int month = digits_value(text.substr(0, 2));
-  const int day = digits_value(text.substr(2, 2));
-  if (year == 0 || month < 1 || month > 12 || day < 1 || day > month_length(year, month))
-    return std::nullopt;
-  return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+  return checked_date(year, digits_value(text.substr(0, 2)), digits_value(text.substr(2, 2)));
 }
 
 namespace detail {

@@ -4,8 +4,10 @@
 // cell_from_text returns cells that borrow the text (binary columns).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -81,6 +83,57 @@ inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out,
   }
   if (digits != nullptr) *digits = count;
   return true;
+}
+
+namespace detail {
+// The 1 to 8 bytes of `text` as one little-endian word, the bytes past them
+// '0'; read in overlapping pieces, nothing outside the text.
+inline uint64_t digit_word(std::string_view text) {
+  const char* const p = text.data();
+  const size_t n = text.size();
+  auto load = [](const char* at, auto word) {
+    std::memcpy(&word, at, sizeof word);
+    return uint64_t{word};
+  };
+  uint64_t word;
+  if (n >= 4)
+    word = load(p, uint32_t{}) | load(p + n - 4, uint32_t{}) << (8 * (n - 4));
+  else if (n >= 2)
+    word = load(p, uint16_t{}) | load(p + n - 2, uint16_t{}) << (8 * (n - 2));
+  else
+    word = static_cast<unsigned char>(p[0]);
+  return n == 8 ? word : word | 0x3030303030303030 << (8 * n);
+}
+}  // namespace detail
+
+// The digit count of a text that parse_r_to accepts at `scale` (its length
+// as an R value); none when refused. Nothing is built: a text of up to
+// eight bytes after its sign is checked as one word.
+inline std::optional<size_t> r_digits(std::string_view text, uint8_t scale) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::string_view body = text.substr(!text.empty() && text.front() == '-');
+    const size_t n = body.size();
+    if (n - 1 < 8) {
+      // Digits become 0-9; a byte is flagged when it is not below 10.
+      const uint64_t a = detail::digit_word(body) ^ 0x3030303030303030;
+      const uint64_t other =
+          (((a & 0x7F7F7F7F7F7F7F7F) + 0x7676767676767676) | a) & 0x8080808080808080;
+      size_t fraction = 0;
+      if (other != 0) {
+        const size_t at = static_cast<size_t>(std::countr_zero(other)) / 8;
+        if ((other & (other - 1)) != 0 || body[at] != '.') return std::nullopt;
+        fraction = n - at - 1;
+      }
+      const size_t digits = n - (other != 0);
+      if (digits == 0 || fraction > scale) return std::nullopt;
+      // Up to 38 places, every value is below the bound.
+      if (digits + (scale - fraction) <= 38) return digits;
+    }
+  }
+  i128 unread;
+  size_t digits;
+  if (!parse_r_to(text, scale, unread, &digits)) return std::nullopt;
+  return digits;
 }
 
 // parse_r_to as an optional value.

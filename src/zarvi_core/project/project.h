@@ -154,10 +154,9 @@ class Projector {
       case K::Binary:
         break;
       case K::Decimal128: {
-        i128 unread;
-        size_t digits;
-        if (!column::parse::parse_r_to(text, plan.type.scale, unread, &digits)) return false;
-        length = digits;
+        const std::optional<size_t> digits = column::parse::r_digits(text, plan.type.scale);
+        if (!digits) return false;
+        length = *digits;
         break;
       }
       case K::Date32:

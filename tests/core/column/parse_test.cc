@@ -79,6 +79,22 @@ TEST(ParseR, Parses) {
   }
 }
 
+// The word-at-a-time check accepts exactly what parse_r_to does, around
+// the eight bytes it reads at once and the 38 places below the bound.
+TEST(RDigits, AgreeWithParseR) {
+  std::mt19937 rng(5);
+  for (int i = 0; i < 200000; ++i) {
+    std::string s(rng() % 12, '\0');
+    for (char& ch : s) ch = "0123456789.-/:"[rng() % (rng() % 4 == 0 ? 14 : 10)];
+    const auto scale = static_cast<uint8_t>(rng() % 45);
+    i128 out;
+    size_t digits = 0;
+    const bool accepted = parse_r_to(s, scale, out, &digits);
+    ASSERT_EQ(r_digits(s, scale), accepted ? std::optional<size_t>(digits) : std::nullopt)
+        << s << " at scale " << int{scale};
+  }
+}
+
 TEST(ParseTm, Parses) {
   const std::pair<const char*, std::optional<uint32_t>> cases[] = {
       {"2359", 86340}, {"235959", 86399}, {"235960", {}}, {"1200005", 43200},
