@@ -121,6 +121,32 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
       }
     }
   }
+  // A segment matches a qualified occurrence only when the qualifier's
+  // value is one of its codes: where that list is within the one that
+  // applies, the value needs no lookup there.
+  auto settle = [&](ValuePlan& value, uint64_t position, std::optional<uint64_t> component) {
+    if (!value.listed) return;
+    value.unchecked.assign(plan.slots, nullptr);
+    for (const std::vector<Candidate>& candidates : plan.candidates) {
+      for (const Candidate& c : candidates) {
+        const CodeSet* list = value.codes_in(c.slot);
+        const bool reads = c.qualifier_codes != nullptr && c.element == position &&
+                           c.component.value_or(1) == component.value_or(1);
+        if (list != nullptr && reads &&
+            std::all_of(c.qualifier_codes->codes().begin(), c.qualifier_codes->codes().end(),
+                        [&](const std::string& code) { return list->admits(code); }))
+          list = nullptr;
+        value.unchecked[c.slot] = list;
+      }
+    }
+    value.listed = value.codes != nullptr ||
+                   std::any_of(value.unchecked.begin(), value.unchecked.end(),
+                               [](const CodeSet* list) { return list != nullptr; });
+  };
+  for (ElementPlan& element : plan.elements) {
+    if (!element.composite) settle(element.value, element.position, std::nullopt);
+    for (ComponentPlan& c : element.components) settle(c.value, element.position, c.position);
+  }
 }
 
 bool Plans::add_segment_table(std::string_view id, LoopId loop, size_t t) {

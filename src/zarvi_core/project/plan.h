@@ -88,9 +88,13 @@ struct ValuePlan {
   // Lists of occurrences that give this value codes of their own, by
   // candidate slot.
   std::vector<std::pair<size_t, const CodeSet*>> occurrence_codes;
-  // Whether any list applies: codes, or an occurrence's. Most values have
-  // none, and a valid one then loads no list.
+  // Whether a value may need a lookup: some list applies that no qualifier
+  // has checked. Most values have none, and a valid one then loads no list.
   bool listed = false;
+  // Per candidate slot when a list applies: codes_in(slot), or null where
+  // the occurrence's qualifier reads this value and admits only codes of
+  // that list (matching the occurrence has then checked the value).
+  std::vector<const CodeSet*> unchecked;
 
   // The list a value in the occurrence of candidate `slot` (none: no
   // occurrence) must be in; null when any value will do.
@@ -98,6 +102,12 @@ struct ValuePlan {
     if (slot && !occurrence_codes.empty())
       for (const auto& [s, set] : occurrence_codes)
         if (s == *slot) return set;
+    return codes;
+  }
+  // The list a value in the occurrence of candidate `slot` still has to be
+  // looked up in; null when none. Only for a value that is not read joined.
+  const CodeSet* codes_to_check(std::optional<size_t> slot) const {
+    if (slot && *slot < unchecked.size()) return unchecked[*slot];
     return codes;
   }
 };

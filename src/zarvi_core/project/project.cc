@@ -320,27 +320,35 @@ void Projector::end_row(rows::RowWriter& row, TableState& state) {
 }
 
 void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& segment) {
-  const size_t present = segment.elements().size();
+  const std::span<const Element> present = segment.elements();
   const plan::ElementPlan* const first = plan.elements.data();
   const plan::ElementPlan* const end = first + plan.elements.size();
   const plan::ElementPlan* const required_end = first + plan.required_end;
   for (const plan::ElementPlan* element = first; element != end; ++element) {
-    if (element->position > present && element >= required_end) break;
+    const uint64_t position = element->position;
+    // Absent (position 0 is never present): only a required element reports.
+    if (position - 1 >= present.size()) {
+      if (position > present.size() && element >= required_end) break;
+      if (element->composite)
+        check_composite(*element, segment);
+      else if (element->value.required)
+        check_value({}, element->value, segment, position, std::nullopt);
+      continue;
+    }
     if (element->composite) {
       check_composite(*element, segment);
       continue;
     }
-    // Most defined elements are absent or empty: only a required one reports.
-    const Element* e = segment.element(element->position);
-    if (e == nullptr || (!e->is_composite() && e->value().empty())) {
-      if (element->value.required)
-        check_value({}, element->value, segment, element->position, std::nullopt);
+    const Element& e = present[position - 1];
+    if (e.is_composite()) {
+      const std::string_view joined = *segment.text(position, component_, text_buffer_);
+      check_value(joined, element->value, segment, position, std::nullopt);
       continue;
     }
-    std::string_view text =
-        e->is_composite() ? *segment.text(element->position, component_, text_buffer_) : e->value();
-    if (valid_text(text, element->value)) continue;
-    check_value(text, element->value, segment, element->position, std::nullopt);
+    // Most defined elements are empty or valid.
+    const std::string_view text = e.value();
+    if (text.empty() ? element->value.required : !valid_text(text, element->value))
+      check_value(text, element->value, segment, position, std::nullopt);
   }
 }
 

@@ -145,30 +145,23 @@ class Projector {
                    uint64_t element, const std::optional<uint64_t>& component);
   // Whether a non-empty value passes check_value without a finding, checked
   // without building its cell; false for any other value, and for the rare
-  // int64 and time values, which check_value looks at itself.
+  // int64 and time values, which check_value looks at itself. Not for a
+  // composite read joined: the occurrence's qualifier did not read that text.
   bool valid_text(std::string_view text, const plan::ValuePlan& plan) const {
     using K = column::ColumnType::Kind;
     if (text.empty()) return false;
     uint64_t length = text.size();
-    switch (plan.type.kind) {
-      case K::Binary:
-        break;
-      case K::Decimal128: {
-        const std::optional<size_t> digits = column::parse::r_digits(text, plan.type.scale);
-        if (!digits) return false;
-        length = *digits;
-        break;
-      }
-      case K::Date32:
-        if (!column::parse::civil_date(text)) return false;
-        break;
-      case K::Int64:
-      case K::Time32:
-        return false;
+    const K kind = plan.type.kind;
+    if (kind == K::Decimal128) {
+      const std::optional<size_t> digits = column::parse::r_digits(text, plan.type.scale);
+      if (!digits) return false;
+      length = *digits;
+    } else if (kind != K::Binary && (kind != K::Date32 || !column::parse::civil_date(text))) {
+      return false;
     }
     if (length < plan.min_length || length > plan.max_length) return false;
     if (!plan.listed) return true;
-    const plan::CodeSet* codes = plan.codes_in(matched_slot_);
+    const plan::CodeSet* codes = plan.codes_to_check(matched_slot_);
     return codes == nullptr || codes->admits(text);
   }
   // A finding of check_value, kept out of its path for valid values.

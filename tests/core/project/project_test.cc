@@ -72,6 +72,53 @@ TEST(Projector, ChecksElementValues) {
   }
 }
 
+// A qualifier that reads a value has checked its code when the segment
+// matched; a qualifier on another element or component has not, nor has one
+// that read the first component of a composite checked as a whole.
+TEST(Projector, QualifiedOccurrencesCheckTheirLists) {
+  static const spec::SpecPtr compiled = compile_or_abort(R"json({"name": "qualified",
+    "loops": {"tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": {
+      "st": {"segment": "ST", "pos": 1},
+      "val_a": {"segment": "VAL", "pos": 2,
+        "qualifier": {"element": 2, "component": 1, "codes": ["A"]},
+        "codes": {"1": ["A", "Q1"], "2-2": ["A", "Q1"]}},
+      "val_b": {"segment": "VAL", "pos": 3,
+        "qualifier": {"element": 2, "component": 1, "codes": ["B", "C"]},
+        "codes": {"1": ["B", "Q2"]}},
+      "one_a": {"segment": "ONE", "pos": 4, "qualifier": {"element": 1, "codes": ["A"]}},
+      "one_b": {"segment": "ONE", "pos": 5, "qualifier": {"element": 1, "codes": ["B"]}}}}},
+    "segments": {
+      "VAL": {"elements": {"1": {"name": "code", "type": "ID", "codes": ["A", "B", "Q1", "Q2"]},
+        "2": {"name": "comp", "type": "AN", "composite": {
+          "1": {"name": "x", "type": "ID", "codes": ["A", "B", "C", "D"]},
+          "2": {"name": "y", "type": "ID", "codes": ["A", "Q1", "Q2"]}}}}},
+      "ONE": {"elements": {"1": {"name": "qual", "type": "ID", "codes": ["A", "B"]}}}}})json");
+  struct Case {
+    const char* name;
+    const char* segments;  // one transaction each
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"each occurrence's own list", "VAL*Q1*A:Q1~VAL*Q2*B~VAL*B*C:Q2~ONE*A~ONE*B", {}},
+      {"a code of another occurrence's list", "VAL*Q2*A~VAL*Q1*B",
+       {"CodeNotInList@1.1 \"Q2\"", "CodeNotInList@4.1 \"Q1\""}},
+      {"another component's list", "VAL*Q1*A:Q2", {"CodeNotInList@1.2-2 \"Q2\""}},
+      {"no occurrence: the element's lists", "VAL*Q1*D:Q2~VAL*Q1*E",
+       {"CodeNotInList@4.2-1 \"E\""}},
+      {"a qualifier's composite is checked joined", "ONE*A:B", {"CodeNotInList@1.1 \"A:B\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    for (std::string_view rest = c.segments; !rest.empty();) {
+      const size_t end = std::min(rest.find('~'), rest.size());
+      text += "ST~" + std::string(rest.substr(0, end)) + "~SE~";
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    EXPECT_EQ(briefs(project_text(*compiled, text).diagnostics), c.expected);
+  }
+}
+
 // Every value of every type, random and edge texts, checked against the rules
 // written out plainly: the text converts to a cell of its column type, its
 // length (digits only for numbers) is within bounds, and a listed code is in
@@ -144,7 +191,8 @@ TEST(Projector, ValueChecksFollowTheRules) {
   auto random_text = [&] {
     std::string out;
     switch (rng() % 8) {
-      case 0: return pick({"", "A", "BB", "X1", "LONGCODE1", "LONGCODE", "Q1", "Q22", "AD", "HC"});
+      case 0:
+        return pick({"", "A", "BB", "X1", "LONGCODE1", "LONGCODE", "Q1", "Q22", "Q3", "AD", "HC"});
       case 1: return pick({"20230229", "20240229", "19000229", "20000229", "00000101", "991231",
                            "500101", "20231131", "2023010", "1230", "235960", "2400", "12000599"});
       case 2:  // a date that may or may not exist
@@ -167,7 +215,8 @@ TEST(Projector, ValueChecksFollowTheRules) {
       const std::string where = "1." + std::to_string(e);
       segment += '*';
       if (e != 8) {
-        const std::string text = random_text();
+        const bool code = (e == 6 || e == 9) && rng() % 2;
+        const std::string text = code ? pick({"A", "BB", "X1", "Q1", "Q22", "Q3"}) : random_text();
         segment += text;
         finding(simple[e - 1], text, where, expected);
         continue;
