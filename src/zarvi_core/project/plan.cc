@@ -58,6 +58,7 @@ ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
   for (const auto& [c, component] : *d.composite) {
     components.push_back(ComponentPlan{c, value_plan(component)});
     if (c > declared_components) declared_components = c;
+    if (component.required) required_components_end = components.size();
   }
 }
 

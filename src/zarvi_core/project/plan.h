@@ -125,7 +125,10 @@ struct ElementPlan {
   ValuePlan value;
   // The largest declared component position; 0 for a simple element.
   uint64_t declared_components = 0;
-  std::vector<ComponentPlan> components;
+  std::vector<ComponentPlan> components;  // in position order
+  // One past the last required component: absent components after it
+  // report nothing.
+  size_t required_components_end = 0;
 };
 
 // One table column that a segment placed in a given loop feeds, with what

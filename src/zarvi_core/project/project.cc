@@ -359,19 +359,36 @@ void Projector::check_composite(const plan::ElementPlan& plan, const Segment& se
   std::string_view single;
   size_t present = 0;
   bool any = false;
-  if (e != nullptr && e->is_composite()) {
+  const bool composite = e != nullptr && e->is_composite();
+  if (composite) {
     parts = e->components();
     present = parts.size();
-    for (const Bytes& p : parts) any = any || !p.view().empty();
+    any = std::any_of(parts.begin(), parts.end(), [](const Bytes& p) { return !p.view().empty(); });
   } else if (e != nullptr) {
     single = e->value();
     present = 1;
     any = !single.empty();
   }
   auto component = [&](uint64_t c) -> std::string_view {
-    if (c == 0 || c > present) return {};
-    return e->is_composite() ? parts[c - 1].view() : single;
+    if (c - 1 >= present) return {};  // c is 0 or absent
+    return composite ? parts[c - 1].view() : single;
   };
+  if (!any || present > plan.declared_components) {
+    report_composite(plan, segment, any, present, component(plan.declared_components + 1));
+    if (!any) return;
+  }
+  for (size_t i = 0; i < plan.components.size(); ++i) {
+    const plan::ComponentPlan& c = plan.components[i];
+    if (c.position > present && i >= plan.required_components_end) break;
+    const std::string_view text = component(c.position);
+    // An empty component reports only when required.
+    if (text.empty() ? c.value.required : !valid_text(text, c.value))
+      check_value(text, c.value, segment, plan.position, c.position);
+  }
+}
+
+void Projector::report_composite(const plan::ElementPlan& plan, const Segment& segment, bool any,
+                                 uint64_t present, std::string_view extra_text) {
   if (!any) {
     if (plan.value.required)
       report(Rule{Rule::RequiredElementMissing{
@@ -380,18 +397,10 @@ void Projector::check_composite(const plan::ElementPlan& plan, const Segment& se
              segment, plan.position, std::nullopt, {});
     return;
   }
-  if (present > plan.declared_components) {
-    const uint64_t extra = plan.declared_components + 1;
-    report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
-                                     plan.value.def->name, present, plan.declared_components}},
-           segment, plan.position, extra, component(extra));
-  }
-  for (const plan::ComponentPlan& c : plan.components) {
-    const std::string_view text = component(c.position);
-    // An empty component reports only when required.
-    if (text.empty() ? c.value.required : !valid_text(text, c.value))
-      check_value(text, c.value, segment, plan.position, c.position);
-  }
+  const uint64_t extra = plan.declared_components + 1;
+  report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
+                                   plan.value.def->name, present, plan.declared_components}},
+         segment, plan.position, extra, extra_text);
 }
 
 void Projector::check_value(std::string_view text, const plan::ValuePlan& plan,

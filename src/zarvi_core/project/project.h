@@ -139,6 +139,12 @@ class Projector {
   void end_row(rows::RowWriter& row, TableState& state);
   void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
   void check_composite(const plan::ElementPlan& plan, const Segment& segment);
+  // The finding of check_composite about the whole: missing (none of its
+  // components has a value) or past its declared components, whose first
+  // extra one is `extra_text`.
+  [[gnu::cold, gnu::noinline]] void report_composite(const plan::ElementPlan& plan,
+                                                     const Segment& segment, bool any,
+                                                     uint64_t present, std::string_view extra_text);
   // The component goes by reference: a copied optional costs a stalled
   // store-to-load forward on every call.
   void check_value(std::string_view text, const plan::ValuePlan& plan, const Segment& segment,

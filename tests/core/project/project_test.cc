@@ -138,7 +138,7 @@ TEST(Projector, ValueChecksFollowTheRules) {
       "8": {"name": "comp", "type": "AN", "composite": {
         "1": {"name": "q", "type": "ID", "required": true, "codes": ["AD", "HC"]},
         "2": {"name": "n", "type": "R", "scale": 0, "max": 3},
-        "3": {"name": "d", "type": "DT"}}},
+        "3": {"name": "d", "type": "DT", "required": true}}},
       "9": {"name": "occ", "type": "ID"},
       "10": {"name": "r4", "type": "R", "scale": 4}}}}})json");
   using T = column::ColumnType;
@@ -164,7 +164,7 @@ TEST(Projector, ValueChecksFollowTheRules) {
   const Rule components[] = {
       {T::binary(), false, true, 0, UINT64_MAX, {"AD", "HC"}},
       {T::decimal128(38, 0), true, false, 0, 3, {}},
-      {T::date32(), false, false, 0, UINT64_MAX, {}},
+      {T::date32(), false, true, 0, UINT64_MAX, {}},
   };
   auto finding = [](const Rule& rule, const std::string& text, const std::string& where,
                     std::vector<std::string>& out) {
