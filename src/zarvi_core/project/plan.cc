@@ -25,10 +25,15 @@ column::ColumnType column_type_of(ElementType type) {
 }
 
 CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
-    : codes_(&codes), occurrence_(occurrence), none_(codes.empty()) {
+    : none_(codes.empty()), codes_(&codes), occurrence_(occurrence) {
   for (const std::string& code : codes)
     packable_ = packable_ && code.size() <= id_table::kShortBytes;
   if (!packable_) return;
+  few_ = codes.size() <= kInline;
+  if (few_) {
+    for (size_t i = 0; i < codes.size(); ++i) inline_[i] = id_table::short_key(codes[i]);
+    return;
+  }
   packed_ = id_table::KeySet(codes.size());
   for (const std::string& code : codes) packed_.insert(id_table::short_key(code), {});
 }
@@ -143,6 +148,11 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
     value.listed = value.codes != nullptr ||
                    std::any_of(value.unchecked.begin(), value.unchecked.end(),
                                [](const CodeSet* list) { return list != nullptr; });
+    // A value whose list is its own in every occurrence needs no per-slot
+    // load to find it.
+    if (std::all_of(value.unchecked.begin(), value.unchecked.end(),
+                    [&](const CodeSet* list) { return list == value.codes; }))
+      value.unchecked.clear();
   };
   for (ElementPlan& element : plan.elements) {
     if (!element.composite) settle(element.value, element.position, std::nullopt);
