@@ -1,6 +1,5 @@
 #include "zarvi_core/column/parse.h"
 
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -36,6 +35,10 @@ constexpr u128 kMaxDecimal = [] {
 
 bool is_leap(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+}  // namespace
+
+namespace detail {
+
 uint8_t month_length(int32_t year, int month) {
   switch (month) {
     case 2: return is_leap(year) ? 29 : 28;
@@ -44,37 +47,9 @@ uint8_t month_length(int32_t year, int month) {
   }
 }
 
-// The date, when it exists in the calendar (there is no year 0). Inline in
-// both forms of civil_date, which every DT value goes through.
-[[gnu::always_inline]] inline std::optional<CivilDate> checked_date(int32_t year, int month,
-                                                                   int day) {
-  if (year == 0 || month < 1 || month > 12 || day < 1) return std::nullopt;
-  if (day > 28 && day > month_length(year, month)) return std::nullopt;
-  return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
-}
-
-}  // namespace
-
-std::optional<CivilDate> civil_date(std::string_view text) {
+std::optional<CivilDate> civil_date_bytes(std::string_view text) {
   int32_t year;
-  if (text.size() == 8) {
-    // CCYYMMDD, the common form, checked and read eight bytes at once: a
-    // byte is a digit when its high half is 3 and its low half plus 6 stays
-    // below 16 (no carry crosses a byte).
-    uint64_t x;
-    std::memcpy(&x, text.data(), sizeof x);
-    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
-    constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
-    if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
-      return std::nullopt;
-    if constexpr (std::endian::native == std::endian::little) {
-      // Byte 2i of `pairs` is the two-digit number at 2i: century, year,
-      // month, day (each byte times ten plus the next stays below 100).
-      const uint64_t v = x & kLow;
-      const uint64_t pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
-      return checked_date(static_cast<int32_t>((pairs & 0xFF) * 100 + (pairs >> 16 & 0xFF)),
-                          static_cast<int>(pairs >> 32 & 0xFF), static_cast<int>(pairs >> 48));
-    }
+  if (text.size() == 8 && all_digits(text)) {
     year = digits_value(text.substr(0, 4));
     text.remove_prefix(4);
   } else if (text.size() != 6 || !all_digits(text)) {
@@ -85,10 +60,12 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     year = yy < 50 ? 2000 + yy : 1900 + yy;
     text.remove_prefix(2);
   }
-  return checked_date(year, digits_value(text.substr(0, 2)), digits_value(text.substr(2, 2)));
+  const int month = digits_value(text.substr(0, 2));
+  const int day = digits_value(text.substr(2, 2));
+  if (year == 0 || month < 1 || month > 12 || day < 1 || day > month_length(year, month))
+    return std::nullopt;
+  return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
 }
-
-namespace detail {
 
 bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
                   i128& out) {

@@ -23,9 +23,42 @@ struct CivilDate {
   friend bool operator==(const CivilDate&, const CivilDate&) = default;
 };
 
+namespace detail {
+// The days of a month (1-12) of a year.
+uint8_t month_length(int32_t year, int month);
+// civil_date read a byte at a time, for any text and byte order.
+std::optional<CivilDate> civil_date_bytes(std::string_view text);
+}  // namespace detail
+
 // CCYYMMDD, or YYMMDD with years below 50 in 2000-2049 and the rest in
 // 1950-1999. Year 0, invalid months and days, other lengths are refused.
-std::optional<CivilDate> civil_date(std::string_view text);
+// Inline for the common eight-byte form, checked and split into its fields
+// as one word: every DT value is checked, and its column converts it.
+inline std::optional<CivilDate> civil_date(std::string_view text) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (text.size() == 8) {
+      // A byte is a digit when its high half is 3 and its low half plus 6
+      // stays below 16 (no carry crosses a byte).
+      uint64_t x;
+      std::memcpy(&x, text.data(), sizeof x);
+      constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+      constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
+      if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
+        return std::nullopt;
+      // Byte 2i of `pairs` is the two-digit number at 2i: century, year,
+      // month, day (each byte times ten plus the next stays below 100).
+      const uint64_t v = x & kLow;
+      const uint64_t pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+      const auto year = static_cast<int32_t>((pairs & 0xFF) * 100 + (pairs >> 16 & 0xFF));
+      const auto month = static_cast<int>(pairs >> 32 & 0xFF);
+      const auto day = static_cast<int>(pairs >> 48);
+      if (year == 0 || month < 1 || month > 12 || day < 1) return std::nullopt;
+      if (day > 28 && day > detail::month_length(year, month)) return std::nullopt;
+      return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+    }
+  }
+  return detail::civil_date_bytes(text);
+}
 
 namespace detail {
 // parse_r_to for a checked body (digits, then `fraction` digits after a
