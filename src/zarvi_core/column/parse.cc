@@ -35,6 +35,10 @@ constexpr u128 kMaxDecimal = [] {
 
 bool is_leap(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+}  // namespace
+
+namespace detail {
+
 uint8_t month_length(int32_t year, int month) {
   switch (month) {
     case 2: return is_leap(year) ? 29 : 28;
@@ -43,20 +47,9 @@ uint8_t month_length(int32_t year, int month) {
   }
 }
 
-}  // namespace
-
-std::optional<CivilDate> civil_date(std::string_view text) {
+std::optional<CivilDate> civil_date_bytes(std::string_view text) {
   int32_t year;
-  if (text.size() == 8) {
-    // CCYYMMDD, the common form, checked and read eight bytes at once: a
-    // byte is a digit when its high half is 3 and its low half plus 6 stays
-    // below 16 (no carry crosses a byte).
-    uint64_t x;
-    std::memcpy(&x, text.data(), sizeof x);
-    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
-    constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
-    if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
-      return std::nullopt;
+  if (text.size() == 8 && all_digits(text)) {
     year = digits_value(text.substr(0, 4));
     text.remove_prefix(4);
   } else if (text.size() != 6 || !all_digits(text)) {
@@ -73,8 +66,6 @@ std::optional<CivilDate> civil_date(std::string_view text) {
     return std::nullopt;
   return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
 }
-
-namespace detail {
 
 bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
                   i128& out) {

@@ -4,8 +4,10 @@
 // cell_from_text returns cells that borrow the text (binary columns).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -21,9 +23,42 @@ struct CivilDate {
   friend bool operator==(const CivilDate&, const CivilDate&) = default;
 };
 
+namespace detail {
+// The days of a month (1-12) of a year.
+uint8_t month_length(int32_t year, int month);
+// civil_date read a byte at a time, for any text and byte order.
+std::optional<CivilDate> civil_date_bytes(std::string_view text);
+}  // namespace detail
+
 // CCYYMMDD, or YYMMDD with years below 50 in 2000-2049 and the rest in
 // 1950-1999. Year 0, invalid months and days, other lengths are refused.
-std::optional<CivilDate> civil_date(std::string_view text);
+// Inline for the common eight-byte form, checked and split into its fields
+// as one word: every DT value is checked, and its column converts it.
+inline std::optional<CivilDate> civil_date(std::string_view text) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (text.size() == 8) {
+      // A byte is a digit when its high half is 3 and its low half plus 6
+      // stays below 16 (no carry crosses a byte).
+      uint64_t x;
+      std::memcpy(&x, text.data(), sizeof x);
+      constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+      constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
+      if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
+        return std::nullopt;
+      // Byte 2i of `pairs` is the two-digit number at 2i: century, year,
+      // month, day (each byte times ten plus the next stays below 100).
+      const uint64_t v = x & kLow;
+      const uint64_t pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+      const auto year = static_cast<int32_t>((pairs & 0xFF) * 100 + (pairs >> 16 & 0xFF));
+      const auto month = static_cast<int>(pairs >> 32 & 0xFF);
+      const auto day = static_cast<int>(pairs >> 48);
+      if (year == 0 || month < 1 || month > 12 || day < 1) return std::nullopt;
+      if (day > 28 && day > detail::month_length(year, month)) return std::nullopt;
+      return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+    }
+  }
+  return detail::civil_date_bytes(text);
+}
 
 namespace detail {
 // parse_r_to for a checked body (digits, then `fraction` digits after a
@@ -36,10 +71,13 @@ bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool ne
 // An R value times 10^scale: optional "-", digits with at most one ".", at
 // least one digit, at most `scale` fraction digits (no rounding), magnitude
 // at most 10^38 - 1. Stored in `out`; false (out unchanged) when refused.
+// When `digits` is given, an accepted text's digit count goes there too.
 // Inline for the common short amount, which then stays in registers (an
 // optional of 128 bits goes through memory and stalls its reader): every
-// amount is read by the projector and the balancing sums.
-inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
+// amount is read by the projector and the balancing sums. A caller that
+// only checks the text leaves `out` unread, and the value is not built.
+inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out,
+                       size_t* digits = nullptr) {
   bool negative = false;
   if (!text.empty() && text.front() == '-') {
     negative = true;
@@ -67,14 +105,68 @@ inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
     fraction = digit_run();
   }
   if (p != end) return false;
-  const size_t digits = whole + fraction;
-  if (digits == 0 || fraction > scale) return false;
-  if (digits + (scale - fraction) > 19)
-    return detail::parse_r_wide(text, fraction, scale, negative, out);
-  for (size_t i = fraction; i < scale; ++i) low *= 10;
-  const i128 magnitude = static_cast<i128>(low);
-  out = negative ? -magnitude : magnitude;
+  const size_t count = whole + fraction;
+  if (count == 0 || fraction > scale) return false;
+  if (count + (scale - fraction) > 19) {
+    if (!detail::parse_r_wide(text, fraction, scale, negative, out)) return false;
+  } else {
+    for (size_t i = fraction; i < scale; ++i) low *= 10;
+    const i128 magnitude = static_cast<i128>(low);
+    out = negative ? -magnitude : magnitude;
+  }
+  if (digits != nullptr) *digits = count;
   return true;
+}
+
+namespace detail {
+// The 1 to 8 bytes of `text` as one little-endian word, the bytes past them
+// '0'; read in overlapping pieces, nothing outside the text.
+inline uint64_t digit_word(std::string_view text) {
+  const char* const p = text.data();
+  const size_t n = text.size();
+  auto load = [](const char* at, auto word) {
+    std::memcpy(&word, at, sizeof word);
+    return uint64_t{word};
+  };
+  uint64_t word;
+  if (n >= 4)
+    word = load(p, uint32_t{}) | load(p + n - 4, uint32_t{}) << (8 * (n - 4));
+  else if (n >= 2)
+    word = load(p, uint16_t{}) | load(p + n - 2, uint16_t{}) << (8 * (n - 2));
+  else
+    word = static_cast<unsigned char>(p[0]);
+  return n == 8 ? word : word | 0x3030303030303030 << (8 * n);
+}
+}  // namespace detail
+
+// The digit count of a text that parse_r_to accepts at `scale` (its length
+// as an R value); none when refused. Nothing is built: a text of up to
+// eight bytes after its sign is checked as one word.
+inline std::optional<size_t> r_digits(std::string_view text, uint8_t scale) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::string_view body = text.substr(!text.empty() && text.front() == '-');
+    const size_t n = body.size();
+    if (n - 1 < 8) {
+      // Digits become 0-9; a byte is flagged when it is not below 10.
+      const uint64_t a = detail::digit_word(body) ^ 0x3030303030303030;
+      const uint64_t other =
+          (((a & 0x7F7F7F7F7F7F7F7F) + 0x7676767676767676) | a) & 0x8080808080808080;
+      size_t fraction = 0;
+      if (other != 0) {
+        const size_t at = static_cast<size_t>(std::countr_zero(other)) / 8;
+        if ((other & (other - 1)) != 0 || body[at] != '.') return std::nullopt;
+        fraction = n - at - 1;
+      }
+      const size_t digits = n - (other != 0);
+      if (digits == 0 || fraction > scale) return std::nullopt;
+      // Up to 38 places, every value is below the bound.
+      if (digits + (scale - fraction) <= 38) return digits;
+    }
+  }
+  i128 unread;
+  size_t digits;
+  if (!parse_r_to(text, scale, unread, &digits)) return std::nullopt;
+  return digits;
 }
 
 // parse_r_to as an optional value.

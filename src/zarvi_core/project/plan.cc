@@ -25,10 +25,15 @@ column::ColumnType column_type_of(ElementType type) {
 }
 
 CodeSet::CodeSet(const std::vector<std::string>& codes, const std::string* occurrence)
-    : codes_(&codes), occurrence_(occurrence), none_(codes.empty()) {
+    : none_(codes.empty()), codes_(&codes), occurrence_(occurrence) {
   for (const std::string& code : codes)
     packable_ = packable_ && code.size() <= id_table::kShortBytes;
   if (!packable_) return;
+  few_ = codes.size() <= kInline;
+  if (few_) {
+    for (size_t i = 0; i < codes.size(); ++i) inline_[i] = id_table::short_key(codes[i]);
+    return;
+  }
   packed_ = id_table::KeySet(codes.size());
   for (const std::string& code : codes) packed_.insert(id_table::short_key(code), {});
 }
@@ -58,6 +63,7 @@ ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
   for (const auto& [c, component] : *d.composite) {
     components.push_back(ComponentPlan{c, value_plan(component)});
     if (c > declared_components) declared_components = c;
+    if (component.required) required_components_end = components.size();
   }
 }
 
@@ -96,6 +102,7 @@ const CodeSet* Plans::code_set(const std::vector<std::string>& codes,
 void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
   auto own = [&](ValuePlan& value) {
     if (!value.def->codes.empty()) value.codes = code_set(value.def->codes, nullptr);
+    value.listed = value.codes != nullptr;
   };
   for (ElementPlan& element : plan.elements) {
     own(element.value);
@@ -113,11 +120,43 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
           if (!place.component && !element.value.def->composite) value = &element.value;
           for (ComponentPlan& c : element.components)
             if (place.component == c.position) value = &c.value;
-          if (value != nullptr)
-            value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+          if (value == nullptr) continue;
+          value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+          value->listed = true;
         }
       }
     }
+  }
+  // A segment matches a qualified occurrence only when the qualifier's
+  // value is one of its codes: where that list is within the one that
+  // applies, the value needs no lookup there.
+  auto settle = [&](ValuePlan& value, uint64_t position, std::optional<uint64_t> component) {
+    if (!value.listed) return;
+    value.unchecked.assign(plan.slots, nullptr);
+    for (const std::vector<Candidate>& candidates : plan.candidates) {
+      for (const Candidate& c : candidates) {
+        const CodeSet* list = value.codes_in(c.slot);
+        const bool reads = c.qualifier_codes != nullptr && c.element == position &&
+                           c.component.value_or(1) == component.value_or(1);
+        if (list != nullptr && reads &&
+            std::all_of(c.qualifier_codes->codes().begin(), c.qualifier_codes->codes().end(),
+                        [&](const std::string& code) { return list->admits(code); }))
+          list = nullptr;
+        value.unchecked[c.slot] = list;
+      }
+    }
+    value.listed = value.codes != nullptr ||
+                   std::any_of(value.unchecked.begin(), value.unchecked.end(),
+                               [](const CodeSet* list) { return list != nullptr; });
+    // A value whose list is its own in every occurrence needs no per-slot
+    // load to find it.
+    if (std::all_of(value.unchecked.begin(), value.unchecked.end(),
+                    [&](const CodeSet* list) { return list == value.codes; }))
+      value.unchecked.clear();
+  };
+  for (ElementPlan& element : plan.elements) {
+    if (!element.composite) settle(element.value, element.position, std::nullopt);
+    for (ComponentPlan& c : element.components) settle(c.value, element.position, c.position);
   }
 }
 

@@ -26,7 +26,9 @@ using spec::LoopId;
 
 
 // A code list packed for membership tests: when every code is short, the
-// codes are an id table; a list with a longer code is searched as strings.
+// codes are short keys, kept in the set itself when there are few of them
+// (no further load) and in an id table otherwise; a list with a longer code
+// is searched as strings.
 class CodeSet {
  public:
   // `codes` (sorted, unique) must outlive the set; `occurrence` names the
@@ -35,7 +37,10 @@ class CodeSet {
 
   bool contains(std::string_view text) const {
     if (!packable_ || text.size() > id_table::kShortBytes) return contains_other(text);
-    return packed_.contains(id_table::short_key(text));
+    const uint64_t key = id_table::short_key(text);
+    if (!few_) return packed_.contains(key);
+    // Unused places hold 0, which no short key is.
+    return (key == inline_[0]) | (key == inline_[1]) | (key == inline_[2]) | (key == inline_[3]);
   }
   // Whether a value passes this list: any does when it is empty.
   bool admits(std::string_view text) const { return none_ || contains(text); }
@@ -43,14 +48,19 @@ class CodeSet {
   const std::string* occurrence() const { return occurrence_; }
 
  private:
+  static constexpr size_t kInline = 4;
+
   // contains() for a list with a long code, or a long text.
   bool contains_other(std::string_view text) const;
 
-  const std::vector<std::string>* codes_;
-  const std::string* occurrence_;
-  id_table::KeySet packed_;  // used when packable_
+  // First, with the flags: what a lookup in a short list reads.
+  uint64_t inline_[kInline] = {};  // used when few_
   bool packable_ = true;
   bool none_ = false;  // the list is empty
+  bool few_ = false;   // packable, with at most kInline codes
+  const std::vector<std::string>* codes_;
+  const std::string* occurrence_;
+  id_table::KeySet packed_;  // used when packable_ and not few_
 };
 
 // One occurrence a segment may be in its loop.
@@ -88,6 +98,13 @@ struct ValuePlan {
   // Lists of occurrences that give this value codes of their own, by
   // candidate slot.
   std::vector<std::pair<size_t, const CodeSet*>> occurrence_codes;
+  // Whether a value may need a lookup: some list applies that no qualifier
+  // has checked. Most values have none, and a valid one then loads no list.
+  bool listed = false;
+  // Per candidate slot when a list applies: codes_in(slot), or null where
+  // the occurrence's qualifier reads this value and admits only codes of
+  // that list (matching the occurrence has then checked the value).
+  std::vector<const CodeSet*> unchecked;
 
   // The list a value in the occurrence of candidate `slot` (none: no
   // occurrence) must be in; null when any value will do.
@@ -95,6 +112,12 @@ struct ValuePlan {
     if (slot && !occurrence_codes.empty())
       for (const auto& [s, set] : occurrence_codes)
         if (s == *slot) return set;
+    return codes;
+  }
+  // The list a value in the occurrence of candidate `slot` still has to be
+  // looked up in; null when none. Only for a value that is not read joined.
+  const CodeSet* codes_to_check(std::optional<size_t> slot) const {
+    if (slot && *slot < unchecked.size()) return unchecked[*slot];
     return codes;
   }
 };
@@ -112,7 +135,10 @@ struct ElementPlan {
   ValuePlan value;
   // The largest declared component position; 0 for a simple element.
   uint64_t declared_components = 0;
-  std::vector<ComponentPlan> components;
+  std::vector<ComponentPlan> components;  // in position order
+  // One past the last required component: absent components after it
+  // report nothing.
+  size_t required_components_end = 0;
 };
 
 // One table column that a segment placed in a given loop feeds, with what

@@ -320,25 +320,35 @@ void Projector::end_row(rows::RowWriter& row, TableState& state) {
 }
 
 void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& segment) {
-  const size_t present = segment.elements().size();
-  for (size_t i = 0; i < plan.elements.size(); ++i) {
-    const plan::ElementPlan& element = plan.elements[i];
-    if (element.position > present && i >= plan.required_end) break;
-    if (element.composite) {
-      check_composite(element, segment);
+  const std::span<const Element> present = segment.elements();
+  const plan::ElementPlan* const first = plan.elements.data();
+  const plan::ElementPlan* const end = first + plan.elements.size();
+  const plan::ElementPlan* const required_end = first + plan.required_end;
+  for (const plan::ElementPlan* element = first; element != end; ++element) {
+    const uint64_t position = element->position;
+    // Absent (position 0 is never present): only a required element reports.
+    if (position - 1 >= present.size()) {
+      if (position > present.size() && element >= required_end) break;
+      if (element->composite)
+        check_composite(*element, segment);
+      else if (element->value.required)
+        check_value({}, element->value, segment, position, std::nullopt);
       continue;
     }
-    // Most defined elements are absent or empty: only a required one reports.
-    const Element* e = segment.element(element.position);
-    if (e == nullptr || (!e->is_composite() && e->value().empty())) {
-      if (element.value.required)
-        check_value({}, element.value, segment, element.position, std::nullopt);
+    if (element->composite) {
+      check_composite(*element, segment);
       continue;
     }
-    std::string_view text =
-        segment.text(element.position, component_, text_buffer_).value_or(std::string_view());
-    if (valid_text(text, element.value)) continue;
-    check_value(text, element.value, segment, element.position, std::nullopt);
+    const Element& e = present[position - 1];
+    if (e.is_composite()) {
+      const std::string_view joined = *segment.text(position, component_, text_buffer_);
+      check_value(joined, element->value, segment, position, std::nullopt);
+      continue;
+    }
+    // Most defined elements are empty or valid.
+    const std::string_view text = e.value();
+    if (text.empty() ? element->value.required : !valid_text(text, element->value))
+      check_value(text, element->value, segment, position, std::nullopt);
   }
 }
 
@@ -349,19 +359,36 @@ void Projector::check_composite(const plan::ElementPlan& plan, const Segment& se
   std::string_view single;
   size_t present = 0;
   bool any = false;
-  if (e != nullptr && e->is_composite()) {
+  const bool composite = e != nullptr && e->is_composite();
+  if (composite) {
     parts = e->components();
     present = parts.size();
-    for (const Bytes& p : parts) any = any || !p.view().empty();
+    any = std::any_of(parts.begin(), parts.end(), [](const Bytes& p) { return !p.view().empty(); });
   } else if (e != nullptr) {
     single = e->value();
     present = 1;
     any = !single.empty();
   }
   auto component = [&](uint64_t c) -> std::string_view {
-    if (c == 0 || c > present) return {};
-    return e->is_composite() ? parts[c - 1].view() : single;
+    if (c - 1 >= present) return {};  // c is 0 or absent
+    return composite ? parts[c - 1].view() : single;
   };
+  if (!any || present > plan.declared_components) {
+    report_composite(plan, segment, any, present, component(plan.declared_components + 1));
+    if (!any) return;
+  }
+  for (size_t i = 0; i < plan.components.size(); ++i) {
+    const plan::ComponentPlan& c = plan.components[i];
+    if (c.position > present && i >= plan.required_components_end) break;
+    const std::string_view text = component(c.position);
+    // An empty component reports only when required.
+    if (text.empty() ? c.value.required : !valid_text(text, c.value))
+      check_value(text, c.value, segment, plan.position, c.position);
+  }
+}
+
+void Projector::report_composite(const plan::ElementPlan& plan, const Segment& segment, bool any,
+                                 uint64_t present, std::string_view extra_text) {
   if (!any) {
     if (plan.value.required)
       report(Rule{Rule::RequiredElementMissing{
@@ -370,16 +397,10 @@ void Projector::check_composite(const plan::ElementPlan& plan, const Segment& se
              segment, plan.position, std::nullopt, {});
     return;
   }
-  if (present > plan.declared_components) {
-    const uint64_t extra = plan.declared_components + 1;
-    report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
-                                     plan.value.def->name, present, plan.declared_components}},
-           segment, plan.position, extra, component(extra));
-  }
-  for (const plan::ComponentPlan& c : plan.components) {
-    const std::string_view text = component(c.position);
-    if (!valid_text(text, c.value)) check_value(text, c.value, segment, plan.position, c.position);
-  }
+  const uint64_t extra = plan.declared_components + 1;
+  report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
+                                   plan.value.def->name, present, plan.declared_components}},
+         segment, plan.position, extra, extra_text);
 }
 
 void Projector::check_value(std::string_view text, const plan::ValuePlan& plan,

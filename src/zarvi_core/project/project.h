@@ -139,16 +139,35 @@ class Projector {
   void end_row(rows::RowWriter& row, TableState& state);
   void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
   void check_composite(const plan::ElementPlan& plan, const Segment& segment);
+  // The finding of check_composite about the whole: missing (none of its
+  // components has a value) or past its declared components, whose first
+  // extra one is `extra_text`.
+  [[gnu::cold, gnu::noinline]] void report_composite(const plan::ElementPlan& plan,
+                                                     const Segment& segment, bool any,
+                                                     uint64_t present, std::string_view extra_text);
   // The component goes by reference: a copied optional costs a stalled
   // store-to-load forward on every call.
   void check_value(std::string_view text, const plan::ValuePlan& plan, const Segment& segment,
                    uint64_t element, const std::optional<uint64_t>& component);
-  // Whether a non-empty value of a binary column passes check_value without
-  // a finding (which then has nothing to keep); false for any other value.
+  // Whether a non-empty value passes check_value without a finding, checked
+  // without building its cell; false for any other value, and for the rare
+  // int64 and time values, which check_value looks at itself. Not for a
+  // composite read joined: the occurrence's qualifier did not read that text.
   bool valid_text(std::string_view text, const plan::ValuePlan& plan) const {
-    if (plan.type.kind != column::ColumnType::Kind::Binary || text.empty()) return false;
-    if (text.size() < plan.min_length || text.size() > plan.max_length) return false;
-    const plan::CodeSet* codes = plan.codes_in(matched_slot_);
+    using K = column::ColumnType::Kind;
+    if (text.empty()) return false;
+    uint64_t length = text.size();
+    const K kind = plan.type.kind;
+    if (kind == K::Decimal128) {
+      const std::optional<size_t> digits = column::parse::r_digits(text, plan.type.scale);
+      if (!digits) return false;
+      length = *digits;
+    } else if (kind != K::Binary && (kind != K::Date32 || !column::parse::civil_date(text))) {
+      return false;
+    }
+    if (length < plan.min_length || length > plan.max_length) return false;
+    if (!plan.listed) return true;
+    const plan::CodeSet* codes = plan.codes_to_check(matched_slot_);
     return codes == nullptr || codes->admits(text);
   }
   // A finding of check_value, kept out of its path for valid values.

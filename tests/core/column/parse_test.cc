@@ -43,6 +43,20 @@ TEST(CivilDate, RefusesEveryOtherByte) {
   }
 }
 
+// The word-at-a-time form of an eight-byte date reads what the byte-at-a-
+// time one does: month and day near their bounds, any year, stray bytes.
+TEST(CivilDate, WordAgreesWithBytes) {
+  std::mt19937 rng(8);
+  for (int i = 0; i < 200000; ++i) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%04u%02u%02u", static_cast<unsigned>(rng() % 10000),
+                  static_cast<unsigned>(rng() % 14), static_cast<unsigned>(rng() % 33));
+    if (rng() % 8 == 0) text[rng() % 8] = static_cast<char>(rng());
+    const std::string_view date(text, 8);
+    ASSERT_EQ(civil_date(date), detail::civil_date_bytes(date)) << date;
+  }
+}
+
 TEST(ParseR, Parses) {
   i128 nines = 0;
   for (int i = 0; i < 38; ++i) nines = nines * 10 + 9;
@@ -70,6 +84,28 @@ TEST(ParseR, Parses) {
     i128 out = 7;
     EXPECT_EQ(parse_r_to(c.text, c.scale, out), c.expected.has_value());
     EXPECT_EQ(out, c.expected.value_or(7));
+    // So does the digit count, which is the text's digits when accepted.
+    size_t digits = 99;
+    EXPECT_EQ(parse_r_to(c.text, c.scale, out, &digits), c.expected.has_value());
+    const auto written =
+        std::count_if(c.text.begin(), c.text.end(), [](char ch) { return ch != '-' && ch != '.'; });
+    EXPECT_EQ(digits, c.expected ? static_cast<size_t>(written) : 99u);
+  }
+}
+
+// The word-at-a-time check accepts exactly what parse_r_to does, around
+// the eight bytes it reads at once and the 38 places below the bound.
+TEST(RDigits, AgreeWithParseR) {
+  std::mt19937 rng(5);
+  for (int i = 0; i < 200000; ++i) {
+    std::string s(rng() % 12, '\0');
+    for (char& ch : s) ch = "0123456789.-/:"[rng() % (rng() % 4 == 0 ? 14 : 10)];
+    const auto scale = static_cast<uint8_t>(rng() % 45);
+    i128 out;
+    size_t digits = 0;
+    const bool accepted = parse_r_to(s, scale, out, &digits);
+    ASSERT_EQ(r_digits(s, scale), accepted ? std::optional<size_t>(digits) : std::nullopt)
+        << s << " at scale " << int{scale};
   }
 }
 

@@ -21,6 +21,8 @@ TEST(CodeSet, MembershipMatchesTheList) {
       {"short codes", {"1", "19", "22", "ABC", "MA18"},
        {"2", "11", "191", "AB", "ABCD", "MA1", "MA180", "1 ", std::string("1\0", 2), ""}},
       {"seven-byte codes", {"ABCDEF", "ABCDEFG"}, {"ABCDEFGH", "ABCDE", "BCDEFG"}},
+      {"four codes, the most kept in the set", {"A", "BB", "CCC", "DDDD"},
+       {"", "AB", "DDD", "CCCC", "DDDDD"}},
       {"high bytes", {"\x80", "\xff\xff"}, {"\xff", "\x80\x80"}},
       {"a longer code", {"A", "ABCDEFGH"}, {"ABCDEFG", "ABCDEFGHI", "B"}},
       {"the empty code", {"", "X"}, {"Y"}},

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
@@ -68,6 +69,169 @@ TEST(Projector, ChecksElementValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(briefs(project_text(projection_spec(), c.text).diagnostics), c.expected);
+  }
+}
+
+// A qualifier that reads a value has checked its code when the segment
+// matched; a qualifier on another element or component has not, nor has one
+// that read the first component of a composite checked as a whole.
+TEST(Projector, QualifiedOccurrencesCheckTheirLists) {
+  static const spec::SpecPtr compiled = compile_or_abort(R"json({"name": "qualified",
+    "loops": {"tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": {
+      "st": {"segment": "ST", "pos": 1},
+      "val_a": {"segment": "VAL", "pos": 2,
+        "qualifier": {"element": 2, "component": 1, "codes": ["A"]},
+        "codes": {"1": ["A", "Q1"], "2-2": ["A", "Q1"]}},
+      "val_b": {"segment": "VAL", "pos": 3,
+        "qualifier": {"element": 2, "component": 1, "codes": ["B", "C"]},
+        "codes": {"1": ["B", "Q2"]}},
+      "one_a": {"segment": "ONE", "pos": 4, "qualifier": {"element": 1, "codes": ["A"]}},
+      "one_b": {"segment": "ONE", "pos": 5, "qualifier": {"element": 1, "codes": ["B"]}}}}},
+    "segments": {
+      "VAL": {"elements": {"1": {"name": "code", "type": "ID", "codes": ["A", "B", "Q1", "Q2"]},
+        "2": {"name": "comp", "type": "AN", "composite": {
+          "1": {"name": "x", "type": "ID", "codes": ["A", "B", "C", "D"]},
+          "2": {"name": "y", "type": "ID", "codes": ["A", "Q1", "Q2"]}}}}},
+      "ONE": {"elements": {"1": {"name": "qual", "type": "ID", "codes": ["A", "B"]}}}}})json");
+  struct Case {
+    const char* name;
+    const char* segments;  // one transaction each
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"each occurrence's own list", "VAL*Q1*A:Q1~VAL*Q2*B~VAL*B*C:Q2~ONE*A~ONE*B", {}},
+      {"a code of another occurrence's list", "VAL*Q2*A~VAL*Q1*B",
+       {"CodeNotInList@1.1 \"Q2\"", "CodeNotInList@4.1 \"Q1\""}},
+      {"another component's list", "VAL*Q1*A:Q2", {"CodeNotInList@1.2-2 \"Q2\""}},
+      {"no occurrence: the element's lists", "VAL*Q1*D:Q2~VAL*Q1*E",
+       {"CodeNotInList@4.2-1 \"E\""}},
+      {"a qualifier's composite is checked joined", "ONE*A:B", {"CodeNotInList@1.1 \"A:B\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    for (std::string_view rest = c.segments; !rest.empty();) {
+      const size_t end = std::min(rest.find('~'), rest.size());
+      text += "ST~" + std::string(rest.substr(0, end)) + "~SE~";
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    EXPECT_EQ(briefs(project_text(*compiled, text).diagnostics), c.expected);
+  }
+}
+
+// Every value of every type, random and edge texts, checked against the rules
+// written out plainly: the text converts to a cell of its column type, its
+// length (digits only for numbers) is within bounds, and a listed code is in
+// the list that applies (element 9's comes from its occurrence alone).
+TEST(Projector, ValueChecksFollowTheRules) {
+  static const spec::SpecPtr compiled = compile_or_abort(R"json({"name": "values",
+    "loops": {"tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": {
+      "st": {"segment": "ST", "pos": 1},
+      "val": {"segment": "VAL", "pos": 2, "codes": {"9": ["Q1", "Q22"]}}}}},
+    "segments": {"VAL": {"elements": {
+      "1": {"name": "an", "type": "AN", "required": true, "min": 2, "max": 5},
+      "2": {"name": "r2", "type": "R", "scale": 2, "min": 1, "max": 6},
+      "3": {"name": "dt", "type": "DT"}, "4": {"name": "tm", "type": "TM"},
+      "5": {"name": "n2", "type": "N2", "max": 4},
+      "6": {"name": "id", "type": "ID", "codes": ["A", "BB", "X1", "LONGCODE1"]},
+      "7": {"name": "r0", "type": "R", "scale": 0, "required": true, "min": 2, "max": 3},
+      "8": {"name": "comp", "type": "AN", "composite": {
+        "1": {"name": "q", "type": "ID", "required": true, "codes": ["AD", "HC"]},
+        "2": {"name": "n", "type": "R", "scale": 0, "max": 3},
+        "3": {"name": "d", "type": "DT", "required": true}}},
+      "9": {"name": "occ", "type": "ID"},
+      "10": {"name": "r4", "type": "R", "scale": 4}}}}})json");
+  using T = column::ColumnType;
+  struct Rule {
+    T type;
+    bool number;
+    bool required;
+    uint64_t min, max;
+    std::vector<std::string> codes;  // empty: any
+  };
+  const Rule simple[] = {
+      {T::binary(), false, true, 2, 5, {}},
+      {T::decimal128(38, 2), true, false, 0, 6, {}},
+      {T::date32(), false, false, 0, UINT64_MAX, {}},
+      {T::time32(), false, false, 0, UINT64_MAX, {}},
+      {T::int64(2), true, false, 0, 4, {}},
+      {T::binary(), false, false, 0, UINT64_MAX, {"A", "BB", "X1", "LONGCODE1"}},
+      {T::decimal128(38, 0), true, true, 2, 3, {}},
+      {},  // the composite
+      {T::binary(), false, false, 0, UINT64_MAX, {"Q1", "Q22"}},
+      {T::decimal128(38, 4), true, false, 0, UINT64_MAX, {}},
+  };
+  const Rule components[] = {
+      {T::binary(), false, true, 0, UINT64_MAX, {"AD", "HC"}},
+      {T::decimal128(38, 0), true, false, 0, 3, {}},
+      {T::date32(), false, true, 0, UINT64_MAX, {}},
+  };
+  auto finding = [](const Rule& rule, const std::string& text, const std::string& where,
+                    std::vector<std::string>& out) {
+    if (text.empty()) {
+      if (rule.required) out.push_back("RequiredElementMissing@" + where);
+      return;
+    }
+    const std::string datum = " " + quote_bytes(text);
+    if (!column::parse::cell_from_text(rule.type, text))
+      return out.push_back("TypeMismatch@" + where + datum);
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const uint64_t length =
+        rule.number ? std::count_if(text.begin(), text.end(), digit) : text.size();
+    if (length < rule.min || length > rule.max)
+      return out.push_back("LengthOutOfRange@" + where + datum);
+    const auto& codes = rule.codes;
+    if (!codes.empty() && std::find(codes.begin(), codes.end(), text) == codes.end())
+      out.push_back("CodeNotInList@" + where + datum);
+  };
+  std::mt19937 rng(2024);
+  auto pick = [&](std::initializer_list<const char*> texts) {
+    return std::string(texts.begin()[rng() % texts.size()]);
+  };
+  auto random_text = [&] {
+    std::string out;
+    switch (rng() % 8) {
+      case 0:
+        return pick({"", "A", "BB", "X1", "LONGCODE1", "LONGCODE", "Q1", "Q22", "Q3", "AD", "HC"});
+      case 1: return pick({"20230229", "20240229", "19000229", "20000229", "00000101", "991231",
+                           "500101", "20231131", "2023010", "1230", "235960", "2400", "12000599"});
+      case 2:  // a date that may or may not exist
+        return std::to_string(1 + rng() % 9999) + pick({"01", "02", "04", "12", "13", "00"}) +
+               pick({"00", "01", "28", "29", "30", "31", "32"});
+      case 3:  // a number of up to 45 digits, with sign and point
+        if (rng() % 3 == 0) out += '-';
+        for (size_t n = rng() % 46, point = rng() % 50; out.size() < n; )
+          out += out.size() == point ? '.' : static_cast<char>('0' + rng() % 10);
+        return out;
+      default:
+        for (size_t n = rng() % 11; n > 0; --n) out += "0123456789.-AQ1 +"[rng() % 17];
+        return out;
+    }
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string segment = "VAL";
+    std::vector<std::string> expected;
+    for (size_t e = 1; e <= std::size(simple); ++e) {
+      const std::string where = "1." + std::to_string(e);
+      segment += '*';
+      if (e != 8) {
+        const bool code = (e == 6 || e == 9) && rng() % 2;
+        const std::string text = code ? pick({"A", "BB", "X1", "Q1", "Q22", "Q3"}) : random_text();
+        segment += text;
+        finding(simple[e - 1], text, where, expected);
+        continue;
+      }
+      std::vector<std::string> parts(1 + rng() % 3);
+      for (std::string& part : parts) part = random_text();
+      for (size_t c = 0; c < parts.size(); ++c) segment += (c ? ":" : "") + parts[c];
+      if (std::all_of(parts.begin(), parts.end(), [](const std::string& p) { return p.empty(); }))
+        continue;
+      for (size_t c = 0; c < std::size(components); ++c)
+        finding(components[c], c < parts.size() ? parts[c] : "",
+                where + "-" + std::to_string(c + 1), expected);
+    }
+    SCOPED_TRACE(segment);
+    ASSERT_EQ(briefs(project_text(*compiled, "ST~" + segment + "~SE~").diagnostics), expected);
   }
 }
 
