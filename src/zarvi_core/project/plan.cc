@@ -38,6 +38,38 @@ bool CodeSet::contains_other(std::string_view text) const {
   return !packable_ && std::binary_search(codes_->begin(), codes_->end(), text);
 }
 
+std::optional<size_t> first_match(std::span<const Candidate> candidates, const Segment& segment) {
+  for (size_t i = 0; i < candidates.size(); ++i)
+    if (candidates[i].matches(segment)) return i;
+  return std::nullopt;
+}
+
+Chooser::Chooser(std::span<const Candidate> candidates) {
+  size_t end = 0;
+  while (end < candidates.size() && candidates[end].qualifier_codes != nullptr) ++end;
+  if (end < candidates.size()) fallback_ = end;
+  size_t codes = 0;
+  for (size_t i = 0; i < end; ++i) {
+    const Candidate& c = candidates[i];
+    if (c.element != candidates[0].element || c.component != candidates[0].component) return;
+    for (const std::string& code : c.qualifier_codes->codes()) {
+      if (code.size() > id_table::kShortBytes) return;
+      ++codes;
+    }
+  }
+  direct_ = true;
+  keys_ = codes > 0;
+  if (!keys_) return;
+  element_ = candidates[0].element;
+  component_ = candidates[0].component;
+  first_ = id_table::Table<size_t>(codes);
+  for (size_t i = 0; i < end; ++i)
+    for (const std::string& code : candidates[i].qualifier_codes->codes()) {
+      const uint64_t key = id_table::short_key(code);
+      if (first_.find(key) == nullptr) first_.insert(key, i);
+    }
+}
+
 namespace {
 
 ValuePlan value_plan(const spec::ElementDef& def) {
@@ -86,6 +118,12 @@ Plans::Plans(const spec::Spec& spec) {
   }
   for (auto& [key, plan] : short_) pack_codes(spec, plan);
   for (auto& [id, plan] : long_) pack_codes(spec, plan);
+  auto choosers = [](SegmentPlan& plan) {
+    for (const std::vector<Candidate>& candidates : plan.candidates)
+      plan.choosers.emplace_back(candidates);
+  };
+  for (auto& [key, plan] : short_) choosers(plan);
+  for (auto& [id, plan] : long_) choosers(plan);
 }
 
 const CodeSet* Plans::code_set(const std::vector<std::string>& codes,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -73,6 +74,39 @@ struct Candidate {
   }
 };
 
+// The first of a loop's candidates that a segment matches; none when it
+// matches none.
+std::optional<size_t> first_match(std::span<const Candidate> candidates, const Segment& segment);
+
+// The candidates of one loop as one lookup, when every qualifier before the
+// first candidate without one reads the same place and lists only short
+// codes (so that a longer text matches none): the short key of a code to the
+// first candidate that lists it. Otherwise the candidates are tried in turn.
+class Chooser {
+ public:
+  Chooser() = default;
+  explicit Chooser(std::span<const Candidate> candidates);
+
+  // first_match(candidates, segment) for the candidates it was made from.
+  std::optional<size_t> choose(std::span<const Candidate> candidates,
+                               const Segment& segment) const {
+    if (!direct_) return first_match(candidates, segment);
+    if (!keys_) return fallback_;
+    const auto text = component_text(segment, element_, component_);
+    if (!text || text->size() > id_table::kShortBytes) return fallback_;
+    const size_t* first = first_.find(id_table::short_key(*text));
+    return first != nullptr ? std::optional<size_t>(*first) : fallback_;
+  }
+
+ private:
+  bool direct_ = false;
+  bool keys_ = false;  // some candidate before fallback_ lists a code
+  uint64_t element_ = 0;
+  std::optional<uint64_t> component_;
+  id_table::Table<size_t> first_;
+  std::optional<size_t> fallback_;  // the first candidate without a qualifier
+};
+
 // One value checked against an element definition.
 struct ValuePlan {
   const spec::ElementDef* def = nullptr;
@@ -134,6 +168,8 @@ struct Watcher {
 struct SegmentPlan {
   // Per loop (by LoopId), in the loop's occurrence order.
   std::vector<std::vector<Candidate>> candidates;
+  // Per loop (by LoopId): its candidates as one lookup.
+  std::vector<Chooser> choosers;
   // Per loop (by LoopId): the watchers of columns that name no occurrence.
   std::vector<std::vector<Watcher>> watchers;
   // Per candidate slot: the watchers of columns that name its occurrence.

@@ -185,13 +185,11 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
                                   const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < plan.candidates.size())) return;
-  for (const plan::Candidate& c : plan.candidates[loop]) {
-    if (c.matches(segment)) {
-      matched_ = c.occurrence;
-      matched_slot_ = c.slot;
-      return;
-    }
+  if (!ZARVI_VERIFY(loop < plan.candidates.size() && loop < plan.choosers.size())) return;
+  const std::vector<plan::Candidate>& candidates = plan.candidates[loop];
+  if (const std::optional<size_t> i = plan.choosers[loop].choose(candidates, segment)) {
+    matched_ = candidates[*i].occurrence;
+    matched_slot_ = candidates[*i].slot;
   }
 }
 
@@ -312,8 +310,7 @@ void Projector::append_row(size_t t) {
   end_row(row, state);
 }
 
-void Projector::end_row(rows::RowWriter& row, TableState& state) {
-  row.end();
+void Projector::report_dropped(const TableState& state) {
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
                                       d.total}},

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "zarvi_core/delimiters.h"
+#include "zarvi_core/frame.h"
 #include "zarvi_core/project/plan.h"
+#include "zarvi_core/segment.h"
 
 namespace zarvi_core::project::plan {
 namespace {
@@ -35,6 +40,62 @@ TEST(CodeSet, MembershipMatchesTheList) {
     const CodeSet set(codes, nullptr);
     for (const std::string& code : codes) EXPECT_TRUE(set.contains(code)) << code;
     for (const std::string& code : c.out) EXPECT_FALSE(set.contains(code)) << code;
+  }
+}
+
+Segment segment_of(std::string_view body) {
+  Segment s;
+  s.reparse(0, Frame{body, body, true}, Delimiters{});
+  return s;
+}
+
+// The lookup picks the candidate that trying them in turn picks, for lists
+// it can take whole and lists it cannot (qualifiers at several places, a
+// long code), with and without candidates lacking a qualifier.
+TEST(Chooser, MatchesTryingCandidatesInTurn) {
+  std::deque<CodeSet> sets;
+  std::deque<std::vector<std::string>> lists;
+  auto codes = [&](std::vector<std::string> list) {
+    std::sort(list.begin(), list.end());
+    return &sets.emplace_back(lists.emplace_back(std::move(list)), nullptr);
+  };
+  auto at = [](const CodeSet* set, uint64_t element, std::optional<uint64_t> component = {}) {
+    return Candidate{0, set, 0, element, component};
+  };
+  const Candidate any{};
+  const CodeSet* ab = codes({"A", "B"});
+  const CodeSet* bc = codes({"B", "C"});
+  const CodeSet* blank = codes({"", "Z"});
+  const CodeSet* none = codes({});
+  const CodeSet* seven = codes({"ABCDEFG", "C"});
+  const CodeSet* eight = codes({"ABCDEFGH", "D"});
+  const struct {
+    const char* name;
+    std::vector<Candidate> candidates;
+  } cases[] = {
+      {"empty", {}},
+      {"no qualifiers", {any, any}},
+      {"one place", {at(ab, 1), at(bc, 1), at(blank, 1), at(seven, 1)}},
+      {"then any", {at(ab, 1), any, at(bc, 1)}},
+      {"any first", {any, at(ab, 1)}},
+      {"an empty list", {at(none, 1), at(ab, 1), any}},
+      {"a component", {at(ab, 2, 2), at(bc, 2, 2), any}},
+      {"a component then the first", {at(ab, 2, 2), at(bc, 2, 1)}},
+      {"two places", {at(ab, 1), at(bc, 3), any}},
+      {"a long code", {at(eight, 1), at(ab, 1), any}},
+      {"a long code after any", {at(ab, 1), any, at(eight, 3)}},
+  };
+  const char* bodies[] = {"X*A",         "X*B*C:B",    "X*C*Q:A*D", "X*",         "X",
+                          "X*Z",         "X*D",        "X*ABCDEFG", "X*ABCDEFGH", "X*AB",
+                          "X*A:B*A:B*B", "X*:*B:C:D",  "X**A:A",    "X*E*C"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Chooser chooser(c.candidates);
+    for (const char* body : bodies) {
+      const Segment segment = segment_of(body);
+      EXPECT_EQ(chooser.choose(c.candidates, segment), first_match(c.candidates, segment))
+          << body;
+    }
   }
 }
 
