@@ -73,8 +73,11 @@ inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out) {
   if (digits + (scale - fraction) > 19)
     return detail::parse_r_wide(text, fraction, scale, negative, out);
   for (size_t i = fraction; i < scale; ++i) low *= 10;
-  const i128 magnitude = static_cast<i128>(low);
-  out = negative ? -magnitude : magnitude;
+  // The sign goes on the two words in registers: negating `out` in place
+  // would take two narrow stores, on which a wide read of it then stalls.
+  const uint64_t high = negative && low != 0 ? ~uint64_t{0} : 0;
+  if (negative) low = uint64_t{0} - low;
+  out = static_cast<i128>(static_cast<u128>(high) << 64 | low);
   return true;
 }
 

@@ -113,10 +113,15 @@ class Held {
     state_ = State::Null;
     kind_ = column::Cell::Kind::Null;
   }
+  // Stored as two words: a parsed amount is often still in memory as two
+  // words, and one wide load of them would stall on their stores.
   void set_number(column::Cell::Kind kind, i128 v) {
     state_ = State::Value;
     kind_ = kind;
-    std::memcpy(word_, &v, sizeof v);
+    const auto low = static_cast<uint64_t>(v);
+    const auto high = static_cast<uint64_t>(static_cast<u128>(v) >> 64);
+    std::memcpy(word_, &low, sizeof low);
+    std::memcpy(word_ + sizeof low, &high, sizeof high);
   }
   // Most codes, ids and names are short: copied in two overlapping moves,
   // without a call.

@@ -38,10 +38,10 @@ bool CodeSet::contains_other(std::string_view text) const {
   return !packable_ && std::binary_search(codes_->begin(), codes_->end(), text);
 }
 
-std::optional<size_t> first_match(std::span<const Candidate> candidates, const Segment& segment) {
+size_t first_match(std::span<const Candidate> candidates, const Segment& segment) {
   for (size_t i = 0; i < candidates.size(); ++i)
     if (candidates[i].matches(segment)) return i;
-  return std::nullopt;
+  return kNoCandidate;
 }
 
 Chooser::Chooser(std::span<const Candidate> candidates) {

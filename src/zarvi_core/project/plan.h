@@ -74,28 +74,32 @@ struct Candidate {
   }
 };
 
-// The first of a loop's candidates that a segment matches; none when it
-// matches none.
-std::optional<size_t> first_match(std::span<const Candidate> candidates, const Segment& segment);
+// What a choice of candidate returns when no candidate matches.
+inline constexpr size_t kNoCandidate = SIZE_MAX;
+
+// The index of the first of a loop's candidates that a segment matches, or
+// kNoCandidate.
+size_t first_match(std::span<const Candidate> candidates, const Segment& segment);
 
 // The candidates of one loop as one lookup, when every qualifier before the
 // first candidate without one reads the same place and lists only short
 // codes (so that a longer text matches none): the short key of a code to the
 // first candidate that lists it. Otherwise the candidates are tried in turn.
+// An index rather than an optional comes back: an optional returned through
+// memory stalls its reader.
 class Chooser {
  public:
   Chooser() = default;
   explicit Chooser(std::span<const Candidate> candidates);
 
   // first_match(candidates, segment) for the candidates it was made from.
-  std::optional<size_t> choose(std::span<const Candidate> candidates,
-                               const Segment& segment) const {
+  size_t choose(std::span<const Candidate> candidates, const Segment& segment) const {
     if (!direct_) return first_match(candidates, segment);
     if (!keys_) return fallback_;
     const auto text = component_text(segment, element_, component_);
     if (!text || text->size() > id_table::kShortBytes) return fallback_;
     const size_t* first = first_.find(id_table::short_key(*text));
-    return first != nullptr ? std::optional<size_t>(*first) : fallback_;
+    return first != nullptr ? *first : fallback_;
   }
 
  private:
@@ -104,7 +108,7 @@ class Chooser {
   uint64_t element_ = 0;
   std::optional<uint64_t> component_;
   id_table::Table<size_t> first_;
-  std::optional<size_t> fallback_;  // the first candidate without a qualifier
+  size_t fallback_ = kNoCandidate;  // the first candidate without a qualifier
 };
 
 // One value checked against an element definition.

@@ -187,10 +187,10 @@ void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
                                   const Segment& segment) {
   if (!ZARVI_VERIFY(loop < plan.candidates.size() && loop < plan.choosers.size())) return;
   const std::vector<plan::Candidate>& candidates = plan.candidates[loop];
-  if (const std::optional<size_t> i = plan.choosers[loop].choose(candidates, segment)) {
-    matched_ = candidates[*i].occurrence;
-    matched_slot_ = candidates[*i].slot;
-  }
+  const size_t i = plan.choosers[loop].choose(candidates, segment);
+  if (i == plan::kNoCandidate) return;
+  matched_ = candidates[i].occurrence;
+  matched_slot_ = candidates[i].slot;
 }
 
 // Inline into both loops of feed_watchers: most segments feed a few columns.
