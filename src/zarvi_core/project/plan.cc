@@ -279,10 +279,10 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
     if (const auto* e = std::get_if<spec::ElementSource>(&column)) {
       w.element = e->element;
       w.component = e->component;
-      w.where = &e->where;
+      w.where = e->where;
     } else {
       w.index = true;
-      w.where = &std::get<spec::SegmentIndexSource>(column).where;
+      w.where = std::get<spec::SegmentIndexSource>(column).where;
     }
     auto watch = [&](LoopId loop) {
       SegmentPlan& plan = entry(source.segment, loops);
@@ -299,7 +299,7 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
         if (candidate.occurrence != k) continue;
         if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
         Watcher named = w;
-        named.where = nullptr;
+        named.where = {};
         plan.occurrence_watchers[candidate.slot].push_back(named);
       }
     };

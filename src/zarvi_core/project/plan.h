@@ -165,8 +165,9 @@ struct Watcher {
   std::optional<uint64_t> component;
   column::ColumnType type;  // the column's
   // Conditions on the segment's simple elements; a watcher of a named
-  // occurrence has none (the occurrence decides).
-  const std::vector<spec::Condition>* where = nullptr;
+  // occurrence has none (the occurrence decides). A span, so that a watcher
+  // without conditions reads nothing of the spec.
+  std::span<const spec::Condition> where;
 };
 
 struct SegmentPlan {

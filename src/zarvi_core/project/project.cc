@@ -223,7 +223,7 @@ void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const 
   if (ZARVI_VERIFY(loop < plan.watchers.size())) {
     for (const plan::Watcher& w : plan.watchers[loop]) {
       bool holds = true;
-      for (const auto& [position, code] : *w.where) {
+      for (const auto& [position, code] : w.where) {
         const Element* e = segment.element(position);
         holds = holds && e != nullptr && !e->is_composite() && same_bytes(e->value(), code);
       }
