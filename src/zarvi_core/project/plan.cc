@@ -288,6 +288,7 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       SegmentPlan& plan = entry(source.segment, loops);
       if (!source.occurrence) {
         plan.watchers[loop].push_back(w);
+        plan.feeds = true;
         return;
       }
       // The first occurrence of that name; it feeds the column only when
@@ -301,6 +302,7 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
         Watcher named = w;
         named.where = {};
         plan.occurrence_watchers[candidate.slot].push_back(named);
+        plan.feeds = true;
       }
     };
     if (source.loop)

@@ -179,6 +179,8 @@ struct SegmentPlan {
   std::vector<std::vector<Watcher>> watchers;
   // Per candidate slot: the watchers of columns that name its occurrence.
   std::vector<std::vector<Watcher>> occurrence_watchers;
+  // Whether any list of watchers above has one: most segments feed none.
+  bool feeds = false;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
   // One past the last element that is required: absent elements after it

@@ -175,7 +175,7 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
   if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
-    feed_watchers(*plan, loop, segment);
+    if (plan->feeds) feed_watchers(*plan, loop, segment);
     if (loop < plan->segment_tables.size()) segment_rows(plan->segment_tables[loop], segment, true);
     return;
   }
