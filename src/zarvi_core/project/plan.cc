@@ -45,16 +45,25 @@ size_t first_match(std::span<const Candidate> candidates, const Segment& segment
 }
 
 Chooser::Chooser(std::span<const Candidate> candidates) {
+  auto choice = [](const Candidate& c) { return Choice{c.occurrence, c.slot}; };
   size_t end = 0;
   while (end < candidates.size() && candidates[end].qualifier_codes != nullptr) ++end;
-  if (end < candidates.size()) fallback_ = end;
+  if (end < candidates.size()) {
+    has_fallback_ = true;
+    fallback_ = choice(candidates[end]);
+  }
   size_t codes = 0;
   for (size_t i = 0; i < end; ++i) {
     const Candidate& c = candidates[i];
-    if (c.element != candidates[0].element || c.component != candidates[0].component) return;
+    bool place = c.element == candidates[0].element && c.component == candidates[0].component;
     for (const std::string& code : c.qualifier_codes->codes()) {
-      if (code.size() > id_table::kShortBytes) return;
+      place = place && code.size() <= id_table::kShortBytes;
       ++codes;
+    }
+    if (!place) {
+      candidates_.assign(candidates.begin(), candidates.end());
+      for (const Candidate& k : candidates_) choices_.push_back(choice(k));
+      return;
     }
   }
   direct_ = true;
@@ -62,11 +71,11 @@ Chooser::Chooser(std::span<const Candidate> candidates) {
   if (!keys_) return;
   element_ = candidates[0].element;
   component_ = candidates[0].component;
-  first_ = id_table::Table<size_t>(codes);
+  first_ = id_table::Table<Choice>(codes);
   for (size_t i = 0; i < end; ++i)
     for (const std::string& code : candidates[i].qualifier_codes->codes()) {
       const uint64_t key = id_table::short_key(code);
-      if (first_.find(key) == nullptr) first_.insert(key, i);
+      if (first_.find(key) == nullptr) first_.insert(key, choice(candidates[i]));
     }
 }
 
@@ -119,8 +128,8 @@ Plans::Plans(const spec::Spec& spec) {
   for (auto& [key, plan] : short_) pack_codes(spec, plan);
   for (auto& [id, plan] : long_) pack_codes(spec, plan);
   auto choosers = [](SegmentPlan& plan) {
-    for (const std::vector<Candidate>& candidates : plan.candidates)
-      plan.choosers.emplace_back(candidates);
+    for (size_t l = 0; l < plan.candidates.size(); ++l)
+      plan.choosers[l] = Chooser(plan.candidates[l]);
   };
   for (auto& [key, plan] : short_) choosers(plan);
   for (auto& [id, plan] : long_) choosers(plan);
@@ -195,6 +204,7 @@ SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
     plan = &long_.try_emplace(std::string(id)).first->second;
   if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);
   if (plan->watchers.size() < loop_count) plan->watchers.resize(loop_count);
+  if (plan->choosers.size() < loop_count) plan->choosers.resize(loop_count);
   return *plan;
 }
 

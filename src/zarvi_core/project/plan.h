@@ -74,41 +74,57 @@ struct Candidate {
   }
 };
 
-// What a choice of candidate returns when no candidate matches.
+// What first_match returns when no candidate matches.
 inline constexpr size_t kNoCandidate = SIZE_MAX;
 
 // The index of the first of a loop's candidates that a segment matches, or
 // kNoCandidate.
 size_t first_match(std::span<const Candidate> candidates, const Segment& segment);
 
+// A candidate's occurrence and slot, as a choice of candidate gives them.
+struct Choice {
+  size_t occurrence = 0;
+  size_t slot = 0;
+};
+
 // The candidates of one loop as one lookup, when every qualifier before the
 // first candidate without one reads the same place and lists only short
 // codes (so that a longer text matches none): the short key of a code to the
-// first candidate that lists it. Otherwise the candidates are tried in turn.
-// An index rather than an optional comes back: an optional returned through
-// memory stalls its reader.
+// first candidate's choice. Otherwise its own copy of the candidates is tried
+// in turn. The choice is kept here, so that a segment reads nothing else of
+// its plan to choose (most take the first candidate without a qualifier).
 class Chooser {
  public:
   Chooser() = default;
   explicit Chooser(std::span<const Candidate> candidates);
 
-  // first_match(candidates, segment) for the candidates it was made from.
-  size_t choose(std::span<const Candidate> candidates, const Segment& segment) const {
-    if (!direct_) return first_match(candidates, segment);
-    if (!keys_) return fallback_;
+  // The choice of candidate first_match(candidates, segment) for the
+  // candidates it was made from; null for none. A pointer rather than an
+  // optional: an optional returned through memory stalls its reader.
+  const Choice* choose(const Segment& segment) const {
+    if (!direct_) {
+      const size_t i = first_match(candidates_, segment);
+      return i == kNoCandidate ? nullptr : &choices_[i];
+    }
+    const Choice* const fallback = has_fallback_ ? &fallback_ : nullptr;
+    if (!keys_) return fallback;
     const auto text = component_text(segment, element_, component_);
-    if (!text || text->size() > id_table::kShortBytes) return fallback_;
-    const size_t* first = first_.find(id_table::short_key(*text));
-    return first != nullptr ? *first : fallback_;
+    if (!text || text->size() > id_table::kShortBytes) return fallback;
+    const Choice* first = first_.find(id_table::short_key(*text));
+    return first != nullptr ? first : fallback;
   }
 
  private:
   bool direct_ = false;
-  bool keys_ = false;  // some candidate before fallback_ lists a code
+  bool keys_ = false;  // some candidate before the fallback lists a code
+  bool has_fallback_ = false;
+  Choice fallback_;  // of the first candidate without a qualifier
   uint64_t element_ = 0;
   std::optional<uint64_t> component_;
-  id_table::Table<size_t> first_;
-  size_t fallback_ = kNoCandidate;  // the first candidate without a qualifier
+  id_table::Table<Choice> first_;
+  // Tried in turn when not direct.
+  std::vector<Candidate> candidates_;
+  std::vector<Choice> choices_;
 };
 
 // One value checked against an element definition.

@@ -185,12 +185,11 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
                                   const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < plan.candidates.size() && loop < plan.choosers.size())) return;
-  const std::vector<plan::Candidate>& candidates = plan.candidates[loop];
-  const size_t i = plan.choosers[loop].choose(candidates, segment);
-  if (i == plan::kNoCandidate) return;
-  matched_ = candidates[i].occurrence;
-  matched_slot_ = candidates[i].slot;
+  if (!ZARVI_VERIFY(loop < plan.choosers.size())) return;
+  if (const plan::Choice* c = plan.choosers[loop].choose(segment)) {
+    matched_ = c->occurrence;
+    matched_slot_ = c->slot;
+  }
 }
 
 // Inline into both loops of feed_watchers: most segments feed a few columns.

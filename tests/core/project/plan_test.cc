@@ -63,6 +63,14 @@ TEST(Chooser, MatchesTryingCandidatesInTurn) {
     return Candidate{0, set, 0, element, component};
   };
   const Candidate any{};
+  // Each candidate of a list its own occurrence and slot.
+  auto numbered = [](std::vector<Candidate> candidates) {
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      candidates[i].occurrence = i;
+      candidates[i].slot = 10 + i;
+    }
+    return candidates;
+  };
   const CodeSet* ab = codes({"A", "B"});
   const CodeSet* bc = codes({"B", "C"});
   const CodeSet* blank = codes({"", "Z"});
@@ -90,13 +98,24 @@ TEST(Chooser, MatchesTryingCandidatesInTurn) {
                           "X*A:B*A:B*B", "X*:*B:C:D",  "X**A:A",    "X*E*C"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Chooser chooser(c.candidates);
+    const std::vector<Candidate> candidates = numbered(c.candidates);
+    const Chooser chooser(candidates);
     for (const char* body : bodies) {
+      SCOPED_TRACE(body);
       const Segment segment = segment_of(body);
-      EXPECT_EQ(chooser.choose(c.candidates, segment), first_match(c.candidates, segment))
-          << body;
+      const size_t first = first_match(candidates, segment);
+      const Choice* chosen = chooser.choose(segment);
+      if (first == kNoCandidate) {
+        EXPECT_EQ(chosen, nullptr);
+        continue;
+      }
+      ASSERT_NE(chosen, nullptr);
+      EXPECT_EQ(chosen->occurrence, candidates[first].occurrence);
+      EXPECT_EQ(chosen->slot, candidates[first].slot);
     }
   }
+  // A default chooser, as a plan made for a segment no loop holds has.
+  EXPECT_EQ(Chooser().choose(segment_of("X*A")), nullptr);
 }
 
 }  // namespace
