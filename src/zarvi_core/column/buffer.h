@@ -83,17 +83,20 @@ class Buffer {
     // n <= 16 < kAlign, so at most the block holding the last byte is fresh.
     const size_t last = (end - 1) & ~(kAlign - 1);
     if (last >= round_up(size_)) std::memset(data_ + last, 0, kAlign);
-    std::byte* const dst = data_ + size_;
+    copy_short(data_ + size_, src, n);
+    size_ = end;
+  }
+  // Copies n <= 16 bytes in fixed-size moves, without a call.
+  static void copy_short(std::byte* dst, const std::byte* src, size_t n) {
     if (n >= 8) {
       copy_ends<uint64_t>(dst, src, n);
     } else if (n >= 4) {
       copy_ends<uint32_t>(dst, src, n);
     } else if (n >= 2) {
       copy_ends<uint16_t>(dst, src, n);
-    } else {
+    } else if (n == 1) {
       *dst = *src;
     }
-    size_ = end;
   }
   // Copies n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two overlapping
   // moves of T.

@@ -274,6 +274,17 @@ class ColumnData : public ColumnView {
     push_offset(s);
     push_validity(s, true);
   }
+  // push_bytes of bytes that fit a binary column, which then tests fits()
+  // once on its own storage; false (nothing appended) when they do not.
+  bool push_fitting(std::string_view bytes) {
+    Storage& s = own();
+    if (bytes.size() > kMaxBinaryBytes - s.values.size()) [[unlikely]]
+      return false;
+    s.values.append(bytes.data(), bytes.size());
+    push_offset(s);
+    push_validity(s, true);
+    return true;
+  }
   void push_null() {
     Storage& s = own();
     switch (type_.kind) {

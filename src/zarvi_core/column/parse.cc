@@ -67,6 +67,17 @@ std::optional<CivilDate> civil_date_bytes(std::string_view text) {
   return CivilDate{year, static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
 }
 
+}  // namespace detail
+
+bool parse_date32_other(std::string_view text, int32_t& out) {
+  const std::optional<CivilDate> date = civil_date(text);
+  if (!date) return false;
+  out = days_from_civil(*date);
+  return true;
+}
+
+namespace detail {
+
 bool parse_r_wide(std::string_view body, size_t fraction, uint8_t scale, bool negative,
                   i128& out) {
   // Up to 38 places stay below 10^38; only longer runs (leading zeros

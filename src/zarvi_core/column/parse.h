@@ -111,8 +111,11 @@ inline bool parse_r_to(std::string_view text, uint8_t scale, i128& out,
     if (!detail::parse_r_wide(text, fraction, scale, negative, out)) return false;
   } else {
     for (size_t i = fraction; i < scale; ++i) low *= 10;
-    const i128 magnitude = static_cast<i128>(low);
-    out = negative ? -magnitude : magnitude;
+    // The sign goes on the two words in registers: negating `out` in place
+    // would take two narrow stores, on which a wide read of it then stalls.
+    const uint64_t high = negative && low != 0 ? ~uint64_t{0} : 0;
+    if (negative) low = uint64_t{0} - low;
+    out = static_cast<i128>(static_cast<u128>(high) << 64 | low);
   }
   if (digits != nullptr) *digits = count;
   return true;
@@ -191,6 +194,51 @@ int32_t days_from_civil(const CivilDate& date);
 inline constexpr int32_t kMaxCivilDay = 2146764179;
 CivilDate civil_from_days(int32_t d);
 
+// A date32 value (days from 1970-01-01) of a civil_date text, as
+// days_from_civil(*civil_date(text)); false (out unchanged) when civil_date
+// refuses the text. The common CCYYMMDD form is read and checked eight
+// bytes at once and converted without a call: every date the projector
+// checks or keeps comes here.
+bool parse_date32_other(std::string_view text, int32_t& out);
+inline bool parse_date32(std::string_view text, int32_t& out) {
+  if (std::endian::native != std::endian::little || text.size() != 8)
+    return parse_date32_other(text, out);
+  uint64_t x;
+  std::memcpy(&x, text.data(), sizeof x);
+  // A byte is a digit when its high half is 3 and its low half plus 6 stays
+  // below 16 (no carry crosses a byte).
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+  constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
+  if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
+    return false;
+  // Each pair of digits (the first in the lower byte) to its value, one per
+  // 16-bit lane: CC, YY, MM, DD.
+  x &= kLow;
+  x = ((x * 10) + (x >> 8)) & 0x00FF00FF00FF00FF;
+  const uint32_t cc = static_cast<uint32_t>(x & 0xFF);
+  const uint32_t yy = static_cast<uint32_t>((x >> 16) & 0xFF);
+  const uint32_t year = cc * 100 + yy;
+  const uint32_t month = static_cast<uint32_t>((x >> 32) & 0xFF);
+  const uint32_t day = static_cast<uint32_t>(x >> 48);
+  if (year == 0 || month - 1 >= 12 || day == 0) return false;
+  // 28 + the extra days of each month, two bits per month from January; a
+  // 29th of February then asks whether the year leaps.
+  constexpr uint32_t kExtra = 0b11'10'11'10'11'11'10'11'10'11'00'11;
+  if (day > 28 + ((kExtra >> (2 * (month - 1))) & 3)) {
+    const bool leap = yy != 0 ? yy % 4 == 0 : cc % 4 == 0;
+    if (month != 2 || day != 29 || !leap) return false;
+  }
+  // Years counted from March, so that a leap day ends its year: every year
+  // here is at least 0, and plain division floors.
+  const uint32_t y = year - (month <= 2);
+  // Days before each month's first from March 1.
+  static constexpr uint16_t kBefore[12] = {306, 337, 0, 31, 61, 92, 122, 153, 184, 214, 245, 275};
+  const uint32_t centuries = y / 100;
+  const uint32_t days = y * 365 + y / 4 - centuries + centuries / 4 + kBefore[month - 1] + day - 1;
+  out = static_cast<int32_t>(days) - 719468;
+  return true;
+}
+
 // Stores in `out` the cell a column of this type keeps for element text;
 // false (out unchanged) when the text does not fit the type. Scales are not
 // applied to int64 columns. Inline and in place: the projector converts every
@@ -208,9 +256,11 @@ inline bool parse_cell(ColumnType type, std::string_view text, Cell& out) {
       if (parse_r_to(text, type.scale, v)) return out = Cell::decimal128(v), true;
       return false;
     }
-    case ColumnType::Kind::Date32:
-      if (const auto date = civil_date(text)) return out = Cell::date32(days_from_civil(*date)), true;
+    case ColumnType::Kind::Date32: {
+      int32_t days;
+      if (parse_date32(text, days)) return out = Cell::date32(days), true;
       return false;
+    }
     case ColumnType::Kind::Time32:
       if (const auto t = parse_tm(text)) return out = Cell::time32(static_cast<int32_t>(*t)), true;
       return false;

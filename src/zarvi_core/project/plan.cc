@@ -43,6 +43,47 @@ bool CodeSet::contains_other(std::string_view text) const {
   return !packable_ && std::binary_search(codes_->begin(), codes_->end(), text);
 }
 
+size_t first_match(std::span<const Candidate> candidates, const Segment& segment) {
+  for (size_t i = 0; i < candidates.size(); ++i)
+    if (candidates[i].matches(segment)) return i;
+  return kNoCandidate;
+}
+
+Chooser::Chooser(std::span<const Candidate> candidates) {
+  auto choice = [](const Candidate& c) { return Choice{c.occurrence, c.slot}; };
+  size_t end = 0;
+  while (end < candidates.size() && candidates[end].qualifier_codes != nullptr) ++end;
+  if (end < candidates.size()) {
+    has_fallback_ = true;
+    fallback_ = choice(candidates[end]);
+  }
+  size_t codes = 0;
+  for (size_t i = 0; i < end; ++i) {
+    const Candidate& c = candidates[i];
+    bool place = c.element == candidates[0].element && c.component == candidates[0].component;
+    for (const std::string& code : c.qualifier_codes->codes()) {
+      place = place && code.size() <= id_table::kShortBytes;
+      ++codes;
+    }
+    if (!place) {
+      candidates_.assign(candidates.begin(), candidates.end());
+      for (const Candidate& k : candidates_) choices_.push_back(choice(k));
+      return;
+    }
+  }
+  direct_ = true;
+  keys_ = codes > 0;
+  if (!keys_) return;
+  element_ = candidates[0].element;
+  component_ = candidates[0].component;
+  first_ = id_table::Table<Choice>(codes);
+  for (size_t i = 0; i < end; ++i)
+    for (const std::string& code : candidates[i].qualifier_codes->codes()) {
+      const uint64_t key = id_table::short_key(code);
+      if (first_.find(key) == nullptr) first_.insert(key, choice(candidates[i]));
+    }
+}
+
 namespace {
 
 ValuePlan value_plan(const spec::ElementDef& def) {
@@ -92,6 +133,12 @@ Plans::Plans(const spec::Spec& spec) {
   }
   for (auto& [key, plan] : short_) pack_codes(spec, plan);
   for (auto& [id, plan] : long_) pack_codes(spec, plan);
+  auto choosers = [](SegmentPlan& plan) {
+    for (size_t l = 0; l < plan.candidates.size(); ++l)
+      plan.choosers[l] = Chooser(plan.candidates[l]);
+  };
+  for (auto& [key, plan] : short_) choosers(plan);
+  for (auto& [id, plan] : long_) choosers(plan);
 }
 
 const CodeSet* Plans::code_set(const std::vector<std::string>& codes,
@@ -196,6 +243,7 @@ SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
     plan = &long_.try_emplace(std::string(id)).first->second;
   if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);
   if (plan->watchers.size() < loop_count) plan->watchers.resize(loop_count);
+  if (plan->choosers.size() < loop_count) plan->choosers.resize(loop_count);
   return *plan;
 }
 
@@ -280,15 +328,16 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
     if (const auto* e = std::get_if<spec::ElementSource>(&column)) {
       w.element = e->element;
       w.component = e->component;
-      w.where = &e->where;
+      w.where = e->where;
     } else {
       w.index = true;
-      w.where = &std::get<spec::SegmentIndexSource>(column).where;
+      w.where = std::get<spec::SegmentIndexSource>(column).where;
     }
     auto watch = [&](LoopId loop) {
       SegmentPlan& plan = entry(source.segment, loops);
       if (!source.occurrence) {
         plan.watchers[loop].push_back(w);
+        plan.feeds = true;
         return;
       }
       // The first occurrence of that name; it feeds the column only when
@@ -300,8 +349,9 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
         if (candidate.occurrence != k) continue;
         if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
         Watcher named = w;
-        named.where = nullptr;
+        named.where = {};
         plan.occurrence_watchers[candidate.slot].push_back(named);
+        plan.feeds = true;
       }
     };
     if (source.loop)

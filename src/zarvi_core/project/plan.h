@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -83,6 +84,59 @@ struct Candidate {
   }
 };
 
+// What first_match returns when no candidate matches.
+inline constexpr size_t kNoCandidate = SIZE_MAX;
+
+// The index of the first of a loop's candidates that a segment matches, or
+// kNoCandidate.
+size_t first_match(std::span<const Candidate> candidates, const Segment& segment);
+
+// A candidate's occurrence and slot, as a choice of candidate gives them.
+struct Choice {
+  size_t occurrence = 0;
+  size_t slot = 0;
+};
+
+// The candidates of one loop as one lookup, when every qualifier before the
+// first candidate without one reads the same place and lists only short
+// codes (so that a longer text matches none): the short key of a code to the
+// first candidate's choice. Otherwise its own copy of the candidates is tried
+// in turn. The choice is kept here, so that a segment reads nothing else of
+// its plan to choose (most take the first candidate without a qualifier).
+class Chooser {
+ public:
+  Chooser() = default;
+  explicit Chooser(std::span<const Candidate> candidates);
+
+  // The choice of candidate first_match(candidates, segment) for the
+  // candidates it was made from; null for none. A pointer rather than an
+  // optional: an optional returned through memory stalls its reader.
+  const Choice* choose(const Segment& segment) const {
+    if (!direct_) {
+      const size_t i = first_match(candidates_, segment);
+      return i == kNoCandidate ? nullptr : &choices_[i];
+    }
+    const Choice* const fallback = has_fallback_ ? &fallback_ : nullptr;
+    if (!keys_) return fallback;
+    const auto text = component_text(segment, element_, component_);
+    if (!text || text->size() > id_table::kShortBytes) return fallback;
+    const Choice* first = first_.find(id_table::short_key(*text));
+    return first != nullptr ? first : fallback;
+  }
+
+ private:
+  bool direct_ = false;
+  bool keys_ = false;  // some candidate before the fallback lists a code
+  bool has_fallback_ = false;
+  Choice fallback_;  // of the first candidate without a qualifier
+  uint64_t element_ = 0;
+  std::optional<uint64_t> component_;
+  id_table::Table<Choice> first_;
+  // Tried in turn when not direct.
+  std::vector<Candidate> candidates_;
+  std::vector<Choice> choices_;
+};
+
 // One value checked against an element definition.
 struct ValuePlan {
   const spec::ElementDef* def = nullptr;
@@ -153,17 +207,22 @@ struct Watcher {
   std::optional<uint64_t> component;
   column::ColumnType type;  // the column's
   // Conditions on the segment's simple elements; a watcher of a named
-  // occurrence has none (the occurrence decides).
-  const std::vector<spec::Condition>* where = nullptr;
+  // occurrence has none (the occurrence decides). A span, so that a watcher
+  // without conditions reads nothing of the spec.
+  std::span<const spec::Condition> where;
 };
 
 struct SegmentPlan {
   // Per loop (by LoopId), in the loop's occurrence order.
   std::vector<std::vector<Candidate>> candidates;
+  // Per loop (by LoopId): its candidates as one lookup.
+  std::vector<Chooser> choosers;
   // Per loop (by LoopId): the watchers of columns that name no occurrence.
   std::vector<std::vector<Watcher>> watchers;
   // Per candidate slot: the watchers of columns that name its occurrence.
   std::vector<std::vector<Watcher>> occurrence_watchers;
+  // Whether any list of watchers above has one: most segments feed none.
+  bool feeds = false;
   // In element position order; empty when the spec defines no such segment.
   std::vector<ElementPlan> elements;
   // One past the last element that is required: absent elements after it

@@ -42,10 +42,11 @@ void write_text(rows::RowWriter& row, column::ColumnType type,
       if (column::parse::parse_r_to(*text, type.scale, v)) return row.value(v);
       break;
     }
-    case K::Date32:
-      if (const auto date = column::parse::civil_date(*text))
-        return row.value(column::parse::days_from_civil(*date));
+    case K::Date32: {
+      int32_t days;
+      if (column::parse::parse_date32(*text, days)) return row.value(days);
       break;
+    }
     case K::Time32:
       if (const auto t = column::parse::parse_tm(*text))
         return row.value(static_cast<int32_t>(*t));
@@ -174,7 +175,7 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
   if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
-    feed_watchers(*plan, loop, segment);
+    if (plan->feeds) feed_watchers(*plan, loop, segment);
     if (loop < plan->segment_tables.size()) segment_rows(plan->segment_tables[loop], segment, true);
     return;
   }
@@ -184,33 +185,15 @@ void Projector::on_placed(LoopId loop, const Segment& segment) {
 
 void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
                                   const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < plan.candidates.size())) return;
-  for (const plan::Candidate& c : plan.candidates[loop]) {
-    if (c.matches(segment)) {
-      matched_ = c.occurrence;
-      matched_slot_ = c.slot;
-      return;
-    }
+  if (!ZARVI_VERIFY(loop < plan.choosers.size())) return;
+  if (const plan::Choice* c = plan.choosers[loop].choose(segment)) {
+    matched_ = c->occurrence;
+    matched_slot_ = c->slot;
   }
 }
 
-void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
-  if (ZARVI_VERIFY(loop < plan.watchers.size())) {
-    for (const plan::Watcher& w : plan.watchers[loop]) {
-      bool holds = true;
-      for (const auto& [position, code] : *w.where) {
-        const Element* e = segment.element(position);
-        holds = holds && e != nullptr && !e->is_composite() && e->value() == code;
-      }
-      if (holds) feed(w, segment);
-    }
-  }
-  // Only slots up to the last one with watchers have a list.
-  if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
-    for (const plan::Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
-}
-
-void Projector::feed(const plan::Watcher& w, const Segment& segment) {
+// Inline into both loops of feed_watchers: most segments feed a few columns.
+[[gnu::always_inline]] inline void Projector::feed(const plan::Watcher& w, const Segment& segment) {
   TableState& state = tables_[w.table];
   carry::Held* target;
   if (w.carried) {
@@ -230,9 +213,25 @@ void Projector::feed(const plan::Watcher& w, const Segment& segment) {
       break;
   }
   if (w.index)
-    target->set(column::Cell::int64(static_cast<int64_t>(segment.index())));
+    target->set_int64(static_cast<int64_t>(segment.index()));
   else
-    target->set(read(segment, w.element, w.component, w.type, text_buffer_));
+    target->set_text(w.type, text_of(segment, w.element, w.component, text_buffer_));
+}
+
+void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
+  if (ZARVI_VERIFY(loop < plan.watchers.size())) {
+    for (const plan::Watcher& w : plan.watchers[loop]) {
+      bool holds = true;
+      for (const auto& [position, code] : w.where) {
+        const Element* e = segment.element(position);
+        holds = holds && e != nullptr && !e->is_composite() && same_bytes(e->value(), code);
+      }
+      if (holds) feed(w, segment);
+    }
+  }
+  // Only slots up to the last one with watchers have a list.
+  if (matched_slot_ && *matched_slot_ < plan.occurrence_watchers.size())
+    for (const plan::Watcher& w : plan.occurrence_watchers[*matched_slot_]) feed(w, segment);
 }
 
 void Projector::segment_rows(std::span<const size_t> tables, const Segment& segment,
@@ -306,12 +305,11 @@ void Projector::append_row(size_t t) {
   TableState& state = tables_[t];
   rows::RowWriter row = row_writer(state);
   start_row(row, state);
-  for (const carry::Held& slot : state.slots) row.cell(slot.cell());
+  for (const carry::Held& slot : state.slots) slot.write_to(row);
   end_row(row, state);
 }
 
-void Projector::end_row(rows::RowWriter& row, TableState& state) {
-  row.end();
+void Projector::report_dropped(const TableState& state) {
   for (const rows::Dropped& d : dropped_)
     report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
                                       d.total}},

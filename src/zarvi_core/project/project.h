@@ -112,18 +112,6 @@ class Projector {
     if (!component) return segment.text(element, component_, buffer);
     return component_text(segment, element, component);
   }
-  // The cell of a column reading element `element` (and `component`),
-  // borrowing the text as text_of does.
-  column::Cell read(const Segment& segment, uint64_t element, std::optional<uint64_t> component,
-                    column::ColumnType type, std::string& buffer) {
-    const std::optional<std::string_view> text = text_of(segment, element, component, buffer);
-    if (!text) return column::Cell::null();
-    // Any text is a binary cell; empty or invalid text of another type is null.
-    column::Cell cell;
-    if (type.kind != column::ColumnType::Kind::Binary && text->empty()) return cell;
-    (void)column::parse::parse_cell(type, *text, cell);
-    return cell;
-  }
   uint64_t next_row(TableState& state);
   void fill_keys(const spec::TableDef& def, TableState& state);
   // A writer of the next row of the table.
@@ -136,7 +124,11 @@ class Projector {
   // The row in progress from its slots.
   void append_row(size_t t);
   // Ends the row in progress, reporting values dropped.
-  void end_row(rows::RowWriter& row, TableState& state);
+  void end_row(rows::RowWriter& row, TableState& state) {
+    row.end();
+    if (!dropped_.empty()) [[unlikely]] report_dropped(state);
+  }
+  [[gnu::cold, gnu::noinline]] void report_dropped(const TableState& state);
   void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
   void check_composite(const plan::ElementPlan& plan, const Segment& segment);
   // The finding of check_composite about the whole: missing (none of its

@@ -57,6 +57,60 @@ TEST(CivilDate, WordAgreesWithBytes) {
   }
 }
 
+// The value civil_date and days_from_civil give, which parse_date32 must match.
+std::optional<int32_t> date32_of(std::string_view text) {
+  const std::optional<CivilDate> date = civil_date(text);
+  if (!date) return std::nullopt;
+  return days_from_civil(*date);
+}
+
+std::optional<int32_t> parse_date32_of(std::string_view text) {
+  int32_t out = -1;
+  if (!parse_date32(text, out)) {
+    EXPECT_EQ(out, -1) << "a refused text changed the output: " << text;
+    return std::nullopt;
+  }
+  return out;
+}
+
+// Every eight-digit text of any year with months and days around their
+// ranges (and the largest), every six-digit one, and bytes that are no digits.
+TEST(ParseDate32, MatchesCivilDate) {
+  const unsigned months[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 20, 99};
+  std::string text = "00000000";
+  auto two = [&](size_t at, unsigned v) {
+    text[at] = static_cast<char>('0' + v / 10);
+    text[at + 1] = static_cast<char>('0' + v % 10);
+  };
+  for (unsigned year = 0; year <= 9999; ++year) {
+    two(0, year / 100);
+    two(2, year % 100);
+    for (unsigned month : months) {
+      two(4, month);
+      for (unsigned day = 0; day <= 33; ++day) {
+        two(6, day == 33 ? 99 : day);
+        ASSERT_EQ(parse_date32_of(text), date32_of(text)) << text;
+      }
+    }
+  }
+  text = "000000";
+  for (unsigned v = 0; v <= 999999; ++v) {
+    for (size_t i = 0, rest = v; i < 6; ++i, rest /= 10) text[5 - i] = static_cast<char>('0' + rest % 10);
+    ASSERT_EQ(parse_date32_of(text), date32_of(text)) << text;
+  }
+  for (const std::string base : {"20240229", "240229"}) {
+    for (size_t at = 0; at < base.size(); ++at) {
+      for (int b = 0; b < 256; ++b) {
+        text = base;
+        text[at] = static_cast<char>(b);
+        ASSERT_EQ(parse_date32_of(text), date32_of(text)) << at << ' ' << b;
+      }
+    }
+  }
+  for (const char* other : {"", "2024022", "202402290", "2024-2-9"})
+    EXPECT_EQ(parse_date32_of(other), std::nullopt) << other;
+}
+
 TEST(ParseR, Parses) {
   i128 nines = 0;
   for (int i = 0; i < 38; ++i) nines = nines * 10 + 9;
@@ -201,7 +255,8 @@ TEST(ParseRender, RandomBytes) {
     if (const auto v = parse_r(s, scale)) {
       ASSERT_EQ(parse_r(render_amount(*v, scale), scale), v) << s;
     }
-    (void)civil_date(s), (void)parse_tm(s), (void)parse_int64(s);
+    (void)parse_tm(s), (void)parse_int64(s);
+    ASSERT_EQ(parse_date32_of(s), date32_of(s)) << s;
     ASSERT_FALSE(ColumnData(ColumnType::int64()).check(Cell::binary(s)).ok());
   }
 }

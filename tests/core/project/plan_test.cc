@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "zarvi_core/delimiters.h"
+#include "zarvi_core/frame.h"
 #include "zarvi_core/project/plan.h"
+#include "zarvi_core/segment.h"
 
 namespace zarvi_core::project::plan {
 namespace {
@@ -38,6 +43,81 @@ TEST(CodeSet, MembershipMatchesTheList) {
     for (const std::string& code : codes) EXPECT_TRUE(set.contains(code)) << code;
     for (const std::string& code : c.out) EXPECT_FALSE(set.contains(code)) << code;
   }
+}
+
+Segment segment_of(std::string_view body) {
+  Segment s;
+  s.reparse(0, Frame{body, body, true}, Delimiters{});
+  return s;
+}
+
+// The lookup picks the candidate that trying them in turn picks, for lists
+// it can take whole and lists it cannot (qualifiers at several places, a
+// long code), with and without candidates lacking a qualifier.
+TEST(Chooser, MatchesTryingCandidatesInTurn) {
+  std::deque<CodeSet> sets;
+  std::deque<std::vector<std::string>> lists;
+  auto codes = [&](std::vector<std::string> list) {
+    std::sort(list.begin(), list.end());
+    return &sets.emplace_back(lists.emplace_back(std::move(list)), nullptr);
+  };
+  auto at = [](const CodeSet* set, uint64_t element, std::optional<uint64_t> component = {}) {
+    return Candidate{0, set, 0, element, component};
+  };
+  const Candidate any{};
+  // Each candidate of a list its own occurrence and slot.
+  auto numbered = [](std::vector<Candidate> candidates) {
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      candidates[i].occurrence = i;
+      candidates[i].slot = 10 + i;
+    }
+    return candidates;
+  };
+  const CodeSet* ab = codes({"A", "B"});
+  const CodeSet* bc = codes({"B", "C"});
+  const CodeSet* blank = codes({"", "Z"});
+  const CodeSet* none = codes({});
+  const CodeSet* seven = codes({"ABCDEFG", "C"});
+  const CodeSet* eight = codes({"ABCDEFGH", "D"});
+  const struct {
+    const char* name;
+    std::vector<Candidate> candidates;
+  } cases[] = {
+      {"empty", {}},
+      {"no qualifiers", {any, any}},
+      {"one place", {at(ab, 1), at(bc, 1), at(blank, 1), at(seven, 1)}},
+      {"then any", {at(ab, 1), any, at(bc, 1)}},
+      {"any first", {any, at(ab, 1)}},
+      {"an empty list", {at(none, 1), at(ab, 1), any}},
+      {"a component", {at(ab, 2, 2), at(bc, 2, 2), any}},
+      {"a component then the first", {at(ab, 2, 2), at(bc, 2, 1)}},
+      {"two places", {at(ab, 1), at(bc, 3), any}},
+      {"a long code", {at(eight, 1), at(ab, 1), any}},
+      {"a long code after any", {at(ab, 1), any, at(eight, 3)}},
+  };
+  const char* bodies[] = {"X*A",         "X*B*C:B",    "X*C*Q:A*D", "X*",         "X",
+                          "X*Z",         "X*D",        "X*ABCDEFG", "X*ABCDEFGH", "X*AB",
+                          "X*A:B*A:B*B", "X*:*B:C:D",  "X**A:A",    "X*E*C"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Candidate> candidates = numbered(c.candidates);
+    const Chooser chooser(candidates);
+    for (const char* body : bodies) {
+      SCOPED_TRACE(body);
+      const Segment segment = segment_of(body);
+      const size_t first = first_match(candidates, segment);
+      const Choice* chosen = chooser.choose(segment);
+      if (first == kNoCandidate) {
+        EXPECT_EQ(chosen, nullptr);
+        continue;
+      }
+      ASSERT_NE(chosen, nullptr);
+      EXPECT_EQ(chosen->occurrence, candidates[first].occurrence);
+      EXPECT_EQ(chosen->slot, candidates[first].slot);
+    }
+  }
+  // A default chooser, as a plan made for a segment no loop holds has.
+  EXPECT_EQ(Chooser().choose(segment_of("X*A")), nullptr);
 }
 
 }  // namespace
