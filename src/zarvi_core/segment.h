@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,7 +64,6 @@ class Segment {
       split_released(frame.body, delimiters);
     else
       split_plain(frame.body, delimiters.element, delimiters.component);
-    if (parts_used_ != 0) link_parts();
   }
 
   // The text of the element at a 1-based position: a simple element's bytes,
@@ -81,6 +81,15 @@ class Segment {
   // A composite's components joined by separator into buffer.
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
+  // split_plain for a body of 64 bytes or more.
+  void split_chunked(std::string_view body, char element, char component);
+  // split_plain for a body with more elements than slots: makes room, then
+  // splits.
+  [[gnu::noinline]] void split_roomy(std::string_view body, char element, char component);
+  // The elements after the id of a body shorter than 64 bytes: one ends at
+  // each set bit of `ends` (bit i: byte i); the set bits of `components`
+  // are component separators.
+  [[gnu::noinline]] void split_marked(std::string_view body, uint64_t ends, uint64_t components);
   void split_released(std::string_view body, const Delimiters& delimiters);
   // Makes room for at least one more element, keeping those in use. A long
   // segment gets exactly as many slots as separators remain in `rest`

@@ -183,6 +183,25 @@ TEST(Segment, PlainSplitAgreesWithReleasePath) {
   }
 }
 
+// Bodies of every length on both sides of 64 bytes, where the plain split
+// changes method, from sparse to nothing but separators: more elements than
+// a segment's first slots, component separators in the id, in the last byte
+// and next to element separators. Every tenth round starts from new segments.
+TEST(Segment, PlainSplitAgreesAcrossLengths) {
+  const std::string alphabets[] = {"ABCDEFG*:", "AB**::", "*:", "*", ":A"};
+  std::mt19937 random(5010);
+  Segment plain, release_path;
+  for (int round = 0; round < 6000; ++round) {
+    const std::string& alphabet = alphabets[round % 5];
+    std::string body(random() % 140, ' ');
+    for (char& ch : body) ch = alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(body);
+    if (round % 10 == 0) plain = release_path = Segment();
+    expect_same_split(round, Frame{body, body, true}, Delimiters{}, plain, release_path, '?');
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Every segment of the real files, with their own delimiters.
 TEST(Segment, PlainSplitAgreesOnCorpus) {
   const auto files = testing::corpus_files();
