@@ -110,8 +110,16 @@ class LoopEngine {
     feed(segment, events_);
     return events_;
   }
-  // The same events written to `out`, cleared first.
-  void feed(const Segment& segment, std::vector<Event>& out);
+  // The same events written to `out`, cleared first. Inline: most segments
+  // open nothing and are held by a loop already open.
+  [[gnu::always_inline]] void feed(const Segment& segment, std::vector<Event>& out) {
+    out.clear();
+    const TriggerIndex::Entry* entry = index_.find(segment.id());
+    if (entry != nullptr && entry->openers.empty() && !segment.id().empty() &&
+        place_held(*entry, segment.index(), out)) [[likely]]
+      return;
+    feed_found(segment, entry, out);
+  }
 
   // Closes every open loop, innermost first, appending one Close event per
   // loop to `out`; the engine can then read another stream.
@@ -122,6 +130,24 @@ class LoopEngine {
   const spec::Spec& spec() const { return *spec_; }
 
  private:
+  // feed past the lookup: `entry` is the index's for the segment's id.
+  void feed_found(const Segment& segment, const TriggerIndex::Entry* entry,
+                  std::vector<Event>& out);
+  // Places the segment in the innermost open loop that holds its id or ends
+  // on it, closing the loops inside; false, with no event, when none does.
+  [[gnu::always_inline]] bool place_held(const TriggerIndex::Entry& entry, uint64_t at,
+                                         std::vector<Event>& out) {
+    for (size_t level = stack_.size(); level-- > 0;) {
+      const LoopId loop = stack_[level];
+      const uint8_t holds = entry.holds[loop];
+      if (holds == 0) continue;
+      close_above(level + 1, out);
+      out.push_back(Event::placed(loop, at));
+      if (holds & TriggerIndex::kEnds) close_above(level, out);
+      return true;
+    }
+    return false;
+  }
   void push(LoopId loop);
   // Most segments close nothing: the test is inline, the work is not.
   void close_above(size_t depth, std::vector<Event>& out) {
