@@ -72,16 +72,25 @@ class TriggerIndex {
   };
   // Null when no loop opens on, holds or ends on the id.
   const Entry* find(std::string_view id) const {
-    if (id.size() <= id_table::kShortBytes) {
-      const uint32_t* at = short_.find(id_table::short_key(id));
-      return at == nullptr ? nullptr : &entries_[*at];
-    }
-    auto it = long_.find(id);
-    return it == long_.end() ? nullptr : &entries_[it->second];
+    if (id.size() <= id_table::kShortBytes) return find_short(id_table::short_key(id));
+    return find_long(id);
+  }
+  // The same for a segment's id, packed already.
+  const Entry* find(const Segment& segment) const {
+    if (segment.id_key() != 0) return find_short(segment.id_key());
+    return find_long(segment.id());
   }
 
  private:
   Entry& entry(std::string_view id, size_t loops);
+  const Entry* find_short(uint64_t key) const {
+    const uint32_t* at = short_.find(key);
+    return at == nullptr ? nullptr : &entries_[*at];
+  }
+  const Entry* find_long(std::string_view id) const {
+    auto it = long_.find(id);
+    return it == long_.end() ? nullptr : &entries_[it->second];
+  }
 
   std::vector<Entry> entries_;
   // Positions in entries_ by id.
@@ -114,7 +123,7 @@ class LoopEngine {
   // open nothing and are held by a loop already open.
   [[gnu::always_inline]] void feed(const Segment& segment, std::vector<Event>& out) {
     out.clear();
-    const TriggerIndex::Entry* entry = index_.find(segment.id());
+    const TriggerIndex::Entry* entry = index_.find(segment);
     if (entry != nullptr && entry->openers.empty() && !segment.id().empty() &&
         place_held(*entry, segment.index(), out)) [[likely]]
       return;

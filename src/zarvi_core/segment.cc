@@ -13,6 +13,7 @@ namespace zarvi_core {
 
 Segment::Segment(const Segment& other)
     : id_(other.id_),
+      id_key_(other.id_key_),
       raw_(other.raw_),
       index_(other.index_),
       terminated_(other.terminated_),
@@ -138,9 +139,11 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
   std::size_t at = find_unreleased(body, delimiters.element, delimiters.release);
   if (at == std::string_view::npos) {
     id_ = body;
+    pack_id();
     return;
   }
   id_ = body.substr(0, at);
+  pack_id();
   // Every separator starts one more element, so a trailing separator leaves
   // an empty last element: 'N1*' has one.
   do {
@@ -315,6 +318,16 @@ void Segment::split_plain(std::string_view body, char element, char component) {
   const ShortMarks marks = mark_short(body, element, component);
   std::size_t end = lowest_bit(marks.ends);
   id_ = std::string_view(body.data(), end);
+  if (n >= 8 && end <= id_table::kShortBytes && std::endian::native == std::endian::little) {
+    // The key is the id's bytes in order under a 1 bit; a word of the body
+    // holds them.
+    uint64_t head;
+    std::memcpy(&head, body.data(), 8);
+    const uint64_t top = uint64_t{1} << (8 * end);
+    id_key_ = (head & (top - 1)) | top;
+  } else {
+    pack_id();
+  }
   // Every separator starts one more element, so a trailing separator leaves
   // an empty last element: 'N1*' has one.
   uint64_t ends = marks.ends & (marks.ends - 1);
@@ -455,6 +468,7 @@ void Segment::split_chunked(std::string_view body, char element, char component)
   // an empty last element: 'N1*' has one.
   put(base + n);
   count_ = count;
+  pack_id();
   if (parts_used_ != 0) link_parts();
 }
 

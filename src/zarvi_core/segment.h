@@ -15,6 +15,7 @@
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/element.h"
 #include "zarvi_core/frame.h"
+#include "zarvi_core/id_table.h"
 
 namespace zarvi_core {
 
@@ -39,6 +40,9 @@ class Segment {
   // The body before the first element separator, release bytes kept; the
   // whole body when there is no separator.
   std::string_view id() const noexcept { return id_; }
+  // The id packed as id_table::short_key packs it, 0 when it is longer than
+  // id_table::kShortBytes: lookups by id need not pack it again.
+  uint64_t id_key() const noexcept { return id_key_; }
   // Leading trivia, body and terminator, exactly as in the input.
   std::string_view raw() const noexcept { return raw_; }
   // 0-based position of the segment in its input.
@@ -111,10 +115,15 @@ class Segment {
   // text unescaped into owned_, which the split has made large enough never
   // to move.
   std::string_view own(std::string_view text, char release);
+  // Sets id_key_ from id_.
+  void pack_id() noexcept {
+    id_key_ = id_.size() <= id_table::kShortBytes ? id_table::short_key(id_) : 0;
+  }
   // Points every composite at its parts, now that they stay put.
   void link_parts();
 
   std::string_view id_;
+  uint64_t id_key_ = 0;
   std::string_view raw_;
   std::size_t index_ = 0;
   bool terminated_ = false;

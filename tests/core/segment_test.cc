@@ -99,6 +99,7 @@ TEST(Segment, CopiesAndRefillsKeepParts) {
   original.reset();
   EXPECT_EQ(render(copy), expected);
   EXPECT_EQ(render(assigned), expected);
+  EXPECT_EQ(copy.id_key(), id_table::short_key("SVC"));
 }
 
 // Long segments take their slots by counting the separators left rather than
@@ -159,6 +160,11 @@ void expect_same_split(std::size_t index, const Frame& frame, const Delimiters& 
   a.reparse(index, frame, plain);
   b.reparse(index, frame, with_release);
   ASSERT_EQ(a.id(), b.id()) << "segment " << index;
+  // Both pack the id as a lookup would.
+  const uint64_t key =
+      a.id().size() <= id_table::kShortBytes ? id_table::short_key(a.id()) : 0;
+  ASSERT_EQ(a.id_key(), key) << "segment " << index;
+  ASSERT_EQ(b.id_key(), key) << "segment " << index;
   ASSERT_EQ(render(a), render(b)) << "segment " << index;
 }
 
