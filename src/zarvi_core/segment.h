@@ -101,7 +101,8 @@ class Segment {
   // size.
   void grow(std::string_view rest, char element);
   // Makes room for n more parts, keeping those in use; `rest` is the body
-  // after the element that needs them. Past a few hundred, parts are counted
+  // after the element that needs them, empty when n covers every part still
+  // to come. Past a few hundred, parts are counted
   // as grow counts elements, so that one element of millions of components
   // costs sixteen bytes per component, never a copy at twice its size.
   void reserve_parts(std::size_t n, std::string_view rest, char element, char component);
