@@ -124,7 +124,7 @@ class Segment {
   void link_parts();
 
   std::string_view id_;
-  uint64_t id_key_ = 0;
+  uint64_t id_key_ = 1;  // the empty id's
   std::string_view raw_;
   std::size_t index_ = 0;
   bool terminated_ = false;

@@ -100,6 +100,7 @@ TEST(Segment, CopiesAndRefillsKeepParts) {
   EXPECT_EQ(render(copy), expected);
   EXPECT_EQ(render(assigned), expected);
   EXPECT_EQ(copy.id_key(), id_table::short_key("SVC"));
+  EXPECT_EQ(Segment().id_key(), id_table::short_key(""));
 }
 
 // Long segments take their slots by counting the separators left rather than
