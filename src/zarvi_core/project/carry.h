@@ -68,6 +68,8 @@ class Held {
     }
     set_null();
   }
+  // set_text() for a decimal128 column of a text already parsed to `value`.
+  void set_amount(i128 value) { set_number(column::Cell::Kind::Decimal128, value); }
   // set() of an int64 cell.
   void set_int64(int64_t v) { set_number(column::Cell::Kind::Int64, v); }
   // Writes the value as `row.cell(cell())` does, without making the cell.

@@ -364,6 +364,10 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
 
 void Plans::mark_columns(const spec::TableDef& table) {
   for (const auto& [name, column] : table.columns) {
+    if (const auto* g = std::get_if<spec::GroupElementSource>(&column)) {
+      mark_group(table, *g);
+      continue;
+    }
     const auto* source = std::get_if<spec::ElementSource>(&column);
     if (source == nullptr) continue;
     SegmentPlan* plan = find(source->segment);
@@ -374,6 +378,19 @@ void Plans::mark_columns(const spec::TableDef& table) {
       for (ComponentPlan& c : element.components)
         if (source->component == c.position) c.value.read = true;
     }
+  }
+}
+
+void Plans::mark_group(const spec::TableDef& table, const spec::GroupElementSource& source) {
+  if (!table.segment || !table.repeat || source.component) return;
+  SegmentPlan* plan = find(*table.segment);
+  uint64_t first;
+  if (plan == nullptr || __builtin_add_overflow(table.repeat->from, source.offset, &first)) return;
+  const uint64_t step = table.repeat->step;
+  for (ElementPlan& element : plan->elements) {
+    if (element.position < first) continue;
+    const uint64_t past = element.position - first;
+    if (step == 0 ? past == 0 : past % step == 0) element.value.read = true;
   }
 }
 

@@ -141,6 +141,7 @@ class Chooser {
 struct ValuePlan {
   const spec::ElementDef* def = nullptr;
   column::ColumnType type;
+  // Some column reads this value: checking it keeps the parse for the column.
   bool read = false;
   // The definition's, kept here so that a valid value never loads it.
   bool required = false;
@@ -285,11 +286,14 @@ class Plans {
   bool add_segment_table(std::string_view id, LoopId loop, size_t t);
 
   // Sets the read flag of every element and component that a column of
-  // `table` reads, so that checking it keeps its parsed cell for the column.
+  // `table` reads, so that checking it keeps its parsed value for the column.
   void mark_columns(const spec::TableDef& table);
 
  private:
   SegmentPlan* find(std::string_view id);
+  // mark_columns for a column of a repeat group: every repeat of its element
+  // (a component's read is not kept).
+  void mark_group(const spec::TableDef& table, const spec::GroupElementSource& source);
   // Packs every code list of the spec's element definitions and of the
   // occurrences of `plan`'s candidates.
   void pack_codes(const spec::Spec& spec, SegmentPlan& plan);

@@ -172,6 +172,7 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 void Projector::on_placed(LoopId loop, const Segment& segment) {
   // A segment without a plan (such as an end segment the spec neither
   // defines nor names) can still make rows of a segment table.
+  shared_set_ = 0;
   if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
     choose_occurrence(*plan, loop, segment);
     check_elements(*plan, segment);
@@ -212,10 +213,13 @@ void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
     case spec::Pick::Kind::Last:
       break;
   }
-  if (w.index)
-    target->set_int64(static_cast<int64_t>(segment.index()));
-  else
-    target->set_text(w.type, text_of(segment, w.element, w.component, text_buffer_));
+  if (w.index) return target->set_int64(static_cast<int64_t>(segment.index()));
+  const std::optional<std::string_view> text =
+      text_of(segment, w.element, w.component, text_buffer_);
+  if (text)
+    if (const Shared* s = shared(w.element, w.type))
+      return target->set_amount(s->value);
+  target->set_text(w.type, text);
 }
 
 void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
@@ -280,22 +284,26 @@ void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint
   for (size_t c = 0; c < state.writers.size(); ++c) {
     const ColumnWriter& w = state.writers[c];
     std::optional<std::string_view> text;
+    uint64_t position = w.element;
     switch (w.source) {
       case ColumnWriter::Source::Index:
         row.value(static_cast<int64_t>(segment.index()));
         continue;
       case ColumnWriter::Source::Element:
-        text = text_of(segment, w.element, w.component, state.joined[c]);
+        text = text_of(segment, position, w.component, state.joined[c]);
         break;
-      case ColumnWriter::Source::Group: {
-        uint64_t position;
+      case ColumnWriter::Source::Group:
         if (group && !__builtin_add_overflow(*group, w.element, &position))
           text = text_of(segment, position, w.component, state.joined[c]);
         break;
-      }
       case ColumnWriter::Source::None:
         break;
     }
+    if (text)
+      if (const Shared* s = shared(position, w.type)) {
+        row.value(s->value);
+        continue;
+      }
     write_text(row, w.type, text);
   }
   end_row(row, state);
@@ -345,7 +353,7 @@ void Projector::check_elements(const plan::SegmentPlan& plan, const Segment& seg
     }
     // Most defined elements are empty or valid.
     const std::string_view text = e.value();
-    if (text.empty() ? element->value.required : !valid_text(text, element->value))
+    if (text.empty() ? element->value.required : !valid_text(text, element->value, position))
       check_value(text, element->value, segment, position, std::nullopt);
   }
 }

@@ -329,6 +329,14 @@ TEST(Projector, ColumnReads) {
        "1 | 3 | 0 | ∅ | ∅ | ∅ | ∅ | C2 | A | ∅\n"
        "2 | 6 | 1 | ∅ | ∅ | ∅ | ∅ | C3 | ∅ | ∅\n"
        "3 | 11 | 2 | ∅ | ∅ | ∅ | ∅ | C4 | C | ∅"},
+      // The element check keeps the amounts it parses for these columns: a
+      // segment whose amount it does not parse must not read the last one.
+      {"an amount is read from its own segment",
+       tx("CLP*C1*1*12~CAS*CO*1*2~CLP*C2*1*5:1~CAS*CO*1*~CLP*C3*1*1.234~CLP*C4*1*-0.5~"),
+       "0 | 1 | 0 | 2.00 | 2.00 | ∅ | 12.00 | C1 | ∅ | ∅\n"
+       "1 | 3 | 0 | ∅ | ∅ | ∅ | ∅ | C2 | ∅ | ∅\n"
+       "2 | 5 | 0 | ∅ | ∅ | ∅ | ∅ | C3 | ∅ | ∅\n"
+       "3 | 6 | 0 | ∅ | ∅ | ∅ | -0.50 | C4 | ∅ | ∅"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
