@@ -65,7 +65,12 @@ RunResult Processor::run(const spec::Spec& spec, const Document& document, proje
     const std::optional<Frame> frame = document.frame(i);
     // Every index below size() has a frame.
     if (!ZARVI_VERIFY(frame.has_value())) break;
-    segment.reparse(i, *frame, document.delimiters());
+    // Rebuilt from its parts: the segment copying the frame as it came back
+    // loaded its views in wide moves from narrow stores made just before,
+    // which stalled every segment.
+    const Frame plain{std::string_view(frame->raw.data(), frame->raw.size()),
+                      std::string_view(frame->body.data(), frame->body.size()), frame->terminated};
+    segment.reparse(i, plain, document.delimiters());
     processor.step(segment, result.diagnostics);
   }
   append(result.diagnostics, processor.finish().diagnostics);
