@@ -107,14 +107,13 @@ void LoopEngine::close_from(size_t depth, std::vector<Event>& out) {
   }
 }
 
-void LoopEngine::feed(const Segment& segment, std::vector<Event>& out) {
-  out.clear();
+void LoopEngine::feed_found(const Segment& segment, const TriggerIndex::Entry* entry,
+                            std::vector<Event>& out) {
   const uint64_t at = segment.index();
   if (segment.id().empty() && segment.elements().empty()) {
     out.push_back(Event::empty(at));
     return;
   }
-  const TriggerIndex::Entry* entry = index_.find(segment.id());
   if (entry == nullptr) {
     out.push_back(Event::unplaced(at));
     return;
@@ -159,14 +158,7 @@ void LoopEngine::feed(const Segment& segment, std::vector<Event>& out) {
   }
 
   // An open loop that holds the segment or ends on it, innermost first.
-  for (size_t level = stack_.size(); level-- > 0;) {
-    LoopId loop = stack_[level];
-    if (!entry->holds[loop]) continue;
-    close_above(level + 1, out);
-    out.push_back(Event::placed(loop, at));
-    if (entry->holds[loop] & TriggerIndex::kEnds) close_above(level, out);
-    return;
-  }
+  if (place_held(*entry, at, out)) return;
 
   // A trigger under a loop that is not open: open the missing ancestors.
   if (const std::optional<LoopId> found = any) {

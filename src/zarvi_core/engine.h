@@ -72,16 +72,25 @@ class TriggerIndex {
   };
   // Null when no loop opens on, holds or ends on the id.
   const Entry* find(std::string_view id) const {
-    if (id.size() <= id_table::kShortBytes) {
-      const uint32_t* at = short_.find(id_table::short_key(id));
-      return at == nullptr ? nullptr : &entries_[*at];
-    }
-    auto it = long_.find(id);
-    return it == long_.end() ? nullptr : &entries_[it->second];
+    if (id.size() <= id_table::kShortBytes) return find_short(id_table::short_key(id));
+    return find_long(id);
+  }
+  // The same for a segment's id, packed already.
+  const Entry* find(const Segment& segment) const {
+    if (segment.id_key() != 0) return find_short(segment.id_key());
+    return find_long(segment.id());
   }
 
  private:
   Entry& entry(std::string_view id, size_t loops);
+  const Entry* find_short(uint64_t key) const {
+    const uint32_t* at = short_.find(key);
+    return at == nullptr ? nullptr : &entries_[*at];
+  }
+  const Entry* find_long(std::string_view id) const {
+    auto it = long_.find(id);
+    return it == long_.end() ? nullptr : &entries_[it->second];
+  }
 
   std::vector<Entry> entries_;
   // Positions in entries_ by id.
@@ -110,8 +119,16 @@ class LoopEngine {
     feed(segment, events_);
     return events_;
   }
-  // The same events written to `out`, cleared first.
-  void feed(const Segment& segment, std::vector<Event>& out);
+  // The same events written to `out`, cleared first. Inline: most segments
+  // open nothing and are held by a loop already open.
+  [[gnu::always_inline]] void feed(const Segment& segment, std::vector<Event>& out) {
+    out.clear();
+    const TriggerIndex::Entry* entry = index_.find(segment);
+    if (entry != nullptr && entry->openers.empty() && !segment.id().empty() &&
+        place_held(*entry, segment.index(), out)) [[likely]]
+      return;
+    feed_found(segment, entry, out);
+  }
 
   // Closes every open loop, innermost first, appending one Close event per
   // loop to `out`; the engine can then read another stream.
@@ -122,6 +139,24 @@ class LoopEngine {
   const spec::Spec& spec() const { return *spec_; }
 
  private:
+  // feed past the lookup: `entry` is the index's for the segment's id.
+  void feed_found(const Segment& segment, const TriggerIndex::Entry* entry,
+                  std::vector<Event>& out);
+  // Places the segment in the innermost open loop that holds its id or ends
+  // on it, closing the loops inside; false, with no event, when none does.
+  [[gnu::always_inline]] bool place_held(const TriggerIndex::Entry& entry, uint64_t at,
+                                         std::vector<Event>& out) {
+    for (size_t level = stack_.size(); level-- > 0;) {
+      const LoopId loop = stack_[level];
+      const uint8_t holds = entry.holds[loop];
+      if (holds == 0) continue;
+      close_above(level + 1, out);
+      out.push_back(Event::placed(loop, at));
+      if (holds & TriggerIndex::kEnds) close_above(level, out);
+      return true;
+    }
+    return false;
+  }
   void push(LoopId loop);
   // Most segments close nothing: the test is inline, the work is not.
   void close_above(size_t depth, std::vector<Event>& out) {

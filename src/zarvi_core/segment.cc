@@ -13,6 +13,7 @@ namespace zarvi_core {
 
 Segment::Segment(const Segment& other)
     : id_(other.id_),
+      id_key_(other.id_key_),
       raw_(other.raw_),
       index_(other.index_),
       terminated_(other.terminated_),
@@ -138,9 +139,11 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
   std::size_t at = find_unreleased(body, delimiters.element, delimiters.release);
   if (at == std::string_view::npos) {
     id_ = body;
+    pack_id();
     return;
   }
   id_ = body.substr(0, at);
+  pack_id();
   // Every separator starts one more element, so a trailing separator leaves
   // an empty last element: 'N1*' has one.
   do {
@@ -150,6 +153,7 @@ void Segment::split_released(std::string_view body, const Delimiters& delimiters
     const std::string_view text = body.substr(0, at);
     put_released(elements_[count_++], text, body.substr(text.size()), delimiters);
   } while (at != std::string_view::npos);
+  if (parts_used_ != 0) link_parts();
 }
 
 namespace {
@@ -240,6 +244,59 @@ class Finder {
 
 #endif
 
+// The number of set bits. std::popcount is a library call unless the target
+// is known to have the instruction; this is a dozen inline ones.
+inline unsigned bits_set(uint64_t x) noexcept {
+#if defined(__POPCNT__)
+  return static_cast<unsigned>(std::popcount(x));
+#else
+  x -= (x >> 1) & 0x5555555555555555ULL;
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<unsigned>((x * 0x0101010101010101ULL) >> 56);
+#endif
+}
+
+// Bit i of `ends` (`components`): byte i of a body shorter than 64 bytes is
+// an element (component) separator; bit n: the body's end, which closes the
+// last element as a separator would.
+struct ShortMarks {
+  uint64_t ends;
+  uint64_t components;
+};
+
+inline ShortMarks mark_short(std::string_view body, char element, char component) noexcept {
+  const char* const base = body.data();
+  const std::size_t n = body.size();
+  const Finder finder(element, component);
+  uint64_t elements = 0;
+  uint64_t components = 0;
+  if (n >= 16) {
+    std::size_t at = 0;
+    for (; at + 16 <= n; at += 16) {
+      const Marks m = finder.whole(base + at);
+      elements |= uint64_t{m.elements} << at;
+      components |= uint64_t{m.components} << at;
+    }
+    if (at != n) {
+      // The last sixteen bytes, overlapping the chunk before: the same bytes
+      // give the same bits.
+      const Marks m = finder.whole(base + n - 16);
+      elements |= uint64_t{m.elements} << (n - 16);
+      components |= uint64_t{m.components} << (n - 16);
+    }
+  } else {
+    const Marks m = finder.tail(base, base, n);
+    elements = m.elements;
+    components = m.components;
+  }
+  return {elements | uint64_t{1} << n, components & ~elements};
+}
+
+inline std::size_t lowest_bit(uint64_t bits) noexcept {
+  return static_cast<uint32_t>(std::countr_zero(bits));
+}
+
 }  // namespace
 
 void Segment::grow(std::string_view rest, char element) {
@@ -251,10 +308,95 @@ void Segment::grow(std::string_view rest, char element) {
   elements_.resize(slots);
 }
 
-// Without a release character the body is read sixteen bytes at a time: each
-// chunk gives the positions of its element separators, and a chunk without a
-// component separator (nearly all of them) needs no more than that.
+// Nearly every body is shorter than 64 bytes: it is marked whole, and one
+// pass over the marks places the id and every element. The rare cases leave
+// by tail calls, so that this path saves no registers.
 void Segment::split_plain(std::string_view body, char element, char component) {
+  const std::size_t n = body.size();
+  if (n >= 64) [[unlikely]]
+    return split_chunked(body, element, component);
+  const ShortMarks marks = mark_short(body, element, component);
+  std::size_t end = lowest_bit(marks.ends);
+  id_ = std::string_view(body.data(), end);
+  if (n >= 8 && end <= id_table::kShortBytes && std::endian::native == std::endian::little) {
+    // The key is the id's bytes in order under a 1 bit; a word of the body
+    // holds them.
+    uint64_t head;
+    std::memcpy(&head, body.data(), 8);
+    const uint64_t top = uint64_t{1} << (8 * end);
+    id_key_ = (head & (top - 1)) | top;
+  } else {
+    pack_id();
+  }
+  // Every separator starts one more element, so a trailing separator leaves
+  // an empty last element: 'N1*' has one.
+  uint64_t ends = marks.ends & (marks.ends - 1);
+  if (elements_.size() < n - end && elements_.size() < bits_set(ends)) [[unlikely]]
+    return split_roomy(body, element, component);
+  if (marks.components != 0) [[unlikely]]
+    return split_marked(body, ends, marks.components);
+  Element* out = elements_.data();
+  for (; ends != 0; ends &= ends - 1) {
+    const std::size_t start = end + 1;
+    end = lowest_bit(ends);
+    (out++)->borrow(std::string_view(body.data() + start, end - start));
+  }
+  count_ = static_cast<std::size_t>(out - elements_.data());
+}
+
+void Segment::split_roomy(std::string_view body, char element, char component) {
+  // The marks again: rare enough not to be worth passing.
+  const uint64_t ends = mark_short(body, element, component).ends;
+  const std::size_t count = bits_set(ends) - 1;
+  // Short of 1024 slots, grow doubles and reads neither the rest nor count_.
+  count_ = 0;
+  while (elements_.size() < count) grow(std::string_view(), element);
+  split_plain(body, element, component);
+}
+
+void Segment::split_marked(std::string_view body, uint64_t ends, uint64_t components) {
+  std::size_t end = id_.size();
+  // Component separators in the id are its bytes.
+  components &= ~((uint64_t{2} << end) - 1);
+  // Room for every part at once, so that each composite points to its parts
+  // straight away: one per component separator, one more per composite.
+  reserve_parts(std::size_t{bits_set(components)} + bits_set(ends), std::string_view(), 0, 0);
+  Element* out = elements_.data();
+  for (; ends != 0; ends &= ends - 1) {
+    const std::size_t start = end + 1;
+    end = lowest_bit(ends);
+    const std::string_view text(body.data() + start, end - start);
+    // Bits through the element's end; 2 << 63 wraps to 0, so all for end 63.
+    const uint64_t through = (uint64_t{2} << end) - 1;
+    uint64_t inside = components & through;
+    if (inside == 0) {
+      out->borrow(text);
+    } else {
+      components &= ~through;
+      inside >>= start;
+      Bytes* const first = parts_.data() + parts_used_;
+      Bytes* part = first;
+      std::size_t from = 0;
+      for (; inside != 0; inside &= inside - 1) {
+        const std::size_t at = lowest_bit(inside);
+        *part++ = Bytes(std::string_view(text.data() + from, at - from));
+        from = at + 1;
+      }
+      *part++ = Bytes(std::string_view(text.data() + from, text.size() - from));
+      parts_used_ += static_cast<std::size_t>(part - first);
+      out->at_ = first;
+      out->size_ = static_cast<std::size_t>(part - first);
+      out->kind_ = Element::kComposite;
+    }
+    ++out;
+  }
+  count_ = static_cast<std::size_t>(out - elements_.data());
+}
+
+// Longer bodies are read sixteen bytes at a time: each chunk gives the
+// positions of its element separators, and a chunk without a component
+// separator (nearly all of them) needs no more than that.
+void Segment::split_chunked(std::string_view body, char element, char component) {
   const char* const base = body.data();
   const std::size_t n = body.size();
   const Finder finder(element, component);
@@ -326,6 +468,8 @@ void Segment::split_plain(std::string_view body, char element, char component) {
   // an empty last element: 'N1*' has one.
   put(base + n);
   count_ = count;
+  pack_id();
+  if (parts_used_ != 0) link_parts();
 }
 
 std::string_view Segment::joined(const Element& composite, char separator,

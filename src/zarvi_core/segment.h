@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/element.h"
 #include "zarvi_core/frame.h"
+#include "zarvi_core/id_table.h"
 
 namespace zarvi_core {
 
@@ -38,6 +40,9 @@ class Segment {
   // The body before the first element separator, release bytes kept; the
   // whole body when there is no separator.
   std::string_view id() const noexcept { return id_; }
+  // The id packed as id_table::short_key packs it, 0 when it is longer than
+  // id_table::kShortBytes: lookups by id need not pack it again.
+  uint64_t id_key() const noexcept { return id_key_; }
   // Leading trivia, body and terminator, exactly as in the input.
   std::string_view raw() const noexcept { return raw_; }
   // 0-based position of the segment in its input.
@@ -63,7 +68,6 @@ class Segment {
       split_released(frame.body, delimiters);
     else
       split_plain(frame.body, delimiters.element, delimiters.component);
-    if (parts_used_ != 0) link_parts();
   }
 
   // The text of the element at a 1-based position: a simple element's bytes,
@@ -81,6 +85,15 @@ class Segment {
   // A composite's components joined by separator into buffer.
   static std::string_view joined(const Element& composite, char separator, std::string& buffer);
   void split_plain(std::string_view body, char element, char component);
+  // split_plain for a body of 64 bytes or more.
+  void split_chunked(std::string_view body, char element, char component);
+  // split_plain for a body with more elements than slots: makes room, then
+  // splits.
+  [[gnu::noinline]] void split_roomy(std::string_view body, char element, char component);
+  // The elements after the id of a body shorter than 64 bytes: one ends at
+  // each set bit of `ends` (bit i: byte i); the set bits of `components`
+  // are component separators.
+  [[gnu::noinline]] void split_marked(std::string_view body, uint64_t ends, uint64_t components);
   void split_released(std::string_view body, const Delimiters& delimiters);
   // Makes room for at least one more element, keeping those in use. A long
   // segment gets exactly as many slots as separators remain in `rest`
@@ -88,7 +101,8 @@ class Segment {
   // size.
   void grow(std::string_view rest, char element);
   // Makes room for n more parts, keeping those in use; `rest` is the body
-  // after the element that needs them. Past a few hundred, parts are counted
+  // after the element that needs them, empty when n covers every part still
+  // to come. Past a few hundred, parts are counted
   // as grow counts elements, so that one element of millions of components
   // costs sixteen bytes per component, never a copy at twice its size.
   void reserve_parts(std::size_t n, std::string_view rest, char element, char component);
@@ -102,10 +116,15 @@ class Segment {
   // text unescaped into owned_, which the split has made large enough never
   // to move.
   std::string_view own(std::string_view text, char release);
+  // Sets id_key_ from id_.
+  void pack_id() noexcept {
+    id_key_ = id_.size() <= id_table::kShortBytes ? id_table::short_key(id_) : 0;
+  }
   // Points every composite at its parts, now that they stay put.
   void link_parts();
 
   std::string_view id_;
+  uint64_t id_key_ = 1;  // the empty id's
   std::string_view raw_;
   std::size_t index_ = 0;
   bool terminated_ = false;

@@ -99,6 +99,8 @@ TEST(Segment, CopiesAndRefillsKeepParts) {
   original.reset();
   EXPECT_EQ(render(copy), expected);
   EXPECT_EQ(render(assigned), expected);
+  EXPECT_EQ(copy.id_key(), id_table::short_key("SVC"));
+  EXPECT_EQ(Segment().id_key(), id_table::short_key(""));
 }
 
 // Long segments take their slots by counting the separators left rather than
@@ -159,6 +161,11 @@ void expect_same_split(std::size_t index, const Frame& frame, const Delimiters& 
   a.reparse(index, frame, plain);
   b.reparse(index, frame, with_release);
   ASSERT_EQ(a.id(), b.id()) << "segment " << index;
+  // Both pack the id as a lookup would.
+  const uint64_t key =
+      a.id().size() <= id_table::kShortBytes ? id_table::short_key(a.id()) : 0;
+  ASSERT_EQ(a.id_key(), key) << "segment " << index;
+  ASSERT_EQ(b.id_key(), key) << "segment " << index;
   ASSERT_EQ(render(a), render(b)) << "segment " << index;
 }
 
@@ -180,6 +187,25 @@ TEST(Segment, PlainSplitAgreesWithReleasePath) {
       expect_same_split(round, Frame{body, body, true}, d, plain, release_path, '?');
       if (HasFatalFailure()) return;
     }
+  }
+}
+
+// Bodies of every length on both sides of 64 bytes, where the plain split
+// changes method, from sparse to nothing but separators: more elements than
+// a segment's first slots, component separators in the id, in the last byte
+// and next to element separators. Every tenth round starts from new segments.
+TEST(Segment, PlainSplitAgreesAcrossLengths) {
+  const std::string alphabets[] = {"ABCDEFG*:", "AB**::", "*:", "*", ":A"};
+  std::mt19937 random(5010);
+  Segment plain, release_path;
+  for (int round = 0; round < 6000; ++round) {
+    const std::string& alphabet = alphabets[round % 5];
+    std::string body(random() % 140, ' ');
+    for (char& ch : body) ch = alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(body);
+    if (round % 10 == 0) plain = release_path = Segment();
+    expect_same_split(round, Frame{body, body, true}, Delimiters{}, plain, release_path, '?');
+    if (HasFatalFailure()) return;
   }
 }
 
