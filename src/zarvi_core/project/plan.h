@@ -282,12 +282,13 @@ class Plans {
     SegmentPlan* const* plan = index_.find(id_table::short_key(id));
     return plan == nullptr ? nullptr : *plan;
   }
-  // The plan of `id` placed in `loop`, for an id of up to kShortBytes bytes
-  // and a loop below kPlacedLoops in which the id has an occurrence; null
-  // otherwise, when get(id) and the plan's lists for the loop answer the same.
-  const Placed* placed(std::string_view id, LoopId loop) const {
-    if (id.size() > id_table::kShortBytes || loop >= kPlacedLoops) return nullptr;
-    return placed_.find(id_table::short_key(id) | uint64_t{loop} << kLoopShift);
+  // The plan of the id with short key `id_key` (0: a longer id, as
+  // Segment::id_key gives it) placed in `loop`, for a loop below
+  // kPlacedLoops in which the id has an occurrence; null otherwise, when
+  // get(id) and the plan's lists for the loop answer the same.
+  const Placed* placed(uint64_t id_key, LoopId loop) const {
+    if (id_key == 0 || loop >= kPlacedLoops) return nullptr;
+    return placed_.find(id_key | uint64_t{loop} << kLoopShift);
   }
   // Makes the index of placed(); after the last add_segment_table, since it
   // copies what the plans hold per loop.

@@ -173,7 +173,7 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 // Inline into on, as is choose_occurrence here: every segment takes both.
 [[gnu::always_inline]] inline void Projector::on_placed(LoopId loop, const Segment& segment) {
   // Most segments: one lookup by id and loop finds what choosing reads.
-  const plan::Placed* placed = plans_.placed(segment.id(), loop);
+  const plan::Placed* placed = plans_.placed(segment.id_key(), loop);
   const plan::SegmentPlan* plan = placed != nullptr ? placed->plan : plans_.get(segment.id());
   if (plan == nullptr) {
     // A segment without a plan (such as an end segment the spec neither

@@ -149,7 +149,7 @@ TEST(Plans, PlacedMatchesThePlan) {
     ASSERT_NE(plan, nullptr);
     for (LoopId l = 0; l < spec.loops.size(); ++l) {
       SCOPED_TRACE(spec.loops[l].name);
-      const Placed* placed = plans.placed(id, l);
+      const Placed* placed = plans.placed(segment_of(id).id_key(), l);
       const std::vector<Candidate>& candidates = plan->candidates[l];
       if (placed == nullptr) {
         EXPECT_TRUE(candidates.empty());
@@ -180,8 +180,8 @@ TEST(Plans, PlacedMatchesThePlan) {
   }
   EXPECT_GT(found, spec.segments.size() / 2);
   // Ids the index cannot key, and loops past the spec's, find nothing.
-  EXPECT_EQ(plans.placed("ABCDEFGH", 0), nullptr);
-  EXPECT_EQ(plans.placed("CLP", spec.loops.size() + 1000), nullptr);
+  EXPECT_EQ(plans.placed(segment_of("ABCDEFGH*1").id_key(), 0), nullptr);
+  EXPECT_EQ(plans.placed(segment_of("CLP*1").id_key(), spec.loops.size() + 1000), nullptr);
 }
 
 }  // namespace
