@@ -215,6 +215,22 @@ bool Plans::add_segment_table(std::string_view id, LoopId loop, size_t t) {
   return true;
 }
 
+void Plans::index_placed() {
+  size_t pairs = 0;
+  auto each_pair = [&](auto&& f) {
+    for (const auto& [key, plan] : short_)
+      for (LoopId l = 0; l < plan.candidates.size() && l < kPlacedLoops; ++l)
+        if (!plan.candidates[l].empty()) f(key, l, plan);
+  };
+  each_pair([&](uint64_t, LoopId, const SegmentPlan&) { ++pairs; });
+  placed_ = id_table::Table<Placed>(pairs);
+  each_pair([&](uint64_t key, LoopId l, const SegmentPlan& plan) {
+    Placed p{plan.choosers[l], &plan, {}};
+    if (l < plan.segment_tables.size()) p.segment_tables = plan.segment_tables[l];
+    placed_.insert(key | uint64_t{l} << kLoopShift, std::move(p));
+  });
+}
+
 SegmentPlan* Plans::find(std::string_view id) {
   if (id.size() <= id_table::kShortBytes) {
     auto it = short_.find(id_table::short_key(id));

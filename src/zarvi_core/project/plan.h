@@ -125,13 +125,14 @@ class Chooser {
   }
 
  private:
+  // What a direct choice reads first.
   bool direct_ = false;
   bool keys_ = false;  // some candidate before the fallback lists a code
   bool has_fallback_ = false;
-  Choice fallback_;  // of the first candidate without a qualifier
   uint64_t element_ = 0;
   std::optional<uint64_t> component_;
   id_table::Table<Choice> first_;
+  Choice fallback_;  // of the first candidate without a qualifier
   // Tried in turn when not direct.
   std::vector<Candidate> candidates_;
   std::vector<Choice> choices_;
@@ -236,6 +237,16 @@ struct SegmentPlan {
   std::vector<std::vector<size_t>> segment_tables;
 };
 
+// What a segment placed in a loop reads of its plan before anything else:
+// the plan, a copy of its chooser there and the segment tables it makes rows
+// of there, kept together so that one lookup by id and loop finds them and
+// choosing an occurrence waits on no further load of the plan.
+struct Placed {
+  Chooser chooser;
+  const SegmentPlan* plan = nullptr;
+  std::span<const size_t> segment_tables;
+};
+
 // The column type of an element type: AN and ID binary, Nd int64 with scale
 // d, R decimal128(38, scale), DT date32, TM time32.
 column::ColumnType column_type_of(ElementType type);
@@ -272,6 +283,18 @@ class Plans {
     SegmentPlan* const* plan = index_.find(id_table::short_key(id));
     return plan == nullptr ? nullptr : *plan;
   }
+  // The plan of the id with short key `id_key` (0: a longer id, as
+  // Segment::id_key gives it) placed in `loop`, for a loop below
+  // kPlacedLoops in which the id has an occurrence; null otherwise, when
+  // get(id) and the plan's lists for the loop answer the same.
+  const Placed* placed(uint64_t id_key, LoopId loop) const {
+    if (id_key == 0 || loop >= kPlacedLoops) return nullptr;
+    return placed_.find(id_key | uint64_t{loop} << kLoopShift);
+  }
+  // Makes the index of placed(); after the last add_segment_table, since it
+  // copies what the plans hold per loop.
+  void index_placed();
+
   // The plan of `id`, made empty (candidate and watcher lists for every loop)
   // on first use.
   SegmentPlan& entry(std::string_view id, size_t loop_count);
@@ -303,7 +326,12 @@ class Plans {
   // Rebuilds the short-id index after a plan was added.
   void index_short();
 
+  // A short key leaves the bits above it free for the loop.
+  static constexpr unsigned kLoopShift = 8 * id_table::kShortBytes + 1;
+  static constexpr uint64_t kPlacedLoops = uint64_t{1} << (64 - kLoopShift);
+
   id_table::Table<SegmentPlan*> index_;  // into short_'s nodes
+  id_table::Table<Placed> placed_;       // by short key and loop
   std::unordered_map<uint64_t, SegmentPlan> short_;  // by short key
   std::unordered_map<std::string, SegmentPlan, id_table::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans

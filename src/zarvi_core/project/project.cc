@@ -101,6 +101,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
     tables_.push_back(std::move(state));
   }
   for (LoopId l = 0; l < spec.loops.size(); ++l) loop_tables_[l].carries = std::move(carries[l]);
+  plans_.index_placed();
 }
 
 const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
@@ -169,25 +170,35 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
   }
 }
 
-void Projector::on_placed(LoopId loop, const Segment& segment) {
-  // A segment without a plan (such as an end segment the spec neither
-  // defines nor names) can still make rows of a segment table.
+// Inline into on, as is choose_occurrence here: every segment takes both.
+[[gnu::always_inline]] inline void Projector::on_placed(LoopId loop, const Segment& segment) {
   shared_set_ = 0;
-  if (const plan::SegmentPlan* plan = plans_.get(segment.id())) {
-    choose_occurrence(*plan, loop, segment);
-    check_elements(*plan, segment);
-    if (plan->feeds) feed_watchers(*plan, loop, segment);
-    if (loop < plan->segment_tables.size()) segment_rows(plan->segment_tables[loop], segment, true);
+  // Most segments: one lookup by id and loop finds what choosing reads.
+  const plan::Placed* placed = plans_.placed(segment.id_key(), loop);
+  const plan::SegmentPlan* plan = placed != nullptr ? placed->plan : plans_.get(segment.id());
+  if (plan == nullptr) {
+    // A segment without a plan (such as an end segment the spec neither
+    // defines nor names) can still make rows of a segment table.
+    if (ZARVI_VERIFY(loop < loop_tables_.size()))
+      segment_rows(loop_tables_[loop].segment_tables, segment, false);
     return;
   }
-  if (ZARVI_VERIFY(loop < loop_tables_.size()))
-    segment_rows(loop_tables_[loop].segment_tables, segment, false);
+  std::span<const size_t> tables;
+  if (placed != nullptr) {
+    choose_occurrence(placed->chooser, segment);
+    tables = placed->segment_tables;
+  } else {
+    if (ZARVI_VERIFY(loop < plan->choosers.size())) choose_occurrence(plan->choosers[loop], segment);
+    if (loop < plan->segment_tables.size()) tables = plan->segment_tables[loop];
+  }
+  check_elements(*plan, segment);
+  if (plan->feeds) feed_watchers(*plan, loop, segment);
+  if (!tables.empty()) segment_rows(tables, segment, true);
 }
 
-void Projector::choose_occurrence(const plan::SegmentPlan& plan, LoopId loop,
-                                  const Segment& segment) {
-  if (!ZARVI_VERIFY(loop < plan.choosers.size())) return;
-  if (const plan::Choice* c = plan.choosers[loop].choose(segment)) {
+[[gnu::always_inline]] inline void Projector::choose_occurrence(const plan::Chooser& chooser,
+                                                                const Segment& segment) {
+  if (const plan::Choice* c = chooser.choose(segment)) {
     matched_ = c->occurrence;
     matched_slot_ = c->slot;
   }

@@ -97,7 +97,7 @@ class Projector {
   void on_open(LoopId loop, uint64_t segment);
   void on_close();
   void on_placed(LoopId loop, const Segment& segment);
-  void choose_occurrence(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
+  void choose_occurrence(const plan::Chooser& chooser, const Segment& segment);
   void feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
   void feed(const plan::Watcher& w, const Segment& segment);
   // The rows of `tables` that the segment makes; unless `planned` (the

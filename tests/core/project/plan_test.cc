@@ -10,6 +10,7 @@
 #include "zarvi_core/frame.h"
 #include "zarvi_core/project/plan.h"
 #include "zarvi_core/segment.h"
+#include "zarvi_core/spec/builtin.h"
 
 namespace zarvi_core::project::plan {
 namespace {
@@ -118,6 +119,69 @@ TEST(Chooser, MatchesTryingCandidatesInTurn) {
   }
   // A default chooser, as a plan made for a segment no loop holds has.
   EXPECT_EQ(Chooser().choose(segment_of("X*A")), nullptr);
+}
+
+
+// A body of segment `id` with `code` at the qualifier place of `c`.
+std::string body_with(std::string_view id, const Candidate& c, std::string_view code) {
+  std::string body(id);
+  for (uint64_t e = 1; e < c.element; ++e) body += '*';
+  body += '*';
+  for (uint64_t k = 1; k < c.component.value_or(1); ++k) body += ':';
+  body += code;
+  return body;
+}
+
+// The one lookup by id and loop answers what the plan and its lists for the
+// loop answer, for every segment and loop of the built-in spec, with the
+// segment tables of the built-in tables registered.
+TEST(Plans, PlacedMatchesThePlan) {
+  const spec::Spec& spec = *spec::shared_builtin_835().value();
+  Plans plans(spec);
+  for (size_t t = 0; t < spec.tables.size(); ++t)
+    if (spec.tables[t].segment)
+      for (LoopId l : spec.tables[t].loops) plans.add_segment_table(*spec.tables[t].segment, l, t);
+  plans.index_placed();
+  size_t found = 0;
+  for (const auto& [id, def] : spec.segments) {
+    SCOPED_TRACE(id);
+    const SegmentPlan* plan = plans.get(id);
+    ASSERT_NE(plan, nullptr);
+    for (LoopId l = 0; l < spec.loops.size(); ++l) {
+      SCOPED_TRACE(spec.loops[l].name);
+      const Placed* placed = plans.placed(segment_of(id).id_key(), l);
+      const std::vector<Candidate>& candidates = plan->candidates[l];
+      if (placed == nullptr) {
+        EXPECT_TRUE(candidates.empty());
+        continue;
+      }
+      ++found;
+      EXPECT_EQ(placed->plan, plan);
+      const std::vector<size_t> tables(placed->segment_tables.begin(),
+                                       placed->segment_tables.end());
+      EXPECT_EQ(tables, l < plan->segment_tables.size() ? plan->segment_tables[l]
+                                                         : std::vector<size_t>{});
+      std::vector<std::string> bodies = {id, id + "*", id + "*\xff"};
+      for (const Candidate& c : candidates)
+        if (c.qualifier_codes != nullptr)
+          for (const std::string& code : c.qualifier_codes->codes())
+            bodies.push_back(body_with(id, c, code));
+      for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        const Segment segment = segment_of(body);
+        const Choice* chosen = placed->chooser.choose(segment);
+        const Choice* before = plan->choosers[l].choose(segment);
+        ASSERT_EQ(chosen == nullptr, before == nullptr);
+        if (chosen == nullptr) continue;
+        EXPECT_EQ(chosen->occurrence, before->occurrence);
+        EXPECT_EQ(chosen->slot, before->slot);
+      }
+    }
+  }
+  EXPECT_GT(found, spec.segments.size() / 2);
+  // Ids the index cannot key, and loops past the spec's, find nothing.
+  EXPECT_EQ(plans.placed(segment_of("ABCDEFGH*1").id_key(), 0), nullptr);
+  EXPECT_EQ(plans.placed(segment_of("CLP*1").id_key(), spec.loops.size() + 1000), nullptr);
 }
 
 }  // namespace
