@@ -89,12 +89,27 @@ TriggerIndex::Entry& TriggerIndex::entry(std::string_view id, size_t loops) {
   return entries_.back();
 }
 
-LoopEngine::LoopEngine(const spec::Spec& spec)
-    : spec_(&spec), index_(spec), depth_of_(spec.loops.size(), 0) {}
+LoopEngine::LoopEngine(const spec::Spec& spec, bool shortcut)
+    : spec_(&spec), index_(spec), depth_of_(spec.loops.size(), 0) {
+  std::vector<uint64_t> keys;
+  for (LoopId id = 0; shortcut && id < spec.loops.size(); ++id) {
+    keys.clear();
+    for (const std::string& held : spec.loops[id].held) {
+      if (held.empty() || held.size() > id_table::kShortBytes) continue;
+      const TriggerIndex::Entry* entry = index_.find(held);
+      if (entry != nullptr && entry->openers.empty() && entry->holds[id] == TriggerIndex::kHolds)
+        keys.push_back(id_table::short_key(held));
+    }
+    held_sets_.emplace_back(keys);
+  }
+  held_sets_.resize(spec.loops.size() + 1);
+  track_innermost();
+}
 
 void LoopEngine::push(LoopId loop) {
   stack_.push_back(loop);
   depth_of_[loop] = static_cast<uint32_t>(stack_.size());
+  track_innermost();
 }
 
 // Pops every open loop deeper than `depth` entries, innermost first.
@@ -105,6 +120,7 @@ void LoopEngine::close_from(size_t depth, std::vector<Event>& out) {
     depth_of_[loop] = 0;
     out.push_back(Event::close(loop));
   }
+  track_innermost();
 }
 
 void LoopEngine::feed_found(const Segment& segment, const TriggerIndex::Entry* entry,
@@ -199,6 +215,7 @@ void LoopEngine::close_all(std::vector<Event>& out) {
     depth_of_[loop] = 0;
     out.push_back(Event::close(loop));
   }
+  track_innermost();
 }
 
 std::string to_string(const spec::Spec& spec, const Event& event) {

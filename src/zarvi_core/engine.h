@@ -112,7 +112,14 @@ std::optional<LoopId> matching_child(const spec::Spec& spec,
 
 class LoopEngine {
  public:
-  explicit LoopEngine(const spec::Spec& spec);
+  // `shortcut` false: every segment takes the general path, which the tests
+  // compare with the shortcut.
+  explicit LoopEngine(const spec::Spec& spec, bool shortcut = true);
+  // held_ points into held_sets_, which a move keeps and a copy would not.
+  LoopEngine(const LoopEngine&) = delete;
+  LoopEngine& operator=(const LoopEngine&) = delete;
+  LoopEngine(LoopEngine&&) = default;
+  LoopEngine& operator=(LoopEngine&&) = default;
 
   // The events of one segment, valid until the next call.
   const std::vector<Event>& feed(const Segment& segment) {
@@ -123,6 +130,12 @@ class LoopEngine {
   // open nothing and are held by a loop already open.
   [[gnu::always_inline]] void feed(const Segment& segment, std::vector<Event>& out) {
     out.clear();
+    // Held by the innermost open loop, opening and ending nothing: the
+    // segment changes nothing else.
+    if (held_->contains(segment.id_key())) [[likely]] {
+      out.push_back(Event::placed(stack_.back(), segment.index()));
+      return;
+    }
     const TriggerIndex::Entry* entry = index_.find(segment);
     if (entry != nullptr && entry->openers.empty() && !segment.id().empty() &&
         place_held(*entry, segment.index(), out)) [[likely]]
@@ -158,6 +171,10 @@ class LoopEngine {
     return false;
   }
   void push(LoopId loop);
+  // Points held_ at the innermost open loop's set.
+  void track_innermost() {
+    held_ = &held_sets_[stack_.empty() ? held_sets_.size() - 1 : stack_.back()];
+  }
   // Most segments close nothing: the test is inline, the work is not.
   void close_above(size_t depth, std::vector<Event>& out) {
     if (stack_.size() > depth) close_from(depth, out);
@@ -171,6 +188,10 @@ class LoopEngine {
   std::vector<uint32_t> depth_of_;
   std::vector<Event> events_;
   std::vector<LoopId> scratch_;
+  // Per loop, the short ids it holds that open no loop and do not end it,
+  // then an empty set for no open loop.
+  std::vector<id_table::HomeSet> held_sets_;
+  const id_table::HomeSet* held_ = nullptr;  // the innermost open loop's
 };
 
 }  // namespace zarvi_core::engine

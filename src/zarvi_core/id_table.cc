@@ -22,4 +22,23 @@ std::size_t IdHash::operator()(std::string_view s) const noexcept {
   return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
+HomeSet::HomeSet(std::span<const uint64_t> keys) : seed_(process_seed()) {
+  std::size_t slots = 2;
+  while (slots < 2 * keys.size() && slots < kMaxSlots) slots *= 2;
+  for (;; slots *= 2) {
+    slots_.assign(slots, kEmpty);
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
+    bool shared = false;
+    for (const uint64_t key : keys) {
+      uint64_t& slot = slots_[home(key)];
+      if (slot == kEmpty || slot == key) {
+        slot = key;
+      } else {
+        shared = true;
+      }
+    }
+    if (!shared || slots >= kMaxSlots) return;
+  }
+}
+
 }  // namespace zarvi_core::id_table

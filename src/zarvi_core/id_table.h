@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -93,5 +94,32 @@ class Table {
 // A set of short keys.
 struct Member {};
 using KeySet = Table<Member>;
+
+// Short keys each in its own home slot, so that asking costs one probe: the
+// slots double until no two keys share one. Past kMaxSlots the keys that
+// still collide are left out and `contains` says false for them, so it serves
+// only as a shortcut in front of a complete lookup.
+class HomeSet {
+ public:
+  static constexpr std::size_t kMaxSlots = 4096;
+
+  HomeSet() : HomeSet(std::span<const uint64_t>{}) {}
+  explicit HomeSet(std::span<const uint64_t> keys);
+
+  // Never true for a key not given; 0 (no short key) is never held.
+  bool contains(uint64_t key) const { return slots_[home(key)] == key; }
+
+ private:
+  // Neither a short key nor 0.
+  static constexpr uint64_t kEmpty = ~uint64_t{0};
+
+  std::size_t home(uint64_t key) const {
+    return static_cast<std::size_t>(((key ^ seed_) * 0x9E3779B97F4A7C15ULL) >> shift_);
+  }
+
+  std::vector<uint64_t> slots_;
+  uint64_t seed_;
+  unsigned shift_;
+};
 
 }  // namespace zarvi_core::id_table

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "process_support.h"
+#include "zarvi_core/spec/builtin.h"
 
 namespace zarvi_test {
 namespace {
@@ -94,6 +97,60 @@ TEST(TriggerIndex, FindsIdsOfEveryLength) {
             "Open(top, 0) Segment(top, 0) | Segment(top, 1) | Open(eight, 2) Segment(eight, 2) | "
             "Unplaced(3) | Unplaced(4) | Unplaced(5) | Unplaced(6) | "
             "Close(eight) Open(long, 7) Segment(long, 7) | Close(long) Segment(top, 8) Close(top)");
+}
+
+// The shortcut for segments held by the innermost loop must give the events
+// of the general path whatever the stream: random mixes of every trigger
+// (with and without its conditions), held id, end id, unknown id and empty
+// segment. The small spec has ids that a loop holds and ends on, and an id
+// that a loop holds and a child opens on.
+TEST(LoopEngine, ShortcutMatchesGeneralPath) {
+  const spec::SpecPtr ends_held = compile_or_abort(R"({"name": "ends", "loops": {
+    "top": {"trigger": {"segment": "T"}, "end": "E", "occurrences": {
+      "top": {"segment": "T", "pos": 1}, "h": {"segment": "H", "pos": 2},
+      "e": {"segment": "E", "pos": 3}, "n": {"segment": "N", "pos": 4}}},
+    "in": {"parent": "top", "trigger": {"segment": "I"}, "end": "H", "occurrences": {
+      "in": {"segment": "I", "pos": 1}, "h": {"segment": "H", "pos": 2},
+      "t": {"segment": "E", "pos": 3}}},
+    "kid": {"parent": "top", "trigger": {"segment": "N", "where": {"1": "C"}}, "occurrences": {
+      "kid": {"segment": "N", "pos": 1}}}}})");
+  const std::pair<const char*, const spec::Spec*> specs[] = {
+      {"mini", &mini_spec()},
+      {"ends", ends_held.get()},
+      {"835", spec::shared_builtin_835().value().get()},
+  };
+  for (const auto& [name, spec] : specs) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> pool = {"ZZ", "", "*", "A-MUCH-LONGER-ID"};
+    for (const spec::LoopDef& loop : spec->loops) {
+      std::string trigger = loop.trigger.segment;
+      uint64_t at = 0;
+      for (const spec::Condition& condition : loop.trigger.conditions) {
+        for (; at < condition.position; ++at) trigger += '*';
+        trigger += condition.value;
+      }
+      pool.push_back(trigger);
+      pool.push_back(loop.trigger.segment);
+      for (const std::string& held : loop.held) pool.push_back(held + "*X");
+      if (loop.end) pool.push_back(*loop.end);
+    }
+    std::mt19937 rng(11);
+    for (int round = 0; round < 40; ++round) {
+      std::string text;
+      for (int i = 0; i < 300; ++i) text += pool[rng() % pool.size()] + "~";
+      engine::LoopEngine fast(*spec);
+      engine::LoopEngine general(*spec, false);
+      for (const Segment& segment : frame_all(text)) {
+        const std::string expected = events_text(*spec, general.feed(segment));
+        ASSERT_EQ(events_text(*spec, fast.feed(segment)), expected)
+            << round << " at " << segment.index();
+      }
+      std::vector<engine::Event> fast_closed, general_closed;
+      fast.close_all(fast_closed);
+      general.close_all(general_closed);
+      ASSERT_EQ(events_text(*spec, fast_closed), events_text(*spec, general_closed)) << round;
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace zarvi_core::id_table {
 namespace {
@@ -38,6 +39,22 @@ TEST(Table, FindsWhatWasInsertedAndNothingElse) {
     }
     EXPECT_EQ(table.find(short_key("X")), nullptr);
     EXPECT_FALSE(table.contains(short_key(std::to_string(count))));
+  }
+}
+
+// Every key given has its own home slot up to the bound, and nothing else is
+// held: not 0 (a long id), not the empty text's key, not a neighbour.
+TEST(HomeSet, HoldsItsKeysAndNothingElse) {
+  for (const size_t count : {size_t{0}, size_t{1}, size_t{5}, size_t{60}}) {
+    SCOPED_TRACE(count);
+    std::vector<uint64_t> keys;
+    for (size_t i = 0; i < count; ++i) keys.push_back(short_key("S" + std::to_string(i)));
+    const HomeSet set(keys);
+    for (size_t i = 0; i < count; ++i) EXPECT_TRUE(set.contains(keys[i])) << i;
+    for (size_t i = count; i < count + 200; ++i)
+      EXPECT_FALSE(set.contains(short_key("S" + std::to_string(i)))) << i;
+    EXPECT_FALSE(set.contains(0));
+    EXPECT_FALSE(set.contains(short_key("")));
   }
 }
 
