@@ -70,7 +70,9 @@ TriggerIndex::TriggerIndex(const spec::Spec& spec) {
   short_ = id_table::Table<uint32_t>(ids.size());
   for (LoopId id = 0; id < n; ++id) {
     const spec::LoopDef& loop = spec.loops[id];
-    entry(loop.trigger.segment, n).openers.push_back(id);
+    entry(loop.trigger.segment, n)
+        .openers.push_back({id, &loop.trigger, loop.parent.value_or(0), !loop.parent.has_value(),
+                            loop.trigger.conditions.size()});
     for (const auto& held : loop.held) entry(held, n).holds[id] |= kHolds;
     if (loop.end) entry(*loop.end, n).holds[id] |= kHolds | kEnds;
   }
@@ -106,12 +108,6 @@ LoopEngine::LoopEngine(const spec::Spec& spec, bool shortcut)
   track_innermost();
 }
 
-void LoopEngine::push(LoopId loop) {
-  stack_.push_back(loop);
-  depth_of_[loop] = static_cast<uint32_t>(stack_.size());
-  track_innermost();
-}
-
 // Pops every open loop deeper than `depth` entries, innermost first.
 void LoopEngine::close_from(size_t depth, std::vector<Event>& out) {
   while (stack_.size() > depth) {
@@ -144,23 +140,22 @@ void LoopEngine::feed_found(const Segment& segment, const TriggerIndex::Entry* e
   size_t child_level = 0;
   size_t child_conditions = 0;
   size_t any_conditions = 0;
-  for (LoopId id : entry->openers) {
-    const spec::LoopDef& loop = spec_->loops[id];
+  for (const TriggerIndex::Opener& opener : entry->openers) {
     // The index found this loop by its trigger's id.
-    if (!conditions_match(loop.trigger, segment)) continue;
-    const size_t conditions = loop.trigger.conditions.size();
+    const size_t conditions = opener.conditions;
+    if (conditions != 0 && !conditions_match(*opener.trigger, segment)) continue;
     if (!any || conditions > any_conditions) {
-      any = id;
+      any = opener.loop;
       any_conditions = conditions;
     }
     // The level whose innermost loop is this loop's parent: 0 for a root.
     size_t level = 0;
-    if (loop.parent) {
-      level = depth_of_[*loop.parent];
+    if (!opener.root) {
+      level = depth_of_[opener.parent];
       if (level == 0) continue;
     }
     if (!child || level > child_level || (level == child_level && conditions > child_conditions)) {
-      child = id;
+      child = opener.loop;
       child_level = level;
       child_conditions = conditions;
     }

@@ -56,7 +56,8 @@ std::string to_string(const spec::Spec& spec, const Event& event);
 bool trigger_matches(const spec::Trigger& trigger, const Segment& segment);
 
 // Per segment id, the loops that open on it (ascending LoopId) and the loops
-// that hold it or end on it. Built once per engine; lookups do not allocate.
+// that hold it or end on it. Built once per engine, it refers to the spec's
+// triggers; lookups do not allocate.
 class TriggerIndex {
  public:
   explicit TriggerIndex(const spec::Spec& spec);
@@ -65,8 +66,17 @@ class TriggerIndex {
   static constexpr uint8_t kHolds = 1;  // the loop holds the id or ends on it
   static constexpr uint8_t kEnds = 2;   // the loop ends on the id
 
+  // A loop that opens on the id, with what choosing it reads, so that the
+  // choice does not walk the loop definitions.
+  struct Opener {
+    LoopId loop = 0;
+    const spec::Trigger* trigger = nullptr;
+    LoopId parent = 0;  // when not a root
+    bool root = true;
+    size_t conditions = 0;  // the trigger's
+  };
   struct Entry {
-    std::vector<LoopId> openers;
+    std::vector<Opener> openers;  // ascending LoopId
     // Per loop: kHolds and kEnds bits.
     std::vector<uint8_t> holds;
   };
@@ -170,7 +180,11 @@ class LoopEngine {
     }
     return false;
   }
-  void push(LoopId loop);
+  void push(LoopId loop) {
+    stack_.push_back(loop);
+    depth_of_[loop] = static_cast<uint32_t>(stack_.size());
+    track_innermost();
+  }
   // Points held_ at the innermost open loop's set.
   void track_innermost() {
     held_ = &held_sets_[stack_.empty() ? held_sets_.size() - 1 : stack_.back()];
