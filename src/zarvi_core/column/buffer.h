@@ -77,6 +77,16 @@ class Buffer {
     std::memcpy(data_ + size_, &v, sizeof v);
     size_ += sizeof v;
   }
+  // Appends n zero bytes, where n divides the 64-byte block and size() is a
+  // multiple of n: the padding past size() is already zero, so only entering
+  // a fresh block writes.
+  void push_zeros(size_t n) {
+    if (size_ % kAlign == 0) {
+      if (capacity_ - size_ < n) grow(n);
+      std::memset(data_ + size_, 0, kAlign);
+    }
+    size_ += n;
+  }
   // append() of 1 to 16 bytes that fit the capacity, ending at `end`.
   void append_short(const std::byte* src, size_t n, size_t end) {
     // Entering a fresh block zeroes it; the copy then overwrites its head.

@@ -173,13 +173,15 @@ class ColumnView {
   friend bool operator==(const ColumnView& a, const ColumnView& b);
 
  protected:
-  // A growable column's rows.
-  struct Storage {
+  // A growable column's rows. An append of a fixed-width value reads and
+  // writes the first cache line only (the validity's capacity is read when a
+  // bitmap byte starts).
+  struct alignas(64) Storage {
     size_t rows = 0;
     size_t nulls = 0;
+    buffer::Buffer values;   // binary bytes, or the fixed-width values
     buffer::Buffer validity;
     buffer::Buffer offsets;  // binary only
-    buffer::Buffer values;   // binary bytes, or the fixed-width values
   };
 
   // How the column holds its rows.
@@ -276,7 +278,8 @@ class ColumnData : public ColumnView {
   }
   // push_bytes of bytes that fit a binary column, which then tests fits()
   // once on its own storage; false (nothing appended) when they do not.
-  bool push_fitting(std::string_view bytes) {
+  // Inline: most values of most rows are short texts.
+  [[gnu::always_inline]] bool push_fitting(std::string_view bytes) {
     Storage& s = own();
     if (bytes.size() > kMaxBinaryBytes - s.values.size()) [[unlikely]]
       return false;
@@ -285,16 +288,15 @@ class ColumnData : public ColumnView {
     push_validity(s, true);
     return true;
   }
-  void push_null() {
+  // Out of line: inlined at every row writer it crowds the callers' other
+  // inlining out.
+  [[gnu::noinline]] void push_null() {
     Storage& s = own();
-    switch (type_.kind) {
-      // The last offset is always the byte total.
-      case ColumnType::Kind::Binary: push_offset(s); break;
-      case ColumnType::Kind::Int64: s.values.push(int64_t{0}); break;
-      case ColumnType::Kind::Decimal128: s.values.push(i128{0}); break;
-      case ColumnType::Kind::Date32:
-      case ColumnType::Kind::Time32: s.values.push(int32_t{0}); break;
-    }
+    // The last offset is always the byte total.
+    if (type_.kind == ColumnType::Kind::Binary)
+      push_offset(s);
+    else
+      s.values.push_zeros(kValueWidth[static_cast<uint8_t>(type_.kind)]);
     push_validity(s, false);
   }
   // Bulk appends of n rows from foreign Arrow buffers, which may be
@@ -357,6 +359,12 @@ class ColumnData : public ColumnView {
   // column's own storage must already be released.
   void take(ColumnData& other) noexcept;
 
+  // The width of a fixed-width kind's values, by ColumnType::Kind.
+  static constexpr uint8_t kValueWidth[] = {0, sizeof(int64_t), sizeof(i128), sizeof(int32_t),
+                                            sizeof(int32_t)};
+  static_assert(static_cast<uint8_t>(ColumnType::Kind::Int64) == 1 &&
+                static_cast<uint8_t>(ColumnType::Kind::Decimal128) == 2 &&
+                static_cast<uint8_t>(ColumnType::Kind::Time32) == 4);
   // The first offset, 0, is stored with the first row: an empty column (most
   // tables of a small batch) holds no buffer at all.
   static void push_offset(Storage& s) {

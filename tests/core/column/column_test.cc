@@ -156,6 +156,40 @@ TEST(ColumnData, Render) {
   }
 }
 
+// A null's value slot is left to the zeroed padding: after a clear() that
+// keeps blocks of earlier values, and across block boundaries, null slots
+// and the padding still read zero.
+TEST(ColumnData, NullSlotsAreZeroAfterReuse) {
+  const struct {
+    ColumnType type;
+    Cell cell;
+  } cases[] = {
+      {ColumnType::int64(), Cell::int64(-1)},
+      {ColumnType::decimal128(38, 2), Cell::decimal128(-1)},
+      {ColumnType::date32(), Cell::date32(-1)},
+      {ColumnType::time32(), Cell::time32(86399)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(to_string(c.type));
+    ColumnData col(c.type);
+    for (int i = 0; i < 40; ++i) col.push_checked(c.cell);
+    col.clear();
+    for (int i = 0; i < 40; ++i) col.push_checked(i % 3 == 1 ? c.cell : Cell::null());
+    const std::span<const std::byte> values =
+        c.type.kind == Kind::Int64        ? std::as_bytes(col.int64_values())
+        : c.type.kind == Kind::Decimal128 ? std::as_bytes(col.decimal128_values())
+                                          : std::as_bytes(col.int32_values());
+    const size_t width = values.size() / 40;
+    for (size_t i = 0; i < 40; ++i) {
+      ASSERT_EQ(col.get(i), i % 3 == 1 ? c.cell : Cell::null()) << i;
+      if (i % 3 == 1) continue;
+      for (size_t b = i * width; b < (i + 1) * width; ++b) ASSERT_EQ(values[b], std::byte{0}) << i;
+    }
+    for (size_t b = values.size(); b % 64 != 0; ++b) ASSERT_EQ(values.data()[b], std::byte{0});
+    EXPECT_EQ(col.null_count(), size_t{27});
+  }
+}
+
 // Short values are copied as overlapping moves and zero each fresh block
 // they enter: every length and every start within a block must keep the
 // bytes exact and the padding after them zero.
