@@ -26,19 +26,28 @@ HomeSet::HomeSet(std::span<const uint64_t> keys) : seed_(process_seed()) {
   std::size_t slots = 2;
   while (slots < 2 * keys.size() && slots < kMaxSlots) slots *= 2;
   for (;; slots *= 2) {
-    slots_.assign(slots, kEmpty);
-    shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
-    bool shared = false;
-    for (const uint64_t key : keys) {
-      uint64_t& slot = slots_[home(key)];
-      if (slot == kEmpty || slot == key) {
-        slot = key;
-      } else {
-        shared = true;
-      }
+    // A few seeds at each size before doubling: some pair of keys shares a
+    // home under one seed as often as not, even in a large table.
+    for (uint64_t attempt = 0; attempt < kSeeds; ++attempt) {
+      seed_ = process_seed() + attempt * 0x9E3779B97F4A7C15ULL;
+      if (place(keys, slots)) return;
     }
-    if (!shared || slots >= kMaxSlots) return;
+    if (slots >= kMaxSlots) return;
   }
+}
+
+bool HomeSet::place(std::span<const uint64_t> keys, std::size_t slots) {
+  slots_.assign(slots, kEmpty);
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots));
+  bool shared = false;
+  for (const uint64_t key : keys) {
+    uint64_t& slot = slots_[home(key)];
+    if (slot == kEmpty || slot == key)
+      slot = key;
+    else
+      shared = true;
+  }
+  return !shared;
 }
 
 }  // namespace zarvi_core::id_table

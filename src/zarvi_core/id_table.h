@@ -98,7 +98,8 @@ using KeySet = Table<Member>;
 // Short keys each in its own home slot, so that asking costs one probe: the
 // slots double until no two keys share one. Past kMaxSlots the keys that
 // still collide are left out and `contains` says false for them, so it serves
-// only as a shortcut in front of a complete lookup.
+// only as a shortcut in front of a complete lookup. Each size tries a few
+// seeds before doubling.
 class HomeSet {
  public:
   static constexpr std::size_t kMaxSlots = 4096;
@@ -112,6 +113,11 @@ class HomeSet {
  private:
   // Neither a short key nor 0.
   static constexpr uint64_t kEmpty = ~uint64_t{0};
+  static constexpr uint64_t kSeeds = 8;
+
+  // Puts each key in its home among `slots`; false when two keys share one
+  // (the later is left out).
+  bool place(std::span<const uint64_t> keys, std::size_t slots);
 
   std::size_t home(uint64_t key) const {
     return static_cast<std::size_t>(((key ^ seed_) * 0x9E3779B97F4A7C15ULL) >> shift_);
