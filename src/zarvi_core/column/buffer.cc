@@ -61,11 +61,6 @@ class Pool {
   bool give(std::byte* data, size_t capacity) {
     if (capacity > kPoolBytes / 4) return false;
     const size_t b = std::bit_width(capacity) - 1;  // 2^b <= capacity
-    // The pages stay resident for the next buffer unless the system runs
-    // short of memory, when it may take them back (and a later write finds
-    // zeroed pages, which the buffer handles like any unused bytes). Advised
-    // before the header is written, which keeps the header's page.
-    madvise(data, capacity, MADV_FREE);
     const std::lock_guard lock(mutex_);
     if (bytes_ + capacity > kPoolBytes) return false;
     heads_[b] = ::new (data) Header{heads_[b], capacity};

@@ -149,12 +149,13 @@ class Buffer {
 };
 
 // Freed large buffers keep their pages for the next buffers of the process,
-// up to kPoolBytes in all: about the tables of a 200 MB file, so that
-// parsing such files one after another stops paying for fresh pages. Beyond
+// up to kPoolBytes in all: most of the tables of a 100 MB file, so that
+// parsing such files one after another pays for fewer fresh pages. Beyond
 // that, and for blocks over a quarter of it, the pages go back to the system
-// at once; pooled pages are also the system's to take back when it runs
-// short. Safe from any thread.
-inline constexpr size_t kPoolBytes = size_t{512} << 20;
+// at once. (Advising pooled pages as free for the system to take back cost
+// 7% of a thread's speed and a third of eight threads': each advice stops
+// every core the process runs on.) Safe from any thread.
+inline constexpr size_t kPoolBytes = size_t{256} << 20;
 struct PoolStats {
   size_t blocks = 0;
   size_t bytes = 0;
