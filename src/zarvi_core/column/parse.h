@@ -28,6 +28,22 @@ namespace detail {
 uint8_t month_length(int32_t year, int month);
 // civil_date read a byte at a time, for any text and byte order.
 std::optional<CivilDate> civil_date_bytes(std::string_view text);
+// Eight bytes (little-endian order) read as one word: byte 2i of `pairs` is
+// the two-digit number at 2i (century, year, month, day). False when a byte
+// is not a digit: its high half is not 3, or its low half plus 6 reaches 16
+// (no carry crosses a byte).
+inline bool digit_pairs(std::string_view text, uint64_t& pairs) {
+  uint64_t x;
+  std::memcpy(&x, text.data(), sizeof x);
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+  constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
+  if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
+    return false;
+  // Each byte times ten plus the next stays below 100.
+  const uint64_t v = x & kLow;
+  pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+  return true;
+}
 }  // namespace detail
 
 // CCYYMMDD, or YYMMDD with years below 50 in 2000-2049 and the rest in
@@ -37,18 +53,8 @@ std::optional<CivilDate> civil_date_bytes(std::string_view text);
 inline std::optional<CivilDate> civil_date(std::string_view text) {
   if constexpr (std::endian::native == std::endian::little) {
     if (text.size() == 8) {
-      // A byte is a digit when its high half is 3 and its low half plus 6
-      // stays below 16 (no carry crosses a byte).
-      uint64_t x;
-      std::memcpy(&x, text.data(), sizeof x);
-      constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
-      constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
-      if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
-        return std::nullopt;
-      // Byte 2i of `pairs` is the two-digit number at 2i: century, year,
-      // month, day (each byte times ten plus the next stays below 100).
-      const uint64_t v = x & kLow;
-      const uint64_t pairs = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+      uint64_t pairs;
+      if (!detail::digit_pairs(text, pairs)) return std::nullopt;
       const auto year = static_cast<int32_t>((pairs & 0xFF) * 100 + (pairs >> 16 & 0xFF));
       const auto month = static_cast<int>(pairs >> 32 & 0xFF);
       const auto day = static_cast<int>(pairs >> 48);
@@ -204,17 +210,7 @@ inline bool parse_date32(std::string_view text, int32_t& out) {
   if (std::endian::native != std::endian::little || text.size() != 8)
     return parse_date32_other(text, out);
   uint64_t x;
-  std::memcpy(&x, text.data(), sizeof x);
-  // A byte is a digit when its high half is 3 and its low half plus 6 stays
-  // below 16 (no carry crosses a byte).
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
-  constexpr uint64_t kLow = 0x0F0F0F0F0F0F0F0F;
-  if ((x & kHigh) != 0x3030303030303030 || (((x & kLow) + 0x0606060606060606) & kHigh) != 0)
-    return false;
-  // Each pair of digits (the first in the lower byte) to its value, one per
-  // 16-bit lane: CC, YY, MM, DD.
-  x &= kLow;
-  x = ((x * 10) + (x >> 8)) & 0x00FF00FF00FF00FF;
+  if (!detail::digit_pairs(text, x)) return false;
   const uint32_t cc = static_cast<uint32_t>(x & 0xFF);
   const uint32_t yy = static_cast<uint32_t>((x >> 16) & 0xFF);
   const uint32_t year = cc * 100 + yy;
