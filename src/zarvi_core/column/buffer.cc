@@ -41,30 +41,38 @@ std::atomic<size_t> mapped_buffers{0};
 // blocks still count among the mapped buffers.
 class Pool {
  public:
+  struct Taken {
+    std::byte* block = nullptr;
+    size_t capacity = 0;
+    size_t written = 0;  // the pages of the block written so far
+  };
   // A pooled block of at least `want` bytes from the three size classes
-  // from `want` up (so under 16 times `want`), or null.
-  std::pair<std::byte*, size_t> take(size_t want) {
+  // from `want` up (so under 16 times `want`), or none.
+  Taken take(size_t want) {
     const size_t first = std::bit_width(want - 1);  // 2^first >= want
     const std::lock_guard lock(mutex_);
     for (size_t b = first; b < std::min(first + 3, kBuckets); ++b) {
       Header* h = heads_[b];
       if (h == nullptr) continue;
       heads_[b] = h->next;
-      const size_t capacity = h->capacity;
-      bytes_ -= capacity;
+      const Taken taken{reinterpret_cast<std::byte*>(h), h->capacity, h->written};
+      bytes_ -= taken.written * kPageBytes;
       --blocks_;
-      return {reinterpret_cast<std::byte*>(h), capacity};
+      return taken;
     }
-    return {nullptr, 0};
+    return {};
   }
-  // false: the pool is full, and the caller unmaps the block.
-  bool give(std::byte* data, size_t capacity) {
-    if (capacity > kPoolBytes / 4) return false;
+  // Pools a block of which `written` pages are resident (at least the
+  // first, which the pool writes); false: the pool is full, and the caller
+  // unmaps the block.
+  bool give(std::byte* data, size_t capacity, size_t written) {
+    const size_t bytes = written * kPageBytes;
+    if (bytes > kPoolBytes / 4) return false;
     const size_t b = std::bit_width(capacity) - 1;  // 2^b <= capacity
     const std::lock_guard lock(mutex_);
-    if (bytes_ + capacity > kPoolBytes) return false;
-    heads_[b] = ::new (data) Header{heads_[b], capacity};
-    bytes_ += capacity;
+    if (bytes_ + bytes > kPoolBytes) return false;
+    heads_[b] = ::new (data) Header{heads_[b], capacity, written};
+    bytes_ += bytes;
     ++blocks_;
     return true;
   }
@@ -94,6 +102,7 @@ class Pool {
   struct Header {
     Header* next;
     size_t capacity;
+    size_t written;
   };
   // Bucket b holds blocks of 2^b to 2^(b+1) - 1 bytes.
   static constexpr size_t kBuckets = 64;
@@ -119,7 +128,8 @@ Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
-      mapped_(std::exchange(other.mapped_, false)) {}
+      mapped_(std::exchange(other.mapped_, false)),
+      written_pages_(std::exchange(other.written_pages_, 0)) {}
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -128,6 +138,7 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
     mapped_ = std::exchange(other.mapped_, false);
+    written_pages_ = std::exchange(other.written_pages_, 0);
   }
   return *this;
 }
@@ -138,7 +149,9 @@ void Buffer::release() {
   if (data_ == nullptr) return;
 #ifdef ZARVI_MAPPED_BUFFERS
   if (mapped_) {
-    if (!pool().give(data_, capacity_)) {
+    note_written();
+    const size_t written = std::max<size_t>(written_pages_, 1);
+    if (!pool().give(data_, capacity_, written)) {
       munmap(data_, capacity_);
       mapped_buffers.fetch_sub(1, std::memory_order_relaxed);
     }
@@ -148,7 +161,7 @@ void Buffer::release() {
   ::operator delete(data_, std::align_val_t{kAlign});
 }
 
-void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
+void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped, size_t written) {
   // The bytes up to the end of the last used block: the values and their
   // zeroed padding.
   if (size_ > 0) std::memcpy(fresh, data_, round_up(size_));
@@ -156,6 +169,7 @@ void Buffer::adopt(std::byte* fresh, size_t capacity, bool mapped) {
   data_ = fresh;
   capacity_ = capacity;
   mapped_ = mapped;
+  written_pages_ = static_cast<uint32_t>(written);
 }
 
 const std::byte* Buffer::data() const { return data_ != nullptr ? data_ : kEmptyBlock; }
@@ -177,8 +191,8 @@ void Buffer::grow(size_t extra) {
 bool Buffer::grow_mapped(size_t want) {
   // A pooled block, even for a buffer already mapped: copying resident
   // bytes costs less than remapping them while other threads run.
-  if (const auto [block, capacity] = pool().take(want); block != nullptr) {
-    adopt(block, capacity, true);
+  if (const Pool::Taken t = pool().take(want); t.block != nullptr) {
+    adopt(t.block, t.capacity, true, t.written);
     return true;
   }
   if (mapped_) {

@@ -83,6 +83,48 @@ TEST(BufferPool, BoundedAndReleasedToTheSystem) {
   for (const std::byte* p : blocks) EXPECT_FALSE(mapped(p));
 }
 
+// The bound is on resident pages: a block counts the pages written into it,
+// by any owner, not its capacity.
+TEST(BufferPool, CountsThePagesWritten) {
+  constexpr size_t kPage = kPageBytes;
+  struct Case {
+    const char* what;
+    size_t reserve;      // room made before the first write
+    size_t first;        // bytes written by the first owner
+    size_t second;       // then by the next buffer given the block
+    size_t pooled;       // the pool's bytes after both are freed
+  };
+  const Case cases[] = {
+      {"filled whole", 0, 2 * kMiB, 0, 2 * kMiB},
+      {"large room, one page written", kPoolBytes / 2, 100, 0, kPage},
+      {"a page past a block boundary", 4 * kMiB, kPage + 1, 0, 2 * kPage},
+      {"the next owner writes less", 4 * kMiB, 3 * kMiB, kMiB, 3 * kMiB},
+      {"the next owner writes more", 4 * kMiB, kMiB, 3 * kMiB + 1, 3 * kMiB + kPage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    release_pool();
+    {
+      Buffer b;
+      b.reserve(c.reserve);
+      const std::string bytes(c.first, 'p');
+      b.append(bytes.data(), bytes.size());
+    }
+    EXPECT_EQ(pool_stats().blocks, 1u);
+    if (c.second > 0) {
+      Buffer b;
+      b.reserve(c.reserve);
+      EXPECT_EQ(pool_stats().blocks, 0u);
+      const std::string bytes(c.second, 'q');
+      b.append(bytes.data(), bytes.size());
+      EXPECT_TRUE(holds(b, c.second, 'q'));
+    }
+    EXPECT_EQ(pool_stats().blocks, 1u);
+    EXPECT_EQ(pool_stats().bytes, c.pooled);
+  }
+  release_pool();
+}
+
 // Parses run on many threads at once: no block is handed to two buffers.
 TEST(BufferPool, ThreadsNeverShareABlock) {
   release_pool();
