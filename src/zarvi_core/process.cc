@@ -35,7 +35,7 @@ template <class Diagnostics>
   const std::vector<Diagnostic>& projected = projector_.on(events, segment);
   // The checker counts and orders occurrences by the projector's choice, yet
   // its findings come first in the stream.
-  const std::vector<Diagnostic>& checked = checker_.on_matched(segment, events, projector_.matched());
+  const std::vector<Diagnostic>& checked = checker_.on_matched(segment, events, projector_.matched(), &projector_.amounts());
   append(out, checked);
   append(out, projected);
 }

@@ -123,7 +123,15 @@ void Balances::reset() {
 }
 
 [[gnu::always_inline]] inline Balances::Read Balances::read(const Place& place,
-                                                             const Segment& segment, i128& value) {
+                                                             const Segment& segment,
+                                                             const Amounts* amounts, i128& value) {
+  // A kept amount is of a present simple element: the text of its first
+  // component too.
+  if (amounts != nullptr && place.component.value_or(1) == 1)
+    if (const i128* kept = amounts->find(place.position, place.scale)) {
+      value = *kept;
+      return Read::Value;
+    }
   const auto text = component_text(segment, place.position, place.component);
   // An absent or empty value adds nothing; it fails the sum only where its
   // element is required.
@@ -158,7 +166,8 @@ void Balances::reset() {
 // Each place is read once; then each term adds its values in term order (the
 // order matters only to when a total overflows) and fails on a value that
 // does not parse or a required one that is missing.
-void Balances::feed_terms(const OccurrenceFeeds& occurrence, const Segment& segment) {
+void Balances::feed_terms(const OccurrenceFeeds& occurrence, const Segment& segment,
+                          const Amounts* amounts) {
   const std::vector<Place>& places = occurrence.places;
   const size_t count = segment.elements().size();
   if (occurrence.by_mask) {
@@ -171,7 +180,7 @@ void Balances::feed_terms(const OccurrenceFeeds& occurrence, const Segment& segm
         failing |= occurrence.required & ~(bit - 1);
         break;
       }
-      switch (read(place, segment, values_[i])) {
+      switch (read(place, segment, amounts, values_[i])) {
         case Read::Value:
           present |= bit;
           break;
@@ -199,7 +208,7 @@ void Balances::feed_terms(const OccurrenceFeeds& occurrence, const Segment& segm
                 reads_.begin() + static_cast<std::ptrdiff_t>(places.size()), Read::Missing);
       break;
     }
-    reads_[i] = read(places[i], segment, values_[i]);
+    reads_[i] = read(places[i], segment, amounts, values_[i]);
   }
   for (const Feed& f : occurrence.feeds) {
     Pending* p = pending_for(f, segment);

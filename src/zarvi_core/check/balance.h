@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "zarvi_core/amounts.h"
 #include "zarvi_core/int128.h"
 #include "zarvi_core/segment.h"
 #include "zarvi_core/spec/spec.h"
@@ -87,10 +88,11 @@ class Balances {
   // After an instance of `loop` was pushed at `depth` of the open stack.
   void open(LoopId loop, size_t depth);
 
-  // A segment placed as flat occurrence `flat`. Inline: most occurrences
-  // feed no sum.
-  void feed(size_t flat, const Segment& segment) {
-    if (flat < feeds_.size() && !feeds_[flat].feeds.empty()) feed_terms(feeds_[flat], segment);
+  // A segment placed as flat occurrence `flat`, with the amounts already
+  // parsed of it, if any. Inline: most occurrences feed no sum.
+  void feed(size_t flat, const Segment& segment, const Amounts* amounts = nullptr) {
+    if (flat < feeds_.size() && !feeds_[flat].feeds.empty())
+      feed_terms(feeds_[flat], segment, amounts);
   }
 
   // Takes off every pending of an instance at `depth` or deeper, innermost
@@ -112,12 +114,14 @@ class Balances {
  private:
   enum class Read : uint8_t { Missing, Value, Invalid };
 
-  void feed_terms(const OccurrenceFeeds& occurrence, const Segment& segment);
+  void feed_terms(const OccurrenceFeeds& occurrence, const Segment& segment,
+                  const Amounts* amounts);
   // The pending sum `feed` adds to, with the segment noted; null when its
   // rule has none open.
   Pending* pending_for(const Feed& feed, const Segment& segment);
   void add(Pending& p, const Feed& feed, const i128& value);
-  static Read read(const Place& place, const Segment& segment, i128& value);
+  static Read read(const Place& place, const Segment& segment, const Amounts* amounts,
+                   i128& value);
 
   std::vector<OccurrenceFeeds> feeds_;  // by flat occurrence index
   // The values and reads of the current segment's places, by place.

@@ -53,14 +53,17 @@ class EnvelopeChecker {
  public:
   EnvelopeChecker(const spec::Spec& spec, const Delimiters& delimiters);
 
-  // One segment: its engine events and the occurrence chosen for it (an index
-  // into the occurrences of the loop it was placed in). Inline, with the
-  // counting of a placed segment: the driver calls it for every segment, and
-  // most segments do nothing else.
+  // One segment: its engine events, the occurrence chosen for it (an index
+  // into the occurrences of the loop it was placed in) and the amounts
+  // already parsed of it, if any. Inline, with the counting of a placed
+  // segment: the driver calls it for every segment, and most segments do
+  // nothing else.
   const std::vector<Diagnostic>& on_matched(const Segment& segment,
                                             std::span<const engine::Event> events,
-                                            std::optional<size_t> occurrence) {
+                                            std::optional<size_t> occurrence,
+                                            const Amounts* amounts = nullptr) {
     diagnostics_.clear();
+    amounts_ = amounts;
     if (segment.index() == 0) [[unlikely]]
       first_segment(segment);
     for (const engine::Event& event : events) {
@@ -144,7 +147,7 @@ class EnvelopeChecker {
       if (over_max || out_of_place)
         report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
     }
-    balances_.feed(flat, segment);
+    balances_.feed(flat, segment, amounts_);
   }
   // For a segment whose id ends its loop.
   void check_closer(const Segment& segment, LoopId loop);
@@ -175,6 +178,7 @@ class EnvelopeChecker {
   std::vector<uint64_t> counters_;
   std::vector<uint64_t> root_counts_;
   balance::Balances balances_;
+  const Amounts* amounts_ = nullptr;  // of the segment in on_matched
   std::vector<Diagnostic> diagnostics_;
   LoopPath path_;  // of the last diagnostic
   uint64_t segment_counter_ = 0;

@@ -397,6 +397,24 @@ void Plans::mark_columns(const spec::TableDef& table) {
   }
 }
 
+void Plans::mark_balanced(const spec::Spec& spec) {
+  for (const spec::BalanceRule& rule : spec.balancing) {
+    for (const auto* terms : {&rule.target, &rule.sum}) {
+      for (const spec::BalanceTerm& term : *terms) {
+        if (term.component.value_or(1) != 1 || term.loop >= spec.loops.size()) continue;
+        const spec::LoopDef& loop = spec.loops[term.loop];
+        if (term.occurrence >= loop.occurrences.size()) continue;
+        SegmentPlan* plan = find(loop.occurrences[term.occurrence].segment);
+        if (plan == nullptr) continue;
+        for (ElementPlan& element : plan->elements)
+          if (std::find(term.elements.begin(), term.elements.end(), element.position) !=
+              term.elements.end())
+            element.value.read = true;
+      }
+    }
+  }
+}
+
 void Plans::mark_group(const spec::TableDef& table, const spec::GroupElementSource& source) {
   if (!table.segment || !table.repeat || source.component) return;
   SegmentPlan* plan = find(*table.segment);

@@ -142,7 +142,8 @@ class Chooser {
 struct ValuePlan {
   const spec::ElementDef* def = nullptr;
   column::ColumnType type;
-  // Some column reads this value: checking it keeps the parse for the column.
+  // A column or a balancing sum reads this value: checking it keeps the
+  // parse for them.
   bool read = false;
   // The definition's, kept here so that a valid value never loads it.
   bool required = false;
@@ -311,6 +312,9 @@ class Plans {
   // Sets the read flag of every element and component that a column of
   // `table` reads, so that checking it keeps its parsed value for the column.
   void mark_columns(const spec::TableDef& table);
+  // The same for every element that a balancing sum reads whole or by its
+  // first component, whose amount the sum then takes from the check.
+  void mark_balanced(const spec::Spec& spec);
 
  private:
   SegmentPlan* find(std::string_view id);

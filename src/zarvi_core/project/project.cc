@@ -100,6 +100,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
     plans_.mark_columns(def);
     tables_.push_back(std::move(state));
   }
+  plans_.mark_balanced(spec);
   for (LoopId l = 0; l < spec.loops.size(); ++l) loop_tables_[l].carries = std::move(carries[l]);
   plans_.index_placed();
 }
@@ -109,6 +110,7 @@ const std::vector<Diagnostic>& Projector::on(std::span<const Event> events,
   diagnostics_.clear();
   matched_.reset();
   matched_slot_.reset();
+  amounts_.clear();
   for (const Event& event : events) {
     switch (event.kind) {
       case Event::Kind::Open:
@@ -172,7 +174,6 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
 
 // Inline into on, as is choose_occurrence here: every segment takes both.
 [[gnu::always_inline]] inline void Projector::on_placed(LoopId loop, const Segment& segment) {
-  shared_set_ = 0;
   // Most segments: one lookup by id and loop finds what choosing reads.
   const plan::Placed* placed = plans_.placed(segment.id_key(), loop);
   const plan::SegmentPlan* plan = placed != nullptr ? placed->plan : plans_.get(segment.id());
@@ -228,8 +229,7 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
   const std::optional<std::string_view> text =
       text_of(segment, w.element, w.component, text_buffer_);
   if (text)
-    if (const Shared* s = shared(w.element, w.type))
-      return target->set_amount(s->value);
+    if (const i128* amount = shared(w.element, w.type)) return target->set_amount(*amount);
   target->set_text(w.type, text);
 }
 
@@ -311,8 +311,8 @@ void Projector::segment_row(size_t t, const Segment& segment, std::optional<uint
         break;
     }
     if (text)
-      if (const Shared* s = shared(position, w.type)) {
-        row.value(s->value);
+      if (const i128* amount = shared(position, w.type)) {
+        row.value(*amount);
         continue;
       }
     write_text(row, w.type, text);

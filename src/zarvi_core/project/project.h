@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "zarvi_core/amounts.h"
 #include "zarvi_core/column/parse.h"
 #include "zarvi_core/column/table.h"
 #include "zarvi_core/delimiters.h"
@@ -43,6 +44,8 @@ class Projector {
   // The occurrence chosen for the segment of the last `on`: an index into the
   // occurrences of the loop it was placed in, or none.
   std::optional<size_t> matched() const { return matched_; }
+  // The amounts the check of the last `on`'s segment parsed.
+  const Amounts& amounts() const { return amounts_; }
 
   // Closes every open instance and resets for a new input.
   const std::vector<Diagnostic>& finish();
@@ -146,8 +149,8 @@ class Projector {
   // int64 and time values, which check_value looks at itself. Not for a
   // composite read joined: the occurrence's qualifier did not read that text.
   // Inline in check_elements' loop, where most values end.
-  // The amount of a simple element (`position` non-zero) that a column
-  // reads is parsed whole and kept in shared_ for that column.
+  // The amount of a simple element (`position` non-zero) that a column or
+  // a balancing sum reads is parsed whole and kept in amounts_.
   [[gnu::always_inline]] bool valid_text(std::string_view text, const plan::ValuePlan& plan,
                                          uint64_t position = 0) {
     using K = column::ColumnType::Kind;
@@ -156,11 +159,11 @@ class Projector {
     const K kind = plan.type.kind;
     if (kind == K::Decimal128) {
       // Position 0 wraps past every kept one.
-      if (plan.read && position - 1 < kShared - 1) {
+      if (plan.read && position - 1 < Amounts::kPositions - 1) {
         i128 value;
         size_t digits;
         if (!column::parse::parse_r_to(text, plan.type.scale, value, &digits)) return false;
-        share(position, plan.type, value);
+        amounts_.keep(position, plan.type.scale, value);
         length = digits;
       } else {
         const std::optional<size_t> digits = column::parse::r_digits(text, plan.type.scale);
@@ -187,30 +190,12 @@ class Projector {
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
                  std::optional<uint64_t> component, std::string_view datum);
 
-  // An amount the element check parsed, for the columns that read it at the
-  // same scale in the same segment: the check's word test costs about half
-  // a parse, a column's parse a whole one. Kept by position, of present
-  // simple elements only, whose text is then what any column reading the
-  // position (or its first component) reads. Dates are not kept: their
-  // check is nearly their parse.
-  struct Shared {
-    i128 value = 0;
-    uint8_t scale = 0;
-  };
-  static constexpr uint64_t kShared = 64;  // positions kept: the bits of shared_set_
-  void share(uint64_t position, column::ColumnType type, i128 value) {
-    shared_[position].value = value;
-    shared_[position].scale = type.scale;
-    shared_set_ |= uint64_t{1} << position;
-  }
-  // The value the check kept for the text at `position` read as `type`, or
-  // null.
-  const Shared* shared(uint64_t position, column::ColumnType type) const {
-    if (type.kind != column::ColumnType::Kind::Decimal128 || position >= kShared ||
-        (shared_set_ >> position & 1) == 0)
-      return nullptr;
-    const Shared& s = shared_[position];
-    return s.scale == type.scale ? &s : nullptr;
+  // The amount the check kept for the text at `position` read as `type`,
+  // or null. The check's word test costs about half a parse, a column's parse
+  // a whole one; dates are not kept, as their check is nearly their parse.
+  const i128* shared(uint64_t position, column::ColumnType type) const {
+    if (type.kind != column::ColumnType::Kind::Decimal128) return nullptr;
+    return amounts_.find(position, type.scale);
   }
 
   const spec::Spec* spec_;
@@ -228,9 +213,7 @@ class Projector {
   std::vector<TableState> tables_;
   std::vector<LoopTables> loop_tables_;
   std::vector<rows::Dropped> dropped_;
-  // Bit p: shared_[p] holds a value of the segment being placed.
-  uint64_t shared_set_ = 0;
-  Shared shared_[kShared];
+  Amounts amounts_;
 };
 
 }  // namespace zarvi_core::project

@@ -1,6 +1,7 @@
-// Balances read each place once and add through masks where they can; this
-// checks them against a model that reads every term element by element, in
-// term order, as the sums are defined, over seeded random segments.
+// Balances read each place once, or take the amount the element check
+// parsed, and add through masks where they can; this checks them against a
+// model that reads every term element by element, in term order, as the sums
+// are defined, over seeded random segments.
 #include "zarvi_core/check/balance.h"
 
 #include <random>
@@ -22,7 +23,7 @@ using check::balance::Pending;
 
 // The small spec with a wide segment (70 amounts) in "head" and "side", and
 // rules that share places at different scales, read elements out of order,
-// read a component and pass 64 places.
+// read a first or a second component and pass 64 places.
 spec::SpecPtr balancing_spec() {
   std::string wide_elements;
   for (int e = 1; e <= 70; ++e) {
@@ -36,7 +37,9 @@ spec::SpecPtr balancing_spec() {
     "loops": {"head": {"occurrences": {"wide": {"segment": "WD", "pos": 4}}},
               "side": {"occurrences": {"wide": {"segment": "WD", "pos": 33}}}},
     "segments": {"WD": {"elements": {)" + wide_elements + R"(}},
-                 "AM": {"elements": {"1": {"required": true}}}},
+                 "AM": {"elements": {"1": {"required": true},
+                   "5": {"name": "e", "type": "AN", "composite": {
+                     "1": {"name": "y", "type": "R"}, "2": {"name": "z", "type": "R"}}}}}},
     "balancing": {
       "scaled": {"per": "head",
         "target": [{"loop": "item", "occurrence": "amount", "elements": [1]}],
@@ -44,6 +47,9 @@ spec::SpecPtr balancing_spec() {
       "unordered": {"per": "head",
         "target": [{"loop": "item", "occurrence": "amount", "elements": [2, 1], "sign": "-"}],
         "sum": [{"loop": "item", "occurrence": "amount", "elements": [4], "component": 1}]},
+      "second": {"per": "head",
+        "target": [{"loop": "item", "occurrence": "amount", "elements": [5], "component": 2}],
+        "sum": [{"loop": "item", "occurrence": "amount", "elements": [1]}]},
       "unscaled": {"per": "head",
         "target": [{"loop": "item", "occurrence": "amount", "elements": [1]}],
         "sum": [{"loop": "item", "occurrence": "amount", "elements": [4], "component": 1}]},
@@ -146,15 +152,36 @@ TEST(Balances, MatchReadingEachTermInOrder) {
                                 "-9999999999999999999999999999999999"};
   Balances balances(*spec, limits.bases);
   const spec::LoopId head = *spec->loop_id("head");
-  // One instance of "head" over these segments, each placed as `at` says.
-  auto check = [&](const std::string& text, const std::vector<const Place*>& at) {
+  std::mt19937 random(20261207);
+  // Amounts parsed before the sums read them, as the element check keeps
+  // them: of present simple elements, each at a scale of its own, which may
+  // not be a rule's.
+  auto kept_amounts = [&](const Segment& segment) {
+    Amounts amounts;
+    const auto elements = segment.elements();
+    for (uint64_t p = 1; p <= elements.size() && p < Amounts::kPositions; ++p) {
+      const Element& e = elements[p - 1];
+      const uint8_t scale = static_cast<uint8_t>(random() % 6);
+      i128 value;
+      if (!e.is_composite() && random() % 4 != 0 &&
+          column::parse::parse_r_to(e.value(), scale, value))
+        amounts.keep(p, scale, value);
+    }
+    return amounts;
+  };
+  // One instance of "head" over these segments, each placed as `at` says;
+  // with `kept`, the sums are also given the amounts parsed before them.
+  auto check_one = [&](const std::string& text, const std::vector<const Place*>& at, bool kept) {
     SCOPED_TRACE(text);
+    SCOPED_TRACE(kept ? "with kept amounts" : "reading every value");
     const std::vector<Segment> segments = frame_all(text);
     ASSERT_EQ(segments.size(), at.size());
     std::vector<Model> models(spec->balancing.size());
     balances.open(head, 0);
     for (size_t s = 0; s < segments.size(); ++s) {
-      balances.feed(limits.bases[at[s]->loop] + at[s]->occurrence, segments[s]);
+      const Amounts amounts = kept_amounts(segments[s]);
+      balances.feed(limits.bases[at[s]->loop] + at[s]->occurrence, segments[s],
+                    kept ? &amounts : nullptr);
       for (size_t r = 0; r < models.size(); ++r)
         model_feed(*spec, spec->balancing[r], at[s]->loop, at[s]->occurrence, segments[s],
                    models[r]);
@@ -176,6 +203,10 @@ TEST(Balances, MatchReadingEachTermInOrder) {
           << spec->balancing[r].name;
     }
   };
+  auto check = [&](const std::string& text, const std::vector<const Place*>& at) {
+    check_one(text, at, false);
+    check_one(text, at, true);
+  };
 
   // Cases random segments seldom make: a total that overflows only when the
   // elements are added in term order, and every place of the wide segment.
@@ -185,7 +216,6 @@ TEST(Balances, MatchReadingEachTermInOrder) {
   for (int e = 1; e <= 70; ++e) wide += "*" + std::to_string(e % 7);
   check(wide + "~" + wide + "~", {&places[2], &places[3]});
 
-  std::mt19937 random(20261207);
   for (int round = 0; round < 3000; ++round) {
     std::string text;
     std::vector<const Place*> at;
