@@ -63,7 +63,6 @@ class EnvelopeChecker {
                                             std::optional<size_t> occurrence,
                                             const Amounts* amounts = nullptr) {
     diagnostics_.clear();
-    amounts_ = amounts;
     if (segment.index() == 0) [[unlikely]]
       first_segment(segment);
     for (const engine::Event& event : events) {
@@ -72,7 +71,7 @@ class EnvelopeChecker {
           on_open(segment, event);
           break;
         case engine::Event::Kind::Segment:
-          on_segment(segment, event.loop, occurrence);
+          on_segment(segment, event.loop, occurrence, amounts);
           break;
         case engine::Event::Kind::Unplaced:
           unknown_segment(segment);
@@ -118,17 +117,19 @@ class EnvelopeChecker {
   void first_segment(const Segment& segment);
   // Counts the segment, which no loop placed.
   [[gnu::cold]] void unknown_segment(const Segment& segment);
-  void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence) {
+  void on_segment(const Segment& segment, LoopId loop, std::optional<size_t> occurrence,
+                  const Amounts* amounts) {
     saturating_increment(segment_counter_);
     if (!ZARVI_VERIFY(loop < steps_.size())) return;  // one entry per loop
     const LoopStep& step = steps_[loop];
     if (occurrence)
-      count_occurrence(segment, step, loop, *occurrence);
+      count_occurrence(segment, step, loop, *occurrence, amounts);
     else
       unknown_occurrence(loop, segment);
     if (step.end != nullptr && same_bytes(segment.id(), *step.end)) check_closer(segment, loop);
   }
-  void count_occurrence(const Segment& segment, const LoopStep& step, LoopId loop, size_t k) {
+  void count_occurrence(const Segment& segment, const LoopStep& step, LoopId loop, size_t k,
+                        const Amounts* amounts) {
     if (!ZARVI_VERIFY(k < step.occurrences)) return;
     // In range: the loop's occurrences follow its base in limits_.entries.
     const size_t flat = step.base + k;
@@ -147,7 +148,7 @@ class EnvelopeChecker {
       if (over_max || out_of_place)
         report_occurrence(segment, loop, k, over_max, out_of_place ? previous : nullptr);
     }
-    balances_.feed(flat, segment, amounts_);
+    balances_.feed(flat, segment, amounts);
   }
   // For a segment whose id ends its loop.
   void check_closer(const Segment& segment, LoopId loop);
@@ -178,7 +179,6 @@ class EnvelopeChecker {
   std::vector<uint64_t> counters_;
   std::vector<uint64_t> root_counts_;
   balance::Balances balances_;
-  const Amounts* amounts_ = nullptr;  // of the segment in on_matched
   std::vector<Diagnostic> diagnostics_;
   LoopPath path_;  // of the last diagnostic
   uint64_t segment_counter_ = 0;

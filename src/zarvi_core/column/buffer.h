@@ -178,12 +178,12 @@ class Buffer {
 
 // Freed large buffers keep their pages for the next buffers of the process,
 // up to kPoolBytes of resident pages in all (the pages written; a block's
-// unwritten capacity costs nothing): the tables of a 100 MB file, so that
-// parsing such files one after another pays for few fresh pages. Beyond
-// that, and for blocks holding over a quarter of it, the pages go back to
-// the system at once. (Advising pooled pages as free for the system to take back cost
-// 7% of a thread's speed and a third of eight threads': each advice stops
-// every core the process runs on.) Safe from any thread.
+// unwritten capacity costs nothing): most of the tables of a 100 MB file, so
+// that parsing such files one after another pays for fewer fresh pages.
+// Beyond that, and for blocks holding over a quarter of it, the pages go
+// back to the system at once. (Advising pooled pages as free for the system
+// to take back cost 7% of a thread's speed and a third of eight threads':
+// each advice stops every core the process runs on.) Safe from any thread.
 inline constexpr size_t kPoolBytes = size_t{256} << 20;
 struct PoolStats {
   size_t blocks = 0;
