@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The test command: set-up, the GoogleTest suite (plain and under ASan and
 # UBSan), the Python suite against the installed wheel and again against a
-# sanitized build of the extension, then the wheel's stable ABI and the stubs.
+# sanitized build of the extension, an exit while threads parse under a
+# ThreadSanitizer build of the extension, then the wheel's stable ABI and the
+# stubs.
 # Every build treats warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +42,13 @@ sanitized=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-
   PYTHONPATH="$root/build/asan/python" python -X dev -W error)
 "${sanitized[@]}" -c 'import sys, zarvi._core as c; sys.exit("/build/asan/" not in c.__file__)'
 "${sanitized[@]}" -m pytest -q -p no:cacheprovider "$root/tests/python"
+
+echo "== exit while threads parse, under ThreadSanitizer"
+cmake -S "$root" -B "$root/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVI_TSAN=ON \
+  -DZARVI_PYTHON=ON -DZARVI_TESTS=OFF -DZARVI_WERROR=ON >/dev/null
+ninja -C "$root/build/tsan" _core
+ZARVI_TSAN_PACKAGE="$root/build/tsan/python" python -m pytest -q -p no:cacheprovider \
+  "$root/tests/python/test_limits.py" -k races_nothing_of_ours
 cd "$root"
 
 echo "== stable ABI of the wheel"

@@ -19,6 +19,7 @@
 
 #include "zarvi_core/element_type.h"
 #include "zarvi_core/int128.h"
+#include "zarvi_core/never_destroyed.h"
 
 namespace zarvi_core {
 
@@ -57,7 +58,7 @@ class LoopPath {
                              : std::make_shared<const std::vector<LoopRef>>(std::move(loops))) {}
   LoopPath(std::initializer_list<LoopRef> loops) : LoopPath(std::vector<LoopRef>(loops)) {}
 
-  const std::vector<LoopRef>& get() const noexcept { return loops_ ? *loops_ : kNone; }
+  const std::vector<LoopRef>& get() const noexcept { return loops_ ? *loops_ : kNone.get(); }
   operator const std::vector<LoopRef>&() const noexcept { return get(); }
   bool empty() const noexcept { return get().empty(); }
   size_t size() const noexcept { return get().size(); }
@@ -67,7 +68,9 @@ class LoopPath {
   friend bool operator==(const LoopPath& a, const LoopPath& b) { return a.get() == b.get(); }
 
  private:
-  static inline const std::vector<LoopRef> kNone;
+  // Never destroyed: paths are read on other threads while exit() destroys
+  // statics.
+  static inline const NeverDestroyed<std::vector<LoopRef>> kNone;
   std::shared_ptr<const std::vector<LoopRef>> loops_;
 };
 

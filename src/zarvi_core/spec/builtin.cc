@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "zarvi_core/never_destroyed.h"
 #include "zarvi_core/spec/compile.h"
 #include "zarvi_core/spec/patch.h"
 
@@ -38,36 +39,38 @@ Compiled Spec::builtin_835_4010() {
 }
 
 // Function-local statics: filled once, by the first caller, while any
-// concurrent caller waits for it.
+// concurrent caller waits for it. Never destroyed, since a parse on another
+// thread may still read them while exit() destroys statics.
 const Compiled& shared_builtin_835() {
-  static const Compiled cell = Spec::builtin_835();
-  return cell;
+  static const NeverDestroyed<Compiled> cell(Spec::builtin_835());
+  return cell.get();
 }
 
 const Compiled& shared_builtin_835_4010() {
-  static const Compiled cell = []() -> Compiled {
+  static const NeverDestroyed<Compiled> cell([]() -> Compiled {
     const Compiled& base = shared_builtin_835();
     if (!base.ok()) return err(base.error());
     return base.value()->merge_patch(builtin_835_4010_patch_text());
-  }();
-  return cell;
+  }());
+  return cell.get();
 }
 
 const std::optional<DeclaredVersion>* builtin_835_4010_version() {
   // Merging the patch's "version" member over the 5010 text's gives the
   // member the whole merge gives, so its declaration is the 4010 spec's.
-  static const std::optional<std::optional<DeclaredVersion>> cell =
+  // Never destroyed, like the specs.
+  static const NeverDestroyed<std::optional<std::optional<DeclaredVersion>>> cell(
       []() -> std::optional<std::optional<DeclaredVersion>> {
-    json merged = version_only(builtin_835_text());
-    const json patch = version_only(builtin_835_4010_patch_text());
-    if (!merged.is_object() || !patch.is_object()) return std::nullopt;
-    merge_patch(merged, patch);
-    const auto found = merged.find("version");
-    auto version = compile_version_member(found == merged.end() ? json() : *found);
-    if (!version.ok()) return std::nullopt;
-    return std::move(version).value();
-  }();
-  return cell ? &*cell : nullptr;
+        json merged = version_only(builtin_835_text());
+        const json patch = version_only(builtin_835_4010_patch_text());
+        if (!merged.is_object() || !patch.is_object()) return std::nullopt;
+        merge_patch(merged, patch);
+        const auto found = merged.find("version");
+        auto version = compile_version_member(found == merged.end() ? json() : *found);
+        if (!version.ok()) return std::nullopt;
+        return std::move(version).value();
+      }());
+  return cell.get() ? &*cell.get() : nullptr;
 }
 
 Compiled select_builtin(const NextSegment& next) {

@@ -19,8 +19,12 @@ namespace {
 
 using json = nlohmann::json;
 
-const std::string kTooDeep =
-    "the value nests arrays and objects deeper than " + std::to_string(kMaxSpecDepth) + " levels";
+// Made on demand: a static string would be destroyed by exit() while a
+// compile on another thread may still read it.
+std::string too_deep() {
+  return "the value nests arrays and objects deeper than " + std::to_string(kMaxSpecDepth) +
+         " levels";
+}
 
 // Thrown by the parser callback to stop at the first container that is too
 // deep; caught in parse_spec_json and never seen outside it.
@@ -154,7 +158,7 @@ Result<json, SpecError> parse_spec_json(std::string_view text) {
   try {
     return json::parse(text.begin(), text.end(), guard);
   } catch (const TooDeep&) {
-    return err(SpecError::Json{kTooDeep});
+    return err(SpecError::Json{too_deep()});
   } catch (const TooLong& e) {
     const bool negative = e.digits.front() == '-';
     return err(SpecError::Json{
@@ -174,7 +178,7 @@ Result<Unit, SpecError> check_depth(const json& value) {
     auto [v, depth] = pending.back();
     pending.pop_back();
     if (!v->is_structured()) continue;
-    if (depth >= kMaxSpecDepth) return err(SpecError::Json{kTooDeep});
+    if (depth >= kMaxSpecDepth) return err(SpecError::Json{too_deep()});
     for (const json& item : *v) pending.emplace_back(&item, depth + 1);
   }
   return Unit{};

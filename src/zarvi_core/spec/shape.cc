@@ -12,8 +12,6 @@ namespace {
 using json = nlohmann::json;
 using Object = json::object_t;
 
-const Checked kOk = Unit{};
-
 template <class T>
 Checked fail(Result<T, SpecError>&& r) {
   return err(std::move(r).error());
@@ -80,7 +78,7 @@ Checked check_loop(const json& value, const std::string& path) {
     }
     if (Checked c = check_member(**obj, cpath, "count", LeafKind::String, false); !c.ok()) return c;
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_column(const json& value, const std::string& path) {
@@ -131,7 +129,7 @@ Checked check_table(const json& value, const std::string& path) {
       if (Checked c = check_column(column, child(cpath, name)); !c.ok()) return c;
     }
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_segment(const json& value, const std::string& path) {
@@ -141,7 +139,7 @@ Checked check_segment(const json& value, const std::string& path) {
   if (const json* elements = member(**segment, "elements")) {
     return check_elements_shape(*elements, child(path, "elements"));
   }
-  return kOk;
+  return Unit{};
 }
 
 // Members of one top-level section, each checked by `check` at its path.
@@ -152,7 +150,7 @@ Checked check_section(const json& value, const std::string& path, F check) {
   for (const auto& [name, item] : **obj) {
     if (Checked c = check(item, child(path, name)); !c.ok()) return c;
   }
-  return kOk;
+  return Unit{};
 }
 
 }  // namespace
@@ -219,32 +217,32 @@ Checked check_keys(const Object& map, const std::string& path,
   for (std::string_view r : required) {
     if (member(map, r) == nullptr) return err(SpecError::MissingKey{path, std::string(r)});
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_member(const Object& map, const std::string& path, std::string_view key,
                      LeafKind kind, bool nullable) {
   const json* m = member(map, key);
-  if (m == nullptr || (nullable && m->is_null())) return kOk;
+  if (m == nullptr || (nullable && m->is_null())) return Unit{};
   return check_leaf(*m, child(path, key), kind);
 }
 
 Checked check_leaf(const json& value, const std::string& path, LeafKind kind) {
-  if (accepts(value, kind)) return kOk;
+  if (accepts(value, kind)) return Unit{};
   return err(SpecError::WrongType{path, std::string(expected_text(kind)), found_text(value, kind),
                                   render_value(value)});
 }
 
 Checked check_member_map(const Object& map, const std::string& path) {
   const json* where = member(map, "where");
-  if (where == nullptr) return kOk;
+  if (where == nullptr) return Unit{};
   const std::string wpath = child(path, "where");
   auto obj = object_at(*where, wpath);
   if (!obj.ok()) return fail(std::move(obj));
   for (const auto& [key, value] : **obj) {
     if (Checked c = check_leaf(value, child(wpath, key), LeafKind::String); !c.ok()) return c;
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_array(const json& value, const std::string& path, std::string_view expected,
@@ -256,7 +254,7 @@ Checked check_array(const json& value, const std::string& path, std::string_view
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (Checked c = check_leaf(value[i], item_path(path, i), kind); !c.ok()) return c;
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_texts(const json& value, const std::string& path) {
@@ -265,7 +263,7 @@ Checked check_texts(const json& value, const std::string& path) {
 
 Checked check_member_texts(const Object& map, const std::string& path, std::string_view key) {
   const json* m = member(map, key);
-  if (m == nullptr) return kOk;
+  if (m == nullptr) return Unit{};
   return check_texts(*m, child(path, key));
 }
 
@@ -299,7 +297,7 @@ Checked check_elements_shape(const json& value, const std::string& path) {
         return c;
     }
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_occurrences_shape(const json& value, const std::string& path) {
@@ -341,7 +339,7 @@ Checked check_occurrences_shape(const json& value, const std::string& path) {
       }
     }
   }
-  return kOk;
+  return Unit{};
 }
 
 Checked check_shape(const json& value) {
@@ -377,7 +375,7 @@ Checked check_shape(const json& value) {
   if (const json* segments = member(map, "segments")) {
     if (Checked c = check_section(*segments, "segments", check_segment); !c.ok()) return c;
   }
-  return kOk;
+  return Unit{};
 }
 
 std::vector<std::pair<std::string_view, const json*>> section(const json& spec,

@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 
+#include "zarvi_core/never_destroyed.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
@@ -88,7 +89,9 @@ const std::vector<std::string>& place_codes(const OccurrenceDef& occ, uint64_t e
   return def_codes;
 }
 
-const std::vector<std::string> kNoCodes;
+// Never destroyed: a write may still run on another thread while exit()
+// destroys statics.
+const NeverDestroyed<std::vector<std::string>> kNoCodes;
 
 }  // namespace
 
@@ -351,14 +354,14 @@ void Builder::check_codes(LoopId l, const SegmentPlan& plan, std::size_t t,
   for (const ElementPlan& e : plan.elements) {
     const auto* constant = std::get_if<Constant>(&e.value);
     if (constant == nullptr) continue;
-    const std::vector<std::string>* codes = &kNoCodes;
+    const std::vector<std::string>* codes = &kNoCodes.get();
     if (occ.qualifier && occ.qualifier->element == e.element &&
         occ.qualifier->component == e.component) {
       codes = &occ.qualifier->codes;
     } else {
       const spec::ElementDef* def =
           spec::find_element(spec_.segments, occ.segment, e.element, e.component);
-      codes = &place_codes(occ, e.element, e.component, def ? def->codes : kNoCodes);
+      codes = &place_codes(occ, e.element, e.component, def ? def->codes : kNoCodes.get());
     }
     if (codes->empty() ||
         std::binary_search(codes->begin(), codes->end(), constant->code)) {

@@ -14,11 +14,12 @@ namespace {
 
 constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
 
-// Each element and component before a value takes a separator byte, and the
-// segment an id byte and its terminator: past this position no file the
-// reader takes holds the value, and writing the separators would exhaust
-// memory first.
-constexpr uint64_t kMaxPosition = kMaxDocumentBytes - 2;
+// The smallest segment with a value at element or component n is n + 3
+// bytes: an id byte, n separators (one before each element, or the element's
+// separator and one before each later component), the value's byte and the
+// terminator. Past this position no file the reader takes holds the value,
+// and writing the separators would exhaust memory first.
+constexpr uint64_t kMaxPosition = kMaxDocumentBytes - 3;
 
 bool past_any_file(uint64_t element, std::optional<uint64_t> component) {
   return element > kMaxPosition || component.value_or(1) > kMaxPosition;

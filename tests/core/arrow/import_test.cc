@@ -237,6 +237,9 @@ TEST(ArrowImport, ConvertsValuesByColumnType) {
        refused("0: 12345 at scale 3 has more decimals than the column's scale 2")},
       {"decimal overflow", "d:38,-30", dec, plain<i128>({10000000}),
        refused("0: 10000000 at scale -30 overflows scale 2")},
+      // 10^39 is past what an i128 holds, even for a value of 1.
+      {"decimal 39 places up", "d:38,-37", dec, plain<i128>({1}),
+       refused("0: 1 at scale -37 overflows scale 2")},
       {"decimal scale too far below to subtract", "d:38,-9223372036854775806", dec,
        plain<i128>({7}),
        refused("0: 7 at scale -9223372036854775806 overflows scale 2")},

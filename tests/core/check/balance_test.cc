@@ -23,7 +23,9 @@ using check::balance::Pending;
 
 // The small spec with a wide segment (70 amounts) in "head" and "side", and
 // rules that share places at different scales, read elements out of order,
-// read a first or a second component and pass 64 places.
+// read a first or a second component and pass 64 places. AM04 is required
+// after an optional AM02, so that a short segment misses a required place
+// beyond its last element.
 spec::SpecPtr balancing_spec() {
   std::string wide_elements;
   for (int e = 1; e <= 70; ++e) {
@@ -37,7 +39,7 @@ spec::SpecPtr balancing_spec() {
     "loops": {"head": {"occurrences": {"wide": {"segment": "WD", "pos": 4}}},
               "side": {"occurrences": {"wide": {"segment": "WD", "pos": 33}}}},
     "segments": {"WD": {"elements": {)" + wide_elements + R"(}},
-                 "AM": {"elements": {"1": {"required": true},
+                 "AM": {"elements": {"1": {"required": true}, "4": {"required": true},
                    "5": {"name": "e", "type": "AN", "composite": {
                      "1": {"name": "y", "type": "R"}, "2": {"name": "z", "type": "R"}}}}}},
     "balancing": {

@@ -133,6 +133,21 @@ TEST(EnvelopeChecker, ChildAtItsParentsPositionIsNeverOutOfOrder) {
   }
 }
 
+// A root loop has no parent to count its instances under: its maximum holds
+// over the whole stream.
+TEST(EnvelopeChecker, RootLoopOverMax) {
+  const spec::Compiled one = mini_spec().merge_patch(R"({"loops": {"interchange": {"max": 1}}})");
+  ASSERT_TRUE(one.ok()) << one.error().message();
+  const Case cases[] = {
+      {"one interchange", wrap(kBody), {}},
+      {"two interchanges", wrap(kBody) + wrap(kBody), {"LoopOverMax@11 \"ISA\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(briefs(run_text(*one.value(), c.input)), c.expected);
+  }
+}
+
 // One amount can feed several sums (a service adjustment feeds the claim's
 // and the service's, a claim payment the claim's and the transaction's): each
 // sum must see the value, or fail when it does not parse.

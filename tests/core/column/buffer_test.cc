@@ -96,6 +96,8 @@ TEST(BufferPool, CountsThePagesWritten) {
   };
   const Case cases[] = {
       {"filled whole", 0, 2 * kMiB, 0, 2 * kMiB},
+      {"a quarter of the bound, the most pooled", 0, kPoolBytes / 4, 0, kPoolBytes / 4},
+      {"room made, nothing written: the pool's header page", 4 * kMiB, 0, 0, kPage},
       {"large room, one page written", kPoolBytes / 2, 100, 0, kPage},
       {"a page past a block boundary", 4 * kMiB, kPage + 1, 0, 2 * kPage},
       {"the next owner writes less", 4 * kMiB, 3 * kMiB, kMiB, 3 * kMiB},
@@ -121,6 +123,61 @@ TEST(BufferPool, CountsThePagesWritten) {
     }
     EXPECT_EQ(pool_stats().blocks, 1u);
     EXPECT_EQ(pool_stats().bytes, c.pooled);
+  }
+  release_pool();
+}
+
+// A pooled block serves requests of its own size class and the two below,
+// so that a buffer never holds more than 16 times what it asked for.
+TEST(BufferPool, ServesRequestsUpToThreeSizeClassesDown) {
+  struct Case {
+    const char* what;
+    size_t want;
+    bool served;
+  };
+  const Case cases[] = {
+      {"a quarter of the block", 2 * kMiB, true},
+      {"an eighth of the block", kMiB, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    release_pool();
+    const std::byte* pooled = nullptr;
+    {
+      const Buffer b = filled(8 * kMiB, 'p');
+      pooled = b.data();
+    }
+    Buffer b;
+    b.reserve(c.want);
+    EXPECT_EQ(b.data() == pooled, c.served);
+    EXPECT_EQ(pool_stats().blocks, c.served ? 0u : 1u);
+  }
+  release_pool();
+}
+
+// A moved buffer keeps the count of pages its block has had written, which
+// a cleared buffer no longer shows in its size.
+TEST(BufferPool, MovesKeepThePagesWritten) {
+  struct Case {
+    const char* what;
+    void (*move)(Buffer& from);
+  };
+  const Case cases[] = {
+      {"by construction", [](Buffer& from) { const Buffer to(std::move(from)); }},
+      {"by assignment",
+       [](Buffer& from) {
+         Buffer to = filled(100, 't');
+         to = std::move(from);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    release_pool();
+    Buffer b = filled(3 * kMiB, 'm');
+    b.clear();
+    c.move(b);
+    EXPECT_EQ(pool_stats().blocks, 1u);
+    EXPECT_EQ(pool_stats().bytes, 3 * kMiB);
   }
   release_pool();
 }

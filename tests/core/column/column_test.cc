@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../alloc_count.h"
 #include "zarvi_core/column/parse.h"
 
 namespace zarvi_core::column {
@@ -354,6 +355,35 @@ TEST(ColumnData, BulkAppendsMatchCellAppends) {
 // A packed copy reads as its source, cell by cell and buffer by buffer, with
 // each buffer aligned to its values; few valid rows keep no bitmap, few null
 // rows take no bytes at all. Appending to a copy leaves its block alone.
+ColumnData owning(size_t rows) {
+  ColumnData c(ColumnType::binary());
+  for (size_t i = 0; i < rows; ++i) c.push_checked(Cell::binary("some rows"));
+  return c;
+}
+
+// A column assigned over one that owns rows frees those rows, whatever form
+// the assigned column takes.
+TEST(ColumnData, AssignedOverFreesTheRowsItOwned) {
+  alignas(16) static std::byte block[256];
+  const struct {
+    const char* name;
+    ColumnData (*make)();
+  } cases[] = {
+      {"rows of its own", [] { return owning(3); }},
+      {"no rows", [] { return ColumnData(ColumnType::binary()); }},
+      {"a packed copy", [] { return owning(2).copy_to(block); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = zarvi_test::g_live_bytes.load();
+    {
+      ColumnData over = owning(40);
+      over = c.make();
+    }
+    EXPECT_EQ(zarvi_test::g_live_bytes.load(), before);
+  }
+}
+
 TEST(ColumnData, PackedCopiesReadAsTheirSource) {
   const struct {
     const char* name;

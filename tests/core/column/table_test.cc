@@ -174,6 +174,27 @@ TEST(Table, TakenColumnsReadAsTheirRows) {
     ASSERT_TRUE(taken.push_row(cells(7, true)).ok());
     ASSERT_TRUE(same.push_row(cells(7, true)).ok());
     EXPECT_EQ(to_string(taken), to_string(same));
+    // Arrow reads the count, not the bitmap.
+    for (size_t i = 0; i < same.columns().size(); ++i)
+      EXPECT_EQ(taken.columns()[i].data.null_count(), same.columns()[i].data.null_count())
+          << same.columns()[i].name;
+  }
+}
+
+// Packed columns of odd sizes side by side: each starts where its widest
+// values are aligned, as Arrow consumers read them in place.
+TEST(Table, TakenColumnsStayAligned) {
+  Table t("codes", {{"a", ColumnType::binary()},
+                    {"b", ColumnType::binary()},
+                    {"c", ColumnType::binary()}});
+  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::binary("abc"), Cell::binary("de"), Cell::null()})
+                  .ok());
+  ASSERT_TRUE(t.push_row(std::vector<Cell>{Cell::binary("fg"), Cell::null(), Cell::binary("g")})
+                  .ok());
+  const Table taken = t.take_rows();
+  for (const ColumnRef c : taken.columns()) {
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(c.data.offsets().data()) % alignof(int32_t), 0u)
+        << c.name;
   }
 }
 

@@ -80,8 +80,9 @@ TEST(CountDropping, TotalsGrowWithTheRowsKept) {
 }
 
 // A value that brings its column exactly to the limit is kept and one byte
-// more is dropped, in a table that keeps no rows as in one that does (whose
-// columns accept what check accepts). Only lengths are looked at.
+// more is dropped, in a table that keeps no rows (counted cell by cell or by
+// the row writer) as in one that does (whose columns accept what check
+// accepts). Only lengths are looked at.
 TEST(CountDropping, DecidesAtTheLimitAsAColumnDoes) {
   static const char byte = 'x';
   constexpr uint64_t kMax = column::kMaxBinaryBytes;
@@ -114,6 +115,17 @@ TEST(CountDropping, DecidesAtTheLimitAsAColumnDoes) {
     ASSERT_EQ(dropped.size(), c.kept ? 0u : 1u);
     if (!c.kept) {
       EXPECT_EQ(dropped[0].total, total);
+    }
+
+    std::vector<uint64_t> tallied = {c.held.size()};
+    std::vector<Dropped> tallied_dropped;
+    RowWriter writer(1, tallied, tallied_dropped);
+    writer.binary(value.bytes());
+    writer.end();
+    EXPECT_EQ(tallied, totals);
+    ASSERT_EQ(tallied_dropped.size(), dropped.size());
+    if (!c.kept) {
+      EXPECT_EQ(tallied_dropped[0].total, total);
     }
   }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../alloc_count.h"
 #include "write_spec.h"
 #include "write_tables.h"
 
@@ -233,12 +234,24 @@ TEST(Emitter, DelimitersInCodes) {
 }
 
 // A value at a position no file the reader takes can hold is not written:
-// its separators alone would exhaust memory. A repeat group's position
-// saturates rather than wrapping to an early element.
+// its separators alone would exhaust memory, so none are ever allocated. A
+// repeat group's position saturates rather than wrapping to an early element.
 TEST(Emitter, PositionsPastAnyFile) {
   const char* const kElements =
       "cannot hold: no file the reader takes holds a segment of that many elements";
   const WriteCase cases[] = {
+      // The smallest segment holding either is 2^32 bytes, one past the
+      // largest input.
+      {"the first element past any file", R"({"tables": {"items": {"columns":
+         {"extra": {"element": 4294967293}}}}})",
+       [] { return tables(items({{text("A"), text("v"), kNull}})); }, "ST~IT*A~NT~SE*4*1~",
+       {std::string("table \"items\" row 0 column \"extra\" holds \"v\", which NT4294967293 ") +
+        kElements}},
+      {"the first component past any file", R"({"tables": {"items": {"columns":
+         {"b": {"component": 4294967293}}}}})",
+       [] { return tables(items({{text("A"), kNull, text("v")}})); }, "ST~IT*A~CP~SE*4*1~",
+       {"table \"items\" row 0 column \"b\" holds \"v\", which CP01-4294967293 cannot "
+        "hold: no file the reader takes holds an element of that many components"}},
       {"the largest component", R"({"tables": {"items": {"columns":
          {"b": {"component": 18446744073709551615}}}}})",
        [] { return tables(items({{text("A"), kNull, text("v")}})); }, "ST~IT*A~CP~SE*4*1~",
@@ -295,7 +308,9 @@ TEST(Emitter, PositionsPastAnyFile) {
         std::string("table \"adjs\" row 1 column \"amount\" holds \"2\", which "
                     "AJ18446744073709551615 ") + kElements}},
   };
+  const zarvi_test::PeakBytes peak;
   expect_writes(cases);
+  EXPECT_LT(peak.peak(), size_t{16} << 20);
 }
 
 // Each instance of a controlled loop takes the next control number; the
