@@ -3,20 +3,26 @@
 # the C++ headers, GoogleTest and ccache from Debian, then .venv with the
 # build tools, the test and check dependency groups, and the package built
 # from this checkout (its wheel is left in build/dist). Safe to run again.
-# ZARVI_WERROR=ON builds the wheel with warnings as errors.
+# ZARVI_WERROR=ON builds the wheel with warnings as errors. ZARVI_CLANG=ON
+# also installs clang 19 and its sanitizer runtime, which the test command's
+# second sanitized build of the core uses.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+packages=(nlohmann-json3-dev libgtest-dev g++ ccache)
+if [ "${ZARVI_CLANG:-OFF}" = ON ]; then
+  packages+=(clang-19 libclang-rt-19-dev)
+fi
 need=()
-for pkg in nlohmann-json3-dev libgtest-dev g++ ccache; do
+for pkg in "${packages[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
 python=${PYTHON:-python3}

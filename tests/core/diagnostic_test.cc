@@ -30,7 +30,7 @@ const std::string kTenSegments = "#10, #20, #30, #40, #50, #60, #70, #80, #90, #
 
 TEST(RuleSentence, EveryKind) {
   const struct {
-    Rule rule;
+    Rule::Data rule;
     std::string expected;
   } cases[] = {
       {R::ByteOrderMark{}, "the input starts with a UTF-8 byte order mark, kept as leading trivia of the first segment"},
@@ -95,7 +95,7 @@ TEST(RuleSentence, EveryKind) {
       {R::External{"bad thing", "validator", {}, SnipLevel{1}}, "bad thing (reported by validator)"},
       {R::External{"bad thing", "validator", std::string("E12"), SnipLevel{1}}, "bad thing (reported by validator, code E12)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(to_string(c.rule), c.expected);
+  for (const auto& c : cases) EXPECT_EQ(to_string(Rule{c.rule}), c.expected);
 }
 
 // Names and levels of checked kinds are shown by the check and process tests.

@@ -596,10 +596,14 @@ std::string_view bytes_at(const View& v, int64_t i) {
       const std::byte* view = v.values + i * 16;
       const int32_t length = load<int32_t>(view, 0);
       if (length <= 12) return {reinterpret_cast<const char*>(view + 4), size_t(length)};
+      // Past 12 bytes the view's buffer holds them, so it was checked not null.
       const auto* base = v.variadic[load<int32_t>(view + 8, 0)] + load<int32_t>(view + 12, 0);
       return {reinterpret_cast<const char*>(base), size_t(length)};
     }
   }
+  // Offsets that span no bytes may come with a null data buffer, which no
+  // offset may be added to.
+  if (end == start) return {};
   return {reinterpret_cast<const char*>(v.data) + start, size_t(end - start)};
 }
 

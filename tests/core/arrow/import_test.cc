@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -508,6 +509,118 @@ TEST(ArrowImport, DictionariesResolveKeysAndKeepNulls) {
   EXPECT_EQ(single(p, "b", keys, ColumnType::binary(), p.field("u", "v")),
             refused("0: an Arrow Dictionary(Boolean, Utf8) column cannot hold the spec's binary "
                     "values"));
+}
+
+// The C data interface lets a buffer that holds no bytes be null, at any
+// array offset. Each such array imports, plain and as a dictionary's values,
+// and reads as what its struct holds; nothing is computed from the null.
+TEST(ArrowImport, NullBuffersHoldingNoBytesReadAsTheyShould) {
+  constexpr int64_t kOffset = 3;
+  struct Case {
+    std::string name;
+    std::string format;
+    ColumnType type;
+    int64_t length;
+    // Read from element kOffset on.
+    std::function<std::vector<const void*>(Producer&)> buffers;
+    std::vector<std::string> values;  // as the table shows them
+  };
+  const auto i64 = ColumnType::int64();
+  const auto bin = ColumnType::binary();
+  const auto none = [](size_t n) {
+    return [n](Producer&) { return std::vector<const void*>(n, nullptr); };
+  };
+  std::vector<Case> cases = {
+      {"no validity, int64", "l", i64, 2,
+       [](Producer& p) -> std::vector<const void*> {
+         return {nullptr, p.buffer<int64_t>({9, 9, 9, 7, -8})};
+       },
+       {"7", "-8"}},
+      {"no validity, int8", "c", i64, 1,
+       [](Producer& p) -> std::vector<const void*> {
+         return {nullptr, p.buffer<int8_t>({9, 9, 9, -5})};
+       },
+       {"-5"}},
+      // A scale of its own takes the general conversion, not the bulk copy.
+      {"empty decimal128, own scale", "d:10,1", ColumnType::decimal128(38, 2), 0, none(2), {}},
+      {"empty decimal128, column's scale", "d:38,2", ColumnType::decimal128(38, 2), 0, none(2),
+       {}},
+  };
+  for (const char* format : {"c", "s", "i", "l", "C", "S", "I", "L", "f", "g"}) {
+    cases.push_back({std::string("empty ") + format, format, i64, 0, none(2), {}});
+  }
+  for (const char* format : {"tdD", "tdm", "tss:", "tsn:"}) {
+    cases.push_back({std::string("empty ") + format, format, ColumnType::date32(), 0, none(2), {}});
+  }
+  for (const char* format : {"tts", "ttm", "ttu", "ttn"}) {
+    cases.push_back({std::string("empty ") + format, format, ColumnType::time32(), 0, none(2), {}});
+  }
+  for (const char* format : {"z", "u", "Z", "U"}) {
+    // Offsets from 1 on: an offset added to the null data would not be 0.
+    const bool wide = std::isupper(static_cast<unsigned char>(format[0]));
+    cases.push_back({std::string("offsets without bytes ") + format, format, bin, 2,
+                     [=](Producer& p) -> std::vector<const void*> {
+                       const void* ends = wide ? p.buffer<int64_t>({0, 1, 1, 1, 1, 1})
+                                               : p.buffer<int32_t>({0, 1, 1, 1, 1, 1});
+                       return {nullptr, ends, nullptr};
+                     },
+                     {"", ""}});
+    cases.push_back({std::string("empty ") + format, format, bin, 0, none(3), {}});
+  }
+  for (const char* format : {"vz", "vu"}) {
+    // Views 3 and 4: empty, then "hi" inline.
+    const auto views = [](Producer& p) {
+      std::vector<int32_t> v(5 * 4);
+      v[4 * 4] = 2;
+      v[4 * 4 + 1] = 0x6968;
+      return p.buffer(v);
+    };
+    cases.push_back({std::string("inline, no data buffers ") + format, format, bin, 2,
+                     [=](Producer& p) -> std::vector<const void*> {
+                       return {nullptr, views(p), nullptr};
+                     },
+                     {"", "hi"}});
+    cases.push_back({std::string("inline, an empty data buffer ") + format, format, bin, 2,
+                     [=](Producer& p) -> std::vector<const void*> {
+                       return {nullptr, views(p), nullptr, p.buffer<int64_t>({0})};
+                     },
+                     {"", "hi"}});
+    cases.push_back({std::string("empty ") + format, format, bin, 0, none(3), {}});
+    cases.push_back({std::string("empty, an empty data buffer ") + format, format, bin, 0,
+                     [](Producer& p) -> std::vector<const void*> {
+                       return {nullptr, nullptr, nullptr, p.buffer<int64_t>({0})};
+                     },
+                     {}});
+  }
+  const auto table = [](const ColumnType& type, const std::vector<std::string>& values) {
+    std::string out = "## t (rows: " + std::to_string(values.size()) + ")\nc: " +
+                      column::to_string(type) + "\n";
+    for (const auto& v : values) out += v + "\n";
+    return out + "\n";
+  };
+  for (const Case& c : cases) {
+    for (const bool dictionary : {false, true}) {
+      SCOPED_TRACE(c.name + (dictionary ? ", dictionary" : ""));
+      Producer p;
+      ArrowArray* array = p.array(c.length, c.buffers(p), {}, nullptr, 0, kOffset);
+      if (!dictionary) {
+        EXPECT_EQ(single(p, c.format, array, c.type), table(c.type, c.values));
+        continue;
+      }
+      // Every value by its key; an empty dictionary under one null key.
+      std::vector<int8_t> keys;
+      for (int64_t k = 0; k < c.length; ++k) keys.push_back(static_cast<int8_t>(k));
+      std::vector<std::string> values = c.values;
+      ArrowArray* indices = nullptr;
+      if (keys.empty()) {
+        indices = p.array(1, {p.bits({false}), p.buffer<int8_t>({0})}, {}, array, 1);
+        values = {"\u2205"};
+      } else {
+        indices = p.array(c.length, {nullptr, p.buffer(keys)}, {}, array);
+      }
+      EXPECT_EQ(single(p, "c", indices, c.type, p.field(c.format, "v")), table(c.type, values));
+    }
+  }
 }
 
 // Two float columns, b then a, over three batches of two rows.
