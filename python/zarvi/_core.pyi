@@ -6,7 +6,7 @@ and 004010X091A1) into a lossless document, typed tables and diagnostics. Import
 """
 
 import datetime
-from collections.abc import Iterable, Iterator, Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from decimal import Decimal
 from typing import Any, ClassVar, Final, SupportsIndex, final
 
@@ -387,7 +387,7 @@ def _external_diagnostic(
     segment: SupportsIndex | None = None,
     element: SupportsIndex | None = None,
     component: SupportsIndex | None = None,
-    datum: Buffer | Iterable[SupportsIndex] = b"",
+    datum: Buffer | Sequence[SupportsIndex] = b"",
     path: Sequence[tuple[str, int]] | None = None,
 ) -> Diagnostic: ...
 def _write(

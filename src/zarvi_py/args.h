@@ -3,6 +3,7 @@
 // type's instance.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +11,16 @@
 #include "zarvi_py/ref.h"
 
 namespace zarvi_py {
+
+// Strong references to a call's arguments, to take as soon as they are
+// parsed. The tuple and keyword dict they are borrowed from may be the
+// caller's own (a module function or a constructor called with a dict, as
+// _thread.start_new_thread does), so Python code that runs while one argument
+// converts could otherwise free another. Null arguments stay null.
+template <class... Objects>
+std::array<Ref, sizeof...(Objects)> hold(Objects*... objects) {
+  return {Ref::borrow(objects)...};
+}
 
 // "{function}() argument '{name}' must be {expected}, not {type}"; null.
 Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got);

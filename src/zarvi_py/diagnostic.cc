@@ -213,12 +213,24 @@ bool position_arg(PyObject* o, const char* name, zarvi_core::Position& out) {
   if (o == nullptr || o == Py_None) return true;
   Ref index = Ref::steal(PyNumber_Index(o));
   if (!index) return false;
-  const size_t v = PyLong_AsSize_t(index.get());
-  // The largest value is how a diagnostic stores "none".
-  if (v == zarvi_core::Position::kNone || (v == static_cast<size_t>(-1) && PyErr_Occurred())) {
+  int overflow = 0;
+  const long long signed_value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (signed_value == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+    PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer, got %S", name,
+                 index.get());
+    return false;
+  }
+  const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  // The largest 64-bit value is how a diagnostic stores "none", so the
+  // largest position is one below it.
+  if ((v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) ||
+      v >= zarvi_core::Position::kNone) {
     if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
     PyErr_Clear();
-    PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer, got %S", name, o);
+    PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer of at most %llu, got %S",
+                 name, static_cast<unsigned long long>(zarvi_core::Position::kNone - 1),
+                 index.get());
     return false;
   }
   out = v;
@@ -250,6 +262,9 @@ PyObject* external_diagnostic(PyObject*, PyObject* args, PyObject* kwargs) {
                                      const_cast<char**>(kKeywords), &origin, &message, &level,
                                      &code, &segment, &element, &component, &datum, &path))
       return Ref();
+    // Converting datum and the positions runs Python code (__index__).
+    const auto held =
+        hold(origin, message, level, code, segment, element, component, datum, path);
 
     Rule::External rule;
     Diagnostic d;

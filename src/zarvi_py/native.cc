@@ -4,7 +4,9 @@
 #include "zarvi_py/native.h"
 
 #include <map>
+#include <new>
 #include <set>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -81,8 +83,15 @@ bool read_input(PyObject* data, const char* function, Input& out, uint64_t max_b
         return false;
       }
       bool copied = true;
+      const auto length = static_cast<size_t>(view.len);
       try {
-        out.copy.resize(static_cast<size_t>(view.len));
+        // A view may state more bytes than it holds (a stride of 0).
+        if (length > out.copy.max_size()) throw std::bad_alloc();
+        out.copy.resize(length);
+      } catch (const std::bad_alloc&) {
+        PyBuffer_Release(&view);
+        no_memory(std::string("copy ") + size_text(length) + " of input for " + function);
+        return false;
       } catch (...) {
         PyBuffer_Release(&view);
         throw;
@@ -143,7 +152,15 @@ bool segment_list(PyObject* arg, std::vector<size_t>& out) {
   }
   const Py_ssize_t n = PySequence_Size(arg);
   if (n < 0) return false;
-  out.reserve(static_cast<size_t>(n));
+  // A length no vector can hold fails now, not after reading that many items.
+  const auto wanted = static_cast<size_t>(n);
+  try {
+    if (wanted > out.max_size()) throw std::bad_alloc();
+    out.reserve(wanted);
+  } catch (const std::bad_alloc&) {
+    no_memory("hold " + std::to_string(wanted) + " segment indexes");
+    return false;
+  }
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(arg, i));
     if (!item) return false;
@@ -207,6 +224,8 @@ PyObject* loop_paths(PyObject*, PyObject* args, PyObject* kwargs) {
                                      const_cast<char**>(kKeywords), &result, &segments)) {
       return Ref();
     }
+    // Converting `segments` runs Python code; `parts` points into `result`.
+    const auto held = hold(result, segments);
     const ResultParts* parts = result_parts(result);
     if (parts == nullptr) {
       if (PyErr_Occurred()) return Ref();

@@ -353,6 +353,7 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &data, &spec_object, &delimiters_object)) {
       return Ref();
     }
+    const auto held = hold(data, spec_object, delimiters_object);
     SharedSpec given;
     std::optional<zarvi_core::Delimiters> delimiters;
     Input input;

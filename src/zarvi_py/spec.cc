@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -35,9 +36,8 @@ Ref raise_spec_error(const core_spec::SpecError& error) {
 }
 
 Ref raise_internal(const core_spec::SpecError& error) {
-  std::string text = "a built-in spec does not compile: " + error.message();
-  set_internal_error(text.c_str());
-  return Ref();
+  return raise_text(PyExc_RuntimeError,
+                    "internal error: a built-in spec does not compile: " + error.message());
 }
 
 Ref from_compiled(core_spec::Compiled compiled) {
@@ -57,17 +57,17 @@ PyObject* spec_builtin(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:builtin", const_cast<char**>(kKeywords),
                                      &version))
       return Ref();
+    const auto held = hold(version);
     std::string_view text = "5010";
     if (version != nullptr && !str_arg("builtin", "version", version, text)) return Ref();
     const auto* cell = text == "5010"   ? &core_spec::shared_builtin_835()
                        : text == "4010" ? &core_spec::shared_builtin_835_4010()
                                         : nullptr;
     if (cell == nullptr) {
-      std::string message = "Spec.builtin(version=" + zarvi_core::quote_bytes(text) +
+      return raise_text(PyExc_ValueError,
+                        "Spec.builtin(version=" + zarvi_core::quote_bytes(text) +
                             "): no built-in spec for that version; the built-ins are \"5010\" "
-                            "and \"4010\"";
-      PyErr_SetString(PyExc_ValueError, message.c_str());
-      return Ref();
+                            "and \"4010\"");
     }
     if (!cell->ok()) return raise_internal(cell->error());
     return wrap_spec(cell->value());
@@ -81,6 +81,7 @@ PyObject* spec_from_json(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:from_json", const_cast<char**>(kKeywords),
                                      &json))
       return Ref();
+    const auto held = hold(json);
     std::string_view text;
     if (!str_arg("from_json", "json", json, text)) return Ref();
     return from_compiled(core_spec::Spec::from_json(text));
@@ -106,9 +107,48 @@ Ref dumps(PyObject* patch) {
   return Ref();
 }
 
+// The text json.dumps writes for a dict key, worked out without running
+// Python code (no __str__ or __repr__ of a subclass); none, with no exception
+// set, for a key it refuses or cannot spell, which json.dumps then reports.
+std::optional<std::string> json_key(PyObject* key) {
+  if (PyUnicode_Check(key)) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(key, &size);
+    if (data != nullptr) return std::string(data, static_cast<size_t>(size));
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (key == Py_True) return "true";
+  if (key == Py_False) return "false";
+  if (key == Py_None) return "null";
+  PyTypeObject* exact = nullptr;
+  if (PyFloat_Check(key)) {
+    const double d = PyFloat_AsDouble(key);
+    if (std::isnan(d)) return "NaN";
+    if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+    exact = &PyFloat_Type;
+  } else if (PyLong_Check(key)) {
+    exact = &PyLong_Type;
+  } else {
+    return std::nullopt;
+  }
+  // The exact type's own repr, as json.dumps uses for a subclass too.
+  auto repr = reinterpret_cast<reprfunc>(PyType_GetSlot(exact, Py_tp_repr));
+  Ref text = Ref::steal(repr(key));
+  Py_ssize_t size = 0;
+  const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (data != nullptr) return std::string(data, static_cast<size_t>(size));
+  PyErr_Clear();  // an int past the interpreter's digit limit
+  return std::nullopt;
+}
+
 // SpecError naming the first float of a patch that is not finite (NaN or an
 // infinity: json.dumps would write a token that JSON does not have); false.
-// Containers are walked once each, without recursion.
+// The walk sees the containers as json.dumps does and runs no Python code;
+// it still holds a reference to each object before it reads the next, so
+// nothing it visits can be freed under it. It ends at a key that json.dumps
+// refuses, leaving json.dumps to report it. Containers are walked once each,
+// without recursion.
 bool finite_numbers(PyObject* patch) {
   struct Pending {
     Ref value;
@@ -116,6 +156,7 @@ bool finite_numbers(PyObject* patch) {
   };
   std::vector<Pending> pending;
   pending.push_back({Ref::borrow(patch), ""});
+  std::vector<Ref> walked;  // keeps the addresses in `seen` from being reused
   std::unordered_set<PyObject*> seen;
   while (!pending.empty()) {
     Pending p = std::move(pending.back());
@@ -131,27 +172,24 @@ bool finite_numbers(PyObject* patch) {
                              ", which JSON cannot hold; a spec holds finite numbers only");
       return false;
     }
-    const bool list = PyList_Check(v) || PyTuple_Check(v);
-    if ((!list && !PyDict_Check(v)) || !seen.insert(v).second) continue;
+    const bool list = PyList_Check(v) != 0;
+    if ((!list && !PyTuple_Check(v) && !PyDict_Check(v)) || !seen.insert(v).second) continue;
+    walked.push_back(std::move(p.value));
     std::vector<Pending> items;
-    if (list) {
-      const Py_ssize_t n = PySequence_Size(v);
-      if (n < 0) return false;
-      for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref item = Ref::steal(PySequence_GetItem(v, i));
-        if (!item) return false;
+    if (list || PyTuple_Check(v)) {
+      // The items as they are, not through a subclass's __getitem__.
+      for (Py_ssize_t i = 0; i < (list ? PyList_Size(v) : PyTuple_Size(v)); ++i) {
+        Ref item = Ref::borrow(list ? PyList_GetItem(v, i) : PyTuple_GetItem(v, i));
         items.push_back({std::move(item), p.path + "[" + std::to_string(i) + "]"});
       }
     } else {
       PyObject *key, *value;
       Py_ssize_t at = 0;
       while (PyDict_Next(v, &at, &key, &value)) {
-        Ref text = Ref::steal(PyObject_Str(key));
-        Py_ssize_t size = 0;
-        const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
-        if (data == nullptr) return false;
-        items.push_back({Ref::borrow(value),
-                         core_spec::child(p.path, std::string_view(data, static_cast<size_t>(size)))});
+        Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
+        std::optional<std::string> text = json_key(held_key.get());
+        if (!text) return true;
+        items.push_back({std::move(held_value), core_spec::child(p.path, *text)});
       }
     }
     // Reversed, so that the first in the patch's order is checked first.
@@ -167,6 +205,8 @@ PyObject* spec_patch(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:patch", const_cast<char**>(kKeywords),
                                      &patch))
       return Ref();
+    // json.dumps runs Python code.
+    const auto held = hold(patch);
     Ref text;
     if (PyUnicode_Check(patch)) {
       text = Ref::borrow(patch);

@@ -263,6 +263,9 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &by_object, &delimiters_object)) {
       return Ref();
     }
+    // `by` is read from its object after reading the input, which may run
+    // Python code (a failed buffer request is described through memoryview).
+    const auto held = hold(data, spec_object, by_object, delimiters_object);
     SharedSpec given;
     std::optional<zarvi_core::Delimiters> delimiters;
     if (!spec_arg("stream", spec_object, given)) return Ref();

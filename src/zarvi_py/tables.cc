@@ -317,9 +317,9 @@ PyObject* tables_frames(PyObject* self, PyObject*) {
       if (!table) return Ref();
       Ref frame = Convert(table.get(), "Tables");
       if (!frame) return Ref();
-      if (PyDict_SetItemString(out.get(), tables[i].name().c_str(), frame.get()) < 0) {
-        return Ref();
-      }
+      // The whole name: a name may hold a NUL byte.
+      Ref name = str_from(tables[i].name());
+      if (!name || PyDict_SetItem(out.get(), name.get(), frame.get()) < 0) return Ref();
     }
     return out;
   });

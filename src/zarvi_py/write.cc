@@ -3,6 +3,7 @@
 // reason tables do not make a valid file) and _write, which runs the core
 // writer with the interpreter lock released. Both classes hold their core
 // value by copy.
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -227,6 +228,10 @@ PyObject* envelope_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard([&]() -> Ref {
     PyObject* a[kEnvelopeArgCount] = {};
     if (!envelope_arguments(args, kwargs, a)) return Ref();
+    // Reading date and time runs Python code, which may change the caller's
+    // keyword dict that `a` borrows from.
+    std::array<Ref, kEnvelopeArgCount> held;
+    for (size_t i = 0; i < kEnvelopeArgCount; ++i) held[i] = Ref::borrow(a[i]);
     Envelope e("ZZ", "", "ZZ", "", 0, 0);
     if (!text_arg(a[0], "sender_id", e.sender_id) ||
         !text_arg(a[1], "receiver_id", e.receiver_id) ||
@@ -528,6 +533,9 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &tables, &envelope, &spec_arg, &allow)) {
       return Ref();
     }
+    // The mapping test and the import run Python code; `given` points into
+    // the spec and the envelope is read after them.
+    const auto held = hold(tables, envelope, spec_arg, allow);
     if (!instance_of(envelope, envelope_type())) {
       return wrong_type("_write", "envelope", "Envelope", envelope);
     }

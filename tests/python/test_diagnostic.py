@@ -1,4 +1,6 @@
+import _thread
 import gc
+import threading
 
 import pytest
 
@@ -54,7 +56,11 @@ ARG = "_external_diagnostic() argument"
         ({"level": -(2**80)}, ValueError, f"level must be 1, 2 or 3, got {-(2**80)}"),
         ({"level": 1.0}, TypeError, "'float' object cannot be interpreted as an integer"),
         ({"segment": -1}, ValueError, "segment must be a non-negative integer, got -1"),
-        ({"element": 2**64}, ValueError, f"element must be a non-negative integer, got {2**64}"),
+        ({"element": 2**64}, ValueError,
+         f"element must be a non-negative integer of at most {2**64 - 2}, got {2**64}"),
+        # The largest 64-bit value is how a diagnostic holds "no position".
+        ({"component": 2**64 - 1}, ValueError,
+         f"component must be a non-negative integer of at most {2**64 - 2}, got {2**64 - 1}"),
         ({"origin": 1}, TypeError, f"{ARG} 'origin' must be str, not int"),
         ({"code": 5}, TypeError, f"{ARG} 'code' must be str or None, not int"),
         ({"datum": "text"}, TypeError, f"{ARG} 'datum' must be a sequence of byte values, not str"),
@@ -69,7 +75,7 @@ ARG = "_external_diagnostic() argument"
         ({"element": -2, "level": 0}, ValueError, "element must be a non-negative integer, got -2"),
     ],
     ids=["level 4", "level beyond 64 bits", "level float", "negative segment",
-         "element too large", "origin int", "code int", "datum str", "datum byte out of range",
+         "element too large", "component no position", "origin int", "code int", "datum str", "datum byte out of range",
          "path str", "path name int", "path ordinal negative", "types before positions",
          "positions before level"],
 )
@@ -100,3 +106,35 @@ def test_diagnostics_outlive_their_result_and_list(read):
     del found
     gc.collect()
     assert [_fields(d) for d in kept] == expected[::2] + expected[1::2]
+
+
+def test_largest_position():
+    d = external(segment=2**64 - 2, element=2**64 - 2, component=2**64 - 2)
+    assert (d.segment, d.element, d.component) == (2**64 - 2,) * 3
+
+
+# _thread.start_new_thread hands the function the caller's own keyword dict.
+# Python code run while datum converts empties it; the segment converted
+# after it must still be the one given.
+def test_arguments_outlive_python_code_that_drops_them(monkeypatch):
+    raised, done = [], threading.Event()
+
+    def hook(unraisable):
+        raised.append(unraisable.exc_value)
+        done.set()
+
+    monkeypatch.setattr("sys.unraisablehook", hook)
+    reuse = []
+
+    class Drop:
+        def __index__(self):
+            kwargs.clear()
+            reuse.extend(-int("9" * 31) - i for i in range(1000))  # takes freed memory
+            return 65
+
+    segment = -int("1" * 31)
+    kwargs = {"origin": "v", "message": "m", "level": 2, "datum": [Drop()],
+              "segment": -int("1" * 31)}
+    _thread.start_new_thread(_external_diagnostic, (), kwargs)
+    assert done.wait(30)
+    assert [str(e) for e in raised] == [f"segment must be a non-negative integer, got {segment}"]

@@ -167,6 +167,20 @@ def test_loop_paths():
         zarvi._loop_paths(result.tables, [0])
 
 
+class LongList(list):
+    def __len__(self):
+        return 2**62
+
+
+# A length no list of indexes can hold fails at once, before any item is read.
+@pytest.mark.parametrize("segments", [range(2**61), range(2**63 - 1), LongList([1, 2])],
+                         ids=["2**61", "2**63-1", "lying __len__"])
+def test_loop_paths_of_more_segments_than_memory_holds(segments):
+    with pytest.raises(MemoryError) as caught:
+        zarvi._loop_paths(zarvi.parse(TWO), segments)
+    assert str(caught.value) == f"not enough memory to hold {len(segments)} segment indexes"
+
+
 def test_lock_is_released_during_parse():
     big = slow_input(zarvi.parse)
     longest, elapsed = longest_pause(lambda: zarvi.parse(big))

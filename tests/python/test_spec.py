@@ -1,4 +1,5 @@
 import json
+import math
 
 import pytest
 
@@ -61,3 +62,34 @@ def test_refusals(call, error, message):
         call()
     text = str(caught.value)
     assert text == message or text.startswith(message + ", column ")  # the JSON parser's words follow
+
+
+def test_patch_runs_no_code_of_the_dict_it_checks():
+    class Key:
+        def __str__(self):
+            patch.clear()  # frees the value the check would read next
+            return "name"
+
+    patch = {Key(): [0.5] * 100}
+    with pytest.raises(TypeError) as caught:
+        Spec.builtin().patch(patch)
+    assert str(caught.value) == ("Spec.patch: the dict cannot be written as JSON: keys must be "
+                                 "str, int, float, bool or None, not Key")
+    assert patch
+
+    # Keys and items are read as json.dumps reads them, never through a
+    # subclass's own methods.
+    class Name(str):
+        def __str__(self):
+            raise AssertionError
+
+    class Items(list):
+        def __getitem__(self, i):
+            raise AssertionError
+
+    for key, path in [(Name("2110"), "2110"), (True, "true"), (None, "null"), (2.5, '"2.5"')]:
+        with pytest.raises(SpecError) as caught:
+            Spec.builtin().patch({"loops": {key: {"max": Items([1, -math.inf])}}})
+        assert str(caught.value) == (f"Spec.patch: the value at loops.{path}.max[1] is negative "
+                                     "infinity, which JSON cannot hold; a spec holds finite "
+                                     "numbers only")

@@ -154,3 +154,26 @@ def test_no_optional_module_is_imported_at_start():
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                          check=True, env={**os.environ, "PYTHONPATH": ":".join(sys.path)})
     assert out.stdout.strip() == "[]"
+
+
+# Names are compared as whole bytes, so a name may hold a NUL byte: a frame
+# is keyed by its whole name, and a field name, a C string, refuses one.
+def test_names_holding_nul():
+    patch = {"claims\0x": {"loops": ["2100"], "segment": "CLP", "columns": {"id": {"element": 1}}}}
+    tables = zarvi.parse(FILE, spec=zarvi.Spec.builtin().patch({"tables": patch})).tables
+    for frames in (tables.to_pandas(), tables.to_polars()):
+        assert list(frames) == tables.keys() and "claims\0x" in frames
+        assert frames["claims"].shape == (3, len(tables["claims"].columns))
+        assert frames["claims\0x"].shape == (3, len(tables["claims\0x"].columns))
+
+    patch = {"payments": {"columns": {
+        f"payer_name\0{c}": {"loop": "1000A", "segment": "N1", "element": 2} for c in "ab"}}}
+    payments = zarvi.parse(FILE, spec=zarvi.Spec.builtin().patch({"tables": patch})).tables[
+        "payments"]
+    for export in (pa.table, pl.DataFrame, lambda t: t.__arrow_c_schema__(),
+                   lambda t: t.__arrow_c_array__(), lambda t: t.__arrow_c_stream__()):
+        with pytest.raises(RuntimeError) as caught:
+            export(payments)
+        assert str(caught.value) == (
+            'table "payments" could not be exported to Arrow: column "payer_name\\0a" has a '
+            "name holding a NUL byte, which an Arrow field name cannot hold")

@@ -138,7 +138,12 @@ Result<std::vector<ColumnPlan>, ExportError> plan(const Table& table, size_t ind
   for (const column::table::ColumnRef c : table.columns()) {
     auto format = format_of(c.data.type());
     std::optional<std::string> bad;
-    if (!format.ok()) {
+    if (c.name.find('\0') != std::string::npos) {
+      // A field name crosses as a C string: cut at the NUL, it would name
+      // another column or none.
+      bad = "column " + quote_bytes(c.name) +
+            " has a name holding a NUL byte, which an Arrow field name cannot hold";
+    } else if (!format.ok()) {
       bad = std::move(format.error());
     } else {
       bad = check_storage(c.name, c.data, table.rows());

@@ -167,14 +167,19 @@ TEST(ArrowExport, StreamYieldsOneBatchThenEnds) {
 }
 
 TEST(ArrowExport, Errors) {
+  using namespace std::string_literals;
   const SharedTables tables =
-      frozen(Table("wide", {{"ok", ColumnType::int64()}, {"bad", ColumnType::decimal128(38, 128)}}));
+      frozen(Table("wide", {{"ok", ColumnType::int64()}, {"bad", ColumnType::decimal128(38, 128)}}),
+             Table("nul", {{"name"s, ColumnType::binary()}, {"name\0a"s, ColumnType::binary()}}));
   const struct {
     size_t index;
     std::string message;
   } cases[] = {
-      {1, "table #1 is gone"},
-      {0, "table \"wide\" could not be exported to Arrow: decimal scale 128 does not fit Arrow's i8 scale"},
+      {2, "table #2 is gone"},
+      // A field name is a C string: cut at the NUL it would read "name" twice.
+      {0, "table \"nul\" could not be exported to Arrow: column \"name\\0a\" has a name holding a "
+          "NUL byte, which an Arrow field name cannot hold"},
+      {1, "table \"wide\" could not be exported to Arrow: decimal scale 128 does not fit Arrow's i8 scale"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
