@@ -5,21 +5,39 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "zarvi_py/ref.h"
 
 namespace zarvi_py {
 
-// Strong references to a call's arguments, to take as soon as they are
-// parsed. The tuple and keyword dict they are borrowed from may be the
-// caller's own (a module function or a constructor called with a dict, as
-// _thread.start_new_thread does), so Python code that runs while one argument
-// converts could otherwise free another. Null arguments stay null.
-template <class... Objects>
-std::array<Ref, sizeof...(Objects)> hold(Objects*... objects) {
-  return {Ref::borrow(objects)...};
+// Parses a call's arguments (format units "O" only, as with
+// PyArg_ParseTupleAndKeywords) into `out` and returns strong references to
+// them; none, with the exception set, on failure. The keyword dict may be
+// the caller's own (a module function called with a dict, as
+// _thread.start_new_thread does), so Python code run while one argument
+// converts could free another: even the parse itself runs the __eq__ of a
+// key of a str subclass. It therefore reads a private copy of the dict and
+// takes its references before the copy goes. Null arguments stay null.
+template <class... Out>
+std::optional<std::array<Ref, sizeof...(Out)>> parse_args(PyObject* args, PyObject* kwargs,
+                                                          const char* format,
+                                                          const char* const* keywords,
+                                                          Out... out) {
+  static_assert((std::is_same_v<Out, PyObject**> && ...));
+  Ref copy;
+  if (kwargs != nullptr) {
+    copy = Ref::steal(PyDict_Copy(kwargs));
+    if (!copy) return std::nullopt;
+  }
+  if (!PyArg_ParseTupleAndKeywords(args, copy.get(), format, const_cast<char**>(keywords),
+                                   out...)) {
+    return std::nullopt;
+  }
+  return std::array<Ref, sizeof...(Out)>{Ref::borrow(*out)...};
 }
 
 // "{function}() argument '{name}' must be {expected}, not {type}"; null.

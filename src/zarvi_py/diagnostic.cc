@@ -258,13 +258,11 @@ PyObject* external_diagnostic(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject *origin, *message, *level;
     PyObject *code = Py_None, *segment = Py_None, *element = Py_None, *component = Py_None;
     PyObject *datum = nullptr, *path = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|OOOOOO:_external_diagnostic",
-                                     const_cast<char**>(kKeywords), &origin, &message, &level,
-                                     &code, &segment, &element, &component, &datum, &path))
-      return Ref();
     // Converting datum and the positions runs Python code (__index__).
-    const auto held =
-        hold(origin, message, level, code, segment, element, component, datum, path);
+    const auto held = parse_args(args, kwargs, "OOO|OOOOOO:_external_diagnostic", kKeywords,
+                                 &origin, &message, &level, &code, &segment, &element,
+                                 &component, &datum, &path);
+    if (!held) return Ref();
 
     Rule::External rule;
     Diagnostic d;

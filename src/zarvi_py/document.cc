@@ -71,16 +71,12 @@ PyObject* delimiters_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* segment = nullptr;
     PyObject* repetition = nullptr;
     PyObject* release = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOO:Delimiters",
-                                     const_cast<char**>(kKeywords), &element, &component,
-                                     &segment, &repetition, &release)) {
-      return Ref();
-    }
     // A message quotes a bytes subclass through its own __repr__.
-    const auto held = hold(element, component, segment, repetition, release);
-    if (!check_bytes("element", element, false) || !check_bytes("component", component, false) ||
-        !check_bytes("segment", segment, false) || !check_bytes("repetition", repetition, true) ||
-        !check_bytes("release", release, true)) {
+    const auto held = parse_args(args, kwargs, "|OOOOO:Delimiters", kKeywords, &element,
+                                 &component, &segment, &repetition, &release);
+    if (!held || !check_bytes("element", element, false) ||
+        !check_bytes("component", component, false) || !check_bytes("segment", segment, false) ||
+        !check_bytes("repetition", repetition, true) || !check_bytes("release", release, true)) {
       return Ref();
     }
     zarvi_core::Delimiters value;

@@ -220,12 +220,9 @@ PyObject* loop_paths(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* kKeywords[] = {"result", "segments", nullptr};
     PyObject* result = nullptr;
     PyObject* segments = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:_loop_paths",
-                                     const_cast<char**>(kKeywords), &result, &segments)) {
-      return Ref();
-    }
     // Converting `segments` runs Python code; `parts` points into `result`.
-    const auto held = hold(result, segments);
+    const auto held = parse_args(args, kwargs, "OO:_loop_paths", kKeywords, &result, &segments);
+    if (!held) return Ref();
     const ResultParts* parts = result_parts(result);
     if (parts == nullptr) {
       if (PyErr_Occurred()) return Ref();

@@ -349,11 +349,9 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* data = nullptr;
     PyObject* spec_object = Py_None;
     PyObject* delimiters_object = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:parse", const_cast<char**>(kKeywords),
-                                     &data, &spec_object, &delimiters_object)) {
-      return Ref();
-    }
-    const auto held = hold(data, spec_object, delimiters_object);
+    const auto held = parse_args(args, kwargs, "O|OO:parse", kKeywords, &data, &spec_object,
+                                 &delimiters_object);
+    if (!held) return Ref();
     SharedSpec given;
     std::optional<zarvi_core::Delimiters> delimiters;
     Input input;

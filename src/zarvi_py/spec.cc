@@ -54,10 +54,8 @@ PyObject* spec_builtin(PyObject*, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     static const char* kKeywords[] = {"version", nullptr};
     PyObject* version = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:builtin", const_cast<char**>(kKeywords),
-                                     &version))
-      return Ref();
-    const auto held = hold(version);
+    const auto held = parse_args(args, kwargs, "|O:builtin", kKeywords, &version);
+    if (!held) return Ref();
     std::string_view text = "5010";
     if (version != nullptr && !str_arg("builtin", "version", version, text)) return Ref();
     const auto* cell = text == "5010"   ? &core_spec::shared_builtin_835()
@@ -78,10 +76,8 @@ PyObject* spec_from_json(PyObject*, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     static const char* kKeywords[] = {"json", nullptr};
     PyObject* json = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:from_json", const_cast<char**>(kKeywords),
-                                     &json))
-      return Ref();
-    const auto held = hold(json);
+    const auto held = parse_args(args, kwargs, "O:from_json", kKeywords, &json);
+    if (!held) return Ref();
     std::string_view text;
     if (!str_arg("from_json", "json", json, text)) return Ref();
     return from_compiled(core_spec::Spec::from_json(text));
@@ -202,11 +198,9 @@ PyObject* spec_patch(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guard([&] {
     static const char* kKeywords[] = {"patch", nullptr};
     PyObject* patch = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:patch", const_cast<char**>(kKeywords),
-                                     &patch))
-      return Ref();
     // json.dumps runs Python code.
-    const auto held = hold(patch);
+    const auto held = parse_args(args, kwargs, "O:patch", kKeywords, &patch);
+    if (!held) return Ref();
     Ref text;
     if (PyUnicode_Check(patch)) {
       text = Ref::borrow(patch);

@@ -258,14 +258,11 @@ PyObject* stream(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* spec_object = Py_None;
     PyObject* by_object = nullptr;
     PyObject* delimiters_object = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:stream",
-                                     const_cast<char**>(kKeywords), &data, &spec_object,
-                                     &by_object, &delimiters_object)) {
-      return Ref();
-    }
     // `by` is read from its object after reading the input, which may run
     // Python code (a failed buffer request is described through memoryview).
-    const auto held = hold(data, spec_object, by_object, delimiters_object);
+    const auto held = parse_args(args, kwargs, "O|OOO:stream", kKeywords, &data, &spec_object,
+                                 &by_object, &delimiters_object);
+    if (!held) return Ref();
     SharedSpec given;
     std::optional<zarvi_core::Delimiters> delimiters;
     if (!spec_arg("stream", spec_object, given)) return Ref();

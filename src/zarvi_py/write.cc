@@ -529,13 +529,11 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* envelope = nullptr;
     PyObject* spec_arg = Py_None;
     PyObject* allow = Py_False;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:_write", const_cast<char**>(kKeywords),
-                                     &tables, &envelope, &spec_arg, &allow)) {
-      return Ref();
-    }
     // The mapping test and the import run Python code; `given` points into
     // the spec and the envelope is read after them.
-    const auto held = hold(tables, envelope, spec_arg, allow);
+    const auto held = parse_args(args, kwargs, "OO|OO:_write", kKeywords, &tables, &envelope,
+                                 &spec_arg, &allow);
+    if (!held) return Ref();
     if (!instance_of(envelope, envelope_type())) {
       return wrong_type("_write", "envelope", "Envelope", envelope);
     }

@@ -113,10 +113,54 @@ def test_largest_position():
     assert (d.segment, d.element, d.component) == (2**64 - 2,) * 3
 
 
+def _reuse_freed_memory():
+    return [-int("9" * 31) - i for i in range(1000)]
+
+
+class DropOnIndex:
+    """A datum item that empties the keyword dict while datum converts."""
+
+    def __init__(self, kwargs):
+        self.kwargs = kwargs
+
+    def __index__(self):
+        self.kwargs.clear()
+        self.reused = _reuse_freed_memory()
+        return 65
+
+
+class DropOnEq(str):
+    """A keyword whose __eq__, run while the arguments are parsed, empties
+    the dict and puts back only itself."""
+
+    __hash__ = str.__hash__
+
+    def __init__(self, _):
+        self.kwargs = None
+
+    def __eq__(self, other):
+        if self.kwargs is not None and "segment" in self.kwargs:
+            self.kwargs.clear()
+            self.reused = _reuse_freed_memory()
+            self.kwargs["path"] = None
+        return str.__eq__(self, other)
+
+
+def _drop_on_index(kwargs):
+    kwargs["datum"] = [DropOnIndex(kwargs)]
+
+
+def _drop_on_eq(kwargs):
+    key = DropOnEq("path")
+    kwargs[key] = None
+    key.kwargs = kwargs
+
+
 # _thread.start_new_thread hands the function the caller's own keyword dict.
-# Python code run while datum converts empties it; the segment converted
-# after it must still be the one given.
-def test_arguments_outlive_python_code_that_drops_them(monkeypatch):
+# Python code that empties it, while another argument converts or while the
+# arguments are parsed, must leave the segment argument the one given.
+@pytest.mark.parametrize("drop", [_drop_on_index, _drop_on_eq], ids=["__index__", "key __eq__"])
+def test_arguments_outlive_python_code_that_drops_them(monkeypatch, drop):
     raised, done = [], threading.Event()
 
     def hook(unraisable):
@@ -124,17 +168,9 @@ def test_arguments_outlive_python_code_that_drops_them(monkeypatch):
         done.set()
 
     monkeypatch.setattr("sys.unraisablehook", hook)
-    reuse = []
-
-    class Drop:
-        def __index__(self):
-            kwargs.clear()
-            reuse.extend(-int("9" * 31) - i for i in range(1000))  # takes freed memory
-            return 65
-
     segment = -int("1" * 31)
-    kwargs = {"origin": "v", "message": "m", "level": 2, "datum": [Drop()],
-              "segment": -int("1" * 31)}
+    kwargs = {"origin": "v", "message": "m", "level": 2, "segment": -int("1" * 31)}
+    drop(kwargs)
     _thread.start_new_thread(_external_diagnostic, (), kwargs)
     assert done.wait(30)
     assert [str(e) for e in raised] == [f"segment must be a non-negative integer, got {segment}"]
