@@ -168,11 +168,11 @@ bool finite_numbers(PyObject* patch) {
                              ", which JSON cannot hold; a spec holds finite numbers only");
       return false;
     }
-    const bool list = PyList_Check(v) != 0;
-    if ((!list && !PyTuple_Check(v) && !PyDict_Check(v)) || !seen.insert(v).second) continue;
+    const bool list = PyList_Check(v) != 0, tuple = !list && PyTuple_Check(v);
+    if ((!list && !tuple && !PyDict_Check(v)) || !seen.insert(v).second) continue;
     walked.push_back(std::move(p.value));
     std::vector<Pending> items;
-    if (list || PyTuple_Check(v)) {
+    if (list || tuple) {
       // The items as they are, not through a subclass's __getitem__.
       for (Py_ssize_t i = 0; i < (list ? PyList_Size(v) : PyTuple_Size(v)); ++i) {
         Ref item = Ref::borrow(list ? PyList_GetItem(v, i) : PyTuple_GetItem(v, i));
