@@ -3,7 +3,8 @@
 # UBSan built by GCC and again by clang), the Python suite against the
 # installed wheel and again against a sanitized build of the extension, an
 # exit while threads parse under a ThreadSanitizer build of the extension,
-# then the wheel's stable ABI and the stubs.
+# then the wheel's stable ABI, the stubs, and a release built the standard
+# way (an sdist, a wheel from it) that installs and reads.
 # Every build treats warnings as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,3 +66,23 @@ abi3audit --strict --summary build/dist/zarvi-*.whl
 
 echo "== stubs against the installed package (every module of it)"
 python -m mypy.stubtest zarvi
+
+echo "== a release: the sdist, a wheel built from it, installed into a fresh venv"
+release=$(mktemp -d)
+trap 'rm -rf "$release"' EXIT
+python -m build --outdir "$release/dist" . >"$release/build.log" 2>&1 ||
+  { tail -40 "$release/build.log"; exit 1; }
+# Every tracked file is in the sdist, so a build from it has all it needs.
+git ls-files | python -c '
+import sys, tarfile
+names = {n.split("/", 1)[1] for n in tarfile.open(sys.argv[1]).getnames() if "/" in n}
+missing = [f for f in sys.stdin.read().splitlines() if f not in names]
+sys.exit(f"missing from the sdist: {missing}" if missing else None)' "$release"/dist/zarvi-*.tar.gz
+python -m venv "$release/venv"
+"$release/venv/bin/python" -m pip install -q "$release"/dist/zarvi-*.whl
+(cd "$release" && "$release/venv/bin/python" -c '
+import sys, zarvi
+assert zarvi.__file__.startswith(sys.prefix), zarvi.__file__
+result = zarvi.parse(open(sys.argv[1], "rb").read())
+print(f"read {sys.argv[1]}: {result.count_claims()} claims, paid {result.sum_payments()}, "
+      f"{len(result.diagnostics)} diagnostics")' "$root/tests/data/simple_5010.835")

@@ -5,6 +5,26 @@
 
 namespace zarvi_py {
 
+Ref exact_keywords(PyObject* kwargs) {
+  Ref copy = Ref::steal(PyDict_New());
+  if (!copy) return Ref();
+  PyObject *key, *value;
+  Py_ssize_t at = 0;
+  while (PyDict_Next(kwargs, &at, &key, &value)) {
+    // Held before anything allocates: a collection may run a finalizer
+    // that changes the caller's dict.
+    Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
+    if (!PyUnicode_Check(key)) {
+      PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+      return Ref();
+    }
+    Ref exact = Ref::steal(PyUnicode_FromObject(key));  // copies a subclass's text
+    if (!exact || PyDict_SetItem(copy.get(), exact.get(), value) < 0) return Ref();
+  }
+  PyObject_GC_UnTrack(copy.get());
+  return copy;
+}
+
 Ref wrong_type(const char* function, const char* name, const char* expected, PyObject* got) {
   Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
   if (!type_name) return Ref();
@@ -39,6 +59,29 @@ Ref no_memory(const std::string& task) {
 Ref explain_no_memory(const std::string& task) {
   if (PyErr_ExceptionMatches(PyExc_MemoryError)) return no_memory(task);
   return Ref();
+}
+
+bool replaceable_error() {
+  return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
+Ref raise_from(PyObject* type, PyObject* message, Ref cause) {
+  Ref error = Ref::steal(PyObject_CallFunctionObjArgs(type, message, nullptr));
+  if (!error) return Ref();
+  if (cause) PyException_SetCause(error.get(), cause.release());
+  PyErr_SetObject(type, error.get());
+  return Ref();
+}
+
+Ref fetch_error() {
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value),
+      owned_traceback = Ref::steal(traceback);
+  if (owned_value && owned_traceback)
+    PyException_SetTraceback(owned_value.get(), owned_traceback.get());
+  return owned_value;
 }
 
 std::string size_text(uint64_t bytes) {

@@ -14,14 +14,22 @@
 
 namespace zarvi_py {
 
+// A new dict of the keyword arguments keyed by exact str objects, untracked
+// by the garbage collector; null with TypeError "keywords must be strings"
+// for any other key.
+Ref exact_keywords(PyObject* kwargs);
+
 // Parses a call's arguments (format units "O" only, as with
 // PyArg_ParseTupleAndKeywords) into `out` and returns strong references to
 // them; none, with the exception set, on failure. The keyword dict may be
 // the caller's own (a module function called with a dict, as
 // _thread.start_new_thread does), so Python code run while one argument
-// converts could free another: even the parse itself runs the __eq__ of a
-// key of a str subclass. It therefore reads a private copy of the dict and
-// takes its references before the copy goes. Null arguments stay null.
+// converts could free another, and the parse's own lookups run the __eq__
+// of a key of a str subclass after earlier arguments are stored. It
+// therefore reads a private dict keyed by exact str objects, whose lookups
+// run no Python code, and which the garbage collector does not track, so
+// that no finalizer can find it; its references are taken before it goes.
+// Null arguments stay null.
 template <class... Out>
 std::optional<std::array<Ref, sizeof...(Out)>> parse_args(PyObject* args, PyObject* kwargs,
                                                           const char* format,
@@ -29,10 +37,7 @@ std::optional<std::array<Ref, sizeof...(Out)>> parse_args(PyObject* args, PyObje
                                                           Out... out) {
   static_assert((std::is_same_v<Out, PyObject**> && ...));
   Ref copy;
-  if (kwargs != nullptr) {
-    copy = Ref::steal(PyDict_Copy(kwargs));
-    if (!copy) return std::nullopt;
-  }
+  if (kwargs != nullptr && !(copy = exact_keywords(kwargs))) return std::nullopt;
   if (!PyArg_ParseTupleAndKeywords(args, copy.get(), format, const_cast<char**>(keywords),
                                    out...)) {
     return std::nullopt;
@@ -56,6 +61,19 @@ Ref raise_text(PyObject* type, const std::string& text);
 Ref no_memory(const std::string& task);
 // When the pending exception is a MemoryError, no_memory(task) instead; null.
 Ref explain_no_memory(const std::string& task);
+
+// Whether the pending exception is one the module may word in its own
+// terms: an Exception other than MemoryError. KeyboardInterrupt, SystemExit,
+// MemoryError and every other BaseException reach the caller as they are.
+bool replaceable_error();
+
+// Raises `type` with `message` and `cause` (an exception instance, or null)
+// as its __cause__; null.
+Ref raise_from(PyObject* type, PyObject* message, Ref cause);
+
+// Takes the pending exception as one instance (null when none is set), its
+// traceback attached.
+Ref fetch_error();
 
 // "12 bytes", "3.4 kB", "1.2 GB": a size for a message.
 std::string size_text(uint64_t bytes);

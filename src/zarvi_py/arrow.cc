@@ -37,21 +37,21 @@ Owned<T> blank() {
   return Owned<T>(p);
 }
 
+// The capsule's destructor. It may run while an exception propagates, and a
+// consumer may have renamed the capsule to mark it used: the struct is ours
+// whatever the name, and the error indicator is left as it was.
 template <class T>
-void drop_capsule(PyObject* capsule, const char* name) noexcept {
+void drop_capsule(PyObject* capsule) noexcept {
+  SavedError saved;
   // A capsule whose struct was moved out still holds the (released) struct.
-  if (auto* p = static_cast<T*>(PyCapsule_GetPointer(capsule, name))) {
+  if (auto* p = static_cast<T*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)))) {
     Drop<T>()(p);
-  } else {
-    PyErr_Clear();
   }
 }
 
-void drop_schema(PyObject* capsule) noexcept { drop_capsule<ArrowSchema>(capsule, kSchemaName); }
-void drop_array(PyObject* capsule) noexcept { drop_capsule<ArrowArray>(capsule, kArrayName); }
-void drop_stream(PyObject* capsule) noexcept {
-  drop_capsule<ArrowArrayStream>(capsule, kStreamName);
-}
+void drop_schema(PyObject* capsule) noexcept { drop_capsule<ArrowSchema>(capsule); }
+void drop_array(PyObject* capsule) noexcept { drop_capsule<ArrowArray>(capsule); }
+void drop_stream(PyObject* capsule) noexcept { drop_capsule<ArrowArrayStream>(capsule); }
 
 // A capsule that takes over *owned once made.
 template <class T>

@@ -42,16 +42,23 @@ Ref import_pyarrow() {
 
 // The value's Arrow stream capsule: its own, or pyarrow's table of it.
 Ref stream_capsule_of(PyObject* value) {
-  Ref table = Ref::borrow(value);
-  if (calling([&] { return PyObject_HasAttrString(value, "__arrow_c_stream__"); }) == 0) {
+  // Only an AttributeError says the method is absent; any other failure of
+  // the lookup (an interruption among them) is raised as it is.
+  Ref method = Ref::steal(
+      calling([&] { return PyObject_GetAttrString(value, "__arrow_c_stream__"); }));
+  if (!method) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Ref();
+    PyErr_Clear();
     Ref pyarrow = import_pyarrow();
     if (!pyarrow) return Ref();
-    table = Ref::steal(
+    Ref table = Ref::steal(
         calling([&] { return PyObject_CallMethod(pyarrow.get(), "table", "O", value); }));
     if (!table) return Ref();
+    method = Ref::steal(
+        calling([&] { return PyObject_GetAttrString(table.get(), "__arrow_c_stream__"); }));
+    if (!method) return Ref();
   }
-  Ref capsule = Ref::steal(
-      calling([&] { return PyObject_CallMethod(table.get(), "__arrow_c_stream__", nullptr); }));
+  Ref capsule = Ref::steal(calling([&] { return PyObject_CallNoArgs(method.get()); }));
   if (!capsule) {
     // pandas frames reach Arrow through pyarrow even with a protocol of their
     // own: without it, say which extra installs it.
@@ -102,6 +109,7 @@ void release_kept(T* s) {
   s->release = kept->release;
   s->private_data = kept->private_data;
   delete kept;
+  SavedError saved;
   calling([s] { s->release(s); });
 }
 
@@ -144,6 +152,7 @@ ArrowArrayStream watched(ArrowArrayStream* producer) {
     s->release = nullptr;
     if (thread_ending) return;
     std::unique_ptr<ArrowArrayStream> in(inner(s));
+    SavedError saved;
     if (in->release != nullptr) calling([&] { in->release(in.get()); });
   };
   return out;

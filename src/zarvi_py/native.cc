@@ -30,7 +30,8 @@ bool byte_format(const char* format) {
   return f == "B" || f == "c" || f == "b";
 }
 
-// "format 'i'" from memoryview(data).format, else "type int", else "type ?".
+// "format 'i'" from memoryview(data).format, else "type int", else "type ?";
+// null when a step fails with an error that is not ours to replace.
 Ref describe(PyObject* data) {
   Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
   Ref view = builtins ? Ref::steal(PyObject_CallMethod(builtins.get(), "memoryview", "O", data))
@@ -40,9 +41,11 @@ Ref describe(PyObject* data) {
     Ref text = Ref::steal(PyUnicode_FromFormat("format %R", format.get()));
     if (text) return text;
   }
+  if (!replaceable_error()) return Ref();
   PyErr_Clear();
   Ref name = Ref::steal(PyType_GetName(Py_TYPE(data)));
   if (!name) {
+    if (!replaceable_error()) return Ref();
     PyErr_Clear();
     return Ref::steal(PyUnicode_FromString("type ?"));
   }
@@ -103,8 +106,10 @@ bool read_input(PyObject* data, const char* function, Input& out, uint64_t max_b
       return copied;
     }
     PyBuffer_Release(&view);
+  } else if (replaceable_error()) {
+    PyErr_Clear();  // no buffer: said below in the module's words
   } else {
-    PyErr_Clear();
+    return false;
   }
   Ref found = describe(data);
   if (!found) return false;

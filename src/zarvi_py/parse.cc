@@ -364,7 +364,9 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     Parsed parsed;
     const char* doing = "";
-    auto task = [&] { return "parse " + size_text(input.bytes().size()) + " of input: ran out while "; };
+    // Sized now: the run moves a copied input into the document.
+    const size_t size = input.bytes().size();
+    auto task = [&] { return "parse " + size_text(size) + " of input: ran out while "; };
     try {
       AllowThreads unlocked;
       parsed = run_parse(input, delimiters, std::move(given), doing);

@@ -137,6 +137,25 @@ class AllowThreads {
   PyThreadState* state_;
 };
 
+// Keeps the error indicator across its scope: a destructor or a release
+// callback may run while an exception propagates, and must leave it as it
+// found it, whatever the calls inside set or clear. A thread that the
+// interpreter is ending holds no lock, so the exception is leaked then.
+class SavedError {
+ public:
+  SavedError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
+  ~SavedError() {
+    if (!thread_ending) PyErr_Restore(type_, value_, traceback_);
+  }
+  SavedError(const SavedError&) = delete;
+  SavedError& operator=(const SavedError&) = delete;
+
+ private:
+  PyObject* type_ = nullptr;
+  PyObject* value_ = nullptr;
+  PyObject* traceback_ = nullptr;
+};
+
 // A new str from UTF-8 text (invalid bytes replaced), or a new bytes object.
 Ref str_from(std::string_view text);
 Ref bytes_from(std::string_view bytes);

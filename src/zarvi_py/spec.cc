@@ -1,7 +1,9 @@
 // Spec: the compiled spec in Python, and the compatibility patch constant.
 #include "zarvi_py/spec.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <new>
 #include <optional>
 #include <string>
@@ -84,35 +86,38 @@ PyObject* spec_from_json(PyObject*, PyObject* args, PyObject* kwargs) {
   });
 }
 
-// json.dumps(patch) with its default arguments; a failure becomes TypeError.
+// json.dumps(patch) with its default arguments. Its refusal of the dict
+// (an Exception) becomes TypeError; an interruption, an exit, a lack of
+// memory or any other BaseException is raised as it is.
 Ref dumps(PyObject* patch) {
   Ref module = Ref::steal(PyImport_ImportModule("json"));
   if (!module) return Ref();
   Ref function = Ref::steal(PyObject_GetAttrString(module.get(), "dumps"));
   if (!function) return Ref();
   Ref text = Ref::steal(PyObject_CallFunctionObjArgs(function.get(), patch, nullptr));
-  if (text) return text;
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value),
-      owned_traceback = Ref::steal(traceback);
-  Ref why = Ref::steal(PyObject_Str(owned_value.get()));
-  if (!why) return Ref();
-  PyErr_Format(PyExc_TypeError, "Spec.patch: the dict cannot be written as JSON: %U", why.get());
-  return Ref();
+  if (text || !replaceable_error()) return text;
+  Ref cause = fetch_error();
+  Ref message = Ref::steal(
+      PyUnicode_FromFormat("Spec.patch: the dict cannot be written as JSON: %S", cause.get()));
+  if (!message) return Ref();
+  return raise_from(PyExc_TypeError, message.get(), std::move(cause));
 }
 
 // The text json.dumps writes for a dict key, worked out without running
-// Python code (no __str__ or __repr__ of a subclass); none, with no exception
-// set, for a key it refuses or cannot spell, which json.dumps then reports.
+// Python code (no __str__ or __repr__ of a subclass). None, with no
+// exception set, for a key it refuses or cannot spell, which json.dumps then
+// reports; none with the exception set when one that is not ours to word
+// (MemoryError) came up.
 std::optional<std::string> json_key(PyObject* key) {
+  auto unspelled = []() -> std::optional<std::string> {
+    if (replaceable_error()) PyErr_Clear();
+    return std::nullopt;
+  };
   if (PyUnicode_Check(key)) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(key, &size);
     if (data != nullptr) return std::string(data, static_cast<size_t>(size));
-    PyErr_Clear();
-    return std::nullopt;
+    return unspelled();  // a lone surrogate
   }
   if (key == Py_True) return "true";
   if (key == Py_False) return "false";
@@ -134,8 +139,35 @@ std::optional<std::string> json_key(PyObject* key) {
   Py_ssize_t size = 0;
   const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
   if (data != nullptr) return std::string(data, static_cast<size_t>(size));
-  PyErr_Clear();  // an int past the interpreter's digit limit
-  return std::nullopt;
+  return unspelled();  // an int past the interpreter's digit limit
+}
+
+// One value met by the walk below: the container it was found in (an index
+// into the walked containers, or none for the patch itself) and its key
+// there, or its index in a list or tuple.
+struct Place {
+  size_t parent;
+  std::string key;
+  Py_ssize_t index;  // -1 for a dict member
+};
+constexpr size_t kTop = static_cast<size_t>(-1);
+
+// The spec path of a value: the keys and indexes from the top, outermost
+// first, written as the spec's own messages write them.
+std::string path_of(const std::vector<Place>& walked, const Place& place) {
+  std::vector<const Place*> chain{&place};
+  for (size_t at = place.parent; at != kTop; at = walked[at].parent) chain.push_back(&walked[at]);
+  std::string path;
+  for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+    const Place& p = **it;
+    if (p.index >= 0) {
+      path += "[" + std::to_string(p.index) + "]";
+    } else {
+      if (!path.empty()) path += '.';
+      path += core_spec::child("", p.key);
+    }
+  }
+  return path;
 }
 
 // SpecError naming the first float of a patch that is not finite (NaN or an
@@ -144,15 +176,20 @@ std::optional<std::string> json_key(PyObject* key) {
 // it still holds a reference to each object before it reads the next, so
 // nothing it visits can be freed under it. It ends at a key that json.dumps
 // refuses, leaving json.dumps to report it. Containers are walked once each,
-// without recursion.
+// without recursion, and each value keeps only its own key: the path is
+// written for the one value reported, so time and memory follow the size of
+// the patch.
 bool finite_numbers(PyObject* patch) {
   struct Pending {
     Ref value;
-    std::string path;
+    Place place;
   };
   std::vector<Pending> pending;
-  pending.push_back({Ref::borrow(patch), ""});
-  std::vector<Ref> walked;  // keeps the addresses in `seen` from being reused
+  pending.push_back({Ref::borrow(patch), {kTop, "", 0}});
+  // The containers walked, whose references keep the addresses in `seen`
+  // from being reused.
+  std::vector<Place> walked;
+  std::vector<Ref> held;
   std::unordered_set<PyObject*> seen;
   while (!pending.empty()) {
     Pending p = std::move(pending.back());
@@ -164,19 +201,21 @@ bool finite_numbers(PyObject* patch) {
       const char* what = std::isnan(d) ? "NaN" : d > 0 ? "infinity" : "negative infinity";
       PyObject* type = spec_error_type();
       if (type != nullptr)
-        raise_text(type, "Spec.patch: the value at " + p.path + " is " + what +
+        raise_text(type, "Spec.patch: the value at " + path_of(walked, p.place) + " is " + what +
                              ", which JSON cannot hold; a spec holds finite numbers only");
       return false;
     }
     const bool list = PyList_Check(v) != 0, tuple = !list && PyTuple_Check(v);
     if ((!list && !tuple && !PyDict_Check(v)) || !seen.insert(v).second) continue;
-    walked.push_back(std::move(p.value));
-    std::vector<Pending> items;
+    const size_t parent = walked.size();
+    walked.push_back(std::move(p.place));
+    held.push_back(std::move(p.value));
+    const size_t first = pending.size();
     if (list || tuple) {
       // The items as they are, not through a subclass's __getitem__.
       for (Py_ssize_t i = 0; i < (list ? PyList_Size(v) : PyTuple_Size(v)); ++i) {
         Ref item = Ref::borrow(list ? PyList_GetItem(v, i) : PyTuple_GetItem(v, i));
-        items.push_back({std::move(item), p.path + "[" + std::to_string(i) + "]"});
+        pending.push_back({std::move(item), {parent, "", i}});
       }
     } else {
       PyObject *key, *value;
@@ -184,12 +223,12 @@ bool finite_numbers(PyObject* patch) {
       while (PyDict_Next(v, &at, &key, &value)) {
         Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
         std::optional<std::string> text = json_key(held_key.get());
-        if (!text) return true;
-        items.push_back({std::move(held_value), core_spec::child(p.path, *text)});
+        if (!text) return PyErr_Occurred() == nullptr;
+        pending.push_back({std::move(held_value), {parent, std::move(*text), -1}});
       }
     }
     // Reversed, so that the first in the patch's order is checked first.
-    for (auto it = items.rbegin(); it != items.rend(); ++it) pending.push_back(std::move(*it));
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
   }
   return true;
 }

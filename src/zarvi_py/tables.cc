@@ -418,23 +418,29 @@ Ref import_optional(const char* owner, const char* method, const char* module,
                     const char* extra) {
   Ref imported = Ref::steal(PyImport_ImportModule(module));
   if (imported) return imported;
-  // The failed import becomes the cause of the ImportError raised here.
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
-  Ref cause = Ref::steal(value);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
-  Ref message = Ref::steal(PyUnicode_FromFormat(
-      "%s.%s needs %s, which is not installed; install it with: pip install \"zarvi[%s]\"",
-      owner, method, module, extra));
+  // Only an ImportError is worded here, with the failed import as its
+  // cause; anything else (an interruption, an exit, a lack of memory, an
+  // error of the package's own) is raised as it is.
+  if (!PyErr_ExceptionMatches(PyExc_ImportError)) return Ref();
+  Ref cause = fetch_error();
+  // Absent is the module itself not found; a package that is there but
+  // fails to import (a missing dependency, a broken build) is told apart.
+  bool absent = false;
+  if (PyErr_GivenExceptionMatches(cause.get(), PyExc_ModuleNotFoundError)) {
+    Ref name = Ref::steal(PyObject_GetAttrString(cause.get(), "name"));
+    if (!name) return Ref();
+    absent = PyUnicode_Check(name.get()) &&
+             PyUnicode_CompareWithASCIIString(name.get(), module) == 0;
+  }
+  Ref message = Ref::steal(
+      absent ? PyUnicode_FromFormat(
+                   "%s.%s needs %s, which is not installed; install it with: pip install "
+                   "\"zarvi[%s]\"",
+                   owner, method, module, extra)
+             : PyUnicode_FromFormat("%s.%s needs %s, which is installed but failed to import: %S",
+                                    owner, method, module, cause.get()));
   if (!message) return Ref();
-  Ref error = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_ImportError, message.get(), nullptr));
-  if (!error) return Ref();
-  if (cause) PyException_SetCause(error.get(), cause.release());
-  PyErr_SetObject(PyExc_ImportError, error.get());
-  return Ref();
+  return raise_from(PyExc_ImportError, message.get(), std::move(cause));
 }
 
 }  // namespace zarvi_py

@@ -187,11 +187,13 @@ bool date_and_time(PyObject* date, PyObject* time, int32_t& days, uint32_t& seco
   int overflow = 0;
   const long long n = PyLong_AsLongLongAndOverflow(ordinal.get(), &overflow);
   if (n == -1 && PyErr_Occurred()) return false;
-  const long long day = n - kEpochOrdinal;
-  if (overflow != 0 || day < std::numeric_limits<int32_t>::min() ||
-      day > std::numeric_limits<int32_t>::max()) {
+  // Checked before subtracting, which could overflow for an ordinal near
+  // the 64-bit limits (a duck-typed date may return any int).
+  if (overflow != 0 || n < std::numeric_limits<int32_t>::min() + kEpochOrdinal ||
+      n > std::numeric_limits<int32_t>::max() + kEpochOrdinal) {
     return value_error("date ", date, " is out of range");
   }
+  const long long day = n - kEpochOrdinal;
   const auto micro = int_attribute(time, "microsecond");
   if (!micro) return false;
   if (*micro != 0) {
@@ -376,6 +378,8 @@ PyType_Slot kEnvelopeSlots[] = {
          "    line_break: write a line break after each segment.\n\n"
          "Raises:\n"
          "    TypeError: an argument is missing, positional or of the wrong type.\n"
+         "    AttributeError: date or time lacks an attribute it is read through\n"
+         "        (toordinal, tzinfo, hour, minute, second, microsecond).\n"
          "    ValueError: date is a datetime or out of range; time has a time zone or a\n"
          "        fraction of a second.\n"
          "    OverflowError: control_number or the seconds of time do not fit their width.\n\n"
@@ -507,19 +511,22 @@ Ref refuse(const std::string& message, std::vector<Finding> findings) {
   return Ref();
 }
 
-// Whether `tables` is a mapping: a dict or a collections.abc.Mapping. A
-// failing instance test is reported as unraisable and counts as no.
-bool is_mapping(PyObject* tables) {
-  if (PyDict_Check(tables)) return true;
+// Whether `tables` is a mapping (1) or not (0): a dict or a
+// collections.abc.Mapping. A failing instance test is reported as
+// unraisable and counts as no, unless it is not ours to swallow (an
+// interruption, an exit, a lack of memory): then -1, with it raised.
+int is_mapping(PyObject* tables) {
+  if (PyDict_Check(tables)) return 1;
   Ref abc = Ref::steal(calling([] { return PyImport_ImportModule("collections.abc"); }));
   Ref mapping = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Mapping")) : Ref();
   const int is =
       mapping ? calling([&] { return PyObject_IsInstance(tables, mapping.get()); }) : -1;
   if (is < 0) {
+    if (!replaceable_error()) return -1;
     calling([&] { PyErr_WriteUnraisable(tables); });
-    return false;
+    return 0;
   }
-  return is == 1;
+  return is;
 }
 
 PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -548,7 +555,9 @@ PyObject* write_function(PyObject*, PyObject* args, PyObject* kwargs) {
     if (const auto* parsed = tables_of(tables)) {
       shared = *parsed;
       spec = given != nullptr ? *given : *tables_spec_of(tables);
-    } else if (is_mapping(tables)) {
+    } else if (const int mapping = is_mapping(tables); mapping < 0) {
+      return Ref();
+    } else if (mapping == 1) {
       spec = given != nullptr ? *given : builtin();
       if (!spec) return Ref();
       Imported imported;

@@ -4,6 +4,7 @@ import math
 import os
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -53,11 +54,14 @@ text = open(sys.argv[1], "rb").read()
 start, end = text.index(b"LX*"), text.index(b"SE*")
 data = text[:start] + text[start:end] * 200000 + text[end:]
 result = zarvi.parse(data[:len(text)])
-def cap():
+copied = bytearray(data)  # parsed from a copy, which the document takes over
+def cap(extra=0):
     vm = int(open("/proc/self/statm").read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
-    resource.setrlimit(resource.RLIMIT_AS, (vm + 64 * 2**20, resource.RLIM_INFINITY))
-for call in (lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="transaction"))):
-    cap()
+    resource.setrlimit(resource.RLIMIT_AS, (vm + extra + 64 * 2**20, resource.RLIM_INFINITY))
+for extra, call in ((0, lambda: zarvi.parse(data)),
+                    (len(data), lambda: zarvi.parse(copied)),
+                    (0, lambda: list(zarvi.stream(data, by="transaction")))):
+    cap(extra)
     try:
         call()
     except MemoryError as e:
@@ -70,8 +74,9 @@ for call in (lambda: zarvi.parse(data), lambda: list(zarvi.stream(data, by="tran
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer aborts when memory runs out")
 def test_out_of_memory_says_what_failed():
-    parse, stream = run(OUT_OF_MEMORY, SIMPLE_PATH).splitlines()
-    assert parse.startswith("not enough memory to parse ") and " MB of input: ran out while " in parse
+    parse, parse_copy, stream = run(OUT_OF_MEMORY, SIMPLE_PATH).splitlines()
+    for message in (parse, parse_copy):
+        assert message.startswith("not enough memory to parse 99.0 MB of input: ran out while ")
     assert stream.startswith("not enough memory to stream ")
     assert stream.endswith(" MB of input: ran out while reading the next batch")
 
@@ -96,6 +101,36 @@ def test_patch_refuses_numbers_a_spec_cannot_hold(value, message):
     with pytest.raises(zarvi.SpecError) as e:
         zarvi.Spec.builtin().patch({"loops": {"2110": {"max": value}}})
     assert str(e.value) == message
+
+
+# The check before json.dumps keeps each value's own key only, so a patch
+# nested deep under long keys, or a long list under a long key, costs time
+# and memory in proportion to its size.
+def test_patch_check_grows_with_the_patch_alone():
+    key = "k" * 2000
+    deep = math.nan
+    for _ in range(6000):
+        deep = {key: deep}
+    start = time.monotonic()
+    with pytest.raises(zarvi.SpecError) as caught:
+        zarvi.Spec.builtin().patch(deep)
+    assert time.monotonic() - start < 10  # a minute when each level copies the path
+    assert str(caught.value) == f"Spec.patch: the value at {'.'.join([key] * 6000)} is NaN{NOT_JSON}"
+    grown = int(run(WIDE))
+    assert grown < 200 * 2**10, f"{grown} kB"  # 1.35 GB when each item copies its path
+
+
+WIDE = """
+import resource, zarvi
+patch = {"k" * 10000: [0] * 100000}
+spec = zarvi.Spec.builtin()
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+try:
+    spec.patch(patch)
+except zarvi.SpecError:
+    pass
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
 
 
 # Daemon threads that are inside the module when the interpreter exits: the

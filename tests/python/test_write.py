@@ -32,6 +32,11 @@ class Far(datetime.date):
         return 2**40
 
 
+class Before(datetime.date):
+    def toordinal(self):
+        return -2**63  # overflows if the epoch is taken off before the range check
+
+
 def test_envelope_defaults_and_getters():
     fields = ("sender_qualifier", "receiver_qualifier", "usage_indicator", "control_number",
               "application_sender", "application_receiver", "line_break", "delimiters", "date",
@@ -95,12 +100,13 @@ E = "Envelope() argument"
     ({"time": datetime.time(12, 0, 0, 500)}, ValueError,
      "time 12:00:00.000500 has a fraction of a second; the envelope holds whole seconds"),
     ({"date": Far(2026, 1, 5)}, ValueError, "date 2026-01-05 is out of range"),
+    ({"date": Before(2026, 1, 5)}, ValueError, "date 2026-01-05 is out of range"),
     ({"time": object()}, AttributeError, None),
     ({"time": fake_time(1.5)}, TypeError, None),
 ], ids=["one missing", "two missing", "none given", "unknown", "id type", "application type", "number type",
         "delimiters type", "line break type", "negative number", "number too big",
-        "time too big", "datetime first", "zoned", "fraction", "date too far", "no attributes",
-        "float hour"])
+        "time too big", "datetime first", "zoned", "fraction", "date too far", "date too early",
+        "no attributes", "float hour"])
 def test_envelope_refusals(changes, error, message):
     with pytest.raises(error) as caught:
         envelope(**changes)
