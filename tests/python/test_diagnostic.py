@@ -5,7 +5,7 @@ import threading
 import pytest
 
 import zarvi
-from x12_input import SIMPLE
+from x12_input import SIMPLE, reuse_freed_memory
 from zarvi import Diagnostic, _external_diagnostic
 
 
@@ -113,10 +113,6 @@ def test_largest_position():
     assert (d.segment, d.element, d.component) == (2**64 - 2,) * 3
 
 
-def _reuse_freed_memory():
-    return [-int("9" * 31) - i for i in range(1000)]
-
-
 class DropOnIndex:
     """A datum item that empties the keyword dict while datum converts."""
 
@@ -125,7 +121,7 @@ class DropOnIndex:
 
     def __index__(self):
         self.kwargs.clear()
-        self.reused = _reuse_freed_memory()
+        self.reused = reuse_freed_memory()
         return 65
 
 
@@ -141,7 +137,7 @@ class DropOnEq(str):
     def __eq__(self, other):
         if self.kwargs is not None and "segment" in self.kwargs:
             self.kwargs.clear()
-            self.reused = _reuse_freed_memory()
+            self.reused = reuse_freed_memory()
             self.kwargs["path"] = None
         return str.__eq__(self, other)
 

@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import zarvi
-from x12_input import ENVELOPE, SIMPLE
+from x12_input import ENVELOPE, SIMPLE, reuse_freed_memory
 
 TABLES = zarvi.parse(SIMPLE).tables
 
@@ -131,10 +131,6 @@ def test_renamed_capsule_dropped_while_an_exception_propagates(monkeypatch, expo
     assert hooked == []
 
 
-def _reuse_freed_memory():
-    return [-int("9" * 31) - i for i in range(1000)]
-
-
 class ReplaceOnEq(str):
     """A keyword whose __eq__ finds every dict holding it, the parse's
     private one included, and replaces the data argument there."""
@@ -145,7 +141,7 @@ class ReplaceOnEq(str):
         for holder in gc.get_referrers(self):
             if isinstance(holder, dict) and "data" in holder:
                 holder["data"] = b"replaced"
-        self.reused = _reuse_freed_memory()
+        self.reused = reuse_freed_memory()
         return str.__eq__(self, other)
 
 

@@ -59,6 +59,12 @@ def interchange(*transactions, version="005010X221A1", newline=""):
     return newline.join(out).encode()
 
 
+def reuse_freed_memory():
+    """Allocates many objects, so that memory freed just before is reused
+    and a dangling reference to it reads something else."""
+    return [-int("9" * 31) - i for i in range(1000)]
+
+
 def longest_pause(*work):
     """Runs each of work in a thread of its own while this one keeps
     running: (the longest this thread went without running, the time all
