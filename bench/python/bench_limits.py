@@ -4,11 +4,16 @@
   diagnostic  many two-byte junk segments, one diagnostic each
   batch       list(stream(data, by="2100")): every one-claim batch kept
   speed       stream by claim against parse, in MB/s
+  growth      time of the shapes below at three sizes, each twice the last
 
 Each unit figure is a slope: the peak resident memory of a run at two sizes
 (each in a fresh subprocess, measured as bench_read.py does: the high-water
 mark over the resident set once the input is built), their difference over
 the difference in units. What any file costs falls out of it.
+
+Each growth figure is the time of one shape (best of three runs) at n, 2n
+and 4n, and the factor per doubling: 2 where the cost follows the input, 4
+where it is quadratic.
 
 Usage: bench_limits.py [--file 835] [--units N] [--mb MB] [--only KIND ...]
 """
@@ -62,22 +67,40 @@ def child_speed(path: str, mb: int) -> dict:
     seed = open(path, "rb").read()
     data = seed * (mb * 1_000_000 // len(seed))
 
-    def best(work) -> float:
-        times = []
-        for _ in range(3):
-            t0 = time.perf_counter()
-            work()
-            times.append(time.perf_counter() - t0)
-        return min(times)
-
     def stream(by):
         for _ in zarvi.stream(data, by=by):
             pass
 
     size = len(data) / 1e6
-    return {"parse": size / best(lambda: zarvi.parse(data)),
-            "stream 2100": size / best(lambda: stream("2100")),
-            "stream transaction": size / best(lambda: stream("transaction"))}
+    return {"parse": size / best_time(lambda: zarvi.parse(data)),
+            "stream 2100": size / best_time(lambda: stream("2100")),
+            "stream transaction": size / best_time(lambda: stream("transaction"))}
+
+
+# Shapes whose time must follow their size: name -> (make, n). make(n)
+# builds the input and returns the work to time.
+GROWTH = {}
+
+
+def growth(name: str, n: int):
+    def register(make):
+        GROWTH[name] = (make, n)
+        return make
+    return register
+
+
+def best_time(work, runs: int = 3) -> float:
+    times = []
+    for _ in range(runs):
+        t0 = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def child_growth(name: str, n: int) -> dict:
+    make, _ = GROWTH[name]
+    return {"seconds": best_time(make(n))}
 
 
 def run_child(*args) -> dict:
@@ -91,13 +114,16 @@ def main() -> None:
     p.add_argument("--file", default=SEED)
     p.add_argument("--units", type=int, default=1_000_000)
     p.add_argument("--mb", type=int, default=50)
-    p.add_argument("--only", nargs="+", choices=("element", "diagnostic", "batch", "speed"),
+    p.add_argument("--only", nargs="+",
+                   choices=("element", "diagnostic", "batch", "speed", "growth", *GROWTH),
                    help="run these measures alone")
     p.add_argument("--child", nargs="+")
     a = p.parse_args()
     if a.child:
         if a.child[0] == "speed":
             print(json.dumps(child_speed(a.child[1], int(a.child[2]))))
+        elif a.child[0] == "growth":
+            print(json.dumps(child_growth(a.child[1], int(a.child[2]))))
         else:
             print(json.dumps(child_peak(a.child[0], a.child[1], int(a.child[2]))))
         return
@@ -110,12 +136,19 @@ def main() -> None:
         per = (two["peak"] - one["peak"]) / (two["count"] - one["count"])
         print(f"{kind:10} {per:8.1f} bytes each at the peak  (target {bound}; "
               f"{two['count']} at most)")
-    if a.only and "speed" not in a.only:
-        return
-    speed = run_child("speed", a.file, a.mb)
-    ratio = speed["stream 2100"] / speed["parse"]
-    print("speed      " + ", ".join(f"{k} {v:.1f} MB/s" for k, v in speed.items()) +
-          f"  (stream 2100 / parse {ratio:.2f}; target 0.33)")
+    if not a.only or "speed" in a.only:
+        speed = run_child("speed", a.file, a.mb)
+        ratio = speed["stream 2100"] / speed["parse"]
+        print("speed      " + ", ".join(f"{k} {v:.1f} MB/s" for k, v in speed.items()) +
+              f"  (stream 2100 / parse {ratio:.2f}; target 0.33)")
+    for name, (_, n) in GROWTH.items():
+        if a.only and "growth" not in a.only and name not in a.only:
+            continue
+        sizes = (n, 2 * n, 4 * n)
+        times = [run_child("growth", name, size)["seconds"] for size in sizes]
+        per = (times[2] / times[0]) ** 0.5
+        print(f"{name:10} " + ", ".join(f"{size}: {t:.3f} s" for size, t in zip(sizes, times)) +
+              f"  ({per:.2f}x per doubling; target 2)")
 
 
 if __name__ == "__main__":
