@@ -2,6 +2,9 @@
 
   element     one segment of many empty elements (only separators)
   diagnostic  many two-byte junk segments, one diagnostic each
+  codes       PLB segments whose first reason code is not among the 5,000 codes
+              a patched spec lists for it, one diagnostic each, less the same
+              segments with a listed code
   batch       list(stream(data, by="2100")): every one-claim batch kept
   speed       stream by claim against parse, in MB/s
   growth      time of the shapes below at three sizes, each twice the last
@@ -9,7 +12,9 @@
 Each unit figure is a slope: the peak resident memory of a run at two sizes
 (each in a fresh subprocess, measured as bench_read.py does: the high-water
 mark over the resident set once the input is built), their difference over
-the difference in units. What any file costs falls out of it.
+the difference in units. What any file costs falls out of it. The codes
+figure is instead the difference between two inputs of the same size: what
+the diagnostics add to the segments that carry them.
 
 Each growth figure is the time of one shape (best of three runs) at n, 2n
 and 4n, and the factor per doubling: 2 where the cost follows the input, 4
@@ -44,19 +49,30 @@ def build(kind: str, seed: bytes, units: int) -> bytes:
         return seed[:at] + b"X~" * units + seed[at:]
     if kind == "batch":
         return seed * units
+    if kind in ("codes", "listed"):
+        at = seed.index(b"SE*")
+        code = b"ZZ" if kind == "codes" else b"C0001"
+        return seed[:at] + (b"PLB*1234567890*20261231*" + code + b":X*1~") * units + seed[at:]
     raise ValueError(kind)
+
+
+# PLB03-1 lists 5,000 codes, so that a diagnostic that copied the list would
+# cost its size.
+CODES_PATCH = {"segments": {"PLB": {"elements": {"3": {"composite": {"1": {
+    "max": 5, "codes": [f"C{i:04}" for i in range(5000)]}}}}}}}
 
 
 def child_peak(kind: str, path: str, units: int) -> dict:
     import zarvi
 
     data = build(kind, open(path, "rb").read(), units)
+    spec = zarvi.Spec.builtin().patch(CODES_PATCH) if kind in ("codes", "listed") else None
     baseline, how = memory_baseline()
     if kind == "batch":
         kept = list(zarvi.stream(data, by="2100"))
         count = len(kept)
     else:
-        result = zarvi.parse(data)
+        result = zarvi.parse(data, spec=spec)
         count = units if kind == "element" else len(result.diagnostics)
     return {"peak": memory_peak() - baseline, "count": count, "baseline": how}
 
@@ -115,7 +131,8 @@ def main() -> None:
     p.add_argument("--units", type=int, default=1_000_000)
     p.add_argument("--mb", type=int, default=50)
     p.add_argument("--only", nargs="+",
-                   choices=("element", "diagnostic", "batch", "speed", "growth", *GROWTH),
+                   choices=("element", "diagnostic", "codes", "batch", "speed", "growth",
+                            *GROWTH),
                    help="run these measures alone")
     p.add_argument("--child", nargs="+")
     a = p.parse_args()
@@ -128,8 +145,15 @@ def main() -> None:
             print(json.dumps(child_peak(a.child[0], a.child[1], int(a.child[2]))))
         return
     for kind, units, bound in (("element", a.units, 16), ("diagnostic", a.units, 200),
-                               ("batch", a.units // 50, 2048)):
+                               ("codes", a.units // 10, 200), ("batch", a.units // 50, 2048)):
         if a.only and kind not in a.only:
+            continue
+        if kind == "codes":
+            listed = run_child("listed", a.file, units)
+            found = run_child(kind, a.file, units)
+            per = (found["peak"] - listed["peak"]) / (found["count"] - listed["count"])
+            print(f"{kind:10} {per:8.1f} bytes each at the peak  (target {bound}; "
+                  f"{found['count']} at most)")
             continue
         one = run_child(kind, a.file, units)
         two = run_child(kind, a.file, 2 * units)

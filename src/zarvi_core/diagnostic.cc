@@ -179,17 +179,17 @@ void write(Sentence& s, const Rule::CompositeShape& r) {
 void write(Sentence& s, const Rule::CodeNotInList& r) {
   s << "element ";
   s.element(r.place, r.name);
-  if (r.codes.size() == 1) {
+  if (r.codes->size() == 1) {
     s << " is not the one code the spec lists for it";
   } else {
     s << " is not one of the ";
-    s.number(r.codes.size()) << " codes the spec lists for it";
+    s.number(r.codes->size()) << " codes the spec lists for it";
   }
   if (r.occurrence) {
     s << " in occurrence ";
     s.quoted(*r.occurrence);
   }
-  if (r.codes.size() <= kMaxListed) {
+  if (r.codes->size() <= kMaxListed) {
     s << " (";
     s.quoted_list(r.codes) << ")";
   }
@@ -237,9 +237,9 @@ void write(Sentence& s, const Rule::OutOfOrder& r) {
 void write(Sentence& s, const Rule::UnknownOccurrence& r) {
   s << "segment ";
   s.quoted(r.id) << " matches none of the ";
-  s.number(r.occurrences.size()) << " occurrences loop ";
+  s.number(r.occurrences->size()) << " occurrences loop ";
   s.quoted(r.loop) << " declares for it";
-  if (r.occurrences.size() <= kMaxListed) {
+  if (r.occurrences->size() <= kMaxListed) {
     s << " (";
     s.quoted_list(r.occurrences) << ")";
   }
@@ -289,6 +289,8 @@ void write(Sentence& s, const Rule::External& r) {
 }
 
 }  // namespace
+
+LoopPath::LoopPath(std::initializer_list<LoopRef> loops) : LoopPath(std::vector<LoopRef>(loops)) {}
 
 std::string to_string(SnipLevel level) { return "SNIP " + std::to_string(level.level()); }
 

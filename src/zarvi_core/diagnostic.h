@@ -1,8 +1,10 @@
 // Diagnostics: every problem that reading finds in the data, as a plain value
 // with its rule (21 kinds, each with its data and one sentence), SNIP level,
-// position and open loops. Diagnostics own all their data (deep copies); none
-// borrows from the input. Bytes in sentences are quoted by quote_bytes
-// (text.h) and element places written by element_place (text.h).
+// position and open loops. Diagnostics own or share all their data; none
+// borrows from the input. Names, lists and texts of the spec are shared with
+// the spec (Shared keeps it alive), never copied per diagnostic. Bytes in
+// sentences are quoted by quote_bytes (text.h) and element places written by
+// element_place (text.h).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include "zarvi_core/element_type.h"
 #include "zarvi_core/int128.h"
 #include "zarvi_core/never_destroyed.h"
+#include "zarvi_core/shared.h"
 
 namespace zarvi_core {
 
@@ -38,7 +41,7 @@ std::string to_string(SnipLevel level);
 // One open loop instance: the loop's name and its 1-based ordinal among the
 // instances of that loop in the stream.
 struct LoopRef {
-  std::string key;
+  SharedText key;
   uint64_t instance = 0;
   friend bool operator==(const LoopRef&, const LoopRef&) = default;
 };
@@ -56,7 +59,9 @@ class LoopPath {
   LoopPath(std::vector<LoopRef> loops)
       : loops_(loops.empty() ? nullptr
                              : std::make_shared<const std::vector<LoopRef>>(std::move(loops))) {}
-  LoopPath(std::initializer_list<LoopRef> loops) : LoopPath(std::vector<LoopRef>(loops)) {}
+  // Out of line: inlined, GCC 12 warns of a free of a non-heap object in the
+  // cleanup of the list's vector.
+  LoopPath(std::initializer_list<LoopRef> loops);
 
   const std::vector<LoopRef>& get() const noexcept { return loops_ ? *loops_ : kNone.get(); }
   operator const std::vector<LoopRef>&() const noexcept { return get(); }
@@ -74,11 +79,35 @@ class LoopPath {
   std::shared_ptr<const std::vector<LoopRef>> loops_;
 };
 
+// An index or position that may be absent, in eight bytes where
+// std::optional<uint64_t> takes sixteen: the largest value stands for none.
+class Position {
+ public:
+  constexpr Position() = default;
+  constexpr Position(std::nullopt_t) {}
+  constexpr Position(uint64_t value) : value_(value) {}
+  constexpr Position(std::optional<uint64_t> value) : value_(value.value_or(kNone)) {}
+
+  constexpr bool has_value() const { return value_ != kNone; }
+  constexpr explicit operator bool() const { return has_value(); }
+  constexpr uint64_t operator*() const { return value_; }
+  constexpr uint64_t value_or(uint64_t otherwise) const { return has_value() ? value_ : otherwise; }
+  constexpr operator std::optional<uint64_t>() const {
+    return has_value() ? std::optional<uint64_t>(value_) : std::nullopt;
+  }
+  friend constexpr bool operator==(Position, Position) = default;
+
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+ private:
+  uint64_t value_ = kNone;
+};
+
 // An element place: segment id (bytes), 1-based element and component.
 struct ElementRef {
-  std::string id;
+  SharedText id;
   uint64_t element = 0;
-  std::optional<uint64_t> component;
+  Position component;
   friend bool operator==(const ElementRef&, const ElementRef&) = default;
 };
 
@@ -139,20 +168,22 @@ std::string_view kind_name(RuleKind kind);
 // What failed, with its data. Names (loops, occurrences, elements, tables,
 // columns) are text; ids, codes and values are bytes as in the file;
 // `opened_at` is the index of the segment that opened the loop instance.
+// What comes from the spec is shared (Shared); values of the file are owned,
+// but for the id in an element place, which a segment's findings share.
 struct Rule {
   struct ByteOrderMark {};
   struct UnknownSegment {
     std::string id;
   };
   struct ImplicitLoop {
-    std::string loop;
-    std::string trigger;
+    SharedText loop;
+    SharedText trigger;
     std::string id;
   };
   struct UnterminatedLoop {
-    std::string loop;
+    SharedText loop;
     std::optional<uint64_t> opened_at;
-    std::string end_id;
+    SharedText end_id;
   };
   struct ControlCountMismatch {
     ElementRef place;
@@ -172,83 +203,83 @@ struct Rule {
   };
   struct RequiredElementMissing {
     ElementRef place;
-    std::string name;
+    SharedText name;
   };
   struct TypeMismatch {
     ElementRef place;
-    std::string name;
+    SharedText name;
     ElementType type;
   };
   struct LengthOutOfRange {
     ElementRef place;
-    std::string name;
+    SharedText name;
     uint64_t length = 0;
     std::optional<uint64_t> min;
     std::optional<uint64_t> max;
   };
   struct ValueDropped {
-    std::string column;
-    std::string table;
+    SharedText column;
+    SharedText table;
     uint64_t size = 0;
   };
   struct CompositeShape {
     ElementRef place;
-    std::string name;
+    SharedText name;
     uint64_t found = 0;
     uint64_t declared = 0;
   };
   struct CodeNotInList {
     ElementRef place;
-    std::string name;
-    std::vector<std::string> codes;
-    std::optional<std::string> occurrence;
+    SharedText name;
+    SharedTexts codes;
+    std::optional<SharedText> occurrence;
   };
   struct RequiredOccurrenceMissing {
-    std::string loop;
+    SharedText loop;
     std::optional<uint64_t> opened_at;
-    std::string occurrence;
-    std::string selector;
+    SharedText occurrence;
+    SharedText selector;
   };
   struct OccurrenceOverMax {
-    std::string occurrence;
-    std::string selector;
-    std::string loop;
+    SharedText occurrence;
+    SharedText selector;
+    SharedText loop;
     uint64_t count = 0;
     uint64_t max = 0;
   };
   struct LoopOverMax {
-    std::string loop;
+    SharedText loop;
     uint64_t count = 0;
-    std::optional<std::string> parent;
+    std::optional<SharedText> parent;
     uint64_t max = 0;
   };
   struct OutOfOrder {
-    std::string occurrence;
+    SharedText occurrence;
     uint64_t position = 0;
-    std::string loop;
-    std::string earlier;
+    SharedText loop;
+    SharedText earlier;
     uint64_t earlier_position = 0;
-    std::string earlier_loop;
+    SharedText earlier_loop;
   };
   struct UnknownOccurrence {
     std::string id;
-    std::vector<std::string> occurrences;
-    std::string loop;
+    SharedTexts occurrences;
+    SharedText loop;
     ElementRef qualifier;
   };
   struct RequiredLoopMissing {
-    std::string loop;
+    SharedText loop;
     std::optional<uint64_t> opened_at;
-    std::string child;
-    std::string trigger;
+    SharedText child;
+    SharedText trigger;
   };
   struct BalanceMismatch {
-    std::string rule;
-    std::string loop;
+    SharedText rule;
+    SharedText loop;
     std::optional<uint64_t> opened_at;
-    std::string target_terms;
+    SharedText target_terms;
     i128 target = 0;
-    std::string sum_terms;
+    SharedText sum_terms;
     i128 sum = 0;
     uint8_t scale = 0;
     std::vector<uint64_t> segments;
@@ -292,30 +323,6 @@ struct Rule {
 std::string to_string(const Rule& rule);
 void append_rule(std::string& out, const Rule& rule);
 
-// An index or position that may be absent, in eight bytes where
-// std::optional<uint64_t> takes sixteen: the largest value stands for none.
-class Position {
- public:
-  constexpr Position() = default;
-  constexpr Position(std::nullopt_t) {}
-  constexpr Position(uint64_t value) : value_(value) {}
-  constexpr Position(std::optional<uint64_t> value) : value_(value.value_or(kNone)) {}
-
-  constexpr bool has_value() const { return value_ != kNone; }
-  constexpr explicit operator bool() const { return has_value(); }
-  constexpr uint64_t operator*() const { return value_; }
-  constexpr uint64_t value_or(uint64_t otherwise) const { return has_value() ? value_ : otherwise; }
-  constexpr operator std::optional<uint64_t>() const {
-    return has_value() ? std::optional<uint64_t>(value_) : std::nullopt;
-  }
-  friend constexpr bool operator==(Position, Position) = default;
-
-  static constexpr uint64_t kNone = UINT64_MAX;
-
- private:
-  uint64_t value_ = kNone;
-};
-
 struct Diagnostic {
   Position segment;  // none at the end of the stream
   Position element;
@@ -333,33 +340,50 @@ std::string render_path(const std::vector<LoopRef>& loops);
 // transaction#1/2100#3 · datum \"X\"".
 std::string to_string(const Diagnostic& d);
 
-// A diagnostic with the level of its rule and, as its loops, the open
-// instances `open` (each with a `loop` and an `ordinal`), outermost first;
-// `name_of(loop)` gives a loop's name. `path` holds the loops of the caller's
-// last diagnostic and is shared again while they stay open.
-template <class Open, class NameOf>
-Diagnostic diagnostic_at(Rule rule, std::optional<uint64_t> segment,
-                         std::optional<uint64_t> element, std::optional<uint64_t> component,
-                         std::string_view datum, std::span<const Open> open,
-                         const NameOf& name_of, LoopPath& path) {
-  bool same = path.size() == open.size();
-  for (size_t i = 0; same && i < open.size(); ++i)
-    same = path[i].instance == open[i].ordinal && path[i].key == name_of(open[i].loop);
-  if (!same) {
-    std::vector<LoopRef> loops;
-    loops.reserve(open.size());
-    for (const Open& o : open) loops.push_back(LoopRef{std::string(name_of(o.loop)), o.ordinal});
-    path = LoopPath(std::move(loops));
+// What a reporter's diagnostics share: texts inside `owner` (the compiled
+// spec) and the open loops of its last diagnostic, while they stay open.
+class Shares : public SharedFrom {
+ public:
+  using SharedFrom::SharedFrom;
+
+  // An element place in a segment whose id is `id`, the spec's own.
+  ElementRef place(const std::string& id, uint64_t element, Position component = {}) const {
+    return ElementRef{text(id), element, component};
   }
-  Diagnostic d;
-  d.segment = segment;
-  d.element = element;
-  d.component = component;
-  d.loops = path;
-  d.datum.assign(datum);
-  d.level = rule.level();
-  d.rule = std::move(rule);
-  return d;
-}
+
+  // A diagnostic with the level of its rule and, as its loops, the open
+  // instances `open` (each with a `loop` and an `ordinal`), outermost first;
+  // `name_of(loop)` gives a loop's name, which lies inside the owner.
+  template <class Open, class NameOf>
+  Diagnostic diagnostic(Rule rule, std::optional<uint64_t> segment,
+                        std::optional<uint64_t> element, std::optional<uint64_t> component,
+                        std::string_view datum, std::span<const Open> open,
+                        const NameOf& name_of) {
+    bool same = path_.size() == open.size();
+    for (size_t i = 0; same && i < open.size(); ++i)
+      same = path_[i].instance == open[i].ordinal && path_[i].key == name_of(open[i].loop);
+    if (!same) {
+      std::vector<LoopRef> loops;
+      loops.reserve(open.size());
+      for (const Open& o : open) loops.push_back(LoopRef{text(name_of(o.loop)), o.ordinal});
+      path_ = LoopPath(std::move(loops));
+    }
+    Diagnostic d;
+    d.segment = segment;
+    d.element = element;
+    d.component = component;
+    d.loops = path_;
+    d.datum.assign(datum);
+    d.level = rule.level();
+    d.rule = std::move(rule);
+    return d;
+  }
+
+  // Forgets the last path, for a new input.
+  void reset() { path_ = LoopPath(); }
+
+ private:
+  LoopPath path_;
+};
 
 }  // namespace zarvi_core

@@ -200,7 +200,9 @@ bool path_arg(PyObject* o, std::vector<zarvi_core::LoopRef>& out) {
       return false;
     }
     zarvi_core::LoopRef loop;
-    if (!text_arg(name, "path", loop.key)) return false;
+    std::string key;
+    if (!text_arg(name, "path", key)) return false;
+    loop.key = std::move(key);
     // A negative or oversized ordinal raises the interpreter's OverflowError.
     loop.instance = PyLong_AsUnsignedLongLong(ordinal);
     if (PyErr_Occurred()) return false;

@@ -273,5 +273,68 @@ TEST(Processor, JunkSegmentsCostLittleEach) {
   }
 }
 
+// Findings name the spec's own names, places and lists: shared with the
+// spec, never copied, so that a long list costs a finding nothing.
+TEST(Processor, FindingsShareTheSpecsTexts) {
+  const spec::Spec& spec = mini_spec();
+  const std::string text = isa() +
+                           "GS*HP~ST*834*0001~REF*ZZ*1~REF*ZZ*2~DTM*050*X~LX*1~CLP*C*1*1*1~"
+                           "SVC*HC:1*1~SE*1*0001~ST*835*0002~SE*1*0002~";
+  const std::vector<Diagnostic> ds = run_text(spec, text);
+  const auto first = [&]<class R>(std::type_identity<R>, size_t skip = 0) -> const R* {
+    for (const Diagnostic& d : ds)
+      if (const R* r = d.rule.get_if<R>(); r != nullptr && skip-- == 0) return r;
+    ADD_FAILURE() << "no " << typeid(R).name();
+    return nullptr;
+  };
+  const spec::LoopDef& transaction = spec.loops[*spec.loop_id("transaction")];
+  const spec::ElementDef* st01 = spec.element_def("ST", 1);
+  const spec::ElementDef* dtm01 = spec.element_def("DTM", 1);
+  ASSERT_TRUE(st01 != nullptr && dtm01 != nullptr);
+
+  const auto* code = first(std::type_identity<Rule::CodeNotInList>{});
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(&code->codes.get(), &st01->codes);
+  EXPECT_EQ(&code->name.get(), &st01->name);
+  EXPECT_EQ(&code->place.id.get(), &spec.segments.find("ST")->first);
+
+  // DTM's occurrence narrows its codes: the list and the name are the
+  // occurrence's.
+  const auto* narrowed = first(std::type_identity<Rule::CodeNotInList>{}, 1);
+  ASSERT_NE(narrowed, nullptr);
+  const auto dtm = std::find_if(transaction.occurrences.begin(), transaction.occurrences.end(),
+                                [](const spec::OccurrenceDef& o) { return o.name == "dtm"; });
+  ASSERT_NE(dtm, transaction.occurrences.end());
+  EXPECT_EQ(&narrowed->codes.get(), &dtm->codes.begin()->second);
+  ASSERT_TRUE(narrowed->occurrence.has_value());
+  EXPECT_EQ(&narrowed->occurrence->get(), &dtm->name);
+  EXPECT_EQ(&narrowed->name.get(), &dtm01->name);
+
+  // Two findings of one kind share one list and the loop's name, and their
+  // path names the loops by the spec's own names.
+  const auto* one = first(std::type_identity<Rule::UnknownOccurrence>{});
+  const auto* two = first(std::type_identity<Rule::UnknownOccurrence>{}, 1);
+  ASSERT_TRUE(one != nullptr && two != nullptr);
+  EXPECT_EQ(&one->occurrences.get(), &two->occurrences.get());
+  EXPECT_EQ(one->occurrences.get(), (std::vector<std::string>{"ref_ev", "ref_f2"}));
+  EXPECT_EQ(&one->loop.get(), &transaction.name);
+  for (const Diagnostic& d : ds)
+    for (const LoopRef& loop : d.loops)
+      EXPECT_EQ(&loop.key.get(), &spec.loops[*spec.loop_id(loop.key.get())].name);
+
+  // A rendered text is rendered once and shared.
+  const auto* missing = first(std::type_identity<Rule::RequiredOccurrenceMissing>{});
+  ASSERT_NE(missing, nullptr);
+  size_t same = 0;
+  for (const Diagnostic& d : ds) {
+    const auto* r = d.rule.get_if<Rule::RequiredOccurrenceMissing>();
+    if (r != nullptr && r->occurrence == missing->occurrence) {
+      EXPECT_EQ(&r->selector.get(), &missing->selector.get());
+      ++same;
+    }
+  }
+  EXPECT_EQ(same, 2u);
+}
+
 }  // namespace
 }  // namespace zarvi_test

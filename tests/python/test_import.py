@@ -1,7 +1,10 @@
 """Outside tables given to zarvi.write: pyarrow, polars and pandas, and the
 refusals of values that do not fit the spec's columns."""
 import collections.abc
+import ctypes
 import decimal
+import errno
+import locale
 import sys
 import types
 
@@ -195,3 +198,60 @@ def test_other_representations_write_the_same_bytes():
         pl.col("claim_status").cast(pl.String).cast(pl.Categorical),
         pl.col("statement_from").cast(pl.Datetime("us")))
     assert zarvi.write(frames, ENVELOPE)[0] == expected
+
+
+class _Schema(ctypes.Structure):
+    pass
+
+
+class _Stream(ctypes.Structure):
+    pass
+
+
+_Schema._fields_ = [
+    ("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_char_p),
+    ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64),
+    ("children", ctypes.c_void_p), ("dictionary", ctypes.c_void_p),
+    ("release", ctypes.c_void_p), ("private_data", ctypes.c_void_p)]
+_GET_SCHEMA = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_Stream), ctypes.POINTER(_Schema))
+_GET_NEXT = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_Stream), ctypes.c_void_p)
+_LAST_ERROR = ctypes.CFUNCTYPE(ctypes.c_char_p, ctypes.POINTER(_Stream))
+_RELEASE = ctypes.CFUNCTYPE(None, ctypes.POINTER(_Stream))
+_Stream._fields_ = [("get_schema", _GET_SCHEMA), ("get_next", _GET_NEXT),
+                    ("get_last_error", _LAST_ERROR), ("release", _RELEASE),
+                    ("private_data", ctypes.c_void_p)]
+_capsule = ctypes.pythonapi.PyCapsule_New
+_capsule.restype = ctypes.py_object
+_capsule.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+
+
+class FailsWithCode:
+    """A producer whose stream fails with an errno code and gives no text."""
+
+    def __init__(self, code):
+        def release(stream):
+            stream.contents.release = _RELEASE()
+
+        self.callbacks = (_GET_SCHEMA(lambda stream, out: code), _GET_NEXT(lambda s, out: code),
+                          _LAST_ERROR(lambda stream: None), _RELEASE(release))
+        self.stream = _Stream(*self.callbacks, None)
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        return _capsule(ctypes.addressof(self.stream), b"arrow_array_stream", None)
+
+
+# The same English words whatever the locale's language.
+def test_a_failure_code_reads_the_same_in_every_locale():
+    before = locale.setlocale(locale.LC_ALL)
+    for name in ("de_DE.UTF-8", "fr_FR.UTF-8", "C.UTF-8"):
+        try:
+            locale.setlocale(locale.LC_ALL, name)
+            break
+        except locale.Error:
+            pass
+    try:
+        with pytest.raises(ValueError) as caught:
+            zarvi.write({"claims": FailsWithCode(errno.EINVAL)}, ENVELOPE)
+    finally:
+        locale.setlocale(locale.LC_ALL, before)
+    assert str(caught.value).endswith(f"the stream failed with error {errno.EINVAL} (EINVAL)")

@@ -133,6 +133,40 @@ print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
 """
 
 
+# A spec whose lists and names are long: PLB01 lists 5,000 codes, PLB02 has a
+# name of 100,000 bytes, and 5,000 occurrences of REF tell REF segments apart
+# by their qualifier. Each unit of the file makes one diagnostic that names
+# one of them; a diagnostic that copied it would cost its size.
+SHARED = """
+import json, resource, sys, zarvi
+occurrences = {"st": {"segment": "ST", "pos": 100}, "se": {"segment": "SE", "pos": 900},
+               "plb": {"segment": "PLB", "pos": 600}}
+occurrences.update({f"ref_{i}": {"segment": "REF", "pos": 500,
+                                 "qualifier": {"element": 1, "codes": [f"Q{i}"]}}
+                    for i in range(5000)})
+spec = zarvi.Spec.from_json(json.dumps({
+    "name": "long lists",
+    "loops": {"tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": occurrences}},
+    "segments": {"REF": {"elements": {"1": {"name": "qualifier", "type": "ID"}}},
+                 "PLB": {"elements": {
+        "1": {"name": "code", "type": "ID", "codes": [f"C{i}" for i in range(5000)]},
+        "2": {"name": "n" * 100000, "type": "DT"}}}}}))
+unit = {"codes": b"PLB*ZZ~", "names": b"REF*ZZ*1~", "name": b"PLB*C1*X~"}[sys.argv[1]]
+data = b"ST*835*1~" + unit * 2000 + b"SE*2002*1~"
+zarvi.parse(data[:100], spec=spec, delimiters=zarvi.Delimiters())
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+result = zarvi.parse(data, spec=spec, delimiters=zarvi.Delimiters())
+assert len(result.diagnostics) >= 2000, result.diagnostics[:3]
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+@pytest.mark.parametrize("unit", ["codes", "names", "name"])
+def test_diagnostics_share_what_they_name_with_the_spec(unit):
+    grown = int(run(SHARED, unit))
+    assert grown < 50 * 2**10, f"{grown} kB"  # 200 MB or more when each copies it
+
+
 # Daemon threads that are inside the module when the interpreter exits: the
 # interpreter ends each one as it retakes the lock, and the process must
 # still exit cleanly.

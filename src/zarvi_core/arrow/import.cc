@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -713,10 +714,41 @@ class Owned {
   T s_;
 };
 
+// The symbolic name of an errno code, from a fixed table: strerror's text
+// follows the locale, and is not safe on other threads for codes it does
+// not know.
+std::string_view errno_name(int code) {
+#define ZARVI_ERRNO(name) {name, #name}
+  static constexpr std::pair<int, std::string_view> kNames[] = {
+      ZARVI_ERRNO(EPERM),   ZARVI_ERRNO(ENOENT),    ZARVI_ERRNO(ESRCH),     ZARVI_ERRNO(EINTR),
+      ZARVI_ERRNO(EIO),     ZARVI_ERRNO(ENXIO),     ZARVI_ERRNO(E2BIG),     ZARVI_ERRNO(ENOEXEC),
+      ZARVI_ERRNO(EBADF),   ZARVI_ERRNO(ECHILD),    ZARVI_ERRNO(EAGAIN),    ZARVI_ERRNO(ENOMEM),
+      ZARVI_ERRNO(EACCES),  ZARVI_ERRNO(EFAULT),    ZARVI_ERRNO(EBUSY),     ZARVI_ERRNO(EEXIST),
+      ZARVI_ERRNO(EXDEV),   ZARVI_ERRNO(ENODEV),    ZARVI_ERRNO(ENOTDIR),   ZARVI_ERRNO(EISDIR),
+      ZARVI_ERRNO(EINVAL),  ZARVI_ERRNO(ENFILE),    ZARVI_ERRNO(EMFILE),    ZARVI_ERRNO(ENOTTY),
+      ZARVI_ERRNO(EFBIG),   ZARVI_ERRNO(ENOSPC),    ZARVI_ERRNO(ESPIPE),    ZARVI_ERRNO(EROFS),
+      ZARVI_ERRNO(EMLINK),  ZARVI_ERRNO(EPIPE),     ZARVI_ERRNO(EDOM),      ZARVI_ERRNO(ERANGE),
+      ZARVI_ERRNO(EDEADLK), ZARVI_ERRNO(ENAMETOOLONG), ZARVI_ERRNO(ENOSYS), ZARVI_ERRNO(ENOTEMPTY),
+      ZARVI_ERRNO(ELOOP),   ZARVI_ERRNO(ENOMSG),    ZARVI_ERRNO(ENODATA),   ZARVI_ERRNO(ETIME),
+      ZARVI_ERRNO(EOVERFLOW), ZARVI_ERRNO(EILSEQ),  ZARVI_ERRNO(ENOTSUP),   ZARVI_ERRNO(ETIMEDOUT),
+      ZARVI_ERRNO(ECANCELED), ZARVI_ERRNO(EPROTO),  ZARVI_ERRNO(EBADMSG),   ZARVI_ERRNO(ECONNRESET),
+  };
+#undef ZARVI_ERRNO
+  for (const auto& [value, name] : kNames)
+    if (value == code) return name;
+  return {};
+}
+
 std::string last_error(ArrowArrayStream* stream, int code) {
   const char* text = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
   if (text != nullptr) return text;
-  return "the stream failed with error " + std::to_string(code) + " (" + std::strerror(code) + ")";
+  std::string out = "the stream failed with error " + std::to_string(code);
+  if (const std::string_view name = errno_name(code); !name.empty()) {
+    out += " (";
+    out += name;
+    out += ")";
+  }
+  return out;
 }
 
 std::string quoted_list(ColumnList columns) {

@@ -29,11 +29,6 @@ bool count_matches(std::string_view text, uint64_t expected) {
   return value == expected;
 }
 
-ElementRef place(std::string_view id, uint64_t element,
-                 std::optional<uint64_t> component = std::nullopt) {
-  return ElementRef{std::string(id), element, component};
-}
-
 }  // namespace
 
 EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delimiters)
@@ -44,7 +39,8 @@ EnvelopeChecker::EnvelopeChecker(const spec::Spec& spec, const Delimiters& delim
       layouts_(occurrences::layouts(spec)),
       required_(occurrences::required(spec)),
       root_counts_(spec.roots.size(), 0),
-      balances_(spec, limits_.bases) {
+      balances_(spec, limits_.bases),
+      shares_(spec.weak_from_this().lock()) {
   steps_.reserve(spec.loops.size());
   for (LoopId id = 0; id < spec.loops.size(); ++id) {
     const spec::LoopDef& loop = spec.loops[id];
@@ -62,8 +58,38 @@ void EnvelopeChecker::report_at(Rule rule, std::optional<uint64_t> segment,
                                 std::optional<uint64_t> element,
                                 std::optional<uint64_t> component, std::string_view datum) {
   auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
-  diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const Open>(open_), name_of, path_));
+  diagnostics_.push_back(shares_.diagnostic(std::move(rule), segment, element, component, datum,
+                                            std::span<const Open>(open_), name_of));
+}
+
+const SharedText& EnvelopeChecker::trigger_text(LoopId loop) {
+  if (triggers_.empty()) triggers_.resize(spec_->loops.size());
+  SharedText& text = triggers_[loop];
+  if (text.get().empty()) text = spec::render_trigger(spec_->loops[loop].trigger);
+  return text;
+}
+
+const SharedText& EnvelopeChecker::selector_text(LoopId loop, size_t occurrence) {
+  if (selectors_.empty()) selectors_.resize(limits_.entries.size());
+  SharedText& text = selectors_[limits_.bases[loop] + occurrence];
+  if (text.get().empty()) text = spec::render_selector(spec_->loops[loop].occurrences[occurrence]);
+  return text;
+}
+
+const EnvelopeChecker::SameId* EnvelopeChecker::same_id(LoopId loop, std::string_view id) {
+  if (same_ids_.empty()) same_ids_.resize(spec_->loops.size());
+  std::optional<std::map<std::string_view, SameId>>& ids = same_ids_[loop];
+  if (!ids) {
+    std::map<std::string_view, std::vector<std::string>> names;
+    ids.emplace();
+    for (const spec::OccurrenceDef& occ : spec_->loops[loop].occurrences) {
+      names[occ.segment].push_back(occ.name);
+      ids->try_emplace(occ.segment, SameId{&occ, {}});
+    }
+    for (auto& [segment, list] : names) (*ids)[segment].names = std::move(list);
+  }
+  const auto found = ids->find(id);
+  return found == ids->end() ? nullptr : &found->second;
 }
 
 void EnvelopeChecker::report_at_segment(Rule rule, const Segment& segment) {
@@ -144,22 +170,21 @@ void EnvelopeChecker::report_open(const Segment& segment, const Event& event,
                                   const OpenFindings& findings) {
   const spec::LoopDef& loop = spec_->loops[event.loop];
   if (findings.over_max) {
-    std::optional<std::string> parent_name;
-    if (findings.parent_name != nullptr) parent_name = *findings.parent_name;
-    report_at_segment(Rule{Rule::LoopOverMax{loop.name, *findings.over_max,
-                                             std::move(parent_name),
+    report_at_segment(Rule{Rule::LoopOverMax{shares_.text(loop.name), *findings.over_max,
+                                             shares_.text(findings.parent_name),
                                              *layouts_[event.loop].max}},
                       segment);
   }
   if (findings.after)
-    report_at_segment(occurrences::out_of_order(*spec_, event.loop, 0, *findings.after), segment);
+    report_at_segment(occurrences::out_of_order(*spec_, shares_, event.loop, 0, *findings.after),
+                      segment);
   if (findings.opener_missing) {
     const uint64_t e = loop.control->opener_element;
-    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), e), e}}, event.segment, e,
-              std::nullopt, {});
+    report_at(Rule{Rule::ControlElementMissing{shares_.place(loop.trigger.segment, e), e}},
+              event.segment, e, std::nullopt, {});
   }
   if (event.implicit)
-    report_at(Rule{Rule::ImplicitLoop{loop.name, spec::render_trigger(loop.trigger),
+    report_at(Rule{Rule::ImplicitLoop{shares_.text(loop.name), trigger_text(event.loop),
                                       std::string(segment.id())}},
               event.segment, std::nullopt, std::nullopt, segment.id());
 }
@@ -171,12 +196,12 @@ void EnvelopeChecker::report_occurrence(const Segment& segment, LoopId loop, siz
     const spec::OccurrenceDef& occ = def.occurrences[k];
     const occurrences::Limit& limit = limits_.entries[limits_.bases[loop] + k];
     const uint64_t counter = counters_[open_.back().base + k];
-    report_at_segment(Rule{Rule::OccurrenceOverMax{occ.name, spec::render_selector(occ),
-                                                   def.name, counter, *limit.max}},
+    report_at_segment(Rule{Rule::OccurrenceOverMax{shares_.text(occ.name), selector_text(loop, k),
+                                                   shares_.text(def.name), counter, *limit.max}},
                       segment);
   }
   if (previous != nullptr)
-    report_at_segment(occurrences::out_of_order(*spec_, loop, k, *previous), segment);
+    report_at_segment(occurrences::out_of_order(*spec_, shares_, loop, k, *previous), segment);
 }
 
 void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
@@ -199,11 +224,12 @@ void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
   if (auto declared = text(segment, ce)) {
     if (!count_matches(*declared, expected)) {
       std::string bytes(*declared);
-      report_at(Rule{Rule::ControlCountMismatch{place(segment.id(), ce), bytes, expected}}, at,
-                ce, std::nullopt, bytes);
+      report_at(Rule{Rule::ControlCountMismatch{shares_.place(*def.end, ce), bytes,
+                                                expected}},
+                at, ce, std::nullopt, bytes);
     }
   } else {
-    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), ce), ce}}, at, ce,
+    report_at(Rule{Rule::ControlElementMissing{shares_.place(*def.end, ce), ce}}, at, ce,
               std::nullopt, {});
   }
 
@@ -216,36 +242,28 @@ void EnvelopeChecker::check_closer(const Segment& segment, LoopId loop) {
     if (*closer != opener) {
       std::string bytes(*closer);
       report_at(Rule{Rule::ControlNumberMismatch{
-                    place(segment.id(), cl), bytes,
-                    place(def.trigger.segment, control.opener_element), opener,
-                    opened}},
+                    shares_.place(*def.end, cl), bytes,
+                    shares_.place(def.trigger.segment, control.opener_element),
+                    opener, opened}},
                 at, cl, std::nullopt, bytes);
     }
   } else {
-    report_at(Rule{Rule::ControlElementMissing{place(segment.id(), cl), cl}}, at, cl,
+    report_at(Rule{Rule::ControlElementMissing{shares_.place(*def.end, cl), cl}}, at, cl,
               std::nullopt, {});
   }
 }
 
 void EnvelopeChecker::unknown_occurrence(LoopId loop, const Segment& segment) {
-  const spec::LoopDef& def = spec_->loops[loop];
-  const spec::OccurrenceDef* first = nullptr;
-  std::vector<std::string> names;
-  for (const spec::OccurrenceDef& occ : def.occurrences) {
-    if (std::string_view(occ.segment) != segment.id()) continue;
-    if (first == nullptr) {
-      first = &occ;
-      if (!occ.qualifier) return;
-    }
-    names.push_back(occ.name);
-  }
-  if (first == nullptr) return;
-  const spec::Qualifier& q = *first->qualifier;
+  const SameId* same = same_id(loop, segment.id());
+  if (same == nullptr || !same->first->qualifier) return;
+  const spec::Qualifier& q = *same->first->qualifier;
   const std::string_view datum =
       component_text(segment, q.element, q.component).value_or(std::string_view());
-  report_at(Rule{Rule::UnknownOccurrence{std::string(segment.id()), std::move(names), def.name,
-                                         place(segment.id(), q.element, q.component)}},
-            segment.index(), q.element, q.component, datum);
+  const uint64_t at = segment.index();
+  report_at(Rule{Rule::UnknownOccurrence{std::string(segment.id()), same->names,
+                                         shares_.text(spec_->loops[loop].name),
+                                         shares_.place(same->first->segment, q.element, q.component)}},
+            at, q.element, q.component, datum);
 }
 
 void EnvelopeChecker::closed(const Segment* segment) {
@@ -286,7 +304,9 @@ void EnvelopeChecker::report_at_close(Rule rule, const Segment* segment) {
 
 void EnvelopeChecker::unterminated(const Open& instance, const Segment* segment) {
   const spec::LoopDef& def = spec_->loops[instance.loop];
-  report_at_close(Rule{Rule::UnterminatedLoop{def.name, instance.opened, *def.end}}, segment);
+  report_at_close(Rule{Rule::UnterminatedLoop{shares_.text(def.name), instance.opened,
+                                              shares_.text(*def.end)}},
+                  segment);
 }
 
 void EnvelopeChecker::report_missing(const Open& instance, const Segment* segment) {
@@ -298,17 +318,19 @@ void EnvelopeChecker::report_missing(const Open& instance, const Segment* segmen
   for (size_t k = 0; k < def.occurrences.size(); ++k) {
     const spec::OccurrenceDef& occ = def.occurrences[k];
     if (occ.usage == spec::Usage::Required && zero(k))
-      report_at_close(Rule{Rule::RequiredOccurrenceMissing{def.name, instance.opened, occ.name,
-                                                           spec::render_selector(occ)}},
-                      segment);
+      report_at_close(
+          Rule{Rule::RequiredOccurrenceMissing{shares_.text(def.name), instance.opened,
+                                               shares_.text(occ.name),
+                                               selector_text(instance.loop, k)}},
+          segment);
   }
   for (size_t j = 0; j < def.children.size(); ++j) {
     const LoopId child = def.children[j];
     if (!ZARVI_VERIFY(child < spec_->loops.size())) continue;
     const spec::LoopDef& c = spec_->loops[child];
     if (c.usage == spec::Usage::Required && zero(def.occurrences.size() + j))
-      report_at_close(Rule{Rule::RequiredLoopMissing{def.name, instance.opened, c.name,
-                                                     spec::render_trigger(c.trigger)}},
+      report_at_close(Rule{Rule::RequiredLoopMissing{shares_.text(def.name), instance.opened,
+                                                     shares_.text(c.name), trigger_text(child)}},
                       segment);
   }
 }
@@ -317,13 +339,19 @@ void EnvelopeChecker::balance_mismatch(const balance::Pending& pending,
                                        std::optional<uint64_t> opened) {
   if (!ZARVI_VERIFY(pending.rule < spec_->balancing.size()) || !pending.first_seen) return;
   const spec::BalanceRule& rule = spec_->balancing[pending.rule];
+  if (terms_.empty()) terms_.resize(spec_->balancing.size());
+  auto& [target_terms, sum_terms] = terms_[pending.rule];
+  if (target_terms.get().empty()) {
+    target_terms = spec::render_terms(*spec_, rule.per, rule.target);
+    sum_terms = spec::render_terms(*spec_, rule.per, rule.sum);
+  }
   Rule::BalanceMismatch r;
-  r.rule = rule.name;
-  r.loop = rule.per < spec_->loops.size() ? spec_->loops[rule.per].name : std::string();
+  r.rule = shares_.text(rule.name);
+  if (rule.per < spec_->loops.size()) r.loop = shares_.text(spec_->loops[rule.per].name);
   r.opened_at = opened;
-  r.target_terms = spec::render_terms(*spec_, rule.per, rule.target);
+  r.target_terms = target_terms;
   r.target = pending.target;
-  r.sum_terms = spec::render_terms(*spec_, rule.per, rule.sum);
+  r.sum_terms = sum_terms;
   r.sum = pending.sum;
   r.scale = rule.scale;
   r.segments = pending.segments;
@@ -336,6 +364,7 @@ const std::vector<Diagnostic>& EnvelopeChecker::finish() {
   while (!open_.empty()) closed(nullptr);
   counters_.clear();
   balances_.reset();
+  shares_.reset();
   segment_counter_ = 0;
   std::fill(ordinals_.begin(), ordinals_.end(), 0);
   std::fill(root_counts_.begin(), root_counts_.end(), 0);

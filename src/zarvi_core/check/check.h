@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -164,6 +165,17 @@ class EnvelopeChecker {
   [[gnu::cold]] void report_missing(const Open& instance, const Segment* segment);
   void balance_mismatch(const balance::Pending& pending, std::optional<uint64_t> opened);
   std::optional<std::string_view> text(const Segment& segment, uint64_t position);
+  // Texts rendered from the spec once per checker, on first use, and shared
+  // by every finding that names them.
+  const SharedText& trigger_text(LoopId loop);
+  const SharedText& selector_text(LoopId loop, size_t occurrence);
+  // The names of a loop's occurrences of one segment id, in order, and the
+  // first of them; none when the loop has no occurrence of that id.
+  struct SameId {
+    const spec::OccurrenceDef* first = nullptr;
+    SharedTexts names;
+  };
+  const SameId* same_id(LoopId loop, std::string_view id);
 
   const spec::Spec* spec_;
   char component_;
@@ -180,7 +192,11 @@ class EnvelopeChecker {
   std::vector<uint64_t> root_counts_;
   balance::Balances balances_;
   std::vector<Diagnostic> diagnostics_;
-  LoopPath path_;  // of the last diagnostic
+  Shares shares_;
+  std::vector<SharedText> triggers_;   // by loop, filled on use
+  std::vector<SharedText> selectors_;  // by flat occurrence index, filled on use
+  std::vector<std::pair<SharedText, SharedText>> terms_;  // by balancing rule, filled on use
+  std::vector<std::optional<std::map<std::string_view, SameId>>> same_ids_;  // by loop
   uint64_t segment_counter_ = 0;
   std::string text_buffer_;
 };

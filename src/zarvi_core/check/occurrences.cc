@@ -65,22 +65,22 @@ std::vector<std::vector<size_t>> required(const spec::Spec& spec) {
   return out;
 }
 
-Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
+Rule out_of_order(const spec::Spec& spec, const Shares& shares, LoopId loop, size_t occurrence,
                   const OrderRecord& previous) {
   Rule::OutOfOrder r;
   if (loop < spec.loops.size()) {
     const spec::LoopDef& def = spec.loops[loop];
-    r.loop = def.name;
+    r.loop = shares.text(def.name);
     if (occurrence < def.occurrences.size()) {
-      r.occurrence = def.occurrences[occurrence].name;
+      r.occurrence = shares.text(def.occurrences[occurrence].name);
       r.position = def.occurrences[occurrence].pos;
     }
   }
   if (previous.loop < spec.loops.size()) {
     const spec::LoopDef& def = spec.loops[previous.loop];
-    r.earlier_loop = def.name;
+    r.earlier_loop = shares.text(def.name);
     if (previous.occurrence < def.occurrences.size())
-      r.earlier = def.occurrences[previous.occurrence].name;
+      r.earlier = shares.text(def.occurrences[previous.occurrence].name);
   }
   r.earlier_position = previous.position;
   return Rule{std::move(r)};

@@ -71,7 +71,7 @@ inline std::optional<OrderRecord> later(const std::optional<OrderRecord>& a,
 }
 
 // OutOfOrder for occurrence `occurrence` of `loop` placed after `previous`.
-Rule out_of_order(const spec::Spec& spec, LoopId loop, size_t occurrence,
+Rule out_of_order(const spec::Spec& spec, const Shares& shares, LoopId loop, size_t occurrence,
                   const OrderRecord& previous);
 
 }  // namespace zarvi_core::check::occurrences

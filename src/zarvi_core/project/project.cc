@@ -64,6 +64,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
       plans_(spec),
       ordinals_(spec.loops.size(), 0),
       loop_tables_(spec.loops.size()) {
+  shares_ = Shares(spec.weak_from_this().lock());
   plan::CarryRegistrations carries(spec.loops.size());
   for (size_t t = 0; t < spec.tables.size(); ++t) {
     const spec::TableDef& def = spec.tables[t];
@@ -328,9 +329,13 @@ void Projector::append_row(size_t t) {
   end_row(row, state);
 }
 
-void Projector::report_dropped(const TableState& state) {
+void Projector::report_dropped(TableState& state) {
+  if (state.shared_columns.empty()) {
+    state.shared_name = state.table.name();
+    for (const auto& column : state.table.columns()) state.shared_columns.push_back(column.name);
+  }
   for (const rows::Dropped& d : dropped_)
-    report_at(Rule{Rule::ValueDropped{state.table.columns()[d.column].name, state.table.name(),
+    report_at(Rule{Rule::ValueDropped{state.shared_columns[d.column], state.shared_name,
                                       d.total}},
               state.segment, std::nullopt, std::nullopt, d.value.bytes());
   dropped_.clear();
@@ -408,15 +413,15 @@ void Projector::report_composite(const plan::ElementPlan& plan, const Segment& s
                                  uint64_t present, std::string_view extra_text) {
   if (!any) {
     if (plan.value.required)
-      report(Rule{Rule::RequiredElementMissing{
-                 ElementRef{std::string(segment.id()), plan.position, std::nullopt},
-                 plan.value.def->name}},
+      report(Rule{Rule::RequiredElementMissing{place(segment, plan.position),
+                                               shares_.text(plan.value.def->name)}},
              segment, plan.position, std::nullopt, {});
     return;
   }
   const uint64_t extra = plan.declared_components + 1;
-  report(Rule{Rule::CompositeShape{ElementRef{std::string(segment.id()), plan.position, extra},
-                                   plan.value.def->name, present, plan.declared_components}},
+  report(Rule{Rule::CompositeShape{place(segment, plan.position, extra),
+                                   shares_.text(plan.value.def->name), present,
+                                   plan.declared_components}},
          segment, plan.position, extra, extra_text);
 }
 
@@ -454,26 +459,33 @@ void Projector::report_value(Finding finding, std::string_view text, const plan:
                              const std::optional<uint64_t>& component, uint64_t length,
                              const plan::CodeSet* codes) {
   const spec::ElementDef& def = *plan.def;
-  ElementRef here{std::string(segment.id()), element, component};
+  ElementRef here = place(segment, element, component);
+  SharedText name = shares_.text(def.name);
   switch (finding) {
     case Finding::Missing:
-      return report(Rule{Rule::RequiredElementMissing{std::move(here), def.name}}, segment,
+      return report(Rule{Rule::RequiredElementMissing{std::move(here), std::move(name)}}, segment,
                     element, component, text);
     case Finding::Type:
-      return report(Rule{Rule::TypeMismatch{std::move(here), def.name, def.type}}, segment,
+      return report(Rule{Rule::TypeMismatch{std::move(here), std::move(name), def.type}}, segment,
                     element, component, text);
     case Finding::Length:
       return report(
-          Rule{Rule::LengthOutOfRange{std::move(here), def.name, length, def.min, def.max}},
+          Rule{Rule::LengthOutOfRange{std::move(here), std::move(name), length, def.min, def.max}},
           segment, element, component, text);
-    case Finding::Code: {
-      std::optional<std::string> occurrence;
-      if (codes->occurrence() != nullptr) occurrence = *codes->occurrence();
-      return report(Rule{Rule::CodeNotInList{std::move(here), def.name, codes->codes(),
-                                             std::move(occurrence)}},
+    case Finding::Code:
+      return report(Rule{Rule::CodeNotInList{std::move(here), std::move(name),
+                                             shares_.list(codes->codes()),
+                                             shares_.text(codes->occurrence())}},
                     segment, element, component, text);
-    }
   }
+}
+
+ElementRef Projector::place(const Segment& segment, uint64_t element, Position component) const {
+  // Only segments the spec defines have elements to check.
+  const auto def = spec_->segments.find(segment.id());
+  if (!ZARVI_VERIFY(def != spec_->segments.end()))
+    return ElementRef{std::string(segment.id()), element, component};
+  return shares_.place(def->first, element, component);
 }
 
 void Projector::report(Rule rule, const Segment& segment, uint64_t element,
@@ -484,13 +496,14 @@ void Projector::report(Rule rule, const Segment& segment, uint64_t element,
 void Projector::report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
                           std::optional<uint64_t> component, std::string_view datum) {
   auto name_of = [&](LoopId loop) -> const std::string& { return spec_->loops[loop].name; };
-  diagnostics_.push_back(diagnostic_at(std::move(rule), segment, element, component, datum,
-                                       std::span<const OpenLoop>(open_), name_of, path_));
+  diagnostics_.push_back(shares_.diagnostic(std::move(rule), segment, element, component, datum,
+                                            std::span<const OpenLoop>(open_), name_of));
 }
 
 const std::vector<Diagnostic>& Projector::finish() {
   diagnostics_.clear();
   while (!open_.empty()) on_close();
+  shares_.reset();
   matched_.reset();
   matched_slot_.reset();
   std::fill(ordinals_.begin(), ordinals_.end(), 0);

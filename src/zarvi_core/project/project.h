@@ -88,6 +88,9 @@ class Projector {
     // Rows::Drop: per column, the bytes the binary values would hold.
     std::vector<uint64_t> totals;
     std::vector<carry::Carried> carried;
+    // The table's and its columns' names, made when a value is first dropped.
+    SharedText shared_name;
+    std::vector<SharedText> shared_columns;
   };
 
   struct LoopTables {
@@ -131,7 +134,7 @@ class Projector {
     row.end();
     if (!dropped_.empty()) [[unlikely]] report_dropped(state);
   }
-  [[gnu::cold, gnu::noinline]] void report_dropped(const TableState& state);
+  [[gnu::cold, gnu::noinline]] void report_dropped(TableState& state);
   void check_elements(const plan::SegmentPlan& plan, const Segment& segment);
   void check_composite(const plan::ElementPlan& plan, const Segment& segment);
   // The finding of check_composite about the whole: missing (none of its
@@ -185,6 +188,8 @@ class Projector {
                                                  uint64_t element,
                                                  const std::optional<uint64_t>& component,
                                                  uint64_t length, const plan::CodeSet* codes);
+  // A place in a segment of this id, named by the spec's own id.
+  ElementRef place(const Segment& segment, uint64_t element, Position component = {}) const;
   void report(Rule rule, const Segment& segment, uint64_t element,
               std::optional<uint64_t> component, std::string_view datum);
   void report_at(Rule rule, uint64_t segment, std::optional<uint64_t> element,
@@ -208,7 +213,7 @@ class Projector {
   std::vector<uint64_t> ordinals_;
   std::vector<OpenLoop> open_;
   std::vector<Diagnostic> diagnostics_;
-  LoopPath path_;  // of the last diagnostic
+  Shares shares_;
   std::string text_buffer_;
   std::vector<TableState> tables_;
   std::vector<LoopTables> loop_tables_;

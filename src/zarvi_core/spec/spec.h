@@ -28,7 +28,9 @@ class Spec;
 using SpecPtr = std::shared_ptr<const Spec>;
 using Compiled = Result<SpecPtr, SpecError>;
 
-class Spec {
+// Shared ownership from within: findings share the spec's names and lists
+// with it (weak_from_this) instead of copying them.
+class Spec : public std::enable_shared_from_this<Spec> {
  public:
   // Parses the text (objects as sorted maps; a repeated key keeps its last
   // value), then compiles it. A syntax error is SpecError::Json.

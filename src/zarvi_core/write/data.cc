@@ -19,13 +19,13 @@ std::vector<std::string> table_names(const spec::Spec& spec) {
 
 // The Data of one spec table, or the first input column that does not fit.
 Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef& def,
-                                    const column::table::Tables& tables) {
+                                    const column::table::Tables& tables, const SharedFrom& shared) {
   const auto list = project::plan::table_columns(spec, def);
   // Slots of `list`: "row", "segment", one key per chain table, then the
   // declared columns.
   std::vector<Bound> slots(list.size());
   Data data;
-  data.name = def.name;
+  data.name = shared.text(def.name);
   if (const column::table::Table* input = tables.get(def.name)) {
     for (const column::table::ColumnRef c : input->columns()) {
       size_t slot = 0;
@@ -80,8 +80,9 @@ Result<std::vector<Data>, WriteError> bind(const spec::Spec& spec, const column:
   }
   std::vector<Data> bound;
   bound.reserve(spec.tables.size());
+  const SharedFrom shared(spec.weak_from_this().lock());
   for (const spec::TableDef& def : spec.tables) {
-    auto data = bind_table(spec, def, tables);
+    auto data = bind_table(spec, def, tables, shared);
     if (!data) return err(std::move(data).error());
     bound.push_back(std::move(data).value());
   }

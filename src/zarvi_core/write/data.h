@@ -29,7 +29,7 @@ struct Reference {
 };
 
 struct Data {
-  std::string name;
+  SharedText name;  // the spec's
   std::vector<Reference> references;  // one per table of the chain, outermost first
   std::vector<Bound> columns;         // one per declared column, in spec order
   size_t rows = 0;                    // 0 when no input table has this name

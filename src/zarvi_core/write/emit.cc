@@ -77,7 +77,8 @@ Emitter::Emitter(const spec::Spec& spec, const plan::WritePlan& plan, const layo
       inputs_{spec, plan, layout, data, nest},
       delimiters_(delimiters),
       counters_(spec.loops.size(), envelope.control_number),
-      last_entered_(data.size()) {}
+      last_entered_(data.size()),
+      shared_(spec.weak_from_this().lock()) {}
 
 void Emitter::trace_only(std::vector<uint64_t> segments, bool keep_output) {
   traced_ = std::move(segments);
@@ -120,7 +121,7 @@ void Emitter::enter(size_t table, size_t row) {
       finding::Finding::OutOfOrder f;
       f.table = data_[table].name;
       f.row = row;
-      f.column = spec_.tables[*parent].ref;
+      f.column = shared_.text(spec_.tables[*parent].ref);
       f.value = data_[table].reference(*parent, row).value_or(0);
       f.last = *last;
       findings_.push_back(finding::Finding{std::move(f)});
@@ -144,8 +145,16 @@ void Emitter::not_writable(std::optional<finding::Origin> origin, std::string va
                            std::string_view id, uint64_t element, std::optional<uint64_t> component,
                            std::string reason) {
   findings_.push_back(finding::Finding{finding::Finding::NotWritable{
-      std::move(origin), std::move(value), refusal::place(id, element, component),
-      std::move(reason)}});
+      std::move(origin), std::move(value), place(id, element, component), std::move(reason)}});
+}
+
+const SharedText& Emitter::place(std::string_view id, uint64_t element,
+                                 std::optional<uint64_t> component) {
+  const auto key = std::make_tuple(id, element, component.value_or(0));
+  auto at = places_.find(key);
+  if (at == places_.end())
+    at = places_.emplace(key, refusal::place(id, element, component)).first;
+  return at->second;
 }
 
 void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uint64_t> component,
@@ -160,7 +169,7 @@ void Emitter::push_cell(std::string_view id, uint64_t element, std::optional<uin
   }
   const size_t begin = scratch_.size();
   const auto origin = [&] {
-    return finding::Origin::cell(d.name, row, spec_.tables[table].columns[column].first);
+    return finding::Origin::cell(d.name, row, shared_.text(spec_.tables[table].columns[column].first));
   };
   switch (cells::render(bound ? &*bound : nullptr, row, max, scratch_, reason_)) {
     case cells::Outcome::Empty: return push_empty(element, component);
@@ -199,7 +208,7 @@ void Emitter::check_delimiters(const std::optional<finding::Origin>& origin, std
   const std::string_view own = own_delimiter(origin);
   delimiters_.each(value, own, [&](const envelope::Delimiter& d) {
     findings_.push_back(finding::Finding{finding::Finding::DelimiterInValue{
-        origin, refusal::place(id, element, component), std::string(value), std::string(d.name),
+        origin, place(id, element, component), std::string(value), std::string(d.name),
         d.byte}});
   });
 }

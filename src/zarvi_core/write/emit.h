@@ -9,11 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "zarvi_core/shared.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/write/cells.h"
 #include "zarvi_core/write/data.h"
@@ -86,6 +89,10 @@ class Emitter {
   void not_writable(std::optional<finding::Origin> origin, std::string value, std::string_view id,
                     uint64_t element, std::optional<uint64_t> component, std::string reason);
   const std::string& segment_id(LoopId loop, const plan::SegmentPlan& segment) const;
+  // The element place of a finding, made once per place and shared by every
+  // finding there.
+  const SharedText& place(std::string_view id, uint64_t element,
+                          std::optional<uint64_t> component);
   // Whether segment number `segments_` is traced.
   bool traced_now() const;
   std::optional<column::Cell> cell(size_t table, size_t column, size_t row) const;
@@ -112,6 +119,9 @@ class Emitter {
   std::vector<finding::Finding> findings_;
   std::vector<uint64_t> counters_;                 // per loop
   std::vector<std::optional<size_t>> last_entered_;  // per table
+  SharedFrom shared_;  // names of the spec in findings
+  // By (id, element, component or 0).
+  std::map<std::tuple<std::string, uint64_t, uint64_t>, SharedText, std::less<>> places_;
 };
 
 }  // namespace zarvi_core::write::emit

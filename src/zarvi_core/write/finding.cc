@@ -24,8 +24,8 @@ void append_names(std::string& out, const std::vector<std::string>& names) {
 void append_byte(std::string& out, char byte) { append_quoted(out, std::string_view(&byte, 1)); }
 
 // "table {} row {} column {} ", the head of the reference findings.
-void append_cell_head(std::string& out, const std::string& table, uint64_t row,
-                      const std::string& column) {
+void append_cell_head(std::string& out, std::string_view table, uint64_t row,
+                      std::string_view column) {
   out += "table ";
   append_quoted(out, table);
   out += " row " + std::to_string(row) + " column ";
@@ -89,7 +89,9 @@ std::string to_string(const Finding& finding) {
       Overloaded{
           [&](const Finding::DelimiterInValue& f) {
             append_subject(out, f.origin);
-            out += " writes " + f.place + " with ";
+            out += " writes ";
+            out += f.place.get();
+            out += " with ";
             append_quoted(out, f.value);
             out += ", which holds the " + f.delimiter + " ";
             append_byte(out, f.byte);
@@ -97,7 +99,9 @@ std::string to_string(const Finding& finding) {
           },
           [&](const Finding::UnwrittenValue& f) {
             append_origin(out, f.origin);
-            out += " holds " + f.value + ", but the column reads " + f.place + " ";
+            out += " holds " + f.value + ", but the column reads ";
+            out += f.place.get();
+            out += " ";
             append_quoted(out, f.code);
             out += ", which the element's code list (";
             append_names(out, f.codes);
@@ -141,7 +145,9 @@ std::string to_string(const Finding& finding) {
           },
           [&](const Finding::NotWritable& f) {
             append_subject(out, f.origin);
-            out += " holds " + f.value + ", which " + f.place + " cannot hold: " + f.reason;
+            out += " holds " + f.value + ", which ";
+            out += f.place.get();
+            out += " cannot hold: " + f.reason;
           },
           [&](const Finding::ReadBack& f) {
             append_subject(out, f.origin);

@@ -1,8 +1,8 @@
 // Write findings and refusals: Finding (one reason the tables do not make a
 // valid file, a plain value collected in order), Origin (the row, cell or
 // envelope field a finding points at) and WriteError (a refused write).
-// Everything here owns its data; names are kept unquoted and quoted by the
-// texts.
+// Everything here owns its data or shares it (names, places and code lists
+// of the spec: Shared); names are kept unquoted and quoted by the texts.
 #pragma once
 
 #include <cstddef>
@@ -22,14 +22,14 @@ namespace zarvi_core::write::finding {
 // Where a finding points.
 struct Origin {
   struct Row {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
     friend bool operator==(const Row&, const Row&) = default;
   };
   struct Cell {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
-    std::string column;
+    SharedText column;
     friend bool operator==(const Cell&, const Cell&) = default;
   };
   struct Envelope {
@@ -39,8 +39,8 @@ struct Origin {
 
   std::variant<Row, Cell, Envelope> data;
 
-  static Origin row(std::string table, uint64_t row) { return {Row{std::move(table), row}}; }
-  static Origin cell(std::string table, uint64_t row, std::string column) {
+  static Origin row(SharedText table, uint64_t row) { return {Row{std::move(table), row}}; }
+  static Origin cell(SharedText table, uint64_t row, SharedText column) {
     return {Cell{std::move(table), row, std::move(column)}};
   }
   static Origin envelope(std::string field) { return {Envelope{std::move(field)}}; }
@@ -75,7 +75,7 @@ struct Finding {
   // of the spec itself.
   struct DelimiterInValue {
     std::optional<Origin> origin;
-    std::string place;      // CLP01, SVC01-2
+    SharedText place;       // CLP01, SVC01-2
     std::string value;      // bytes as written
     std::string delimiter;  // "element separator" ...
     char byte = 0;
@@ -85,36 +85,36 @@ struct Finding {
   struct UnwrittenValue {
     Origin origin;  // a cell
     std::string value;  // display text, already quoted where it is bytes
-    std::string place;
-    std::string code;
-    std::vector<std::string> codes;
+    SharedText place;
+    SharedText code;
+    SharedTexts codes;
     friend bool operator==(const UnwrittenValue&, const UnwrittenValue&) = default;
   };
   // A row whose reference finds no parent row; value: none when the
   // reference is null or missing.
   struct MissingParent {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
-    std::string column;
+    SharedText column;
     std::optional<int64_t> value;
-    std::string parent;
+    SharedText parent;
     friend bool operator==(const MissingParent&, const MissingParent&) = default;
   };
   // A row's reference to an enclosing table differs from its parent row's.
   struct MismatchedReference {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
-    std::string column;
+    SharedText column;
     int64_t value = 0;
-    std::string parent_column;  // the column by which the row belongs to its parent
+    SharedText parent_column;  // the column by which the row belongs to its parent
     uint64_t parent_row = 0;
-    std::string parent;
+    SharedText parent;
     int64_t parent_value = 0;
     friend bool operator==(const MismatchedReference&, const MismatchedReference&) = default;
   };
   // A row number carried twice; `first` keeps it.
   struct DuplicateRowNumber {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
     int64_t number = 0;
     uint64_t first = 0;
@@ -122,9 +122,9 @@ struct Finding {
   };
   // A row written after a higher row of its table.
   struct OutOfOrder {
-    std::string table;
+    SharedText table;
     uint64_t row = 0;
-    std::string column;  // the parent's ref column
+    SharedText column;  // the parent's ref column
     int64_t value = 0;   // the row's value in it
     uint64_t last = 0;   // the last row entered before
     friend bool operator==(const OutOfOrder&, const OutOfOrder&) = default;
@@ -134,7 +134,7 @@ struct Finding {
   struct NotWritable {
     std::optional<Origin> origin;
     std::string value;  // display text
-    std::string place;
+    SharedText place;
     std::string reason;
     friend bool operator==(const NotWritable&, const NotWritable&) = default;
   };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "zarvi_core/result.h"
+#include "zarvi_core/shared.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/write/refusal.h"
 
@@ -81,9 +82,10 @@ struct LoopPlan {
 // A column whose values a valid file can never hold: its where condition
 // names a code that the element's own code list rejects.
 struct Unwritten {
-  std::string place;
-  std::string code;
-  std::vector<std::string> codes;  // the element's code list
+  // Shared with every finding about the column's cells.
+  SharedText place;
+  SharedText code;
+  SharedTexts codes;  // the element's code list
   std::size_t table = 0;
   std::size_t column = 0;  // among the table's declared columns
   friend bool operator==(const Unwritten&, const Unwritten&) = default;

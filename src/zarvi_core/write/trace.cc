@@ -60,12 +60,12 @@ std::optional<finding::Origin> Traces::origin(uint64_t s, std::optional<uint64_t
         continue;
       }
       if (seg.table == kNoTable) continue;
-      return finding::Origin::cell(std::string(names(seg.table, std::nullopt)), v.row,
-                                   std::string(names(seg.table, size_t{v.column})));
+      return finding::Origin::cell(names(seg.table, std::nullopt), v.row,
+                                   names(seg.table, size_t{v.column}));
     }
   }
   if (!seg.has_row) return std::nullopt;
-  return finding::Origin::row(std::string(names(seg.table, std::nullopt)), seg.row);
+  return finding::Origin::row(names(seg.table, std::nullopt), seg.row);
 }
 
 void Traces::clear() {

@@ -19,8 +19,8 @@
 namespace zarvi_core::write::trace {
 
 // A table's name (no column) or one of its declared columns' names (empty
-// when out of range). The views need only last through the call.
-using Names = std::function<std::string_view(size_t table, std::optional<size_t> column)>;
+// when out of range).
+using Names = std::function<SharedText(size_t table, std::optional<size_t> column)>;
 
 struct RowOrigin {
   size_t table = 0;

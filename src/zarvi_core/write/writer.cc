@@ -42,7 +42,8 @@ void unwritten_values(const spec::Spec& spec, const plan::WritePlan& plan,
     const data::Data& table = data[u.table];
     if (u.column >= table.columns.size() || !table.columns[u.column]) continue;
     const column::ColumnView& column = *table.columns[u.column];
-    const std::string& name = spec.tables[u.table].columns[u.column].first;
+    const SharedText name = SharedFrom(spec.weak_from_this().lock())
+                                .text(spec.tables[u.table].columns[u.column].first);
     for (size_t row = 0; row < table.rows; ++row) {
       const std::optional<column::Cell> cell = column.get(row);
       if (!cell || cell->is_null()) continue;
@@ -135,11 +136,12 @@ Result<Written, WriteError> write_with_findings(const spec::Spec& spec,
   tracer.trace_only(wanted, false);
   emit_all(tracer);
 
-  const trace::Names names = [&](size_t table, std::optional<size_t> column) -> std::string_view {
+  const SharedFrom shared(spec.weak_from_this().lock());
+  const trace::Names names = [&](size_t table, std::optional<size_t> column) -> SharedText {
     if (table >= data.size()) return {};
     if (!column) return data[table].name;
     const auto& columns = spec.tables[table].columns;
-    return *column < columns.size() ? std::string_view(columns[*column].first) : std::string_view();
+    return *column < columns.size() ? shared.text(columns[*column].first) : SharedText();
   };
   for (const Diagnostic& d : read.diagnostics) {
     const At at = origin_segment(d);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -86,7 +87,7 @@ class Producer {
     ArrowArrayStream s{};
     s.get_schema = [](ArrowArrayStream* self, ArrowSchema* out) {
       Producer* p = of(self);
-      if (p->schema_fails) return 5;
+      if (p->schema_fails) return p->error_code;
       *out = *p->root_;
       out->release = [](ArrowSchema* schema) {
         ++of(schema)->schema_releases;
@@ -97,7 +98,7 @@ class Producer {
     };
     s.get_next = [](ArrowArrayStream* self, ArrowArray* out) {
       Producer* p = of(self);
-      if (p->fail_at_ && p->next_ == *p->fail_at_) return 5;
+      if (p->fail_at_ && p->next_ == *p->fail_at_) return p->error_code;
       if (p->next_ == p->batches_.size()) {
         out->release = nullptr;
         return 0;
@@ -131,6 +132,7 @@ class Producer {
 
   bool schema_fails = false;
   const char* error_text = "boom";
+  int error_code = EIO;
   int stream_releases = 0;
   int schema_releases = 0;
   int batch_releases = 0;
@@ -753,7 +755,7 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
       {"batch fails", [](Producer& p) { return p.stream(p.root({}), {}, 0); }, bad + "boom"},
       {"batch fails without text",
        [](Producer& p) { p.error_text = nullptr; return p.stream(p.root({}), {}, 0); },
-       bad + "the stream failed with error 5"},
+       bad + "the stream failed with error " + std::to_string(EIO) + " (EIO)"},
       {"batch column count",
        [](Producer& p) { return p.stream(p.root({p.field("u")}), {p.batch(0, {})}); },
        bad + "a batch has 0 columns; the schema 1"},
@@ -863,6 +865,37 @@ TEST(ArrowImport, UntrustedStructsAreCheckedBeforeReading) {
     Producer p;
     const std::string got = outcome(run(p, c.make(p), columns));
     EXPECT_EQ(got.substr(0, c.expected.size()), c.expected) << got;
+  }
+}
+
+// A failure without text of its own names its code, and the code's symbol
+// when it is a known errno value: the same words in every locale.
+TEST(ArrowImport, FailureCodesReadTheSameEverywhere) {
+  const struct {
+    int code;
+    std::string expected;
+  } cases[] = {
+      {EINVAL, "(EINVAL)"},
+      {ENOMEM, "(ENOMEM)"},
+      {ENOSYS, "(ENOSYS)"},
+      {-3, ""},
+      {4242, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    Producer p;
+    p.error_text = nullptr;
+    p.error_code = c.code;
+    const std::string text = "the stream failed with error " + std::to_string(c.code) +
+                             (c.expected.empty() ? "" : " ") + c.expected;
+    EXPECT_EQ(outcome(run(p, p.stream(p.root({}), {}, 0), Columns{})),
+              "table \"t\" could not be read: " + text);
+    Producer unopened;
+    unopened.error_text = nullptr;
+    unopened.error_code = c.code;
+    unopened.schema_fails = true;
+    EXPECT_EQ(outcome(run(unopened, unopened.stream(unopened.root({}), {}), Columns{})),
+              "open: " + text);
   }
 }
 
