@@ -243,10 +243,9 @@ Py_ssize_t tables_len(PyObject* self) { return static_cast<Py_ssize_t>(core(self
 
 // The index of the first table of that name.
 std::optional<size_t> find(const zarvi_core::column::table::Tables& tables, std::string_view name) {
-  for (size_t i = 0; i < tables.size(); ++i) {
-    if (tables[i].name() == name) return i;
-  }
-  return std::nullopt;
+  const size_t i = tables.index(name);
+  if (i == tables.size()) return std::nullopt;
+  return i;
 }
 
 PyObject* tables_getitem(PyObject* self, PyObject* key) {

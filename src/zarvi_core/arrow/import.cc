@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <optional>
 #include <vector>
@@ -930,24 +932,22 @@ Result<Table, ImportError> import_table(ArrowArrayStream* in, std::string_view n
   }
 
   const std::string table_name = quote_bytes(name);
+  // Lookups by name, not scans: a table may have many columns.
+  std::map<std::string_view, const std::pair<std::string, ColumnType>*> spec_columns;
+  for (const auto& c : columns) spec_columns.try_emplace(c.first, &c);
+  std::set<std::string_view> seen;
   std::vector<std::pair<std::string, ColumnType>> typed;
   for (const Field& f : batch_type.children) {
-    const auto* spec_column = [&]() -> const std::pair<std::string, ColumnType>* {
-      for (const auto& c : columns)
-        if (c.first == f.name) return &c;
-      return nullptr;
-    }();
-    if (spec_column == nullptr) {
+    const auto spec_column = spec_columns.find(f.name);
+    if (spec_column == spec_columns.end()) {
       return refuse("table " + table_name + " has no column " + quote_bytes(f.name) +
                     " in the spec; its columns are " + quoted_list(columns));
     }
-    for (const auto& t : typed) {
-      if (t.first == f.name) {
-        return refuse("table " + table_name + " could not be read: the column " +
-                      quote_bytes(f.name) + " appears more than once");
-      }
+    if (!seen.insert(f.name).second) {
+      return refuse("table " + table_name + " could not be read: the column " +
+                    quote_bytes(f.name) + " appears more than once");
     }
-    typed.emplace_back(f.name, spec_column->second);
+    typed.emplace_back(f.name, spec_column->second->second);
   }
   std::vector<column::table::Column> table_columns;
   table_columns.reserve(typed.size());

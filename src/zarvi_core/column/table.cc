@@ -275,9 +275,16 @@ Tables::Tables(std::vector<Table> tables) : tables_(std::move(tables)) {
 }
 
 const Table* Tables::get(std::string_view name) const {
-  for (const Table& t : tables_)
-    if (t.name() == name) return &t;
-  return nullptr;
+  const size_t i = index(name);
+  return i < tables_.size() ? &tables_[i] : nullptr;
+}
+
+size_t Tables::index(std::string_view name) const {
+  // Sorted by name, the first of equal names first.
+  const auto at = std::lower_bound(tables_.begin(), tables_.end(), name,
+                                   [](const Table& t, std::string_view n) { return t.name() < n; });
+  return at != tables_.end() && at->name() == name ? static_cast<size_t>(at - tables_.begin())
+                                                   : tables_.size();
 }
 
 std::string to_string(const Tables& tables) {

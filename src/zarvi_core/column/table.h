@@ -217,6 +217,8 @@ class Tables {
 
   // The first table of that name.
   const Table* get(std::string_view name) const;
+  // Its index; size() when there is none.
+  size_t index(std::string_view name) const;
 
  private:
   std::vector<Table> tables_;

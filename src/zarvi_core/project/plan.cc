@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
 #include <variant>
 
 namespace zarvi_core::project::plan {
@@ -378,22 +379,53 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
   return carried;
 }
 
+namespace {
+
+// The item of a list in position order at `position`, or null: a lookup,
+// not a scan, for each of a spec's many columns and terms.
+template <class T>
+T* at_position(std::vector<T>& items, uint64_t position) {
+  const auto it = std::lower_bound(items.begin(), items.end(), position,
+                                   [](const T& item, uint64_t p) { return item.position < p; });
+  return it != items.end() && it->position == position ? &*it : nullptr;
+}
+
+}  // namespace
+
 void Plans::mark_columns(const spec::TableDef& table) {
+  // Repeat groups by the first position each column reads: one pass over
+  // the segment's elements marks them all.
+  std::map<uint64_t, uint64_t> groups;  // first position % step (or itself) -> the least first
   for (const auto& [name, column] : table.columns) {
     if (const auto* g = std::get_if<spec::GroupElementSource>(&column)) {
-      mark_group(table, *g);
+      uint64_t first;
+      if (!table.segment || !table.repeat || g->component ||
+          __builtin_add_overflow(table.repeat->from, g->offset, &first))
+        continue;
+      const uint64_t step = table.repeat->step;
+      const auto [at, fresh] = groups.try_emplace(step == 0 ? first : first % step, first);
+      if (!fresh) at->second = std::min(at->second, first);
       continue;
     }
     const auto* source = std::get_if<spec::ElementSource>(&column);
     if (source == nullptr) continue;
     SegmentPlan* plan = find(source->segment);
     if (plan == nullptr) continue;
-    for (ElementPlan& element : plan->elements) {
-      if (element.position != source->element) continue;
-      if (!source->component) element.value.read = true;
-      for (ComponentPlan& c : element.components)
-        if (source->component == c.position) c.value.read = true;
+    ElementPlan* element = at_position(plan->elements, source->element);
+    if (element == nullptr) continue;
+    if (!source->component) {
+      element->value.read = true;
+    } else if (ComponentPlan* c = at_position(element->components, *source->component)) {
+      c->value.read = true;
     }
+  }
+  if (groups.empty()) return;
+  SegmentPlan* plan = find(*table.segment);
+  if (plan == nullptr) return;
+  const uint64_t step = table.repeat->step;
+  for (ElementPlan& element : plan->elements) {
+    const auto group = groups.find(step == 0 ? element.position : element.position % step);
+    if (group != groups.end() && element.position >= group->second) element.value.read = true;
   }
 }
 
@@ -406,25 +438,11 @@ void Plans::mark_balanced(const spec::Spec& spec) {
         if (term.occurrence >= loop.occurrences.size()) continue;
         SegmentPlan* plan = find(loop.occurrences[term.occurrence].segment);
         if (plan == nullptr) continue;
-        for (ElementPlan& element : plan->elements)
-          if (std::find(term.elements.begin(), term.elements.end(), element.position) !=
-              term.elements.end())
-            element.value.read = true;
+        for (uint64_t position : term.elements)
+          if (ElementPlan* element = at_position(plan->elements, position))
+            element->value.read = true;
       }
     }
-  }
-}
-
-void Plans::mark_group(const spec::TableDef& table, const spec::GroupElementSource& source) {
-  if (!table.segment || !table.repeat || source.component) return;
-  SegmentPlan* plan = find(*table.segment);
-  uint64_t first;
-  if (plan == nullptr || __builtin_add_overflow(table.repeat->from, source.offset, &first)) return;
-  const uint64_t step = table.repeat->step;
-  for (ElementPlan& element : plan->elements) {
-    if (element.position < first) continue;
-    const uint64_t past = element.position - first;
-    if (step == 0 ? past == 0 : past % step == 0) element.value.read = true;
   }
 }
 

@@ -318,9 +318,6 @@ class Plans {
 
  private:
   SegmentPlan* find(std::string_view id);
-  // mark_columns for a column of a repeat group: every repeat of its element
-  // (a component's read is not kept).
-  void mark_group(const spec::TableDef& table, const spec::GroupElementSource& source);
   // Packs every code list of the spec's element definitions and of the
   // occurrences of `plan`'s candidates.
   void pack_codes(const spec::Spec& spec, SegmentPlan& plan);

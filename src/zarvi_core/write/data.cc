@@ -1,5 +1,6 @@
 #include "zarvi_core/write/data.h"
 
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -24,12 +25,15 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
   // Slots of `list`: "row", "segment", one key per chain table, then the
   // declared columns.
   std::vector<Bound> slots(list.size());
+  // The first slot of each name: a lookup for each column, not a scan.
+  std::map<std::string_view, size_t> slot_of_name;
+  for (size_t i = 0; i < list.size(); ++i) slot_of_name.try_emplace(list[i].first, i);
   Data data;
   data.name = shared.text(def.name);
   if (const column::table::Table* input = tables.get(def.name)) {
     for (const column::table::ColumnRef c : input->columns()) {
-      size_t slot = 0;
-      while (slot < list.size() && list[slot].first != c.name) ++slot;
+      const auto found = slot_of_name.find(c.name);
+      const size_t slot = found == slot_of_name.end() ? list.size() : found->second;
       if (slot == list.size()) {
         std::vector<std::string> names;
         names.reserve(list.size());
@@ -49,9 +53,8 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
   // table_columns names each chain table's key column by its ref; look it up
   // by name, as a ref may also be a declared column's name.
   const auto slot_of = [&](std::string_view name) -> Bound {
-    for (size_t i = 0; i < list.size(); ++i)
-      if (list[i].first == name) return slots[i];
-    return std::nullopt;
+    const auto found = slot_of_name.find(name);
+    return found == slot_of_name.end() ? std::nullopt : slots[found->second];
   };
   for (size_t t : def.chain) data.references.push_back({t, slot_of(spec.tables[t].ref)});
   data.columns.reserve(def.columns.size());
