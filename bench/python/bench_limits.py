@@ -125,6 +125,21 @@ def run_child(*args) -> dict:
     return json.loads(out.stdout)
 
 
+@growth("siblings", 2000)
+def siblings(n: int):
+    """n sibling loops on one segment told apart only by a binary code over
+    log2(n) positions: no position alone tells them apart."""
+    import zarvi
+
+    bits = (n - 1).bit_length()
+    loops = {f"s{i:06d}": {"trigger": {"segment": "N9", "where": {
+                               str(1 + b): "AB"[i >> b & 1] for b in range(bits)}},
+                           "occurrences": {"o": {"segment": "N9", "pos": 1}}}
+             for i in range(n)}
+    text = json.dumps({"name": "siblings", "loops": loops})
+    return lambda: zarvi.Spec.from_json(text)
+
+
 def main() -> None:
     p = argparse.ArgumentParser()
     p.add_argument("--file", default=SEED)

@@ -222,5 +222,49 @@ TEST(SpecFuzz, AmbiguityMatchesPairByPairSearch) {
   }
 }
 
+// Many siblings that mostly keep to a few sets of positions, with few values
+// or many, so that sets repeat, split and overlap.
+TEST(SpecFuzz, AmbiguityAmongManySiblingsMatchesPairByPairSearch) {
+  std::mt19937 rng(20260411);
+  const auto below = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  const uint64_t kPositions = 6;
+  size_t ok = 0;
+  size_t later = 0;  // conflicts whose first loop is not the first sibling
+  constexpr int kRounds = 300;
+  for (int round = 0; round < kRounds; ++round) {
+    const size_t values = 1 + below(round % 2 == 0 ? 3 : 40);
+    const size_t tested = 1 + below(4);  // in four
+    const auto some_positions = [&] {
+      std::vector<uint64_t> set;
+      for (uint64_t p = 1; p <= kPositions; ++p) if (below(4) < tested) set.push_back(p);
+      return set;
+    };
+    std::vector<std::vector<uint64_t>> sets(1 + below(4));
+    for (std::vector<uint64_t>& set : sets) set = some_positions();
+    json spec = mini();
+    std::vector<std::pair<std::string, Trigger>> loops;
+    const size_t n = 2 + below(round % 3 == 0 ? 80 : 20);
+    for (size_t i = 0; i < n; ++i) {
+      const std::string name = "s" + std::to_string(1000 + i).substr(1);
+      Trigger t{below(6) == 0 ? "NX" : "N9", {}};
+      json where = json::object();
+      for (uint64_t position : below(4) == 0 ? some_positions() : sets[below(sets.size())]) {
+        const std::string value(1, static_cast<char>('A' + below(values)));
+        t.conditions.push_back({position, value});
+        where[std::to_string(position)] = value;
+      }
+      spec["loops"][name] = {{"parent", "transaction"}, {"trigger", {{"segment", t.segment}, {"where", where}}},
+                             {"occurrences", {{"o", {{"segment", t.segment}, {"pos", 1}}}}}};
+      loops.emplace_back(name, t);
+    }
+    const std::string expected = expected_ambiguity(loops);
+    ok += expected == "ok";
+    later += expected.rfind("loops \"s000\"", 0) != 0;
+    ASSERT_EQ(outcome(spec), expected) << "round " << round;
+  }
+  EXPECT_GT(ok, kRounds / 10);
+  EXPECT_GT(later - ok, kRounds / 10);
+}
+
 }  // namespace
 }  // namespace zarvi_core::spec
