@@ -140,6 +140,26 @@ def siblings(n: int):
     return lambda: zarvi.Spec.from_json(text)
 
 
+# Bucket counts a hash map of 64-bit integers gets when reserved for 16,000,
+# 32,000 and 64,000 entries (libstdc++'s primes): row numbers that are
+# multiples of their product fall in one bucket at every size below.
+ROWS_SHARED_BUCKET = 16411 * 33223 * 67307
+
+
+@growth("rows", 16000)
+def rows_growth(n: int):
+    """n claims of one service each, written from tables whose claim row
+    numbers (and the services' references to them) are multiples of
+    ROWS_SHARED_BUCKET."""
+    sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "python"))
+    import zarvi
+    from x12_input import ENVELOPE, claims_with_services, scaled_claim_rows
+
+    parsed = zarvi.parse(claims_with_services(n)).tables
+    tables = scaled_claim_rows(parsed, ROWS_SHARED_BUCKET)
+    return lambda: zarvi.write(tables, ENVELOPE)
+
+
 def main() -> None:
     p = argparse.ArgumentParser()
     p.add_argument("--file", default=SEED)

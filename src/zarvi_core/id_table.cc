@@ -22,6 +22,15 @@ std::size_t IdHash::operator()(std::string_view s) const noexcept {
   return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
+std::size_t KeyHash::operator()(uint64_t key) const noexcept {
+  // A bijective mix of the seeded key: each bit of the key moves every bit
+  // of the hash, so no pattern of keys survives a bucket count's modulus.
+  uint64_t h = key ^ process_seed();
+  h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdULL;
+  h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ULL;
+  return static_cast<std::size_t>(h ^ (h >> 33));
+}
+
 HomeSet::HomeSet(std::span<const uint64_t> keys) : seed_(process_seed()) {
   std::size_t slots = 2;
   while (slots < 2 * keys.size() && slots < kMaxSlots) slots *= 2;

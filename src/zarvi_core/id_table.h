@@ -26,6 +26,13 @@ struct IdHash {
   std::size_t operator()(std::string_view s) const noexcept;
 };
 
+// An integer hash with the per-process seed, for standard maps keyed by short
+// keys or other integers from outside: std::hash of an integer is the integer
+// itself, so keys that are multiples of the bucket count would share one.
+struct KeyHash {
+  std::size_t operator()(uint64_t key) const noexcept;
+};
+
 // A text of at most kShortBytes as one integer: its bytes under a leading 1
 // bit, so that distinct texts (the empty one too) differ and none is 0, the
 // empty slot. Inline: every segment asks.

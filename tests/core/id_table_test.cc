@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zarvi_core::id_table {
@@ -55,6 +57,35 @@ TEST(HomeSet, HoldsItsKeysAndNothingElse) {
       EXPECT_FALSE(set.contains(short_key("S" + std::to_string(i)))) << i;
     EXPECT_FALSE(set.contains(0));
     EXPECT_FALSE(set.contains(short_key("")));
+  }
+}
+
+// Keys spread over a standard map's buckets whatever their pattern: with an
+// integer's own value as its hash, multiples of the bucket count would all
+// share one bucket.
+TEST(KeyHash, SpreadsKeysOfAnyPattern) {
+  constexpr uint64_t kKeys = 20000;
+  std::unordered_map<uint64_t, char> plain;
+  for (uint64_t k = 0; k < kKeys; ++k) plain[k];
+  const uint64_t buckets = plain.bucket_count();
+  const struct {
+    const char* name;
+    uint64_t (*key)(uint64_t i, uint64_t buckets);
+  } cases[] = {
+      {"multiples of the bucket count", [](uint64_t i, uint64_t b) { return i * b; }},
+      {"consecutive", [](uint64_t i, uint64_t) { return i; }},
+      {"high bits only", [](uint64_t i, uint64_t) { return i << 40; }},
+      {"short keys", [](uint64_t i, uint64_t) { return short_key(std::to_string(i)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unordered_map<uint64_t, char, KeyHash> map;
+    for (uint64_t i = 0; i < kKeys; ++i) map[c.key(i, buckets)];
+    ASSERT_EQ(map.bucket_count(), buckets);
+    size_t largest = 0;
+    for (size_t b = 0; b < map.bucket_count(); ++b) largest = std::max(largest, map.bucket_size(b));
+    // About ten at the most in a random spread; 20000 in one without a seed.
+    EXPECT_LE(largest, 16u);
   }
 }
 

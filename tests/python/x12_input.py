@@ -6,6 +6,7 @@ import threading
 import time
 
 import pyarrow as pa
+import pyarrow.compute as pc
 
 import zarvi
 
@@ -33,6 +34,26 @@ def payment(claims=(("CLAIM1", "MEMBER1", "150"),), payer=True):
         body += [f"CLP*{claim_id}*1*{paid}*{paid}**12*REF{claim_id}*11*1",
                  f"NM1*QC*1*DOE*JOHN****MI*{patient}"]
     return body
+
+
+def claims_with_services(count):
+    """An interchange of one transaction of `count` claims, one service line
+    each."""
+    body = []
+    for s in payment(claims=[(f"C{i}", f"P{i}", "1") for i in range(count)]):
+        body += [s, "SVC*HC:99213*1*1**1"] if s.startswith("NM1*QC") else [s]
+    return interchange(body)
+
+
+def scaled_claim_rows(tables, factor):
+    """The tables as pyarrow tables, with the claims' row numbers and the
+    services' references to them multiplied by factor."""
+    out = {name: pa.table(tables[name]) for name in tables}
+    for name, column in (("claims", "row"), ("services", "claim")):
+        t = out[name]
+        out[name] = t.set_column(t.schema.get_field_index(column), column,
+                                 pc.multiply(t[column], factor))
+    return out
 
 
 def slow_input(read, seconds=0.5):

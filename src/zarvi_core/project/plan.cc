@@ -245,17 +245,23 @@ const SegmentPlan* Plans::get_long(std::string_view id) const {
   return const_cast<Plans*>(this)->find(id);
 }
 
-void Plans::index_short() {
-  index_ = id_table::Table<SegmentPlan*>(short_.size());
-  for (auto& [key, plan] : short_) index_.insert(key, &plan);
+void Plans::index_short(uint64_t key, SegmentPlan* plan) {
+  if (short_.size() <= index_room_) {
+    index_.insert(key, plan);
+    return;
+  }
+  index_room_ = 2 * short_.size();
+  index_ = id_table::Table<SegmentPlan*>(index_room_);
+  for (auto& [k, p] : short_) index_.insert(k, &p);
 }
 
 SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
   SegmentPlan* plan;
   if (id.size() <= id_table::kShortBytes) {
-    const size_t before = short_.size();
-    plan = &short_[id_table::short_key(id)];
-    if (short_.size() != before) index_short();
+    const uint64_t key = id_table::short_key(id);
+    const auto [at, fresh] = short_.try_emplace(key);
+    plan = &at->second;
+    if (fresh) index_short(key, plan);
   } else
     plan = &long_.try_emplace(std::string(id)).first->second;
   if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);

@@ -324,16 +324,18 @@ class Plans {
   const CodeSet* code_set(const std::vector<std::string>& codes, const std::string* occurrence);
 
   const SegmentPlan* get_long(std::string_view id) const;
-  // Rebuilds the short-id index after a plan was added.
-  void index_short();
+  // Adds a new plan of a short id to its index, which doubles when full, so
+  // that indexing every id costs time in proportion to their number.
+  void index_short(uint64_t key, SegmentPlan* plan);
 
   // A short key leaves the bits above it free for the loop.
   static constexpr unsigned kLoopShift = 8 * id_table::kShortBytes + 1;
   static constexpr uint64_t kPlacedLoops = uint64_t{1} << (64 - kLoopShift);
 
   id_table::Table<SegmentPlan*> index_;  // into short_'s nodes
+  size_t index_room_ = 0;                // the keys index_ was built for
   id_table::Table<Placed> placed_;       // by short key and loop
-  std::unordered_map<uint64_t, SegmentPlan> short_;  // by short key
+  std::unordered_map<uint64_t, SegmentPlan, id_table::KeyHash> short_;  // by short key
   std::unordered_map<std::string, SegmentPlan, id_table::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
 };

@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <tuple>
-#include <unordered_map>
 
 namespace zarvi_core::write::nest {
 namespace {
 
 using finding::Finding;
-using RowMap = std::unordered_map<int64_t, size_t>;
 
 // A row's number: its int64 "row" cell, else its own index.
 int64_t row_number(const data::Data& d, size_t r) {
@@ -21,9 +19,77 @@ int64_t row_number(const data::Data& d, size_t r) {
   return static_cast<int64_t>(std::min(r, kMax));
 }
 
+// The rows of an enclosing table by number, for the rows that refer to it.
+// Sorted rather than hashed: the numbers are the caller's, and no choice of
+// them may make a lookup walk a chain. Numbers already ascending (a parse
+// makes them so, mostly consecutive too) need no sort.
+class RowIndex {
+ public:
+  // Indexes the rows of `d`; each row whose number an earlier row carries
+  // becomes a DuplicateRowNumber naming that row, by ascending row.
+  void build(const data::Data& d, std::vector<Finding>& findings) {
+    numbers_.resize(d.rows);
+    bool ascending = true;
+    for (size_t r = 0; r < d.rows; ++r) {
+      numbers_[r] = row_number(d, r);
+      ascending = ascending && (r == 0 || numbers_[r - 1] < numbers_[r]);
+    }
+    if (!ascending) sort(d, findings);
+    // Modulo 2^64 the span is exact: distinct int64s differ by less.
+    consecutive_ = !numbers_.empty() && static_cast<uint64_t>(numbers_.back()) -
+                                            static_cast<uint64_t>(numbers_.front()) ==
+                                        numbers_.size() - 1;
+  }
+
+  // The row that carries `number` (the first, when several do).
+  std::optional<size_t> find(int64_t number) const {
+    if (numbers_.empty() || number < numbers_.front()) return std::nullopt;
+    size_t at;
+    if (consecutive_) {
+      const uint64_t offset =
+          static_cast<uint64_t>(number) - static_cast<uint64_t>(numbers_.front());
+      if (offset >= numbers_.size()) return std::nullopt;
+      at = static_cast<size_t>(offset);
+    } else {
+      const auto found = std::lower_bound(numbers_.begin(), numbers_.end(), number);
+      if (found == numbers_.end() || *found != number) return std::nullopt;
+      at = static_cast<size_t>(found - numbers_.begin());
+    }
+    return rows_.empty() ? at : rows_[at];
+  }
+
+ private:
+  // Sorts (number, row) pairs: the first of a run of equal numbers is the
+  // row that keeps it, the others are duplicates of it.
+  void sort(const data::Data& d, std::vector<Finding>& findings) {
+    std::vector<std::pair<int64_t, size_t>> pairs(numbers_.size());
+    for (size_t r = 0; r < pairs.size(); ++r) pairs[r] = {numbers_[r], r};
+    std::sort(pairs.begin(), pairs.end());
+    numbers_.clear();
+    rows_.clear();
+    std::vector<std::pair<size_t, size_t>> duplicates;  // (row, index of its number)
+    for (const auto& [number, row] : pairs) {
+      if (!numbers_.empty() && numbers_.back() == number) {
+        duplicates.emplace_back(row, numbers_.size() - 1);
+        continue;
+      }
+      numbers_.push_back(number);
+      rows_.push_back(row);
+    }
+    std::sort(duplicates.begin(), duplicates.end());
+    for (const auto& [row, at] : duplicates)
+      findings.push_back({Finding::DuplicateRowNumber{d.name, row, numbers_[at], rows_[at]}});
+  }
+
+  std::vector<int64_t> numbers_;  // ascending, distinct
+  std::vector<size_t> rows_;      // the row of each number; empty: its index
+  bool consecutive_ = false;
+};
+
 Finding missing_parent(const data::Data& d, size_t r, const spec::TableDef& parent,
-                       std::optional<int64_t> value) {
-  return {Finding::MissingParent{d.name, r, parent.ref, value, parent.name}};
+                       std::optional<int64_t> value, const SharedFrom& shared) {
+  return {Finding::MissingParent{d.name, r, shared.text(parent.ref), value,
+                                 shared.text(parent.name)}};
 }
 
 // Groups from (group, row) pairs listed by ascending row: a counting sort
@@ -76,9 +142,10 @@ void contradictions(const spec::Spec& spec, const std::vector<data::Data>& data,
     const auto mine = data[child].reference(x, row);
     const auto theirs = data[parent].reference(x, parent_row);
     if (mine && theirs && *mine != *theirs) {
-      findings.push_back({Finding::MismatchedReference{data[child].name, row, spec.tables[x].ref,
-                                                       *mine, p.ref, parent_row, p.name,
-                                                       *theirs}});
+      const SharedFrom shared(spec.weak_from_this().lock());
+      findings.push_back({Finding::MismatchedReference{
+          data[child].name, row, shared.text(spec.tables[x].ref), *mine, shared.text(p.ref),
+          parent_row, shared.text(p.name), *theirs}});
     }
   }
 }
@@ -86,32 +153,22 @@ void contradictions(const spec::Spec& spec, const std::vector<data::Data>& data,
 Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector<data::Data>& data,
           std::vector<Finding>& findings) {
   const size_t n = std::min(spec.tables.size(), data.size());
+  const SharedFrom shared(spec.weak_from_this().lock());  // names in findings
   Nest out;
   out.tables_.resize(n);
 
-  // Row maps of the tables that some table nests under.
+  // Row indexes of the tables that some table nests under.
   std::vector<bool> enclosing(n, false);
   for (size_t t = 0; t < n; ++t)
     for (size_t c : spec.tables[t].chain)
       if (c < n) enclosing[c] = true;
-  std::vector<RowMap> maps(n);
-  for (size_t t = 0; t < n; ++t) {
-    if (!enclosing[t]) continue;
-    maps[t].reserve(data[t].rows);
-    for (size_t r = 0; r < data[t].rows; ++r) {
-      const int64_t number = row_number(data[t], r);
-      const auto [at, fresh] = maps[t].try_emplace(number, r);
-      if (!fresh) {
-        findings.push_back({Finding::DuplicateRowNumber{data[t].name, r, number, at->second}});
-      }
-    }
-  }
-  // The parent row an integer reference names; none when the map lacks it.
+  std::vector<RowIndex> indexes(n);
+  for (size_t t = 0; t < n; ++t)
+    if (enclosing[t]) indexes[t].build(data[t], findings);
+  // The parent row an integer reference names; none when the table lacks it.
   const auto lookup = [&](size_t table, int64_t value) -> std::optional<size_t> {
     if (table >= n) return std::nullopt;
-    const auto found = maps[table].find(value);
-    if (found == maps[table].end()) return std::nullopt;
-    return found->second;
+    return indexes[table].find(value);
   };
 
   std::vector<std::pair<size_t, size_t>> placed;
@@ -130,7 +187,7 @@ Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector
         const auto value = d.reference(parent, r);
         const auto p = value ? lookup(parent, *value) : std::nullopt;
         if (!p) {
-          findings.push_back(missing_parent(d, r, spec.tables[parent], value));
+          findings.push_back(missing_parent(d, r, spec.tables[parent], value, shared));
           continue;
         }
         contradictions(spec, data, t, r, parent, *p, findings);
@@ -170,14 +227,14 @@ Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector
             repeats.emplace_back(loop, *p, r);
             table.placements[r] = anchored;
           } else {
-            findings.push_back(missing_parent(d, r, spec.tables[anchored], value));
+            findings.push_back(missing_parent(d, r, spec.tables[anchored], value, shared));
           }
           break;
         }
         if (!decided) {
           const spec::TableDef& named =
               order.empty() ? def : spec.tables[anchors[order.back()].second];
-          findings.push_back(missing_parent(d, r, named, std::nullopt));
+          findings.push_back(missing_parent(d, r, named, std::nullopt, shared));
         }
       }
       std::stable_sort(repeats.begin(), repeats.end(), [](const auto& a, const auto& b) {

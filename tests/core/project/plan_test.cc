@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "zarvi_core/delimiters.h"
 #include "zarvi_core/frame.h"
@@ -182,6 +187,70 @@ TEST(Plans, PlacedMatchesThePlan) {
   // Ids the index cannot key, and loops past the spec's, find nothing.
   EXPECT_EQ(plans.placed(segment_of("ABCDEFGH*1").id_key(), 0), nullptr);
   EXPECT_EQ(plans.placed(segment_of("CLP*1").id_key(), spec.loops.size() + 1000), nullptr);
+}
+
+// Seven-byte ids of letters and digits whose short keys are all multiples of
+// the bucket count a standard map ends with once it holds `keys` integers:
+// under an integer's own value as its hash they all share one bucket.
+std::vector<std::string> ids_sharing_a_bucket(size_t ids, size_t keys) {
+  std::unordered_map<uint64_t, char> grown;
+  for (uint64_t k = 0; k < keys; ++k) grown[k];
+  const uint64_t buckets = grown.bucket_count();
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  const auto allowed = [&](uint64_t byte) {
+    return kAlphabet.find(static_cast<char>(byte)) != std::string_view::npos;
+  };
+  std::vector<std::string> out;
+  // The last four bytes in turn from the alphabet; the first three make the
+  // key a multiple where the alphabet allows.
+  for (uint64_t n = 0; out.size() < ids; ++n) {
+    uint64_t high = 0;
+    for (uint64_t i = 0, rest = n; i < 4; ++i, rest /= kAlphabet.size())
+      high |= uint64_t{static_cast<unsigned char>(kAlphabet[rest % kAlphabet.size()])} << (8 * i);
+    const uint64_t top = high << 24 | uint64_t{1} << 56;  // short_key's leading bit
+    for (uint64_t low = (buckets - top % buckets) % buckets; low < (1u << 24) && out.size() < ids;
+         low += buckets) {
+      if (!allowed(low & 0xff) || !allowed(low >> 8 & 0xff) || !allowed(low >> 16)) continue;
+      std::string id(7, ' ');
+      for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<char>((top | low) >> (8 * i));
+      out.push_back(std::move(id));
+    }
+  }
+  EXPECT_EQ(id_table::short_key(out.back()) % buckets, 0u);
+  return out;
+}
+
+// A spec's segment ids are its author's: twice as many ids whose keys share
+// a bucket under an integer's own hash take about twice as long to plan, not
+// four times as a chain walked, or an index rebuilt, per new id would.
+TEST(Plans, IdsSharingABucketCostTimeInProportion) {
+  constexpr size_t kIds = 5000;
+  const spec::Spec& builtin = *spec::shared_builtin_835().value();
+  std::vector<spec::SpecPtr> specs;
+  for (const size_t count : {kIds, 2 * kIds}) {
+    nlohmann::json source = builtin.source();
+    for (const std::string& id : ids_sharing_a_bucket(count, count + builtin.segments.size()))
+      source["segments"][id]["elements"] = nlohmann::json::object();
+    auto compiled = spec::Spec::from_value(std::move(source));
+    ASSERT_TRUE(compiled.ok());
+    specs.push_back(std::move(compiled).value());
+  }
+  const auto seconds = [](const spec::Spec& spec) {
+    const auto start = std::chrono::steady_clock::now();
+    const Plans plans(spec);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(plans.get(spec.segments.rbegin()->first), nullptr);
+    return took.count();
+  };
+  double one = 1e9, two = 1e9;
+  const auto alike = [&] { return two < 3 * one || two - one < 0.5; };
+  // A loaded machine's slow run gets two more tries.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    one = std::min(one, seconds(*specs[0]));
+    two = std::min(two, seconds(*specs[1]));
+    if (alike()) break;
+  }
+  EXPECT_TRUE(alike()) << kIds << " ids: " << one << " s; " << 2 * kIds << ": " << two << " s";
 }
 
 }  // namespace

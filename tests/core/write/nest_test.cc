@@ -1,6 +1,7 @@
 #include "zarvi_core/write/nest.h"
 
 #include <functional>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,86 @@ TEST(Nest, RowTables) {
     EXPECT_EQ(n.findings, c.findings);
     EXPECT_EQ(n.nest.group_count(table_index("adjustments")), 0u);
   }
+}
+
+std::string lacks(const char* table, size_t row, const char* column, int64_t value,
+                  const char* parent) {
+  return "table \"" + std::string(table) + "\" row " + std::to_string(row) + " column \"" +
+         column + "\" refers to row " + std::to_string(value) + ", which table \"" + parent +
+         "\" lacks";
+}
+
+std::string duplicate(const char* table, size_t row, int64_t number, size_t first) {
+  return "table \"" + std::string(table) + "\" row " + std::to_string(row) +
+         " carries row number " + std::to_string(number) + ", which row " +
+         std::to_string(first) + " already carries; references to it are ambiguous";
+}
+
+// Whatever order or range the row numbers take, a reference finds the first
+// row that carries its number.
+TEST(Nest, RowNumbersInAnyOrder) {
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const struct {
+    const char* name;
+    std::vector<std::vector<int64_t>> payments;  // "row"
+    std::vector<std::vector<int64_t>> claims;    // "payment"
+    Groups groups;                               // of the claims, by payment row
+    Strings findings;
+  } cases[] = {
+      {"descending", {{30}, {20}, {10}}, {{10}, {30}, {20}, {15}}, {{1}, {2}, {0}},
+       {lacks("claims", 3, "payment", 15, "payments")}},
+      {"consecutive from an offset", {{5}, {6}, {7}}, {{4}, {7}, {8}, {5}}, {{3}, {}, {1}},
+       {lacks("claims", 0, "payment", 4, "payments"),
+        lacks("claims", 2, "payment", 8, "payments")}},
+      {"ascending with gaps", {{-5}, {0}, {40}}, {{40}, {-5}, {1}, {-4}}, {{1}, {}, {0}},
+       {lacks("claims", 2, "payment", 1, "payments"),
+        lacks("claims", 3, "payment", -4, "payments")}},
+      {"consecutive up to the largest", {{kMax - 2}, {kMax - 1}, {kMax}},
+       {{kMax}, {kMin}, {kMax - 2}}, {{2}, {}, {0}},
+       {lacks("claims", 1, "payment", kMin, "payments")}},
+      {"both ends, descending", {{kMax}, {kMin}}, {{kMin}, {kMax}, {0}}, {{1}, {0}},
+       {lacks("claims", 2, "payment", 0, "payments")}},
+      // Row 1's number is its index, which row 0 carries already.
+      {"null number takes the index", {{1}, {-1}, {-1}}, {{1}, {2}, {0}}, {{0}, {}, {1}},
+       {duplicate("payments", 1, 1, 0), lacks("claims", 2, "payment", 0, "payments")}},
+      {"repeated, out of order", {{7}, {3}, {7}, {3}, {7}}, {{3}, {7}, {3}},
+       {{1}, {0, 2}, {}, {}, {}},
+       {duplicate("payments", 2, 7, 0), duplicate("payments", 3, 3, 1),
+        duplicate("payments", 4, 7, 0)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto input = tables(int_table("payments", {"row"}, c.payments),
+                              int_table("claims", {"payment"}, c.claims));
+    const Nested n = run(input);
+    EXPECT_EQ(groups(n.nest, "claims"), c.groups);
+    EXPECT_EQ(n.findings, c.findings);
+  }
+}
+
+// Every duplicate comes first, by table (in spec order: claims before
+// payments) and row; then each row's own findings, by table and row.
+TEST(Nest, FindingsOrderWithRepeatedNumbers) {
+  const auto input = tables(
+      int_table("payments", {"row"}, {{7}, {3}, {7}, {3}, {7}}),
+      int_table("claims", {"row", "payment"}, {{4, 3}, {2, 7}, {4, 7}, {9, 8}}),
+      int_table("services", {"payment", "claim"}, {{7, 4}, {3, 2}, {7, 9}, {3, 5}, {7, 2}}));
+  const Nested n = run(input);
+  EXPECT_EQ(groups(n.nest, "claims"), (Groups{{1, 2}, {0}, {}, {}, {}}));
+  EXPECT_EQ(groups(n.nest, "services"), (Groups{{0}, {1, 4}, {}, {2}}));
+  const auto mismatch = [](size_t row, int64_t mine, size_t claim, int64_t theirs) {
+    return "table \"services\" row " + std::to_string(row) + " column \"payment\" is " +
+           std::to_string(mine) + ", but the row it belongs to by column \"claim\", row " +
+           std::to_string(claim) + " of table \"claims\", has \"payment\" " +
+           std::to_string(theirs);
+  };
+  EXPECT_EQ(n.findings, (Strings{duplicate("claims", 2, 4, 0), duplicate("payments", 2, 7, 0),
+                                 duplicate("payments", 3, 3, 1), duplicate("payments", 4, 7, 0),
+                                 lacks("claims", 3, "payment", 8, "payments"),
+                                 mismatch(0, 7, 0, 3), mismatch(1, 3, 1, 7),
+                                 mismatch(2, 7, 3, 8),
+                                 lacks("services", 3, "claim", 5, "claims")}));
 }
 
 // A claim row that was not placed keeps its number: its services still find it.

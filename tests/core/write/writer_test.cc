@@ -141,6 +141,36 @@ TEST(Writer, DelimitersInValues) {
   }
 }
 
+// Findings name the spec's tables, columns and places by the spec's own
+// texts, shared and never copied per row.
+TEST(Writer, FindingsShareTheSpecsNames) {
+  const spec::Spec& spec = spec5010();
+  const spec::TableDef* claims = spec.table("claims");
+  const spec::TableDef* services = spec.table("services");
+  ASSERT_TRUE(claims != nullptr && services != nullptr);
+  const auto input = with_cell(
+      with_cell(with_cell(simple_tables(), "claims", "claim_id", 0, Cell::binary("A*B")), "claims",
+                "claim_id", 1, Cell::binary("C*D")),
+      "services", claims->ref, 0, Cell::int64(999));
+  const Written written = write_changed(input, [](envelope::Envelope&) {});
+  std::vector<const finding::Finding::DelimiterInValue*> delimited;
+  const finding::Finding::MissingParent* missing = nullptr;
+  for (const auto& f : written.findings) {
+    if (const auto* d = std::get_if<finding::Finding::DelimiterInValue>(&f.data))
+      delimited.push_back(d);
+    if (const auto* m = std::get_if<finding::Finding::MissingParent>(&f.data)) missing = m;
+  }
+  ASSERT_EQ(delimited.size(), 2u);
+  EXPECT_EQ(&delimited[0]->place.get(), &delimited[1]->place.get());
+  const auto* cell = std::get_if<finding::Origin::Cell>(&delimited[0]->origin->data);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(&cell->table.get(), &claims->name);
+  ASSERT_NE(missing, nullptr);
+  EXPECT_EQ(&missing->table.get(), &services->name);
+  EXPECT_EQ(&missing->column.get(), &claims->ref);
+  EXPECT_EQ(&missing->parent.get(), &claims->name);
+}
+
 // A code of the spec holding a delimiter splits the segment it is in: the
 // finding says so, and the read-back, which would pin the damage on the
 // wrong rows, is left out.
