@@ -7,6 +7,19 @@
 
 namespace zarvi_core::project::plan {
 
+namespace {
+
+// The item of a list in position order at `position`, or null: a lookup,
+// not a scan, for each of a spec's many columns and terms.
+template <class T>
+T* at_position(std::vector<T>& items, uint64_t position) {
+  const auto it = std::lower_bound(items.begin(), items.end(), position,
+                                   [](const T& item, uint64_t p) { return item.position < p; });
+  return it != items.end() && it->position == position ? &*it : nullptr;
+}
+
+}  // namespace
+
 column::ColumnType column_type_of(ElementType type) {
   using K = ElementType::Kind;
   switch (type.kind) {
@@ -112,7 +125,7 @@ ElementPlan::ElementPlan(uint64_t pos, const spec::ElementDef& d)
 Plans::Plans(const spec::Spec& spec) {
   const size_t loops = spec.loops.size();
   for (const auto& [id, def] : spec.segments) {
-    SegmentPlan& plan = entry(id, loops);
+    SegmentPlan& plan = entry(id);
     for (const auto& [position, element] : def.elements) {
       plan.elements.emplace_back(position, element);
       if (element.required) plan.required_end = plan.elements.size();
@@ -122,21 +135,20 @@ Plans::Plans(const spec::Spec& spec) {
     const auto& occurrences = spec.loops[l].occurrences;
     for (size_t k = 0; k < occurrences.size(); ++k) {
       const spec::OccurrenceDef& occ = occurrences[k];
-      SegmentPlan& plan = entry(occ.segment, loops);
+      SegmentPlan& plan = entry(occ.segment);
       Candidate candidate{k, nullptr, plan.slots++, 0, std::nullopt};
       if (occ.qualifier) {
         candidate.qualifier_codes = code_set(occ.qualifier->codes, nullptr);
         candidate.element = occ.qualifier->element;
         candidate.component = occ.qualifier->component;
       }
-      plan.candidates[l].push_back(candidate);
+      plan.loops[l].candidates.push_back(candidate);
     }
   }
   for (auto& [key, plan] : short_) pack_codes(spec, plan);
   for (auto& [id, plan] : long_) pack_codes(spec, plan);
   auto choosers = [](SegmentPlan& plan) {
-    for (size_t l = 0; l < plan.candidates.size(); ++l)
-      plan.choosers[l] = Chooser(plan.candidates[l]);
+    for (auto& [loop, in] : plan.loops) in.chooser = Chooser(in.candidates);
   };
   for (auto& [key, plan] : short_) choosers(plan);
   for (auto& [id, plan] : long_) choosers(plan);
@@ -158,20 +170,20 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
   }
   // An occurrence's list for an element replaces the element's own there; a
   // place names a simple element, or a component of a composite.
-  for (LoopId l = 0; l < plan.candidates.size(); ++l) {
-    for (const Candidate& candidate : plan.candidates[l]) {
+  for (const auto& [l, in] : plan.loops) {
+    for (const Candidate& candidate : in.candidates) {
       const spec::OccurrenceDef& occ = spec.loops[l].occurrences[candidate.occurrence];
       for (const auto& [place, codes] : occ.codes) {
-        for (ElementPlan& element : plan.elements) {
-          if (element.position != place.element) continue;
-          ValuePlan* value = nullptr;
-          if (!place.component && !element.value.def->composite) value = &element.value;
-          for (ComponentPlan& c : element.components)
-            if (place.component == c.position) value = &c.value;
-          if (value == nullptr) continue;
-          value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
-          value->listed = true;
-        }
+        ElementPlan* element = at_position(plan.elements, place.element);
+        if (element == nullptr) continue;
+        ValuePlan* value = nullptr;
+        if (!place.component && !element->value.def->composite) value = &element->value;
+        if (place.component)
+          if (ComponentPlan* c = at_position(element->components, *place.component))
+            value = &c->value;
+        if (value == nullptr) continue;
+        value->occurrence_codes.emplace_back(candidate.slot, code_set(codes, &occ.name));
+        value->listed = true;
       }
     }
   }
@@ -181,8 +193,8 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
   auto settle = [&](ValuePlan& value, uint64_t position, std::optional<uint64_t> component) {
     if (!value.listed) return;
     value.unchecked.assign(plan.slots, nullptr);
-    for (const std::vector<Candidate>& candidates : plan.candidates) {
-      for (const Candidate& c : candidates) {
+    for (const auto& [loop, in] : plan.loops) {
+      for (const Candidate& c : in.candidates) {
         const CodeSet* list = value.codes_in(c.slot);
         const bool reads = c.qualifier_codes != nullptr && c.element == position &&
                            c.component.value_or(1) == component.value_or(1);
@@ -211,8 +223,7 @@ void Plans::pack_codes(const spec::Spec& spec, SegmentPlan& plan) {
 bool Plans::add_segment_table(std::string_view id, LoopId loop, size_t t) {
   SegmentPlan* plan = find(id);
   if (plan == nullptr) return false;
-  if (plan->segment_tables.size() <= loop) plan->segment_tables.resize(loop + 1);
-  plan->segment_tables[loop].push_back(t);
+  plan->loops[loop].segment_tables.push_back(t);
   return true;
 }
 
@@ -220,15 +231,14 @@ void Plans::index_placed() {
   size_t pairs = 0;
   auto each_pair = [&](auto&& f) {
     for (const auto& [key, plan] : short_)
-      for (LoopId l = 0; l < plan.candidates.size() && l < kPlacedLoops; ++l)
-        if (!plan.candidates[l].empty()) f(key, l, plan);
+      for (const auto& [l, in] : plan.loops)
+        if (l < kPlacedLoops && !in.candidates.empty()) f(key, l, plan, in);
   };
-  each_pair([&](uint64_t, LoopId, const SegmentPlan&) { ++pairs; });
+  each_pair([&](uint64_t, LoopId, const SegmentPlan&, const InLoop&) { ++pairs; });
   placed_ = id_table::Table<Placed>(pairs);
-  each_pair([&](uint64_t key, LoopId l, const SegmentPlan& plan) {
-    Placed p{plan.choosers[l], &plan, {}};
-    if (l < plan.segment_tables.size()) p.segment_tables = plan.segment_tables[l];
-    placed_.insert(key | uint64_t{l} << kLoopShift, std::move(p));
+  each_pair([&](uint64_t key, LoopId l, const SegmentPlan& plan, const InLoop& in) {
+    placed_.insert(key | uint64_t{l} << kLoopShift,
+                   Placed{in.chooser, &plan, &in, in.segment_tables});
   });
 }
 
@@ -255,7 +265,7 @@ void Plans::index_short(uint64_t key, SegmentPlan* plan) {
   for (auto& [k, p] : short_) index_.insert(k, &p);
 }
 
-SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
+SegmentPlan& Plans::entry(std::string_view id) {
   SegmentPlan* plan;
   if (id.size() <= id_table::kShortBytes) {
     const uint64_t key = id_table::short_key(id);
@@ -264,9 +274,6 @@ SegmentPlan& Plans::entry(std::string_view id, size_t loop_count) {
     if (fresh) index_short(key, plan);
   } else
     plan = &long_.try_emplace(std::string(id)).first->second;
-  if (plan->candidates.size() < loop_count) plan->candidates.resize(loop_count);
-  if (plan->watchers.size() < loop_count) plan->watchers.resize(loop_count);
-  if (plan->choosers.size() < loop_count) plan->choosers.resize(loop_count);
   return *plan;
 }
 
@@ -319,7 +326,6 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
                                                  CarryRegistrations& carries) {
   std::vector<carry::Carried> carried;
   const spec::TableDef& table = spec.tables[t];
-  const size_t loops = spec.loops.size();
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const spec::ColumnSource& column = table.columns[c].second;
     if (std::holds_alternative<spec::GroupElementSource>(column)) continue;
@@ -357,9 +363,9 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       w.where = std::get<spec::SegmentIndexSource>(column).where;
     }
     auto watch = [&](LoopId loop) {
-      SegmentPlan& plan = entry(source.segment, loops);
+      SegmentPlan& plan = entry(source.segment);
       if (!source.occurrence) {
-        plan.watchers[loop].push_back(w);
+        plan.loops[loop].watchers.push_back(w);
         plan.feeds = true;
         return;
       }
@@ -368,7 +374,9 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       const auto& occurrences = spec.loops[loop].occurrences;
       size_t k = 0;
       while (k < occurrences.size() && occurrences[k].name != *source.occurrence) ++k;
-      for (const Candidate& candidate : plan.candidates[loop]) {
+      const InLoop* in = plan.in(loop);
+      if (in == nullptr) return;
+      for (const Candidate& candidate : in->candidates) {
         if (candidate.occurrence != k) continue;
         if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
         Watcher named = w;
@@ -385,18 +393,6 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
   return carried;
 }
 
-namespace {
-
-// The item of a list in position order at `position`, or null: a lookup,
-// not a scan, for each of a spec's many columns and terms.
-template <class T>
-T* at_position(std::vector<T>& items, uint64_t position) {
-  const auto it = std::lower_bound(items.begin(), items.end(), position,
-                                   [](const T& item, uint64_t p) { return item.position < p; });
-  return it != items.end() && it->position == position ? &*it : nullptr;
-}
-
-}  // namespace
 
 void Plans::mark_columns(const spec::TableDef& table) {
   // Repeat groups by the first position each column reads: one pass over

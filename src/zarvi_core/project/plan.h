@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -215,13 +216,23 @@ struct Watcher {
   std::span<const spec::Condition> where;
 };
 
+// What a segment's plan holds for one loop in which the segment has an
+// occurrence, a watcher or a segment table.
+struct InLoop {
+  // In the loop's occurrence order.
+  std::vector<Candidate> candidates;
+  // The candidates as one lookup.
+  Chooser chooser;
+  // The watchers of columns that name no occurrence.
+  std::vector<Watcher> watchers;
+  // The segment tables whose rows this segment makes there, in table order.
+  std::vector<size_t> segment_tables;
+};
+
 struct SegmentPlan {
-  // Per loop (by LoopId), in the loop's occurrence order.
-  std::vector<std::vector<Candidate>> candidates;
-  // Per loop (by LoopId): its candidates as one lookup.
-  std::vector<Chooser> choosers;
-  // Per loop (by LoopId): the watchers of columns that name no occurrence.
-  std::vector<std::vector<Watcher>> watchers;
+  // Only the loops the segment has something in: a spec of many loops and
+  // many segments holds no list per pair of them.
+  std::map<LoopId, InLoop> loops;
   // Per candidate slot: the watchers of columns that name its occurrence.
   std::vector<std::vector<Watcher>> occurrence_watchers;
   // Whether any list of watchers above has one: most segments feed none.
@@ -233,9 +244,12 @@ struct SegmentPlan {
   size_t required_end = 0;
   // How many candidates the plan has over all loops.
   size_t slots = 0;
-  // Per loop (by LoopId; only up to the last with any): the segment tables
-  // whose rows this segment makes there, in table order.
-  std::vector<std::vector<size_t>> segment_tables;
+
+  // What the plan holds for `loop`, or null.
+  const InLoop* in(LoopId loop) const {
+    const auto at = loops.find(loop);
+    return at == loops.end() ? nullptr : &at->second;
+  }
 };
 
 // What a segment placed in a loop reads of its plan before anything else:
@@ -245,6 +259,7 @@ struct SegmentPlan {
 struct Placed {
   Chooser chooser;
   const SegmentPlan* plan = nullptr;
+  const InLoop* in = nullptr;
   std::span<const size_t> segment_tables;
 };
 
@@ -296,9 +311,8 @@ class Plans {
   // copies what the plans hold per loop.
   void index_placed();
 
-  // The plan of `id`, made empty (candidate and watcher lists for every loop)
-  // on first use.
-  SegmentPlan& entry(std::string_view id, size_t loop_count);
+  // The plan of `id`, made empty on first use.
+  SegmentPlan& entry(std::string_view id);
 
   // Registers the columns of table `t` (a table without "segment") under the
   // loops that feed them; returns the table's carried values.

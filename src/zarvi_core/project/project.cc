@@ -186,15 +186,20 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
     return;
   }
   std::span<const size_t> tables;
+  const plan::InLoop* in;
   if (placed != nullptr) {
     choose_occurrence(placed->chooser, segment);
     tables = placed->segment_tables;
+    in = placed->in;
   } else {
-    if (ZARVI_VERIFY(loop < plan->choosers.size())) choose_occurrence(plan->choosers[loop], segment);
-    if (loop < plan->segment_tables.size()) tables = plan->segment_tables[loop];
+    in = plan->in(loop);
+    if (in != nullptr) {
+      choose_occurrence(in->chooser, segment);
+      tables = in->segment_tables;
+    }
   }
   check_elements(*plan, segment);
-  if (plan->feeds) feed_watchers(*plan, loop, segment);
+  if (plan->feeds) feed_watchers(*plan, in, segment);
   if (!tables.empty()) segment_rows(tables, segment, true);
 }
 
@@ -234,9 +239,10 @@ void Projector::fill_keys(const spec::TableDef& def, TableState& state) {
   target->set_text(w.type, text);
 }
 
-void Projector::feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment) {
-  if (ZARVI_VERIFY(loop < plan.watchers.size())) {
-    for (const plan::Watcher& w : plan.watchers[loop]) {
+void Projector::feed_watchers(const plan::SegmentPlan& plan, const plan::InLoop* in,
+                              const Segment& segment) {
+  if (in != nullptr) {
+    for (const plan::Watcher& w : in->watchers) {
       bool holds = true;
       for (const auto& [position, code] : w.where) {
         const Element* e = segment.element(position);

@@ -104,7 +104,9 @@ class Projector {
   void on_close();
   void on_placed(LoopId loop, const Segment& segment);
   void choose_occurrence(const plan::Chooser& chooser, const Segment& segment);
-  void feed_watchers(const plan::SegmentPlan& plan, LoopId loop, const Segment& segment);
+  // `in`: what the plan holds for the loop the segment is placed in, if any.
+  void feed_watchers(const plan::SegmentPlan& plan, const plan::InLoop* in,
+                     const Segment& segment);
   void feed(const plan::Watcher& w, const Segment& segment);
   // The rows of `tables` that the segment makes; unless `planned` (the
   // segment's plan listed them), only tables of the segment's id.

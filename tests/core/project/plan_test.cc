@@ -155,17 +155,19 @@ TEST(Plans, PlacedMatchesThePlan) {
     for (LoopId l = 0; l < spec.loops.size(); ++l) {
       SCOPED_TRACE(spec.loops[l].name);
       const Placed* placed = plans.placed(segment_of(id).id_key(), l);
-      const std::vector<Candidate>& candidates = plan->candidates[l];
+      const InLoop* in = plan->in(l);
       if (placed == nullptr) {
-        EXPECT_TRUE(candidates.empty());
+        EXPECT_TRUE(in == nullptr || in->candidates.empty());
         continue;
       }
       ++found;
+      ASSERT_NE(in, nullptr);
       EXPECT_EQ(placed->plan, plan);
+      EXPECT_EQ(placed->in, in);
+      const std::vector<Candidate>& candidates = in->candidates;
       const std::vector<size_t> tables(placed->segment_tables.begin(),
                                        placed->segment_tables.end());
-      EXPECT_EQ(tables, l < plan->segment_tables.size() ? plan->segment_tables[l]
-                                                         : std::vector<size_t>{});
+      EXPECT_EQ(tables, in->segment_tables);
       std::vector<std::string> bodies = {id, id + "*", id + "*\xff"};
       for (const Candidate& c : candidates)
         if (c.qualifier_codes != nullptr)
@@ -175,7 +177,7 @@ TEST(Plans, PlacedMatchesThePlan) {
         SCOPED_TRACE(body);
         const Segment segment = segment_of(body);
         const Choice* chosen = placed->chooser.choose(segment);
-        const Choice* before = plan->choosers[l].choose(segment);
+        const Choice* before = in->chooser.choose(segment);
         ASSERT_EQ(chosen == nullptr, before == nullptr);
         if (chosen == nullptr) continue;
         EXPECT_EQ(chosen->occurrence, before->occurrence);
