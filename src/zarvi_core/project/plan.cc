@@ -305,6 +305,44 @@ column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& tab
   return def != nullptr ? column_type_of(def->type) : column::ColumnType::binary();
 }
 
+std::optional<size_t> Plans::first_occurrence(const spec::Spec& spec, LoopId loop,
+                                              std::string_view name) {
+  if (occurrence_names_.empty()) occurrence_names_.resize(spec.loops.size());
+  std::optional<std::map<std::string_view, size_t>>& names = occurrence_names_[loop];
+  if (!names) {
+    names.emplace();
+    const auto& occurrences = spec.loops[loop].occurrences;
+    for (size_t k = 0; k < occurrences.size(); ++k) names->try_emplace(occurrences[k].name, k);
+  }
+  const auto found = names->find(name);
+  if (found == names->end()) return std::nullopt;
+  return found->second;
+}
+
+std::vector<std::pair<size_t, size_t>> Plans::loop_spans(const spec::Spec& spec) {
+  std::vector<std::pair<size_t, size_t>> spans(spec.loops.size());
+  size_t next = 0;
+  // Iterative: a spec may nest loops deeper than the stack allows.
+  std::vector<std::pair<LoopId, size_t>> walk;  // loop, children entered
+  for (LoopId root : spec.roots) {
+    walk.emplace_back(root, 0);
+    spans[root].first = next++;
+    while (!walk.empty()) {
+      auto& [loop, entered] = walk.back();
+      const std::vector<LoopId>& children = spec.loops[loop].children;
+      if (entered < children.size()) {
+        const LoopId child = children[entered++];
+        spans[child].first = next++;
+        walk.emplace_back(child, 0);
+      } else {
+        spans[loop].second = next;
+        walk.pop_back();
+      }
+    }
+  }
+  return spans;
+}
+
 namespace {
 
 // What an element or segment-index column selects its segment by.
@@ -326,6 +364,13 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
                                                  CarryRegistrations& carries) {
   std::vector<carry::Carried> carried;
   const spec::TableDef& table = spec.tables[t];
+  if (spans_.empty()) spans_ = loop_spans(spec);
+  // The anchors' entries in the walk of the loops, in order: a column's loop
+  // encloses an anchor when its span holds one of them.
+  std::vector<size_t> anchor_entries;
+  for (LoopId anchor : table.loops)
+    if (anchor < spans_.size()) anchor_entries.push_back(spans_[anchor].first);
+  std::sort(anchor_entries.begin(), anchor_entries.end());
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const spec::ColumnSource& column = table.columns[c].second;
     if (std::holds_alternative<spec::GroupElementSource>(column)) continue;
@@ -334,15 +379,12 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
                              ? Selector::of(std::get<spec::ElementSource>(column))
                              : Selector::of(std::get<spec::SegmentIndexSource>(column));
     std::optional<size_t> carried_index;
-    if (source.loop) {
+    if (source.loop && *source.loop < spans_.size()) {
       // Carried when the column's loop encloses an anchor loop.
-      bool encloses = false;
-      for (LoopId anchor : table.loops) {
-        for (std::optional<LoopId> up = spec.loops[anchor].parent; up && !encloses;
-             up = spec.loops[*up].parent)
-          encloses = *up == *source.loop;
-      }
-      if (encloses) {
+      const auto [entry, exit] = spans_[*source.loop];
+      const auto inside =
+          std::upper_bound(anchor_entries.begin(), anchor_entries.end(), entry);
+      if (inside != anchor_entries.end() && *inside < exit) {
         carried_index = carried.size();
         carried.push_back(carry::Carried{c, {}});
         carries[*source.loop].emplace_back(t, *carried_index);
@@ -371,19 +413,19 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       }
       // The first occurrence of that name; it feeds the column only when
       // the segment is placed as it, so only as a candidate of this plan.
-      const auto& occurrences = spec.loops[loop].occurrences;
-      size_t k = 0;
-      while (k < occurrences.size() && occurrences[k].name != *source.occurrence) ++k;
+      const std::optional<size_t> k = first_occurrence(spec, loop, *source.occurrence);
       const InLoop* in = plan.in(loop);
-      if (in == nullptr) return;
-      for (const Candidate& candidate : in->candidates) {
-        if (candidate.occurrence != k) continue;
-        if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
-        Watcher named = w;
-        named.where = {};
-        plan.occurrence_watchers[candidate.slot].push_back(named);
-        plan.feeds = true;
-      }
+      if (!k || in == nullptr) return;
+      // Candidates are in occurrence order, one per occurrence.
+      const auto candidate = std::lower_bound(
+          in->candidates.begin(), in->candidates.end(), *k,
+          [](const Candidate& x, size_t occurrence) { return x.occurrence < occurrence; });
+      if (candidate == in->candidates.end() || candidate->occurrence != *k) return;
+      if (plan.occurrence_watchers.size() < plan.slots) plan.occurrence_watchers.resize(plan.slots);
+      Watcher named = w;
+      named.where = {};
+      plan.occurrence_watchers[candidate->slot].push_back(named);
+      plan.feeds = true;
     };
     if (source.loop)
       watch(*source.loop);

@@ -338,6 +338,12 @@ class Plans {
   const CodeSet* code_set(const std::vector<std::string>& codes, const std::string* occurrence);
 
   const SegmentPlan* get_long(std::string_view id) const;
+  // The index of the first occurrence of `loop` named `name`.
+  std::optional<size_t> first_occurrence(const spec::Spec& spec, LoopId loop,
+                                         std::string_view name);
+  // Per loop: its entry in a walk of the loop forest and the entry after
+  // its last descendant's.
+  static std::vector<std::pair<size_t, size_t>> loop_spans(const spec::Spec& spec);
   // Adds a new plan of a short id to its index, which doubles when full, so
   // that indexing every id costs time in proportion to their number.
   void index_short(uint64_t key, SegmentPlan* plan);
@@ -352,6 +358,9 @@ class Plans {
   std::unordered_map<uint64_t, SegmentPlan, id_table::KeyHash> short_;  // by short key
   std::unordered_map<std::string, SegmentPlan, id_table::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
+  // Made on first use, for watch_columns.
+  std::vector<std::pair<size_t, size_t>> spans_;
+  std::vector<std::optional<std::map<std::string_view, size_t>>> occurrence_names_;  // by loop
 };
 
 }  // namespace zarvi_core::project::plan
