@@ -168,6 +168,22 @@ def test_diagnostics_share_what_they_name_with_the_spec(unit):
     assert grown < 50 * 2**10, f"{grown} kB"  # 200 MB or more when each copies it
 
 
+# A spec of many loops, each opening on a segment of its own: what a parse
+# sets up follows the spec's size, not its loops times its segments.
+def test_parse_setup_follows_the_size_of_a_spec_of_many_loops_and_segments():
+    loops = {"tx": {"trigger": {"segment": "ST"}, "end": "SE", "occurrences": {
+        "st": {"segment": "ST", "pos": 1}, "se": {"segment": "SE", "pos": 3}}}}
+    loops.update({f"l{i:04}": {"parent": "tx", "trigger": {"segment": f"Y{i:04}"},
+                               "occurrences": {"y": {"segment": f"Y{i:04}", "pos": 2}}}
+                  for i in range(4000)})
+    spec = zarvi.Spec.from_json(json.dumps({"name": "wide", "loops": loops}))
+    data = b"ST*1~Y0001*1~SE*3*1~"
+    start = time.monotonic()
+    for _ in range(3):
+        zarvi.parse(data, spec=spec, delimiters=zarvi.Delimiters())
+    assert (time.monotonic() - start) / 3 < 0.5  # 2 s with lists per loop and segment
+
+
 def sibling_spec(n, told_apart):
     bits = (n - 1).bit_length()
     loops = {}
