@@ -109,6 +109,20 @@ def run_child(*args) -> dict:
     return json.loads(out.stdout)
 
 
+@growth("spec objects", 20_000)
+def spec_objects(n: int):
+    import zarvi
+
+    text = "[" + ",".join(['{"a": {}}'] * n) + "]"
+
+    def work():
+        try:
+            zarvi.Spec.from_json(text)
+        except zarvi.SpecError:
+            pass
+    return work
+
+
 def main() -> None:
     p = argparse.ArgumentParser()
     p.add_argument("--file", default=SEED)
