@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zarvi_core/spec/balance.h"
+#include "zarvi_core/spec/loop_index.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/shape.h"
@@ -274,10 +275,11 @@ class Compiler {
     }
     // Tables and balancing rules read the loops, segments and occurrences
     // compiled above.
-    auto tables = compile_tables(*spec_, raw_.tables);
+    const LoopIndex index(spec_->loops, spec_->roots);
+    auto tables = compile_tables(*spec_, index, raw_.tables);
     if (!tables.ok()) return err(std::move(tables).error());
     spec_->tables = std::move(tables).value();
-    auto balancing = compile_balancing(*spec_, raw_.balancing);
+    auto balancing = compile_balancing(*spec_, index, raw_.balancing);
     if (!balancing.ok()) return err(std::move(balancing).error());
     spec_->balancing = std::move(balancing).value();
     return SpecPtr(spec_.release());
@@ -330,7 +332,7 @@ class Compiler {
       return err(SpecError::EndIsTrigger{name, raw.trigger.segment});
     }
     if (raw.parent) {
-      loop.parent = find_loop(*raw.parent);
+      loop.parent = spec_->loop_id(*raw.parent);
       if (!loop.parent) return err(SpecError::UnknownParent{name, *raw.parent});
     }
     loop.trigger.segment = raw.trigger.segment;
@@ -349,15 +351,6 @@ class Compiler {
     loop.usage = *usage;
     loop.max = raw.max;
     return Unit{};
-  }
-
-  // Loop names are sorted byte-wise, so a binary search finds a name.
-  std::optional<LoopId> find_loop(std::string_view name) const {
-    const std::vector<LoopDef>& loops = spec_->loops;
-    auto it = std::lower_bound(loops.begin(), loops.end(), name,
-                               [](const LoopDef& l, std::string_view n) { return l.name < n; });
-    if (it == loops.end() || it->name != name) return std::nullopt;
-    return static_cast<LoopId>(it - loops.begin());
   }
 
   Step link_loops() {

@@ -96,6 +96,8 @@ TEST(SpecCompile, LoopIdsFollowTheByteOrderOfNames) {
   ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ((*r)->loop_id("Z"), LoopId{3});
   EXPECT_EQ((*r)->loop_id("\xC3\xA9"), LoopId{6});
+  for (LoopId id = 0; id < (*r)->loops.size(); ++id) EXPECT_EQ((*r)->loop_id((*r)->loops[id].name), id);
+  for (const char* unknown : {"", "A", "Za", "zz", "\xC3", "\xC3\xA9\xC3"}) EXPECT_EQ((*r)->loop_id(unknown), std::nullopt) << unknown;
 }
 
 TEST(SpecCompile, HostileNames) {
