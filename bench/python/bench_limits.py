@@ -160,6 +160,20 @@ def rows_growth(n: int):
     return lambda: zarvi.write(tables, ENVELOPE)
 
 
+@growth("spec objects", 20_000)
+def spec_objects(n: int):
+    import zarvi
+
+    text = "[" + ",".join(['{"a": {}}'] * n) + "]"
+
+    def work():
+        try:
+            zarvi.Spec.from_json(text)
+        except zarvi.SpecError:
+            pass
+    return work
+
+
 def main() -> None:
     p = argparse.ArgumentParser()
     p.add_argument("--file", default=SEED)

@@ -215,6 +215,79 @@ def test_sibling_check_compares_no_pair_a_position_tells_apart():
     assert coded < 3 * told or coded - told < 0.5, (coded, told)
 
 
+# Many small objects in one array: the parse must not rescan the array each
+# time one of them ends. 120,000 of them take well under a second, under the
+# sanitizer too, and a minute when each end rescans.
+def spec_text_of_many_objects():
+    with pytest.raises(zarvi.SpecError, match="^the spec must be a JSON object; found an array"):
+        zarvi.Spec.from_json("[" + ",".join(["{}"] * 120_000) + "]")
+
+
+def patch_of_many_objects():
+    with pytest.raises(zarvi.SpecError, match="^applying patch: spec: the value at name must be"):
+        zarvi.Spec.builtin().patch({"name": [{} for _ in range(120_000)]})
+
+
+@pytest.mark.parametrize("work", [spec_text_of_many_objects, patch_of_many_objects],
+                         ids=["from_json", "patch"])
+def test_spec_json_parse_grows_with_the_text(work):
+    start = time.monotonic()
+    work()
+    assert time.monotonic() - start < 10
+
+
+# Specs whose compile checks once looked up a loop, an occurrence, a held
+# segment, a ref or an ancestor by scanning a list per table, column or term.
+def grown_spec(n, shape):
+    root = {"trigger": {"segment": "R"}, "occurrences": {"r": {"segment": "R", "pos": 1}}}
+    spec = {"name": "g", "loops": {"r": root}, "segments": {"V": {"elements": {
+        "1": {"name": "a", "type": "R"}, "2": {"name": "b", "type": "R"}}}}}
+    names = [f"l{i:06}" for i in range(n)]
+    if shape == "tables":
+        # Tables of the root loop's segments, one each.
+        for i in range(n):
+            root["occurrences"][f"h{i:06}"] = {"segment": f"H{i}", "pos": 2 + i}
+        spec["tables"] = {f"t{i:06}": {"loops": ["r"], "segment": f"H{i}"} for i in range(n)}
+    elif shape == "anchors":
+        # One table anchored in every child of the root, reading the root.
+        for i, name in enumerate(names):
+            spec["loops"][name] = {"parent": "r", "trigger": {"segment": f"S{i}"},
+                                   "occurrences": {"o": {"segment": f"S{i}", "pos": 2}}}
+        spec["tables"] = {"t": {"loops": names, "columns": {
+            f"c{i:06}": {"loop": "r", "occurrence": "r", "element": 1} for i in range(n)}}}
+    else:
+        # A chain of loops, and a rule per loop over a value of that loop.
+        for i, name in enumerate(names):
+            spec["loops"][name] = {"parent": names[i - 1] if i else "r", "trigger": {"segment": "V"},
+                                   "occurrences": {"v": {"segment": "V", "pos": 2}}}
+        spec["balancing"] = {f"b{name}": {
+            "per": "r", "target": [{"loop": name, "occurrence": "v", "elements": [1]}],
+            "sum": [{"loop": name, "occurrence": "v", "elements": [2]}]} for name in names}
+    return json.dumps(spec)
+
+
+# The sanitized build runs some twenty times slower; a quarter of the size
+# still tells linear from quadratic there.
+SCALE = 4 if "libasan" in os.environ.get("LD_PRELOAD", "") else 1
+
+
+@pytest.mark.parametrize("shape, n", [("tables", 16_000), ("anchors", 8_000), ("chain", 8_000)])
+def test_spec_compile_grows_with_the_spec(shape, n):
+    times = []
+    for size in (n // SCALE, 2 * n // SCALE):
+        text = grown_spec(size, shape)
+        best = math.inf
+        for _ in range(2):
+            start = time.monotonic()
+            zarvi.Spec.from_json(text)
+            best = min(best, time.monotonic() - start)
+        times.append(best)
+    small, large = times
+    # Twice the members take about twice as long; four times as long when a
+    # check scans the members once per member.
+    assert large < 3 * small or large - small < 0.5, times
+
+
 # Daemon threads that are inside the module when the interpreter exits: the
 # interpreter ends each one as it retakes the lock, and the process must
 # still exit cleanly.

@@ -1,12 +1,14 @@
 #include "zarvi_core/spec/balance.h"
 
 #include <algorithm>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/spec/balance_error.h"
 #include "zarvi_core/spec/compile.h"
+#include "zarvi_core/spec/loop_index.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/shape.h"
@@ -38,12 +40,13 @@ Err<SpecError> bad_balance(const std::string& rule, BalanceError reason) {
   return err(SpecError(SpecError::BadBalance{rule, std::move(reason)}));
 }
 
+// One value a rule reads.
 struct Seen {
   LoopId loop;
   std::size_t occurrence;
   uint64_t element;
   std::optional<uint64_t> component;
-  std::string path;
+  friend auto operator<=>(const Seen&, const Seen&) = default;
 };
 
 }  // namespace
@@ -93,6 +96,7 @@ Result<Unit, SpecError> check_balancing_shape(const json& value) {
 }
 
 Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
+                                                              const LoopIndex& index,
                                                               const json* balancing) {
   std::vector<BalanceRule> rules;
   if (balancing == nullptr || !balancing->is_object()) return rules;
@@ -113,7 +117,8 @@ Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
       return fail(std::move(e));
     }
     rule.per = *per;
-    std::vector<Seen> seen;
+    // Each value read so far, with the path of its first reading.
+    std::map<Seen, std::string> seen;
     for (const char* side : {"target", "sum"}) {
       const bool is_target = std::string_view(side) == "target";
       const std::vector<RawTerm>& terms = is_target ? raw.target : raw.sum;
@@ -130,8 +135,7 @@ Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
           BalanceError e = balance_error(K::UnknownLoop, path + ".loop");
           e.loop = loop_name;
           if (!l) return fail(std::move(e));
-          std::vector<LoopId> above = spec.ancestors(*l);
-          if (*l != *per && std::find(above.begin(), above.end(), *per) == above.end()) {
+          if (*l != *per && !index.encloses(*per, *l)) {
             e.kind = K::LoopOutsidePer;
             e.per = per_name;
             return fail(std::move(e));
@@ -140,15 +144,15 @@ Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
         }
         const LoopDef& loop = spec.loops[term.loop];
         const std::string& occurrence = t.occurrence;
-        auto found = std::find_if(loop.occurrences.begin(), loop.occurrences.end(),
-                                  [&](const OccurrenceDef& o) { return o.name == occurrence; });
-        if (found == loop.occurrences.end()) {
+        const std::optional<std::size_t> at = index.occurrence(term.loop, occurrence);
+        if (!at) {
           BalanceError e = balance_error(K::UnknownOccurrence, path + ".occurrence");
           e.occurrence = occurrence;
           e.loop = loop.name;
           return fail(std::move(e));
         }
-        term.occurrence = static_cast<std::size_t>(found - loop.occurrences.begin());
+        term.occurrence = *at;
+        const OccurrenceDef* found = &loop.occurrences[*at];
         term.component = t.component;
         if (t.elements.empty()) return fail(balance_error(K::NoElements, path + ".elements"));
         for (std::size_t j = 0; j < t.elements.size(); ++j) {
@@ -163,15 +167,13 @@ Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
             e.type = type_code(def->type);
             return fail(std::move(e));
           }
-          for (const Seen& s : seen) {
-            if (s.loop == term.loop && s.occurrence == term.occurrence && s.element == position &&
-                s.component == term.component) {
-              e.kind = K::RepeatedValue;
-              e.earlier = s.path;
-              return fail(std::move(e));
-            }
+          const auto [earlier, fresh] =
+              seen.try_emplace({term.loop, term.occurrence, position, term.component}, element_path);
+          if (!fresh) {
+            e.kind = K::RepeatedValue;
+            e.earlier = earlier->second;
+            return fail(std::move(e));
           }
-          seen.push_back({term.loop, term.occurrence, position, term.component, element_path});
           rule.scale = std::max(rule.scale, def->type.scale);
           term.elements.push_back(position);
         }

@@ -1,12 +1,14 @@
 #include "zarvi_core/spec/compile.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "zarvi_core/spec/balance.h"
+#include "zarvi_core/spec/loop_index.h"
 #include "zarvi_core/spec/raw.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/spec/shape.h"
@@ -25,10 +27,6 @@ std::string too_deep() {
   return "the value nests arrays and objects deeper than " + std::to_string(kMaxSpecDepth) +
          " levels";
 }
-
-// Thrown by the parser callback to stop at the first container that is too
-// deep; caught in parse_spec_json and never seen outside it.
-struct TooDeep {};
 
 // The JSON library's message without its "[json.exception...] " prefix.
 std::string library_message(const char* what) {
@@ -56,9 +54,9 @@ bool fits_64_bits(std::string_view literal) {
   return digits.size() < limit.size() || (digits.size() == limit.size() && digits <= limit);
 }
 
-// The integer literals of the text that do not fit 64 bits, in order.
-std::vector<LongInteger> long_integers(std::string_view text) {
-  std::vector<LongInteger> out;
+// The first integer literal of the text that does not fit 64 bits: the
+// parse stops there, so no later one is ever reported.
+std::optional<LongInteger> first_long_integer(std::string_view text) {
   size_t ordinal = 0;
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];
@@ -78,97 +76,144 @@ std::vector<LongInteger> long_integers(std::string_view text) {
         }
       }
       const std::string_view literal = text.substr(start, i - start);
-      if (integer && !fits_64_bits(literal)) out.push_back({ordinal, literal});
+      if (integer && !fits_64_bits(literal)) return LongInteger{ordinal, literal};
       ++ordinal;
     } else {
       ++i;
     }
   }
-  return out;
+  return std::nullopt;
 }
 
-// Thrown by the parser callback at the first integer that does not fit.
-struct TooLong {
-  std::string path;
-  std::string_view digits;
-};
+std::string too_long(std::string_view digits, const std::string& path) {
+  const bool negative = digits.front() == '-';
+  return "the integer " + std::string(digits) + " " +
+         (path.empty() ? std::string("at the top level") : "at " + path) + " is too " +
+         (negative ? "small: integers in a spec are from -9223372036854775808"
+                   : "large: integers in a spec are at most 18446744073709551615");
+}
 
-// Where the parser is, for a message about the value it just read.
-class PathTracker {
+// Builds the value from the parser's events, and stops at the first
+// container past kMaxSpecDepth and at the long integer. The library's own
+// builder takes a callback for such checks, but then rescans the enclosing
+// container each time an object ends: many small objects in one array
+// would cost time by the square of their number.
+class SpecReader {
  public:
-  void on(json::parse_event_t event, const json& parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-      case json::parse_event_t::array_start:
-        levels_.push_back({event == json::parse_event_t::array_start, {}, 0});
-        break;
-      case json::parse_event_t::key:
-        if (!levels_.empty() && parsed.is_string()) levels_.back().key = parsed.get<std::string>();
-        break;
-      case json::parse_event_t::object_end:
-      case json::parse_event_t::array_end:
-        if (!levels_.empty()) levels_.pop_back();
-        next_item();
-        break;
-      case json::parse_event_t::value:
-        break;
+  explicit SpecReader(std::optional<LongInteger> long_one) : long_one_(long_one) {}
+
+  // The JSON library's event interface.
+  bool null() { return put(nullptr); }
+  bool boolean(bool value) { return put(value); }
+  bool number_integer(json::number_integer_t value) { return number(value); }
+  bool number_unsigned(json::number_unsigned_t value) { return number(value); }
+  bool number_float(json::number_float_t value, const std::string& /*literal*/) {
+    return number(value);
+  }
+  bool string(std::string& value) { return put(value); }
+  bool binary(json::binary_t& value) { return put(std::move(value)); }
+  bool start_object(size_t /*size*/) { return open(json::value_t::object); }
+  bool start_array(size_t /*size*/) { return open(json::value_t::array); }
+  bool key(std::string& key) {
+    // A key written twice keeps its place; the later value replaces the
+    // earlier one.
+    Level& level = levels_.back();
+    level.member = level.value->get_ref<json::object_t&>().try_emplace(key).first;
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+  bool parse_error(size_t /*position*/, const std::string& /*token*/, const json::exception& e) {
+    error_ = library_message(e.what());
+    return false;
+  }
+
+  json take_value() { return std::move(root_); }
+  std::string take_error() { return std::move(error_); }
+
+ private:
+  // An open container; `member` is the current one of an object. Pointers
+  // stay valid: a container grows only while no child of it is open.
+  struct Level {
+    json* value = nullptr;
+    json::object_t::iterator member;
+  };
+
+  template <class V>
+  json* place(V&& value) {
+    if (levels_.empty()) {
+      root_ = json(std::forward<V>(value));
+      return &root_;
     }
+    Level& level = levels_.back();
+    if (level.value->is_array()) {
+      json::array_t& items = level.value->get_ref<json::array_t&>();
+      items.emplace_back(std::forward<V>(value));
+      return &items.back();
+    }
+    level.member->second = json(std::forward<V>(value));
+    return &level.member->second;
   }
-  // After a value that is not a container.
-  void next_item() {
-    if (!levels_.empty() && levels_.back().array) ++levels_.back().index;
+
+  template <class V>
+  bool put(V&& value) {
+    place(std::forward<V>(value));
+    return true;
   }
+
+  template <class V>
+  bool number(V value) {
+    if (long_one_ && numbers_++ == long_one_->ordinal) {
+      error_ = too_long(long_one_->digits, path());
+      return false;
+    }
+    return put(value);
+  }
+
+  bool open(json::value_t type) {
+    if (levels_.size() >= kMaxSpecDepth) {
+      error_ = too_deep();
+      return false;
+    }
+    levels_.push_back({place(type), {}});
+    return true;
+  }
+
+  bool close() {
+    levels_.pop_back();
+    return true;
+  }
+
+  // Where the next value goes.
   std::string path() const {
     std::string out;
-    for (const Level& l : levels_) out = l.array ? item_path(out, l.index) : child(out, l.key);
+    for (size_t i = 0; i < levels_.size(); ++i) {
+      const json& value = *levels_[i].value;
+      if (value.is_array()) {
+        // The open child of an outer array is already its last item.
+        const bool inner = i + 1 == levels_.size();
+        out = item_path(out, inner ? value.size() : value.size() - 1);
+      } else {
+        out = child(out, levels_[i].member->first);
+      }
+    }
     return out;
   }
 
- private:
-  struct Level {
-    bool array = false;
-    std::string key;
-    size_t index = 0;
-  };
+  std::optional<LongInteger> long_one_;
+  size_t numbers_ = 0;
+  json root_;
   std::vector<Level> levels_;
+  std::string error_;
 };
 
 }  // namespace
 
 Result<json, SpecError> parse_spec_json(std::string_view text) {
-  const std::vector<LongInteger> long_ones = long_integers(text);
-  size_t next_long = 0;
-  size_t numbers = 0;
-  PathTracker where;
-  const json::parser_callback_t guard = [&](int depth, json::parse_event_t event, json& parsed) {
-    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
-        static_cast<size_t>(depth) >= kMaxSpecDepth) {
-      throw TooDeep{};
-    }
-    // Paths are followed only for a text that holds a long integer.
-    if (next_long == long_ones.size()) return true;
-    where.on(event, parsed);
-    if (event == json::parse_event_t::value) {
-      if (parsed.is_number() && numbers++ == long_ones[next_long].ordinal)
-        throw TooLong{where.path(), long_ones[next_long].digits};
-      where.next_item();
-    }
-    return true;
-  };
-  try {
-    return json::parse(text.begin(), text.end(), guard);
-  } catch (const TooDeep&) {
-    return err(SpecError::Json{too_deep()});
-  } catch (const TooLong& e) {
-    const bool negative = e.digits.front() == '-';
-    return err(SpecError::Json{
-        "the integer " + std::string(e.digits) + " " +
-        (e.path.empty() ? std::string("at the top level") : "at " + e.path) + " is too " +
-        (negative ? "small: integers in a spec are from -9223372036854775808"
-                  : "large: integers in a spec are at most 18446744073709551615")});
-  } catch (const json::exception& e) {
-    return err(SpecError::Json{library_message(e.what())});
-  }
+  SpecReader reader(first_long_integer(text));
+  if (!json::sax_parse(text.begin(), text.end(), &reader))
+    return err(SpecError::Json{reader.take_error()});
+  return reader.take_value();
 }
 
 Result<Unit, SpecError> check_depth(const json& value) {
@@ -230,10 +275,11 @@ class Compiler {
     }
     // Tables and balancing rules read the loops, segments and occurrences
     // compiled above.
-    auto tables = compile_tables(*spec_, raw_.tables);
+    const LoopIndex index(spec_->loops, spec_->roots);
+    auto tables = compile_tables(*spec_, index, raw_.tables);
     if (!tables.ok()) return err(std::move(tables).error());
     spec_->tables = std::move(tables).value();
-    auto balancing = compile_balancing(*spec_, raw_.balancing);
+    auto balancing = compile_balancing(*spec_, index, raw_.balancing);
     if (!balancing.ok()) return err(std::move(balancing).error());
     spec_->balancing = std::move(balancing).value();
     return SpecPtr(spec_.release());
@@ -286,7 +332,7 @@ class Compiler {
       return err(SpecError::EndIsTrigger{name, raw.trigger.segment});
     }
     if (raw.parent) {
-      loop.parent = find_loop(*raw.parent);
+      loop.parent = spec_->loop_id(*raw.parent);
       if (!loop.parent) return err(SpecError::UnknownParent{name, *raw.parent});
     }
     loop.trigger.segment = raw.trigger.segment;
@@ -305,15 +351,6 @@ class Compiler {
     loop.usage = *usage;
     loop.max = raw.max;
     return Unit{};
-  }
-
-  // Loop names are sorted byte-wise, so a binary search finds a name.
-  std::optional<LoopId> find_loop(std::string_view name) const {
-    const std::vector<LoopDef>& loops = spec_->loops;
-    auto it = std::lower_bound(loops.begin(), loops.end(), name,
-                               [](const LoopDef& l, std::string_view n) { return l.name < n; });
-    if (it == loops.end() || it->name != name) return std::nullopt;
-    return static_cast<LoopId>(it - loops.begin());
   }
 
   Step link_loops() {

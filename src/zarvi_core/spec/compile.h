@@ -20,6 +20,8 @@
 
 namespace zarvi_core::spec {
 
+class LoopIndex;
+
 // The deepest nesting of arrays and objects a spec value may have. Real
 // specs nest about eight levels; the bound keeps every recursive walk over
 // a hostile value (and the JSON library's own copies) off the stack limit.
@@ -67,8 +69,9 @@ Result<std::vector<OccurrenceDef>, SpecError> compile_occurrences(
     const SegmentMap& segments);
 
 // Compiles the "tables" object (null: no tables) against the loops and
-// occurrences of `spec`, every table before any is linked, then links them.
-Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec,
+// occurrences of `spec` (`index` over its loops), every table before any is
+// linked, then links them.
+Result<std::vector<TableDef>, SpecError> compile_tables(const Spec& spec, const LoopIndex& index,
                                                         const nlohmann::json* tables);
 
 // The structure of the "balancing" value, checked with the rest of the spec
@@ -77,6 +80,7 @@ Result<Unit, SpecError> check_balancing_shape(const nlohmann::json& value);
 
 // Compiles the "balancing" object (null: no rules), rules in name order.
 Result<std::vector<BalanceRule>, SpecError> compile_balancing(const Spec& spec,
+                                                              const LoopIndex& index,
                                                               const nlohmann::json* balancing);
 
 }  // namespace zarvi_core::spec

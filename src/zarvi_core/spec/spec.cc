@@ -16,18 +16,26 @@ Compiled Spec::from_value(nlohmann::json value) { return compile_spec(std::move(
 
 nlohmann::json Spec::source() const { return nlohmann::json::from_cbor(source_); }
 
+namespace {
+
+// The item named `name` in a list sorted byte-wise by name.
+template <class T>
+const T* find_named(const std::vector<T>& items, std::string_view name) {
+  auto it = std::lower_bound(items.begin(), items.end(), name,
+                             [](const T& item, std::string_view n) { return item.name < n; });
+  return it == items.end() || it->name != name ? nullptr : &*it;
+}
+
+}  // namespace
+
 std::optional<LoopId> Spec::loop_id(std::string_view loop_name) const {
-  for (LoopId id = 0; id < loops.size(); ++id) {
-    if (loops[id].name == loop_name) return id;
-  }
-  return std::nullopt;
+  const LoopDef* loop = find_named(loops, loop_name);
+  if (loop == nullptr) return std::nullopt;
+  return static_cast<LoopId>(loop - loops.data());
 }
 
 const TableDef* Spec::table(std::string_view table_name) const {
-  for (const TableDef& t : tables) {
-    if (t.name == table_name) return &t;
-  }
-  return nullptr;
+  return find_named(tables, table_name);
 }
 
 const ElementDef* Spec::element_def(std::string_view segment, uint64_t element,

@@ -22,6 +22,7 @@
 
 namespace zarvi_core::spec {
 
+class LoopIndex;
 class Spec;
 
 // Which repeat of a named occurrence a column reads.
@@ -88,10 +89,11 @@ struct TableDef {
 
 // Succeeds when each loop of `read` holds the segment: as its trigger, one
 // of its held segments or its "end"; else SegmentNotHeld for the first.
-Result<Unit, TableDefError> check_held(const std::vector<LoopDef>& loops,
+Result<Unit, TableDefError> check_held(const std::vector<LoopDef>& loops, const LoopIndex& index,
                                        const std::vector<LoopId>& read, std::string_view segment);
 
 // Claims of anchor loops, unique refs, chains and parents.
-Result<Unit, SpecError> link_tables(const Spec& spec, std::vector<TableDef>& tables);
+Result<Unit, SpecError> link_tables(const Spec& spec, const LoopIndex& index,
+                                    std::vector<TableDef>& tables);
 
 }  // namespace zarvi_core::spec

@@ -42,6 +42,11 @@ TEST(CompileBalancing, Cases) {
        R"(balancing rule "r": target[0].elements[0] names AM03, of type N2; a balancing value must be of type R)"},
       {"value repeated across sides", rule(R"({"occurrence": "amount", "elements": [1]})", R"({"occurrence": "item", "elements": [1]}, {"occurrence": "amount", "elements": [1]})"),
        R"(balancing rule "r": sum[1].elements[0] counts AM01 of the same occurrence that target[0].elements[0] already counts)"},
+      {"a value read again names its first reading", rule(R"({"occurrence": "amount", "elements": [1, 2]})", R"({"occurrence": "item", "elements": [1]}, {"occurrence": "amount", "elements": [2, 1]})"),
+       R"(balancing rule "r": sum[1].elements[0] counts AM02 of the same occurrence that target[0].elements[1] already counts)"},
+      {"term loop beside per", rule(R"({"loop": "side", "occurrence": "extra", "elements": [1]})", ""),
+       R"(balancing rule "r": target[0].loop reads loop "side", which is neither the rule's "per" loop "item" nor a loop below it)"},
+      {"term loop two levels below per", R"({"balancing": {"r": {"per": "head", "target": [{"loop": "sub", "occurrence": "amount", "elements": [1]}], "sum": [{"loop": "item", "occurrence": "amount", "elements": [1]}]}}})", ""},
       {"same position under another occurrence", rule(R"({"occurrence": "amount", "elements": [1]})", R"({"loop": "sub", "occurrence": "amount", "elements": [1]})"), ""},
       {"sign plus", rule(R"({"occurrence": "item", "elements": [1], "sign": "plus"})", ""), R"(balancing rule "r": target[0].sign must be "+" or "-"; found "plus")"},
       // Shape of the section, before anything is compiled.

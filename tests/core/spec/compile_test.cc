@@ -96,6 +96,8 @@ TEST(SpecCompile, LoopIdsFollowTheByteOrderOfNames) {
   ASSERT_TRUE(r.ok()) << r.error().message();
   EXPECT_EQ((*r)->loop_id("Z"), LoopId{3});
   EXPECT_EQ((*r)->loop_id("\xC3\xA9"), LoopId{6});
+  for (LoopId id = 0; id < (*r)->loops.size(); ++id) EXPECT_EQ((*r)->loop_id((*r)->loops[id].name), id);
+  for (const char* unknown : {"", "A", "Za", "zz", "\xC3", "\xC3\xA9\xC3"}) EXPECT_EQ((*r)->loop_id(unknown), std::nullopt) << unknown;
 }
 
 TEST(SpecCompile, HostileNames) {
@@ -143,6 +145,64 @@ TEST(SpecCompile, LongIntegersKeepTheirDigits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(outcome_text(c.text), c.expected);
+  }
+}
+
+// The value as compact JSON, or the message; where two faults are in one
+// text, the one written first wins.
+TEST(SpecCompile, ParseOutcomes) {
+  struct Case { const char* name; std::string text; std::string expected; };
+  const auto nest = [](int levels, std::string_view inner) {
+    return std::string(levels, '[') + std::string(inner) + std::string(levels, ']');
+  };
+  std::string objects;
+  for (int i = 0; i < 65; ++i) objects += R"({"k":)";
+  objects += std::string(65, '}');
+  const std::string syntax = "invalid spec JSON: parse error at line 1, column ";
+  const std::string deep = "invalid spec JSON: the value nests arrays and objects deeper than 64 levels";
+  const std::string large = " is too large: integers in a spec are at most 18446744073709551615";
+  const Case cases[] = {
+      {"keys sorted, a repeated key keeps its last value", R"({"b": 1, "a": [true, null], "b": {"c": "x"}})", R"({"a":[true,null],"b":{"c":"x"}})"},
+      {"a repeated key's container replaced", R"({"a": {"x": 1}, "a": [2], "a": {"y": [3]}})", R"({"a":{"y":[3]}})"},
+      {"number kinds kept", R"([1, -1, 1.0, 1e2, 18446744073709551615, -9223372036854775808, "\u00e9"])",
+       "[1,-1,1.0,100.0,18446744073709551615,-9223372036854775808,\"\xC3\xA9\"]"},
+      {"empty text", "", syntax + "1: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"end of input in an array", "[1, ", syntax + "5: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"end of input in a string", "[\"ab", syntax + "5: syntax error while parsing value - invalid string: missing closing quote; last read: '\"ab'"},
+      {"text after the value", R"({"a": 1} x)", syntax + "10: syntax error while parsing value - invalid literal; last read: '1} x'; expected end of input"},
+      {"a second value", "[] []", syntax + "4: syntax error while parsing value - unexpected '['; expected end of input"},
+      {"comment", "/* c */ []", syntax + "1: syntax error while parsing value - invalid literal; last read: '/'"},
+      {"invalid UTF-8", "[\"\xFF\"]", syntax + "3: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: '\"\xEF\xBF\xBD'"},
+      {"float overflow", "[1.5e400, 99999999999999999999]", "invalid spec JSON: number overflow parsing '1.5e400'"},
+      {"64 levels", nest(64, ""), nest(64, "")},
+      {"65 levels", nest(65, ""), deep},
+      {"65 levels of objects", objects, deep},
+      {"too deep before a syntax error", nest(65, "x"), deep},
+      {"syntax error before too deep", "[[[x" + nest(65, ""), syntax + "4: syntax error while parsing value - invalid literal; last read: '[[[x'"},
+      {"syntax error in the 64th level", nest(64, "x"),
+       syntax + "65: syntax error while parsing value - invalid literal; last read: '" + std::string(64, '[') + "x'"},
+      {"long integer after objects", R"([{}, {"k": [0, {"a": 1}, 99999999999999999999]}])",
+       "invalid spec JSON: the integer 99999999999999999999 at [1].k[2]" + large},
+      {"long integer after a repeated key", R"({"a": [1, 2], "a": [3, 99999999999999999999]})",
+       "invalid spec JSON: the integer 99999999999999999999 at a[1]" + large},
+      {"long integer under keys to quote", R"({"a.b": {"": [-99999999999999999999]}})",
+       R"(invalid spec JSON: the integer -99999999999999999999 at "a.b".""[0] is too small: integers in a spec are from -9223372036854775808)"},
+      {"long integer at the top level", "18446744073709551616",
+       "invalid spec JSON: the integer 18446744073709551616 at the top level" + large},
+      {"long integers in a key and a string", R"({"99999999999999999999": "9\"99999999999999999999"})",
+       R"({"99999999999999999999":"9\"99999999999999999999"})"},
+      {"long integer after a syntax error", "[1 2, 99999999999999999999]",
+       syntax + "4: syntax error while parsing array - unexpected number literal; expected ']'"},
+      {"syntax error after a long integer", "[99999999999999999999, 1 2]",
+       "invalid spec JSON: the integer 99999999999999999999 at [0]" + large},
+      {"long integer before too deep", "[99999999999999999999, " + nest(65, "") + "]",
+       "invalid spec JSON: the integer 99999999999999999999 at [0]" + large},
+      {"too deep before a long integer", "[" + nest(65, "99999999999999999999") + "]", deep},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto r = parse_spec_json(c.text);
+    EXPECT_EQ(r.ok() ? r.value().dump() : r.error().message(), c.expected);
   }
 }
 

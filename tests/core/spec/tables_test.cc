@@ -86,6 +86,58 @@ const testing::PatchCase kTableCases[] = {
 
 TEST(CompileTables, Cases) { testing::expect_compile(kTableCases); }
 
+// Questions a column asks of every anchor are answered once per table; the
+// message still names the first anchor (and the first column) that fails.
+TEST(CompileTables, ManyAnchors) {
+  // Two more siblings of "item" and "side" under "head", and a head
+  // occurrence between the loops' openers.
+  const auto with = [](const char* tables) {
+    return std::string(R"({"loops": {
+      "more": {"parent": "head", "trigger": {"segment": "MR"}, "occurrences": {
+        "more": {"segment": "MR", "pos": 40, "max": 1}, "amount": {"segment": "AM", "pos": 41, "max": 2},
+        "late": {"segment": "LT", "pos": 42, "max": 1}}},
+      "most": {"parent": "head", "trigger": {"segment": "MS"}, "occurrences": {
+        "most": {"segment": "MS", "pos": 5, "max": 1}, "amount": {"segment": "AM", "pos": 6}}},
+      "head": {"occurrences": {"mid": {"segment": "MD", "pos": 20}}}},
+      "tables": )") + tables + "}";
+  };
+  const struct {
+    const char* name;
+    std::string patch;
+    const char* expected;
+  } cases[] = {
+      {"a segment every anchor holds, twice", with(R"({"t": {"loops": ["item", "more", "most"], "columns": {"a": {"segment": "AM", "element": 1}, "b": {"segment": "AM", "element": 2}}}})"), ""},
+      {"a segment the third anchor lacks", with(R"({"t": {"loops": ["item", "more", "side"], "columns": {"a": {"segment": "AM", "element": 1}, "b": {"segment": "LT", "element": 1}}}})"),
+       R"(table "t" column "b": segment "LT" is neither the trigger nor a segment of loop "side", so it is never read there)"},
+      {"picks every anchor allows", with(R"({"t": {"loops": ["item", "more", "most"], "columns": {"a": {"occurrence": "amount", "element": 1}, "b": {"occurrence": "amount", "pick": "last", "element": 1}, "c": {"occurrence": "amount", "pick": 2, "element": 1}}}})"), ""},
+      {"a pick past the second anchor's max", with(R"({"t": {"loops": ["item", "more", "most"], "columns": {"a": {"occurrence": "amount", "pick": 2, "element": 1}, "b": {"occurrence": "amount", "pick": 3, "element": 1}}}})"),
+       R"(table "t" column "b": "pick" 3 is past occurrence "amount" of loop "more", which repeats at most 2 times)"},
+      {"a pick on the second anchor's single", with(R"({"t": {"loops": ["item", "more"], "columns": {"a": {"occurrence": "late", "element": 1}, "b": {"occurrence": "late", "pick": "last", "element": 1}}}})"),
+       R"(table "t" column "b": occurrence "late" of loop "more" appears at most once, so "pick" ("last") has nothing to choose from)"},
+      {"an occurrence the second anchor lacks", with(R"({"t": {"loops": ["item", "more"], "columns": {"a": {"occurrence": "item", "element": 1}}}})"),
+       R"(table "t" column "a": loop "more" has no occurrence "item"; it declares "amount", "late", "more")"},
+      {"a loop inside the first anchor only", with(R"({"t": {"loops": ["item", "more"], "columns": {"a": {"loop": "sub", "segment": "AM", "element": 1}}}})"),
+       R"(table "t" column "a": loop "sub" is neither anchor loop "more", a loop inside it nor a loop above it)"},
+      {"read above, before every anchor opens", with(R"({"t": {"loops": ["more", "item", "side"], "columns": {"a": {"loop": "head", "occurrence": "ref_b", "element": 1}}}})"), ""},
+      {"read above, after the second anchor opens", with(R"({"t": {"loops": ["more", "item", "most"], "columns": {"a": {"loop": "head", "segment": "RF", "element": 1}, "b": {"loop": "head", "occurrence": "mid", "element": 1}}}})"),
+       R"(table "t" column "b": occurrence "mid" (position 20) of loop "head" comes after anchor loop "item" opens (position 10): its segments arrive after the rows are appended, so the column never fills)"},
+      {"the first anchor with one inside, and the first inside it", with(R"({"t": {"loops": ["sub", "side", "head", "more", "item"]}})"),
+       R"(table "t": anchor loops "head" and "sub" nest; a table without "segment" anchors in loops that do not)"},
+      {"a default ref taken by an earlier table", with(R"({"a": {"loops": ["item"]}, "b": {"loops": ["side"], "ref": "c"}, "c": {"loops": ["more"]}})"),
+       R"(table "c": "ref" "c" is already used by table "b")"},
+      {"a chain that begins the longest", with(R"({"h": {"loops": ["head"]}, "i": {"loops": ["item"]}, "u": {"loops": ["side", "sub", "more"], "segment": "AM"}})"), ""},
+      {"chains that part", with(R"({"h": {"loops": ["head"]}, "i": {"loops": ["item"]}, "m": {"loops": ["more"]}, "u": {"loops": ["side", "sub", "more"], "segment": "AM"}})"),
+       R"(table "u": anchor loops "sub" and "more" sit under tables that are not one chain: "sub" under h/i, "more" under h/m)"},
+      {"the first column named as any enclosing ref", with(R"({"h": {"loops": ["head"], "ref": "z"}, "i": {"loops": ["item"], "ref": "y"}, "s": {"loops": ["sub"], "columns": {"x": {"segment": "AM", "element": 1}, "y": {"segment": "AM", "element": 1}, "z": {"segment": "AM", "element": 1}}}})"),
+       R"(table "s" column "y": the name "y" is taken by an automatic column)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto compiled = compile_small(c.patch.c_str());
+    EXPECT_EQ(compiled.ok() ? std::string() : compiled.error().message(), c.expected);
+  }
+}
+
 TEST(CompileTables, ChainsAndSources) {
   auto compiled = compile_small(R"({"tables": {
     "h": {"loops": ["head"], "ref": "header", "columns": {
@@ -122,6 +174,9 @@ TEST(CompileTables, ChainsAndSources) {
             (Columns{{"flagged", ElementSource{head, "RF", {{1, "B"}, {2, "Y"}, {10, "Z"}},
                                                {}, {}, 2, {}}}}));
   EXPECT_EQ(s.columns, (Columns{{"x", GroupElementSource{1, 1}}}));
+
+  for (const TableDef& t : spec.tables) EXPECT_EQ(spec.table(t.name), &t);
+  for (const char* unknown : {"", "a", "hh", "j", "z"}) EXPECT_EQ(spec.table(unknown), nullptr) << unknown;
 }
 
 // "first" is shown by the pick-on-a-single case.
