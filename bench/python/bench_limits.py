@@ -174,6 +174,19 @@ def spec_objects(n: int):
     return work
 
 
+@growth("wide write", 2500)
+def wide_write(n: int):
+    """n claims columns, each reading its own of n more occurrences of REF
+    in loop 2100 by its qualifier code, written from a parse of the sample
+    file."""
+    sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "python"))
+    import zarvi
+    from x12_input import ENVELOPE, wide_claim_loop
+
+    spec, tables = wide_claim_loop(n)
+    return lambda: zarvi.write(tables, ENVELOPE, spec)
+
+
 def main() -> None:
     p = argparse.ArgumentParser()
     p.add_argument("--file", default=SEED)

@@ -13,7 +13,8 @@ import pytest
 import zarvi
 import zarvi._core as core
 from x12_input import (DATE, ENVELOPE, SIMPLE, TIME, claims_with_services, interchange,
-                       longest_pause, payment, round_trip, scaled_claim_rows, slow_input)
+                       longest_pause, payment, round_trip, scaled_claim_rows, slow_input,
+                       wide_claim_loop)
 
 ZONED = TIME.replace(tzinfo=datetime.timezone(datetime.timedelta(hours=1)))
 
@@ -247,3 +248,24 @@ def test_row_numbers_the_caller_chose_cost_no_more_than_plain_ones():
             break
     assert results["shared bucket"] == results["plain"] and results["plain"][1] == []
     assert alike(), seconds
+
+
+# Each column finds its occurrence by a search: a pass over the loop for
+# each column made the write grow with their product (1.5 s at 10,000, four
+# times the time at 5,000).
+def test_write_grows_with_the_columns_of_a_wide_loop():
+    sizes = {n: wide_claim_loop(n) for n in (5000, 10000)}
+    seconds = {n: math.inf for n in sizes}
+
+    def linear():
+        return seconds[10000] < 3 * seconds[5000] or seconds[10000] - seconds[5000] < 0.5
+
+    for _ in range(3):
+        for n, (spec, tables) in sizes.items():
+            start = time.perf_counter()
+            written, findings = zarvi.write(tables, ENVELOPE, spec)
+            seconds[n] = min(seconds[n], time.perf_counter() - start)
+            assert findings == [] and written.count(b"REF*Q") == 8
+        if linear():
+            break
+    assert linear(), seconds

@@ -1,6 +1,7 @@
 """Small 835 interchanges built inline for the tests, the sample file, an
 envelope to write with, and checks several test files share."""
 import datetime
+import json
 import pathlib
 import threading
 import time
@@ -54,6 +55,26 @@ def scaled_claim_rows(tables, factor):
         out[name] = t.set_column(t.schema.get_field_index(column), column,
                                  pc.multiply(t[column], factor))
     return out
+
+
+def wide_claim_loop(n):
+    """The built-in spec with n more occurrences of REF in loop 2100, told
+    apart by their qualifier codes, and a claims column reading each by its
+    code; SIMPLE with eight of them in its first claim."""
+    spec = json.loads(zarvi.Spec.builtin().to_json())
+    qualifier = spec["segments"]["REF"]["elements"]["1"]
+    del qualifier["codes"]
+    qualifier["max"] = 10
+    occurrences = spec["loops"]["2100"]["occurrences"]
+    columns = spec["tables"]["claims"]["columns"]
+    for i in range(n):
+        occurrences[f"ref{i:05}"] = {"segment": "REF", "pos": 20650,
+                                     "qualifier": {"element": 1, "codes": [f"Q{i}"]}}
+        columns[f"r{i:05}"] = {"segment": "REF", "where": {"1": f"Q{i}"}, "element": 2}
+    spec = zarvi.Spec.from_json(json.dumps(spec))
+    at = SIMPLE.index(b"SVC*")
+    refs = b"".join(b"REF*Q%d*V%d~" % (i, i) for i in range(0, n, n // 8))
+    return spec, zarvi.parse(SIMPLE[:at] + refs + SIMPLE[at:], spec=spec).tables
 
 
 def slow_input(read, seconds=0.5):

@@ -6,9 +6,11 @@ namespace zarvi_core::check::occurrences {
 
 namespace {
 
+// `list` ascending, as roots and children are: a search, not a scan, for
+// each of many siblings.
 std::optional<size_t> index_in(const std::vector<LoopId>& list, LoopId id) {
-  auto it = std::find(list.begin(), list.end(), id);
-  if (it == list.end()) return std::nullopt;
+  auto it = std::lower_bound(list.begin(), list.end(), id);
+  if (it == list.end() || *it != id) return std::nullopt;
   return static_cast<size_t>(it - list.begin());
 }
 

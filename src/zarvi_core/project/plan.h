@@ -311,6 +311,11 @@ class Plans {
   // copies what the plans hold per loop.
   void index_placed();
 
+  // Per loop: its entry in a walk of the loop forest and the entry after
+  // its last descendant's, so that a loop encloses another when its span
+  // holds the other's entry.
+  static std::vector<std::pair<size_t, size_t>> loop_spans(const spec::Spec& spec);
+
   // The plan of `id`, made empty on first use.
   SegmentPlan& entry(std::string_view id);
 
@@ -341,9 +346,6 @@ class Plans {
   // The index of the first occurrence of `loop` named `name`.
   std::optional<size_t> first_occurrence(const spec::Spec& spec, LoopId loop,
                                          std::string_view name);
-  // Per loop: its entry in a walk of the loop forest and the entry after
-  // its last descendant's.
-  static std::vector<std::pair<size_t, size_t>> loop_spans(const spec::Spec& spec);
   // Adds a new plan of a short id to its index, which doubles when full, so
   // that indexing every id costs time in proportion to their number.
   void index_short(uint64_t key, SegmentPlan* plan);

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 #include <set>
+#include <tuple>
 
 #include "zarvi_core/never_destroyed.h"
+#include "zarvi_core/project/plan.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
@@ -25,10 +28,10 @@ using spec::OccurrenceDef;
 
 namespace {
 
-// Whether the occurrence is read by `conditions`; `strict` also asks each
-// condition's code to pass its element's own code list.
-bool passes(const spec::Spec& spec, const OccurrenceDef& occ, std::string_view segment,
-            std::span<const Condition> conditions, bool strict) {
+// Whether the occurrence is read by `conditions`, its own codes and
+// qualifier considered (the element's code list is not).
+bool passes(const OccurrenceDef& occ, std::string_view segment,
+            std::span<const Condition> conditions) {
   if (occ.segment != segment) return false;
   for (const Condition& c : conditions) {
     const auto& q = occ.qualifier;
@@ -37,10 +40,6 @@ bool passes(const spec::Spec& spec, const OccurrenceDef& occ, std::string_view s
         it != occ.codes.end() &&
         !std::binary_search(it->second.begin(), it->second.end(), c.value)) {
       return false;
-    }
-    if (strict) {
-      const spec::ElementDef* def = spec::find_element(spec.segments, segment, c.position, {});
-      if (def != nullptr && def->rejects_code(c.value)) return false;
     }
   }
   return true;
@@ -57,18 +56,6 @@ ElementPlan* find_place(SegmentPlan& plan, uint64_t element, std::optional<uint6
     if (e.element == element && e.component == component) return &e;
   }
   return nullptr;
-}
-
-bool writes_element(const SegmentPlan& plan, uint64_t element) {
-  return std::any_of(plan.elements.begin(), plan.elements.end(),
-                     [&](const ElementPlan& e) { return e.element == element; });
-}
-
-std::optional<std::size_t> occurrence_index(const spec::LoopDef& loop, const std::string& name) {
-  for (std::size_t i = 0; i < loop.occurrences.size(); ++i) {
-    if (loop.occurrences[i].name == name) return i;
-  }
-  return std::nullopt;
 }
 
 std::optional<std::size_t> trigger_index(const spec::LoopDef& loop) {
@@ -95,11 +82,111 @@ const NeverDestroyed<std::vector<std::string>> kNoCodes;
 
 }  // namespace
 
-Resolution resolve(const spec::Spec& spec, const spec::LoopDef& loop, std::string_view segment,
-                   std::span<const Condition> conditions) {
+OccurrenceIndex::OccurrenceIndex(const spec::LoopDef& loop)
+    : loop_(&loop), trigger_(trigger_index(loop)) {
+  const auto& occurrences = loop.occurrences;
+  if (occurrences.size() <= kPassed) return;
+  names_.reserve(occurrences.size());
+  segments_.reserve(occurrences.size());
+  for (std::size_t i = 0; i < occurrences.size(); ++i) {
+    const OccurrenceDef& occ = occurrences[i];
+    names_.push_back({occ.name, i});
+    const auto& q = occ.qualifier;
+    // A qualifier on a component rules nothing out: a condition names an
+    // element.
+    const std::optional<uint64_t> element =
+        q && !q->component ? std::optional<uint64_t>(q->element) : std::nullopt;
+    segments_.push_back({occ.segment, element, i});
+    if (element) {
+      for (const std::string& code : q->codes) codes_.push_back({occ.segment, *element, code, i});
+    }
+  }
+  std::sort(names_.begin(), names_.end(), [](const Named& a, const Named& b) {
+    const int c = a.name.compare(b.name);
+    return c != 0 ? c < 0 : a.occurrence < b.occurrence;
+  });
+  std::sort(segments_.begin(), segments_.end(), [](const Qualified& a, const Qualified& b) {
+    const int c = a.segment.compare(b.segment);
+    if (c != 0) return c < 0;
+    return std::pair(a.element, a.occurrence) < std::pair(b.element, b.occurrence);
+  });
+  std::sort(codes_.begin(), codes_.end(), [](const Coded& a, const Coded& b) {
+    if (const int c = a.segment.compare(b.segment); c != 0) return c < 0;
+    if (a.element != b.element) return a.element < b.element;
+    if (const int c = a.code.compare(b.code); c != 0) return c < 0;
+    return a.occurrence < b.occurrence;
+  });
+}
+
+std::optional<std::size_t> OccurrenceIndex::named(std::string_view name) const {
+  const auto& occurrences = loop_->occurrences;
+  if (occurrences.size() <= kPassed) {
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (occurrences[i].name == name) return i;
+    }
+    return std::nullopt;
+  }
+  const auto at = std::lower_bound(names_.begin(), names_.end(), name,
+                                   [](const Named& n, std::string_view v) { return n.name < v; });
+  if (at == names_.end() || at->name != name) return std::nullopt;
+  return at->occurrence;
+}
+
+void OccurrenceIndex::candidates(std::string_view segment, std::span<const Condition> conditions,
+                                 std::vector<std::size_t>& out) const {
+  const auto& occurrences = loop_->occurrences;
+  if (occurrences.size() <= kPassed) {
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (occurrences[i].segment == segment) out.push_back(i);
+    }
+    return;
+  }
+  const std::size_t start = out.size();
+  auto it = std::lower_bound(segments_.begin(), segments_.end(), segment,
+                             [](const Qualified& q, std::string_view s) { return q.segment < s; });
+  // One run per qualifier element: taken whole unless a condition names
+  // that element, then only the occurrences whose qualifier holds its code.
+  while (it != segments_.end() && it->segment == segment) {
+    const std::optional<uint64_t> element = it->element;
+    const auto end = std::partition_point(it, segments_.end(), [&](const Qualified& q) {
+      return q.segment == segment && q.element == element;
+    });
+    // Conditions come sorted by position; were they not, a missed one would
+    // only take the run whole.
+    const auto c = element ? std::lower_bound(conditions.begin(), conditions.end(), *element,
+                                              [](const Condition& x, uint64_t p) {
+                                                return x.position < p;
+                                              })
+                           : conditions.end();
+    if (c == conditions.end() || c->position != *element) {
+      for (; it != end; ++it) out.push_back(it->occurrence);
+      continue;
+    }
+    using CodeKey = std::tuple<std::string_view, uint64_t, std::string_view>;
+    const CodeKey key(segment, *element, c->value);
+    auto of = [](const Coded& x) { return CodeKey(x.segment, x.element, x.code); };
+    auto k = std::lower_bound(codes_.begin(), codes_.end(), key,
+                              [&](const Coded& x, const CodeKey& v) { return of(x) < v; });
+    for (; k != codes_.end() && of(*k) == key; ++k) out.push_back(k->occurrence);
+    it = end;
+  }
+  std::sort(out.begin() + static_cast<std::ptrdiff_t>(start), out.end());
+}
+
+Resolution resolve(const spec::Spec& spec, const spec::LoopDef& loop, const OccurrenceIndex& index,
+                   std::string_view segment, std::span<const Condition> conditions) {
   std::vector<std::size_t> matches;
-  for (std::size_t i = 0; i < loop.occurrences.size(); ++i) {
-    if (passes(spec, loop.occurrences[i], segment, conditions, true)) matches.push_back(i);
+  index.candidates(segment, conditions, matches);
+  std::erase_if(matches, [&](std::size_t i) {
+    return !passes(loop.occurrences[i], segment, conditions);
+  });
+  // A code its element's own list rejects rules out every occurrence alike:
+  // a match would be one no valid file holds.
+  for (const Condition& c : conditions) {
+    const spec::ElementDef* def = spec::find_element(spec.segments, segment, c.position, {});
+    if (def == nullptr || !def->rejects_code(c.value)) continue;
+    if (matches.empty()) return Unmatched{};
+    return NeverValid{place(segment, c.position), c.value, def->codes};
   }
   if (matches.size() == 1) {
     const OccurrenceDef& occ = loop.occurrences[matches.front()];
@@ -110,21 +197,10 @@ Resolution resolve(const spec::Spec& spec, const spec::LoopDef& loop, std::strin
     }
     return out;
   }
-  if (matches.empty()) {
-    for (const OccurrenceDef& occ : loop.occurrences) {
-      if (!passes(spec, occ, segment, conditions, false)) continue;
-      for (const Condition& c : conditions) {
-        const spec::ElementDef* def = spec::find_element(spec.segments, segment, c.position, {});
-        if (def != nullptr && def->rejects_code(c.value)) {
-          return NeverValid{place(segment, c.position), c.value, def->codes};
-        }
-      }
-      break;
-    }
-    return Unmatched{};
-  }
   Unmatched out;
-  for (std::size_t i : matches) out.names.push_back(loop.occurrences[i].name);
+  if (matches.size() > 1) {
+    for (std::size_t i : matches) out.names.push_back(loop.occurrences[i].name);
+  }
   return out;
 }
 
@@ -133,6 +209,19 @@ Builder::Builder(const spec::Spec& spec)
 
 const std::string& Builder::column_name(std::size_t table, std::size_t column) const {
   return spec_.tables[table].columns[column].first;
+}
+
+const OccurrenceIndex& Builder::occurrences(LoopId loop) {
+  if (indexes_.empty()) indexes_.resize(spec_.loops.size());
+  std::optional<OccurrenceIndex>& index = indexes_[loop];
+  if (!index) index.emplace(spec_.loops[loop]);
+  return *index;
+}
+
+bool Builder::encloses(LoopId outer, LoopId inner) {
+  if (spans_.empty()) spans_ = project::plan::Plans::loop_spans(spec_);
+  const auto [entry, exit] = spans_[outer];
+  return entry < spans_[inner].first && spans_[inner].first < exit;
 }
 
 void Builder::envelope() {
@@ -184,7 +273,7 @@ void Builder::loop_table(std::size_t t) {
     std::size_t o = 0;
     std::vector<Condition> codes;
     if (source->occurrence) {
-      auto found = occurrence_index(loop, *source->occurrence);
+      auto found = occurrences(l).named(*source->occurrence);
       if (!found) {
         refusals_.push_back(Refusal::unmatched_source(
             table.name, name, spec::quote_name(*source->occurrence), loop.name, {}));
@@ -192,7 +281,7 @@ void Builder::loop_table(std::size_t t) {
       }
       o = *found;
     } else {
-      Resolution r = resolve(spec_, loop, source->segment, source->where);
+      Resolution r = resolve(spec_, loop, occurrences(l), source->segment, source->where);
       if (auto* u = std::get_if<Unmatched>(&r)) {
         refusals_.push_back(Refusal::unmatched_source(table.name, name,
                                                       refusal::render_source(source->segment,
@@ -210,16 +299,14 @@ void Builder::loop_table(std::size_t t) {
       codes = std::move(resolved.codes);
     }
 
-    if (loop.control && trigger_index(loop) == o) {
+    if (loop.control && occurrences(l).trigger() == o) {
       refusals_.push_back(Refusal::envelope_occurrence_read(table.name, name,
                                                             loop.occurrences[o].name, loop.name));
       continue;
     }
 
     if (source->loop) {
-      const auto above = spec_.ancestors(anchor);
-      const Role claim =
-          std::find(above.begin(), above.end(), l) != above.end() ? Role::ReadAbove : Role::ReadBy;
+      const Role claim = encloses(l, anchor) ? Role::ReadAbove : Role::ReadBy;
       LoopPlan& lp = loops_[l];
       if (lp.role == Role::NotWritten || lp.role == Role::Implied) {
         lp.role = claim;
@@ -248,7 +335,7 @@ void Builder::repeat_table(std::size_t t) {
   for (LoopId l : table.loops) {
     repeats_.emplace_back(t, l);
     const spec::LoopDef& loop = spec_.loops[l];
-    Resolution r = resolve(spec_, loop, segment, {});
+    Resolution r = resolve(spec_, loop, occurrences(l), segment, {});
     const auto* resolved = std::get_if<Resolved>(&r);
     if (resolved == nullptr) {
       auto* u = std::get_if<Unmatched>(&r);
@@ -304,39 +391,70 @@ std::optional<std::vector<uint64_t>> Builder::nths(const Key& key,
 }
 
 void Builder::segments() {
+  std::vector<std::size_t> order;  // a key's entries by instance number, then column order
   for (const auto& [key, entries] : entries_) {
     auto numbers = nths(key, entries);
     if (!numbers) continue;
-    const spec::LoopDef& loop = spec_.loops[key.loop];
-    const OccurrenceDef& occ = loop.occurrences[key.occurrence];
-    const std::set<uint64_t> instances(numbers->begin(), numbers->end());
-    for (uint64_t n : instances) {
+    const OccurrenceDef& occ = spec_.loops[key.loop].occurrences[key.occurrence];
+    order.resize(entries.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return std::pair((*numbers)[a], a) < std::pair((*numbers)[b], b);
+    });
+    for (std::size_t first = 0, end = 0; first < order.size(); first = end) {
+      end = first + 1;
+      while (end < order.size() && (*numbers)[order[end]] == (*numbers)[order[first]]) ++end;
       SegmentPlan plan{Source::Row, key.table, key.occurrence, {}};
       for (const Condition& c : key.codes) {
         plan.elements.push_back(ElementPlan{c.position, std::nullopt, Constant{c.value}});
       }
       add_qualifier(plan, occ);
-      for (std::size_t i = 0; i < entries.size(); ++i) {
-        if ((*numbers)[i] != n) continue;
-        const Entry& e = entries[i];
-        ElementPlan* there = find_place(plan, e.element, e.component);
-        if (there == nullptr) {
-          plan.elements.push_back(ElementPlan{e.element, e.component, ColumnValue{e.column}});
-        } else if (std::holds_alternative<Constant>(there->value)) {
-          there->value = ColumnValue{e.column};
-        } else {
-          const std::size_t other = std::holds_alternative<ColumnValue>(there->value)
-                                        ? std::get<ColumnValue>(there->value).column
-                                        : std::get<RepeatedValue>(there->value).column;
-          refusals_.push_back(Refusal::element_written_twice(
-              spec_.tables[key.table].name, column_name(key.table, e.column),
-              place(occ.segment, e.element, e.component), occ.name, loop.name,
-              column_name(key.table, other)));
-        }
-      }
+      place_entries(key, entries, std::span(order).subspan(first, end - first), plan);
       check_codes(key.loop, plan, key.table, entries.front().column);
       loops_[key.loop].segments.push_back(std::move(plan));
     }
+  }
+}
+
+void Builder::place_entries(const Key& key, const std::vector<Entry>& entries,
+                            std::span<const std::size_t> instance, SegmentPlan& plan) {
+  const spec::LoopDef& loop = spec_.loops[key.loop];
+  const OccurrenceDef& occ = loop.occurrences[key.occurrence];
+  auto place_of = [&](std::size_t i) { return Place(entries[i].element, entries[i].component); };
+  // The fixed codes so far, by place, then position: a column takes the
+  // first code's place.
+  fixed_.clear();
+  for (std::size_t k = 0; k < plan.elements.size(); ++k) {
+    fixed_.emplace_back(Place(plan.elements[k].element, plan.elements[k].component), k);
+  }
+  std::sort(fixed_.begin(), fixed_.end());
+  // The entries by place, then column order: the first of each place writes
+  // it, and the later ones are refused, in column order.
+  by_place_.assign(instance.begin(), instance.end());
+  std::sort(by_place_.begin(), by_place_.end(), [&](std::size_t a, std::size_t b) {
+    return std::pair(place_of(a), a) < std::pair(place_of(b), b);
+  });
+  twice_.clear();  // (entry, the column already there)
+  for (std::size_t r = 0, next = 0; r < by_place_.size(); r = next) {
+    const Entry& e = entries[by_place_[r]];
+    const Place at = place_of(by_place_[r]);
+    for (next = r + 1; next < by_place_.size() && place_of(by_place_[next]) == at; ++next) {
+      twice_.emplace_back(by_place_[next], e.column);
+    }
+    const auto code = std::lower_bound(fixed_.begin(), fixed_.end(), std::pair(at, std::size_t{0}));
+    if (code != fixed_.end() && code->first == at) {
+      plan.elements[code->second].value = ColumnValue{e.column};
+    } else {
+      plan.elements.push_back(ElementPlan{e.element, e.component, ColumnValue{e.column}});
+    }
+  }
+  std::sort(twice_.begin(), twice_.end());
+  for (const auto& [i, other] : twice_) {
+    const Entry& e = entries[i];
+    refusals_.push_back(Refusal::element_written_twice(
+        spec_.tables[key.table].name, column_name(key.table, e.column),
+        place(occ.segment, e.element, e.component), occ.name, loop.name,
+        column_name(key.table, other)));
   }
 }
 
@@ -379,8 +497,11 @@ void Builder::check_codes(LoopId l, const SegmentPlan& plan, std::size_t t,
 void Builder::implied() {
   for (LoopId l = 0; l < loops_.size(); ++l) {
     if (loops_[l].role == Role::NotWritten) continue;
-    for (LoopId a : spec_.ancestors(l)) {
-      if (loops_[a].role == Role::NotWritten) loops_[a].role = Role::Implied;
+    // A written ancestor has its own ancestors written or implied, by the
+    // time this pass ends: the walk up stops there.
+    for (std::optional<LoopId> a = spec_.loops[l].parent;
+         a && loops_[*a].role == Role::NotWritten; a = spec_.loops[*a].parent) {
+      loops_[*a].role = Role::Implied;
     }
   }
 }
@@ -393,42 +514,70 @@ void Builder::repeats_placed() {
   }
 }
 
+const std::vector<Builder::Required>& Builder::required_places(const spec::SegmentDef& segment) {
+  auto list = [&](std::vector<Required>& out) {
+    for (const auto& [pos, element] : segment.elements) {
+      if (!element.composite) {
+        if (element.required) out.push_back({pos, std::nullopt, &element, true});
+        continue;
+      }
+      for (const auto& [cpos, component] : *element.composite) {
+        if (component.required) out.push_back({pos, cpos, &component, element.required});
+      }
+    }
+  };
+  // A short segment is listed afresh for each plan: keeping its list would
+  // cost more.
+  if (segment.elements.size() <= kListedAfresh) {
+    listed_.clear();
+    list(listed_);
+    return listed_;
+  }
+  auto [at, fresh] = required_.try_emplace(&segment);
+  if (fresh) list(at->second);
+  return at->second;
+}
+
 void Builder::required_elements(LoopId l, SegmentPlan& plan) {
   const spec::LoopDef& loop = spec_.loops[l];
   const OccurrenceDef& occ = loop.occurrences[plan.occurrence];
   const auto def = spec_.segments.find(occ.segment);
   if (def == spec_.segments.end()) return;
-  struct Place {
-    uint64_t element;
-    std::optional<uint64_t> component;
-    const spec::ElementDef* def;
+  const std::vector<Required>& required = required_places(def->second);
+  if (required.empty()) return;
+  written_.clear();
+  for (const ElementPlan& e : plan.elements) written_.emplace_back(e.element, e.component);
+  std::sort(written_.begin(), written_.end());
+  auto writes = [&](uint64_t element, std::optional<uint64_t> component) {
+    return std::binary_search(written_.begin(), written_.end(), Place(element, component));
   };
-  std::vector<Place> places;
-  for (const auto& [pos, element] : def->second.elements) {
-    if (!element.composite) {
-      if (element.required && !writes_element(plan, pos)) places.push_back({pos, {}, &element});
+  auto writes_element = [&](uint64_t element) {
+    const auto at =
+        std::lower_bound(written_.begin(), written_.end(), Place(element, std::nullopt));
+    return at != written_.end() && at->first == element;
+  };
+  std::vector<const Required*> places;
+  for (const Required& r : required) {
+    if (!r.component) {
+      if (!writes_element(r.element)) places.push_back(&r);
       continue;
     }
     // A value without component is component 1 of the composite, as the
     // emitter writes it and a reader reads it.
-    if (!element.required && !writes_element(plan, pos)) continue;
-    for (const auto& [cpos, component] : *element.composite) {
-      const bool written = find_place(plan, pos, cpos) != nullptr ||
-                           (cpos == 1 && find_place(plan, pos, std::nullopt) != nullptr);
-      if (component.required && !written) {
-        places.push_back({pos, cpos, &component});
-      }
-    }
+    if (!r.whole && !writes_element(r.element)) continue;
+    const bool written =
+        writes(r.element, r.component) || (*r.component == 1 && writes(r.element, std::nullopt));
+    if (!written) places.push_back(&r);
   }
   std::vector<Refusal> found;
-  for (const Place& p : places) {
-    const auto& codes = place_codes(occ, p.element, p.component, p.def->codes);
+  for (const Required* p : places) {
+    const auto& codes = place_codes(occ, p->element, p->component, p->def->codes);
     if (codes.size() == 1) {
-      plan.elements.push_back(ElementPlan{p.element, p.component, Constant{codes.front()}});
+      plan.elements.push_back(ElementPlan{p->element, p->component, Constant{codes.front()}});
       continue;
     }
     found.push_back(Refusal::required_element_unwritten(
-        place(occ.segment, p.element, p.component), p.def->name, occ.name, loop.name,
+        place(occ.segment, p->element, p->component), p->def->name, occ.name, loop.name,
         spec_.tables[plan.table].name));
   }
   refusals_.insert(refusals_.end(), found.begin(), found.end());
@@ -445,14 +594,13 @@ void Builder::required() {
             child.name, spec::render_trigger(child.trigger), loop.name));
       }
     }
-    const auto& plans = loops_[l].segments;
+    std::vector<bool> planned(loop.occurrences.size(), false);
+    for (const SegmentPlan& p : loops_[l].segments) {
+      if (p.occurrence < planned.size()) planned[p.occurrence] = true;
+    }
     for (std::size_t o = 0; o < loop.occurrences.size(); ++o) {
       const OccurrenceDef& occ = loop.occurrences[o];
-      if (occ.usage != spec::Usage::Required) continue;
-      if (std::any_of(plans.begin(), plans.end(),
-                      [&](const SegmentPlan& p) { return p.occurrence == o; })) {
-        continue;
-      }
+      if (occ.usage != spec::Usage::Required || planned[o]) continue;
       refusals_.push_back(Refusal::required_occurrence_unwritten(
           occ.name, spec::render_selector(occ), loop.name));
     }

@@ -1,5 +1,6 @@
 #include "zarvi_core/write/data.h"
 
+#include <algorithm>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -8,6 +9,9 @@
 
 namespace zarvi_core::write::data {
 namespace {
+
+// Chains of more tables than this are searched, not passed over.
+constexpr size_t kPassedChain = 8;
 
 using finding::WriteError;
 
@@ -57,6 +61,11 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
     return found == slot_of_name.end() ? std::nullopt : slots[found->second];
   };
   for (size_t t : def.chain) data.references.push_back({t, slot_of(spec.tables[t].ref)});
+  if (data.references.size() > kPassedChain) {
+    for (size_t k = 0; k < data.references.size(); ++k)
+      data.reference_order.emplace_back(data.references[k].table, k);
+    std::sort(data.reference_order.begin(), data.reference_order.end());
+  }
   data.columns.reserve(def.columns.size());
   for (const auto& entry : def.columns) data.columns.push_back(slot_of(entry.first));
   return data;
@@ -65,14 +74,22 @@ Result<Data, WriteError> bind_table(const spec::Spec& spec, const spec::TableDef
 }  // namespace
 
 std::optional<int64_t> Data::reference(size_t parent, size_t r) const {
-  for (const Reference& ref : references) {
-    if (ref.table != parent) continue;
-    if (!ref.column) return std::nullopt;
-    const auto cell = ref.column->get(r);
-    if (!cell || cell->kind() != column::Cell::Kind::Int64) return std::nullopt;
-    return cell->int64();
+  const Reference* ref = nullptr;
+  if (reference_order.empty()) {
+    for (const Reference& each : references) {
+      if (each.table != parent) continue;
+      ref = &each;
+      break;
+    }
+  } else if (const auto at = std::lower_bound(reference_order.begin(), reference_order.end(),
+                                              std::pair(parent, size_t{0}));
+             at != reference_order.end() && at->first == parent) {
+    ref = &references[at->second];
   }
-  return std::nullopt;
+  if (ref == nullptr || !ref->column) return std::nullopt;
+  const auto cell = ref->column->get(r);
+  if (!cell || cell->kind() != column::Cell::Kind::Int64) return std::nullopt;
+  return cell->int64();
 }
 
 Result<std::vector<Data>, WriteError> bind(const spec::Spec& spec, const column::table::Tables& tables) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zarvi_core/column/column.h"
@@ -31,6 +32,10 @@ struct Reference {
 struct Data {
   SharedText name;  // the spec's
   std::vector<Reference> references;  // one per table of the chain, outermost first
+  // For a deep chain, (table, index in references) by table, then index: a
+  // row is checked against each table of its chain, each by a search. Empty
+  // for a short chain, which a pass reads faster.
+  std::vector<std::pair<size_t, size_t>> reference_order;
   std::vector<Bound> columns;         // one per declared column, in spec order
   size_t rows = 0;                    // 0 when no input table has this name
   Bound row;                          // "row"

@@ -74,7 +74,8 @@ Emitter::Emitter(const spec::Spec& spec, const plan::WritePlan& plan, const layo
       data_(data),
       nest_(nest),
       envelope_(envelope),
-      inputs_{spec, plan, layout, data, nest},
+      answers_(spec.loops.size()),
+      inputs_{spec, plan, layout, data, nest, &answers_},
       delimiters_(delimiters),
       counters_(spec.loops.size(), envelope.control_number),
       last_entered_(data.size()),
@@ -237,18 +238,23 @@ void Emitter::finish_segment(std::string_view id, std::optional<trace::RowOrigin
       output_ += parts_[i].text(scratch);
     } else {
       // Components 1 to the highest with text; a part without component is
-      // component 1.
+      // component 1, and the first part of a component is the one written.
+      const auto number = [](const render::Part& p) { return p.component.value_or(1); };
+      const auto by_number = [&](const render::Part& a, const render::Part& b) {
+        return number(a) < number(b);
+      };
+      // Parts come in Part::before order; a stable sort of any other keeps
+      // each component's first part first.
+      if (!std::is_sorted(parts_.begin() + i, parts_.begin() + j, by_number))
+        std::stable_sort(parts_.begin() + i, parts_.begin() + j, by_number);
       uint64_t top = 0;
       for (size_t k = i; k < j; ++k)
-        if (parts_[k].end > parts_[k].begin) top = std::max(top, parts_[k].component.value_or(1));
+        if (parts_[k].end > parts_[k].begin) top = std::max(top, number(parts_[k]));
+      size_t k = i;
       for (uint64_t c = 1; c <= top; ++c) {
         if (c > 1) output_ += component_sep;
-        for (size_t k = i; k < j; ++k) {
-          if (parts_[k].component.value_or(1) == c) {
-            output_ += parts_[k].text(scratch);
-            break;
-          }
-        }
+        while (k < j && number(parts_[k]) < c) ++k;
+        if (k < j && number(parts_[k]) == c) output_ += parts_[k].text(scratch);
       }
     }
     i = j;
@@ -390,7 +396,7 @@ void Emitter::write_closing(LoopId loop, const std::string& control, uint64_t co
   finish_segment(*def.end, std::nullopt);
 }
 
-void Emitter::instance(LoopId loop, const walk::Context& context) {
+bool Emitter::instance(LoopId loop, const walk::Context& context) {
   const spec::LoopDef& def = spec_.loops[loop];
   if (plan_.role(loop) == plan::Role::Rows && plan_.role_table(loop))
     if (const std::optional<size_t> row = context.row(*plan_.role_table(loop)))
@@ -409,6 +415,12 @@ void Emitter::instance(LoopId loop, const walk::Context& context) {
   const std::vector<plan::SegmentPlan>& segments = plan_.segments(loop);
   for (const layout::Item& item : layout_.items(loop)) {
     if (item.kind == layout::Item::Kind::Loop) {
+      // Writing an implied instance tells whether it is one: asking first
+      // would walk its descendants once more at each level of a chain.
+      if (plan_.role(item.index) == plan::Role::Implied) {
+        if (instance(item.index, context)) children = saturating_add(children, 1);
+        continue;
+      }
       const std::vector<walk::Context> inner = instances(item.index, context);
       for (const walk::Context& c : inner) instance(item.index, c);
       children = saturating_add(children, inner.size());
@@ -438,6 +450,7 @@ void Emitter::instance(LoopId loop, const walk::Context& context) {
                                : children;
     write_closing(loop, control, count);
   }
+  return plan_.role(loop) != plan::Role::Implied || children > 0;
 }
 
 }  // namespace zarvi_core::write::emit

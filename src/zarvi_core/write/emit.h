@@ -38,12 +38,17 @@ class Emitter {
   Emitter(const spec::Spec& spec, const plan::WritePlan& plan, const layout::Layout& layout,
           const std::vector<data::Data>& data, const nest::Nest& nest,
           const envelope::Envelope& envelope, const envelope::DelimiterList& delimiters);
+  // The walk's inputs point at the emitter's own answers.
+  Emitter(const Emitter&) = delete;
+  Emitter& operator=(const Emitter&) = delete;
 
   // One context per instance of `loop` under `context`, in order; they refer
   // to `context`.
   std::vector<walk::Context> instances(LoopId loop, const walk::Context& context) const;
-  // Writes one instance with its segments and child instances.
-  void instance(LoopId loop, const walk::Context& context);
+  // Writes one instance with its segments and child instances. An implied
+  // loop's instance is one only when a child has one: false, and nothing
+  // written, when none has.
+  bool instance(LoopId loop, const walk::Context& context);
   bool has_data(LoopId loop, size_t table, size_t row) const;
   // The order check: a row of a nested table written after a higher row of
   // the same table is OutOfOrder.
@@ -103,6 +108,7 @@ class Emitter {
   const std::vector<data::Data>& data_;
   const nest::Nest& nest_;
   const envelope::Envelope& envelope_;
+  std::vector<walk::DataAnswer> answers_;  // by loop; walk's, kept from call to call
   walk::Inputs inputs_;
   cells::DelimiterSet delimiters_;
 

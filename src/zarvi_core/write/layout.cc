@@ -54,6 +54,17 @@ std::vector<Item> order_items(const spec::Spec& spec, LoopId l,
 
 Layout::Layout(const plan::WritePlan& plan, const spec::Spec& spec)
     : loops_(spec.loops.size()), groups_(spec.tables.size(), 1) {
+  // Controls above each loop, counted parents first.
+  std::vector<uint64_t> above(spec.loops.size(), 0);
+  std::vector<LoopId> pending(spec.roots.begin(), spec.roots.end());
+  while (!pending.empty()) {
+    const LoopId l = pending.back();
+    pending.pop_back();
+    for (LoopId c : spec.loops[l].children) {
+      above[c] = above[l] + (spec.loops[l].control ? 1 : 0);
+      pending.push_back(c);
+    }
+  }
   for (LoopId l = 0; l < spec.loops.size(); ++l) {
     const spec::LoopDef& loop = spec.loops[l];
     const auto& plans = plan.segments(l);
@@ -80,11 +91,7 @@ Layout::Layout(const plan::WritePlan& plan, const spec::Spec& spec)
       }
     }
 
-    if (loop.control) {
-      uint64_t level = 0;
-      for (LoopId a : spec.ancestors(l)) level += spec.loops[a].control ? 1 : 0;
-      out.level = level;
-    }
+    if (loop.control) out.level = above[l];
   }
 
   for (std::size_t t = 0; t < spec.tables.size(); ++t) {

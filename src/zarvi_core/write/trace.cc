@@ -1,7 +1,9 @@
 #include "zarvi_core/write/trace.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
+#include <tuple>
 
 namespace zarvi_core::write::trace {
 namespace {
@@ -28,6 +30,14 @@ void Traces::field(uint64_t element, std::optional<uint64_t> component, envelope
 }
 
 void Traces::segment(std::optional<RowOrigin> origin) {
+  for (size_t i = ends_; i < values_.size(); ++i)
+    sorted_.push_back(static_cast<uint32_t>(i - ends_));
+  const auto key = [&](uint32_t k) {
+    const Value& v = values_[ends_ + k];
+    return std::tuple(v.element, v.component, k);
+  };
+  std::sort(sorted_.begin() + static_cast<std::ptrdiff_t>(ends_), sorted_.end(),
+            [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
   Segment s{ends_, 0, open_table_, false};
   if (origin) {
     s.row = origin->row;
@@ -48,18 +58,36 @@ std::optional<finding::Origin> Traces::origin(uint64_t s, std::optional<uint64_t
   if (element) {
     const uint32_t e = clamped<uint32_t>(*element);
     const uint16_t c = clamped<uint16_t>(component.value_or(0));
-    for (uint64_t i = seg.first; i < end; ++i) {
-      const Value& v = values_[i];
-      if (v.element != e) continue;
-      // A value written without component is component 1 of a composite.
-      if (component && v.component != 0 && v.component != c) continue;
-      if (v.row == kEnvelope) {
-        const size_t f = v.column;
-        if (f < envelope::kFieldNames.size())
-          return finding::Origin::envelope(std::string(envelope::kFieldNames[f]));
-        continue;
+    const auto usable = [&](const Value& v) {
+      return v.row == kEnvelope ? v.column < envelope::kFieldNames.size() : seg.table != kNoTable;
+    };
+    // The earliest usable value among the segment's values at `e` with a
+    // component from `low` to `high`.
+    const auto sorted = std::span(sorted_).subspan(seg.first, end - seg.first);
+    std::optional<uint32_t> found;
+    const auto earliest = [&](uint16_t low, uint16_t high) {
+      auto at = std::lower_bound(sorted.begin(), sorted.end(), std::pair(e, low),
+                                 [&](uint32_t k, const std::pair<uint32_t, uint16_t>& key) {
+                                   const Value& v = values_[seg.first + k];
+                                   return std::pair(v.element, v.component) < key;
+                                 });
+      for (; at != sorted.end(); ++at) {
+        const Value& v = values_[seg.first + *at];
+        if (v.element != e || v.component > high) break;
+        if (usable(v) && (!found || *at < *found)) found = *at;
       }
-      if (seg.table == kNoTable) continue;
+    };
+    // A value written without component is component 1 of a composite.
+    if (component) {
+      earliest(0, 0);
+      if (c != 0) earliest(c, c);
+    } else {
+      earliest(0, std::numeric_limits<uint16_t>::max());
+    }
+    if (found) {
+      const Value& v = values_[seg.first + *found];
+      if (v.row == kEnvelope)
+        return finding::Origin::envelope(std::string(envelope::kFieldNames[v.column]));
       return finding::Origin::cell(names(seg.table, std::nullopt), v.row,
                                    names(seg.table, size_t{v.column}));
     }
@@ -71,6 +99,7 @@ std::optional<finding::Origin> Traces::origin(uint64_t s, std::optional<uint64_t
 void Traces::clear() {
   segments_.clear();
   values_.clear();
+  sorted_.clear();
   open_table_ = kNoTable;
   ends_ = 0;
 }

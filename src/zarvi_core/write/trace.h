@@ -1,6 +1,6 @@
 // Traces: where each written segment and value came from, so that a
 // diagnostic of the read-back can point at a table row, a cell or an
-// envelope field. Kept in two flat arrays: 24 bytes per segment and 16 per
+// envelope field. Kept in flat arrays: 24 bytes per segment and 20 per
 // traced value (constants are not traced). Traces own their data; origins
 // own their names.
 #pragma once
@@ -72,6 +72,10 @@ class Traces {
 
   std::vector<Segment> segments_;
   std::vector<Value> values_;
+  // Each segment's values by element, component, then order, as offsets
+  // from its first: a segment with many diagnostics finds each value by a
+  // search.
+  std::vector<uint32_t> sorted_;
   // Table of the cells traced for the open segment.
   uint32_t open_table_ = kNoTable;
   // Values traced up to the last closed segment.

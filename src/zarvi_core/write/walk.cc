@@ -32,6 +32,7 @@ bool same_cells(const data::Data& table, std::span<const size_t> columns, size_t
 Context Context::with_row(size_t table, size_t row) const {
   Context c;
   c.parent_ = this;
+  c.skip_ = table_ == table ? skip_ : this;
   c.table_ = table;
   c.row_ = row;
   return c;
@@ -44,13 +45,14 @@ Context Context::with_range(const Range& range, size_t first_row) const {
 }
 
 std::optional<size_t> Context::row(size_t table) const {
-  for (const Context* c = this; c != nullptr; c = c->parent_)
+  for (const Context* c = this; c != nullptr; c = c->skip_)
     if (c->table_ == table) return c->row_;
   return std::nullopt;
 }
 
 std::optional<Range> Context::range(size_t table) const {
-  for (const Context* c = this; c != nullptr; c = c->parent_)
+  // A range binds its own table, so only the bindings of `table` can hold it.
+  for (const Context* c = this; c != nullptr; c = c->table_ == table ? c->parent_ : c->skip_)
     if (c->range_ && c->range_->table == table) return c->range_;
   return std::nullopt;
 }
@@ -73,18 +75,26 @@ std::span<const size_t> rows(const Inputs& in, size_t table, const Context& cont
 }
 
 bool has_data(const Inputs& in, LoopId loop, size_t table, size_t row) {
-  const data::Data& data = in.data[table];
-  for (const plan::SegmentPlan& segment : in.plan.segments(loop)) {
-    if (segment.source != plan::Source::Row || segment.table != table) continue;
-    for (const plan::ElementPlan& element : segment.elements)
-      if (const auto* c = std::get_if<plan::ColumnValue>(&element.value))
-        if (is_set(data, c->column, row)) return true;
-  }
-  for (LoopId child : in.spec.loops[loop].children)
-    if (in.plan.role(child) == plan::Role::ReadBy && in.plan.role_table(child) == table &&
-        has_data(in, child, table, row))
-      return true;
-  return false;
+  DataAnswer* answer =
+      in.answers != nullptr && loop < in.answers->size() ? &(*in.answers)[loop] : nullptr;
+  if (answer != nullptr && answer->known && answer->table == table && answer->row == row)
+    return answer->value;
+  const bool value = [&] {
+    const data::Data& data = in.data[table];
+    for (const plan::SegmentPlan& segment : in.plan.segments(loop)) {
+      if (segment.source != plan::Source::Row || segment.table != table) continue;
+      for (const plan::ElementPlan& element : segment.elements)
+        if (const auto* c = std::get_if<plan::ColumnValue>(&element.value))
+          if (is_set(data, c->column, row)) return true;
+    }
+    for (LoopId child : in.spec.loops[loop].children)
+      if (in.plan.role(child) == plan::Role::ReadBy && in.plan.role_table(child) == table &&
+          has_data(in, child, table, row))
+        return true;
+    return false;
+  }();
+  if (answer != nullptr) *answer = DataAnswer{table, row, true, value};
+  return value;
 }
 
 void instances(const Inputs& in, LoopId loop, const Context& context, std::vector<Context>& out) {

@@ -44,9 +44,21 @@ class Context {
 
  private:
   const Context* parent_ = nullptr;
+  // The nearest context up the chain that does not bind this one's table:
+  // a lookup of another table passes a run of bindings of one table (a
+  // chain of loops read above a table) in one step.
+  const Context* skip_ = nullptr;
   std::optional<size_t> table_;  // the table this context binds
   size_t row_ = 0;
   std::optional<Range> range_;
+};
+
+// The last answer of has_data for one loop.
+struct DataAnswer {
+  size_t table = 0;
+  size_t row = 0;
+  bool known = false;
+  bool value = false;
 };
 
 // What the walk reads; all borrowed for the walk.
@@ -56,6 +68,9 @@ struct Inputs {
   const layout::Layout& layout;
   const std::vector<data::Data>& data;
   const nest::Nest& nest;
+  // When given, one per loop, kept from call to call: a chain of loops read
+  // by one table asks has_data again for the same row at each level.
+  std::vector<DataAnswer>* answers = nullptr;
 };
 
 // Appends to `out` one context per instance of `loop` under `context`, in

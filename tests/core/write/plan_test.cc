@@ -95,6 +95,33 @@ TEST(WritePlan, Refusals) {
        R"({"segments": {"IT": {"elements": {"3": {"name": "pair", "type": "AN", "composite": {
              "1": {"name": "left", "type": "AN", "required": true}}}}}}})",
        "ok"},
+      {"later columns on one place name the first",
+       R"({"tables": {"items": {"columns": {"a": {"segment": "IT", "element": 1},
+                                            "b": {"segment": "IT", "element": 1}}}}})",
+       "spec \"tiny\" cannot be written (2 reasons)\n"
+       R"(1. table "items" column "b" writes IT01 of occurrence "item" in loop "item", which column "a" already writes)"
+       "\n"
+       R"(2. table "items" column "n" writes IT01 of occurrence "item" in loop "item", which column "a" already writes)"},
+      // NT is long enough for its required places to be listed once for
+      // both of its plans.
+      {"a long segment's required element, in each plan",
+       R"({"segments": {"NT": {"elements": {"40": {"name": "last", "type": "AN", "required": true},
+             "3": {"name": "e3", "type": "AN"}, "4": {"name": "e4", "type": "AN"}, "5": {"name": "e5", "type": "AN"},
+             "6": {"name": "e6", "type": "AN"}, "7": {"name": "e7", "type": "AN"}, "8": {"name": "e8", "type": "AN"},
+             "9": {"name": "e9", "type": "AN"}, "10": {"name": "e10", "type": "AN"}, "11": {"name": "e11", "type": "AN"},
+             "12": {"name": "e12", "type": "AN"}, "13": {"name": "e13", "type": "AN"}, "14": {"name": "e14", "type": "AN"},
+             "15": {"name": "e15", "type": "AN"}, "16": {"name": "e16", "type": "AN"}, "17": {"name": "e17", "type": "AN"},
+             "18": {"name": "e18", "type": "AN"}, "19": {"name": "e19", "type": "AN"}, "20": {"name": "e20", "type": "AN"},
+             "21": {"name": "e21", "type": "AN"}, "22": {"name": "e22", "type": "AN"}, "23": {"name": "e23", "type": "AN"},
+             "24": {"name": "e24", "type": "AN"}, "25": {"name": "e25", "type": "AN"}, "26": {"name": "e26", "type": "AN"},
+             "27": {"name": "e27", "type": "AN"}, "28": {"name": "e28", "type": "AN"}, "29": {"name": "e29", "type": "AN"},
+             "30": {"name": "e30", "type": "AN"}, "31": {"name": "e31", "type": "AN"}, "32": {"name": "e32", "type": "AN"}}}},
+           "tables": {"items": {"columns": {"c1": {"occurrence": "note", "pick": 1, "element": 2},
+                                            "c2": {"occurrence": "note", "pick": 2, "element": 2}}}}})",
+       "spec \"tiny\" cannot be written (2 reasons)\n"
+       R"(1. required element NT40 (last) of occurrence "note" in loop "item", written by table "items", has no column and no single code to write)"
+       "\n"
+       R"(2. required element NT40 (last) of occurrence "note" in loop "item", written by table "items", has no column and no single code to write)"},
       {"repeat without instances",
        R"({"tables": {"subrefs": {"loops": ["sub"], "segment": "SB", "columns": {"v": {"element": 1}}}}})",
        refused(R"(table "subrefs" writes one "SB" per row in loop "sub", but no table is anchored on that loop and no column reads it, so the segments have no instance to go in)")},
@@ -169,6 +196,11 @@ TEST(WritePlan, SegmentPlans) {
        R"({"tables": {"items": {"columns": {"c1": {"occurrence": "note", "pick": "first", "element": 2},
                                             "c2": {"occurrence": "note", "pick": 2, "element": 2}}}}})",
        "item", {"item: 1<n", "note: 2<c1", "note: 2<c2"}},
+      {"each pick's columns make one segment",
+       R"({"tables": {"items": {"columns": {"a2": {"occurrence": "note", "pick": 2, "element": 2},
+                                            "b1": {"occurrence": "note", "pick": 1, "element": 2},
+                                            "c2": {"occurrence": "note", "pick": 2, "element": 1}}}}})",
+       "item", {"item: 1<n", "note: 2<b1", "note: 1<c2 2<a2"}},
       {"a lone last gives one segment",
        R"({"tables": {"items": {"columns": {"c": {"occurrence": "note", "pick": "last", "element": 2}}}}})",
        "item", {"item: 1<n", "note: 2<c"}},
@@ -234,6 +266,78 @@ TEST(WritePlan, Roles) {
     for (const auto& [loop, role] : c.roles) {
       EXPECT_EQ(planned->role(loop_of(*spec, loop)), role) << loop;
     }
+  }
+}
+
+// Loop "item" with 40 more occurrences, each of a segment of its own, so
+// that its occurrences are found through the sorted lists; RF's element 1
+// takes any code.
+std::string wide_item(const char* patch) {
+  nlohmann::json wide = nlohmann::json::parse(R"({
+    "loops": {"item": {"occurrences": {
+      "zq": {"segment": "RF", "pos": 13, "qualifier": {"element": 1, "codes": ["Z"]}},
+      "aq": {"segment": "RF", "pos": 14, "qualifier": {"element": 1, "codes": ["Y"]}},
+      "k1": {"segment": "CQ", "pos": 15, "qualifier": {"element": 1, "component": 1, "codes": ["K"]}},
+      "k2": {"segment": "CQ", "pos": 15, "qualifier": {"element": 1, "component": 1, "codes": ["L"]}}}}},
+    "segments": {"RF": {"elements": {"1": {"codes": null}}},
+                 "CQ": {"elements": {"1": {"name": "pair", "type": "AN", "composite": {
+                   "1": {"name": "q", "type": "AN"}, "2": {"name": "v", "type": "AN"}}}}}}})");
+  for (int i = 0; i < 40; ++i) {
+    const std::string id = "P" + std::to_string(10 + i);
+    wide["loops"]["item"]["occurrences"]["pad" + id] = {{"segment", id}, {"pos", 20}};
+  }
+  spec::merge_patch(wide, nlohmann::json::parse(patch));
+  return wide.dump();
+}
+
+TEST(WritePlan, WideLoop) {
+  struct Case {
+    const char* name;
+    const char* patch;
+    std::string expected;  // the refusal, or the item loop's plans
+  };
+  const std::vector<Case> cases = {
+      {"a where-code finds its occurrence",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "Z"}, "element": 2}}}}})",
+       "item: 1<n | zq: 1=Z 2<r"},
+      {"one of a qualifier's several codes",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "C"}, "element": 2}}}}})",
+       "item: 1<n | ref_b: 1=C 2<r"},
+      {"by name",
+       R"({"tables": {"items": {"columns": {"r": {"occurrence": "aq", "element": 2}}}}})",
+       "item: 1<n | aq: 1=Y 2<r"},
+      {"a code no qualifier holds",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"1": "X"}, "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads "RF" where {1: "X"} in loop "item", which matches none of its occurrences)")},
+      // In occurrence order, not name order.
+      {"no where-code: every occurrence of the segment",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads "RF" in loop "item", which matches 4 of its occurrences ("ref_a", "ref_b", "zq", "aq"); name one with "occurrence")")},
+      {"a where-code on another element",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "RF", "where": {"2": "v"}, "element": 1}}}}})",
+       refused(R"(table "items" column "r" reads "RF" where {2: "v"} in loop "item", which matches 4 of its occurrences ("ref_a", "ref_b", "zq", "aq"); name one with "occurrence")")},
+      // A condition names an element: a qualifier on a component rules
+      // nothing out.
+      {"qualifiers on a component",
+       R"({"tables": {"items": {"columns": {"r": {"segment": "CQ", "where": {"1": "K"}, "element": 2}}}}})",
+       refused(R"(table "items" column "r" reads "CQ" where {1: "K"} in loop "item", which matches 2 of its occurrences ("k1", "k2"); name one with "occurrence")")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const spec::SpecPtr spec = compile_tiny(wide_item(c.patch));
+    ASSERT_NE(spec, nullptr);
+    ASSERT_GT(spec->loops[loop_of(*spec, "item")].occurrences.size(), 40u);
+    auto planned = WritePlan::make(*spec);
+    if (!planned.ok()) {
+      EXPECT_EQ(planned.error().text(), c.expected);
+      continue;
+    }
+    std::string plans;
+    for (const std::string& p : show_loop(*spec, planned.value(), "item")) {
+      if (p.rfind("pad", 0) == 0) continue;
+      plans += (plans.empty() ? "" : " | ") + p;
+    }
+    EXPECT_EQ(plans, c.expected);
   }
 }
 

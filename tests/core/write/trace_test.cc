@@ -75,6 +75,39 @@ TEST(TraceOrigin, Lookups) {
   }
 }
 
+// Values traced out of element order, as a repeated segment's groups are:
+// the earliest that fits is the origin.
+TEST(TraceOrigin, EarliestValueThatFits) {
+  Traces t;
+  t.cell(5, 2, 0, 1, 0);
+  t.cell(3, std::nullopt, 0, 1, 1);
+  t.cell(5, std::nullopt, 0, 2, 2);
+  t.cell(5, 2, 0, 3, 1);
+  t.cell(5, 3, 0, 4, 0);
+  t.segment(RowOrigin{0, 1});
+  t.cell(5, std::nullopt, 1, 9, 0);
+  t.segment(RowOrigin{1, 9});
+  const std::optional<uint64_t> none;
+  const struct {
+    const char* name;
+    uint64_t segment;
+    uint64_t element;
+    std::optional<uint64_t> component;
+    Origin expected;
+  } cases[] = {
+      {"no component asked: the first at the element", 0, 5, none, Origin::cell("claims", 1, "id")},
+      {"a component: the first of it", 0, 5, 2, Origin::cell("claims", 1, "id")},
+      {"a component: before its own, one without", 0, 5, 3, Origin::cell("claims", 2, "status")},
+      {"a component none has: one without", 0, 5, 1, Origin::cell("claims", 2, "status")},
+      {"another element", 0, 3, 7, Origin::cell("claims", 1, "amount")},
+      {"the next segment's own", 1, 5, 2, Origin::cell("services", 9, "id")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(t.origin(c.segment, c.element, c.component, names), c.expected);
+  }
+}
+
 TEST(TraceOrigin, ColumnOutOfRangeGivesAnEmptyName) {
   Traces t;
   t.cell(1, std::nullopt, 0, 0, 70000);
