@@ -292,13 +292,14 @@ struct Rule {
   };
 
   // Alternatives in RuleKind order: the index is the kind. All but the two
-  // smallest are boxed: a file can hold millions of diagnostics.
+  // smallest are boxed: a file can hold millions of diagnostics. A code not
+  // in its list names only the spec, so the reports of one place share it.
   using Data =
       std::variant<ByteOrderMark, UnknownSegment, Boxed<ImplicitLoop>, Boxed<UnterminatedLoop>,
                    Boxed<ControlCountMismatch>, Boxed<ControlElementMissing>,
                    Boxed<ControlNumberMismatch>, Boxed<RequiredElementMissing>,
                    Boxed<TypeMismatch>, Boxed<LengthOutOfRange>, Boxed<ValueDropped>,
-                   Boxed<CompositeShape>, Boxed<CodeNotInList>, Boxed<RequiredOccurrenceMissing>,
+                   Boxed<CompositeShape>, Shared<CodeNotInList>, Boxed<RequiredOccurrenceMissing>,
                    Boxed<OccurrenceOverMax>, Boxed<LoopOverMax>, Boxed<OutOfOrder>,
                    Boxed<UnknownOccurrence>, Boxed<RequiredLoopMissing>, Boxed<BalanceMismatch>,
                    Boxed<External>>;
@@ -310,6 +311,9 @@ struct Rule {
   const T* get_if() const noexcept {
     if constexpr (std::is_same_v<T, ByteOrderMark> || std::is_same_v<T, UnknownSegment>) {
       return std::get_if<T>(&data);
+    } else if constexpr (std::is_same_v<T, CodeNotInList>) {
+      const Shared<T>* shared = std::get_if<Shared<T>>(&data);
+      return shared == nullptr ? nullptr : &shared->get();
     } else {
       const Boxed<T>* box = std::get_if<Boxed<T>>(&data);
       return box == nullptr ? nullptr : &**box;

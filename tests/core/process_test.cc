@@ -336,5 +336,20 @@ TEST(Processor, FindingsShareTheSpecsTexts) {
   EXPECT_EQ(same, 2u);
 }
 
+TEST(Processor, WrongCodesOfOnePlaceShareOneRule) {
+  const std::vector<Diagnostic> ds =
+      run_text(mini_spec(), isa() + "GS*HP~ST*834*0001~SE*1*0001~ST*834*0002~SE*1*0002~");
+  std::vector<const Diagnostic*> wrong;
+  for (const Diagnostic& d : ds)
+    if (d.rule.get_if<Rule::CodeNotInList>() != nullptr) wrong.push_back(&d);
+  ASSERT_EQ(wrong.size(), 2u);
+  EXPECT_EQ(wrong[0]->rule.get_if<Rule::CodeNotInList>(),
+            wrong[1]->rule.get_if<Rule::CodeNotInList>());
+  // Each keeps its own segment and bytes.
+  EXPECT_NE(wrong[0]->segment, wrong[1]->segment);
+  EXPECT_EQ(wrong[0]->datum, "834");
+  EXPECT_EQ(to_string(wrong[0]->rule), to_string(wrong[1]->rule));
+}
+
 }  // namespace
 }  // namespace zarvi_test

@@ -478,11 +478,18 @@ void Projector::report_value(Finding finding, std::string_view text, const plan:
       return report(
           Rule{Rule::LengthOutOfRange{std::move(here), std::move(name), length, def.min, def.max}},
           segment, element, component, text);
-    case Finding::Code:
-      return report(Rule{Rule::CodeNotInList{std::move(here), std::move(name),
-                                             shares_.list(codes->codes()),
-                                             shares_.text(codes->occurrence())}},
-                    segment, element, component, text);
+    case Finding::Code: {
+      // One rule per place: a file can repeat a wrong code millions of times.
+      const auto key = std::tuple(codes, &*here.id, element, component.value_or(Position::kNone));
+      auto at = code_rules_.find(key);
+      if (at == code_rules_.end())
+        at = code_rules_
+                 .emplace(key, Rule::CodeNotInList{std::move(here), std::move(name),
+                                                   shares_.list(codes->codes()),
+                                                   shares_.text(codes->occurrence())})
+                 .first;
+      return report(Rule{at->second}, segment, element, component, text);
+    }
   }
 }
 

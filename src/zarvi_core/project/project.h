@@ -9,9 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zarvi_core/amounts.h"
@@ -216,6 +218,11 @@ class Projector {
   std::vector<OpenLoop> open_;
   std::vector<Diagnostic> diagnostics_;
   Shares shares_;
+  // The code-list rule of each place reported, keyed by the place's code
+  // set, segment id (the spec's own), element and component.
+  std::map<std::tuple<const plan::CodeSet*, const std::string*, uint64_t, uint64_t>,
+           Shared<Rule::CodeNotInList>>
+      code_rules_;
   std::string text_buffer_;
   std::vector<TableState> tables_;
   std::vector<LoopTables> loop_tables_;
