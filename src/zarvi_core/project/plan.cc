@@ -305,44 +305,6 @@ column::ColumnType column_type(const spec::Spec& spec, const spec::TableDef& tab
   return def != nullptr ? column_type_of(def->type) : column::ColumnType::binary();
 }
 
-std::optional<size_t> Plans::first_occurrence(const spec::Spec& spec, LoopId loop,
-                                              std::string_view name) {
-  if (occurrence_names_.empty()) occurrence_names_.resize(spec.loops.size());
-  std::optional<std::map<std::string_view, size_t>>& names = occurrence_names_[loop];
-  if (!names) {
-    names.emplace();
-    const auto& occurrences = spec.loops[loop].occurrences;
-    for (size_t k = 0; k < occurrences.size(); ++k) names->try_emplace(occurrences[k].name, k);
-  }
-  const auto found = names->find(name);
-  if (found == names->end()) return std::nullopt;
-  return found->second;
-}
-
-std::vector<std::pair<size_t, size_t>> Plans::loop_spans(const spec::Spec& spec) {
-  std::vector<std::pair<size_t, size_t>> spans(spec.loops.size());
-  size_t next = 0;
-  // Iterative: a spec may nest loops deeper than the stack allows.
-  std::vector<std::pair<LoopId, size_t>> walk;  // loop, children entered
-  for (LoopId root : spec.roots) {
-    walk.emplace_back(root, 0);
-    spans[root].first = next++;
-    while (!walk.empty()) {
-      auto& [loop, entered] = walk.back();
-      const std::vector<LoopId>& children = spec.loops[loop].children;
-      if (entered < children.size()) {
-        const LoopId child = children[entered++];
-        spans[child].first = next++;
-        walk.emplace_back(child, 0);
-      } else {
-        spans[loop].second = next;
-        walk.pop_back();
-      }
-    }
-  }
-  return spans;
-}
-
 namespace {
 
 // What an element or segment-index column selects its segment by.
@@ -360,17 +322,16 @@ struct Selector {
 
 }  // namespace
 
-std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t t,
+std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec,
+                                                 const spec::LoopIndex& index, size_t t,
                                                  CarryRegistrations& carries) {
   std::vector<carry::Carried> carried;
   const spec::TableDef& table = spec.tables[t];
-  if (spans_.empty()) spans_ = loop_spans(spec);
-  // The anchors' entries in the walk of the loops, in order: a column's loop
+  // The anchors' places in the walk of the loops, in order: a column's loop
   // encloses an anchor when its span holds one of them.
-  std::vector<size_t> anchor_entries;
-  for (LoopId anchor : table.loops)
-    if (anchor < spans_.size()) anchor_entries.push_back(spans_[anchor].first);
-  std::sort(anchor_entries.begin(), anchor_entries.end());
+  std::vector<size_t> anchor_places;
+  for (LoopId anchor : table.loops) anchor_places.push_back(index.place(anchor));
+  std::sort(anchor_places.begin(), anchor_places.end());
   for (size_t c = 0; c < table.columns.size(); ++c) {
     const spec::ColumnSource& column = table.columns[c].second;
     if (std::holds_alternative<spec::GroupElementSource>(column)) continue;
@@ -379,12 +340,11 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
                              ? Selector::of(std::get<spec::ElementSource>(column))
                              : Selector::of(std::get<spec::SegmentIndexSource>(column));
     std::optional<size_t> carried_index;
-    if (source.loop && *source.loop < spans_.size()) {
+    if (source.loop) {
       // Carried when the column's loop encloses an anchor loop.
-      const auto [entry, exit] = spans_[*source.loop];
       const auto inside =
-          std::upper_bound(anchor_entries.begin(), anchor_entries.end(), entry);
-      if (inside != anchor_entries.end() && *inside < exit) {
+          std::upper_bound(anchor_places.begin(), anchor_places.end(), index.place(*source.loop));
+      if (inside != anchor_places.end() && *inside < index.end(*source.loop)) {
         carried_index = carried.size();
         carried.push_back(carry::Carried{c, {}});
         carries[*source.loop].emplace_back(t, *carried_index);
@@ -413,7 +373,7 @@ std::vector<carry::Carried> Plans::watch_columns(const spec::Spec& spec, size_t 
       }
       // The first occurrence of that name; it feeds the column only when
       // the segment is placed as it, so only as a candidate of this plan.
-      const std::optional<size_t> k = first_occurrence(spec, loop, *source.occurrence);
+      const std::optional<size_t> k = index.occurrence(loop, *source.occurrence);
       const InLoop* in = plan.in(loop);
       if (!k || in == nullptr) return;
       // Candidates are in occurrence order, one per occurrence.

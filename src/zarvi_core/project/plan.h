@@ -20,6 +20,7 @@
 #include "zarvi_core/id_table.h"
 #include "zarvi_core/project/carry.h"
 #include "zarvi_core/segment.h"
+#include "zarvi_core/spec/loop_index.h"
 #include "zarvi_core/spec/spec.h"
 
 namespace zarvi_core::project::plan {
@@ -311,18 +312,14 @@ class Plans {
   // copies what the plans hold per loop.
   void index_placed();
 
-  // Per loop: its entry in a walk of the loop forest and the entry after
-  // its last descendant's, so that a loop encloses another when its span
-  // holds the other's entry.
-  static std::vector<std::pair<size_t, size_t>> loop_spans(const spec::Spec& spec);
-
   // The plan of `id`, made empty on first use.
   SegmentPlan& entry(std::string_view id);
 
   // Registers the columns of table `t` (a table without "segment") under the
   // loops that feed them; returns the table's carried values.
-  std::vector<carry::Carried> watch_columns(const spec::Spec& spec, size_t t,
-                                            CarryRegistrations& carries);
+  // `index` is over the spec's loops.
+  std::vector<carry::Carried> watch_columns(const spec::Spec& spec, const spec::LoopIndex& index,
+                                            size_t t, CarryRegistrations& carries);
 
   // Registers segment table `t`, whose rows segment `id` makes in `loop`;
   // false when `id` has no plan.
@@ -343,9 +340,6 @@ class Plans {
   const CodeSet* code_set(const std::vector<std::string>& codes, const std::string* occurrence);
 
   const SegmentPlan* get_long(std::string_view id) const;
-  // The index of the first occurrence of `loop` named `name`.
-  std::optional<size_t> first_occurrence(const spec::Spec& spec, LoopId loop,
-                                         std::string_view name);
   // Adds a new plan of a short id to its index, which doubles when full, so
   // that indexing every id costs time in proportion to their number.
   void index_short(uint64_t key, SegmentPlan* plan);
@@ -360,9 +354,6 @@ class Plans {
   std::unordered_map<uint64_t, SegmentPlan, id_table::KeyHash> short_;  // by short key
   std::unordered_map<std::string, SegmentPlan, id_table::IdHash, std::equal_to<>> long_;
   std::deque<CodeSet> code_sets_;  // stable addresses for the value plans
-  // Made on first use, for watch_columns.
-  std::vector<std::pair<size_t, size_t>> spans_;
-  std::vector<std::optional<std::map<std::string_view, size_t>>> occurrence_names_;  // by loop
 };
 
 }  // namespace zarvi_core::project::plan

@@ -66,6 +66,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
       loop_tables_(spec.loops.size()) {
   shares_ = Shares(spec.weak_from_this().lock());
   plan::CarryRegistrations carries(spec.loops.size());
+  const spec::LoopIndex index(spec.loops, spec.roots);
   for (size_t t = 0; t < spec.tables.size(); ++t) {
     const spec::TableDef& def = spec.tables[t];
     const auto columns = plan::table_columns(spec, def);
@@ -96,7 +97,7 @@ Projector::Projector(const spec::Spec& spec, const Delimiters& delimiters, Rows 
           loop_tables_[anchor].segment_tables.push_back(t);
     } else {
       for (LoopId anchor : def.loops) loop_tables_[anchor].anchored = t;
-      state.carried = plans_.watch_columns(spec, t, carries);
+      state.carried = plans_.watch_columns(spec, index, t, carries);
     }
     plans_.mark_columns(def);
     tables_.push_back(std::move(state));

@@ -7,7 +7,6 @@
 #include <tuple>
 
 #include "zarvi_core/never_destroyed.h"
-#include "zarvi_core/project/plan.h"
 #include "zarvi_core/spec/render.h"
 #include "zarvi_core/text.h"
 
@@ -86,11 +85,9 @@ OccurrenceIndex::OccurrenceIndex(const spec::LoopDef& loop)
     : loop_(&loop), trigger_(trigger_index(loop)) {
   const auto& occurrences = loop.occurrences;
   if (occurrences.size() <= kPassed) return;
-  names_.reserve(occurrences.size());
   segments_.reserve(occurrences.size());
   for (std::size_t i = 0; i < occurrences.size(); ++i) {
     const OccurrenceDef& occ = occurrences[i];
-    names_.push_back({occ.name, i});
     const auto& q = occ.qualifier;
     // A qualifier on a component rules nothing out: a condition names an
     // element.
@@ -101,10 +98,6 @@ OccurrenceIndex::OccurrenceIndex(const spec::LoopDef& loop)
       for (const std::string& code : q->codes) codes_.push_back({occ.segment, *element, code, i});
     }
   }
-  std::sort(names_.begin(), names_.end(), [](const Named& a, const Named& b) {
-    const int c = a.name.compare(b.name);
-    return c != 0 ? c < 0 : a.occurrence < b.occurrence;
-  });
   std::sort(segments_.begin(), segments_.end(), [](const Qualified& a, const Qualified& b) {
     const int c = a.segment.compare(b.segment);
     if (c != 0) return c < 0;
@@ -116,20 +109,6 @@ OccurrenceIndex::OccurrenceIndex(const spec::LoopDef& loop)
     if (const int c = a.code.compare(b.code); c != 0) return c < 0;
     return a.occurrence < b.occurrence;
   });
-}
-
-std::optional<std::size_t> OccurrenceIndex::named(std::string_view name) const {
-  const auto& occurrences = loop_->occurrences;
-  if (occurrences.size() <= kPassed) {
-    for (std::size_t i = 0; i < occurrences.size(); ++i) {
-      if (occurrences[i].name == name) return i;
-    }
-    return std::nullopt;
-  }
-  const auto at = std::lower_bound(names_.begin(), names_.end(), name,
-                                   [](const Named& n, std::string_view v) { return n.name < v; });
-  if (at == names_.end() || at->name != name) return std::nullopt;
-  return at->occurrence;
 }
 
 void OccurrenceIndex::candidates(std::string_view segment, std::span<const Condition> conditions,
@@ -205,7 +184,10 @@ Resolution resolve(const spec::Spec& spec, const spec::LoopDef& loop, const Occu
 }
 
 Builder::Builder(const spec::Spec& spec)
-    : spec_(spec), loops_(spec.loops.size()), refused_(spec.tables.size(), false) {}
+    : spec_(spec),
+      loop_index_(spec.loops, spec.roots),
+      loops_(spec.loops.size()),
+      refused_(spec.tables.size(), false) {}
 
 const std::string& Builder::column_name(std::size_t table, std::size_t column) const {
   return spec_.tables[table].columns[column].first;
@@ -216,12 +198,6 @@ const OccurrenceIndex& Builder::occurrences(LoopId loop) {
   std::optional<OccurrenceIndex>& index = indexes_[loop];
   if (!index) index.emplace(spec_.loops[loop]);
   return *index;
-}
-
-bool Builder::encloses(LoopId outer, LoopId inner) {
-  if (spans_.empty()) spans_ = project::plan::Plans::loop_spans(spec_);
-  const auto [entry, exit] = spans_[outer];
-  return entry < spans_[inner].first && spans_[inner].first < exit;
 }
 
 void Builder::envelope() {
@@ -273,7 +249,7 @@ void Builder::loop_table(std::size_t t) {
     std::size_t o = 0;
     std::vector<Condition> codes;
     if (source->occurrence) {
-      auto found = occurrences(l).named(*source->occurrence);
+      auto found = loop_index_.occurrence(l, *source->occurrence);
       if (!found) {
         refusals_.push_back(Refusal::unmatched_source(
             table.name, name, spec::quote_name(*source->occurrence), loop.name, {}));
@@ -306,7 +282,7 @@ void Builder::loop_table(std::size_t t) {
     }
 
     if (source->loop) {
-      const Role claim = encloses(l, anchor) ? Role::ReadAbove : Role::ReadBy;
+      const Role claim = loop_index_.encloses(l, anchor) ? Role::ReadAbove : Role::ReadBy;
       LoopPlan& lp = loops_[l];
       if (lp.role == Role::NotWritten || lp.role == Role::Implied) {
         lp.role = claim;

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "zarvi_core/spec/loop_index.h"
 #include "zarvi_core/spec/spec.h"
 #include "zarvi_core/write/plan.h"
 #include "zarvi_core/write/refusal.h"
@@ -61,8 +62,8 @@ struct Unmatched {
 using Resolution = std::variant<Resolved, NeverValid, Unmatched>;
 
 // Lookups into one loop's occurrences, so that each column finds its
-// occurrence by a search instead of a pass over the loop: by name, and by
-// segment id with the qualifier codes that tell one id's occurrences apart.
+// occurrence by a search instead of a pass over the loop: by segment id
+// with the qualifier codes that tell one id's occurrences apart.
 // A loop of few occurrences is passed over instead: sorting them would cost
 // more. Borrows the loop, which must outlive it.
 class OccurrenceIndex {
@@ -72,8 +73,6 @@ class OccurrenceIndex {
 
   explicit OccurrenceIndex(const spec::LoopDef& loop);
 
-  // The first occurrence named `name`.
-  std::optional<std::size_t> named(std::string_view name) const;
   // The occurrence the loop's trigger opens on.
   std::optional<std::size_t> trigger() const { return trigger_; }
   // Appends, ascending, the occurrences of `segment` that no condition rules
@@ -82,10 +81,6 @@ class OccurrenceIndex {
                   std::vector<std::size_t>& out) const;
 
  private:
-  struct Named {
-    std::string_view name;
-    std::size_t occurrence;
-  };
   struct Qualified {
     std::string_view segment;
     std::optional<uint64_t> element;  // of the qualifier; none: none on an element
@@ -101,7 +96,6 @@ class OccurrenceIndex {
   const spec::LoopDef* loop_;
   std::optional<std::size_t> trigger_;
   // Empty for a loop that is passed over.
-  std::vector<Named> names_;          // by name, then occurrence
   std::vector<Qualified> segments_;   // by segment, element, occurrence
   std::vector<Coded> codes_;          // by segment, element, code, occurrence
 };
@@ -153,10 +147,9 @@ class Builder {
   void required_elements(LoopId loop, plan::SegmentPlan& plan);
   const std::string& column_name(std::size_t table, std::size_t column) const;
   const OccurrenceIndex& occurrences(LoopId loop);
-  // Whether `outer` is an ancestor of `inner`.
-  bool encloses(LoopId outer, LoopId inner);
 
   const spec::Spec& spec_;
+  const spec::LoopIndex loop_index_;
   std::vector<plan::LoopPlan> loops_;
   std::vector<refusal::Refusal> refusals_;
   std::vector<bool> refused_;  // by table
@@ -165,7 +158,6 @@ class Builder {
   std::map<Key, std::vector<Entry>> entries_;
   // Made on first use.
   std::vector<std::optional<OccurrenceIndex>> indexes_;  // by loop
-  std::vector<std::pair<std::size_t, std::size_t>> spans_;  // by loop: entry and exit in a walk
   std::map<const spec::SegmentDef*, std::vector<Required>> required_;
   // Reused from plan to plan.
   std::vector<std::pair<Place, std::size_t>> fixed_;

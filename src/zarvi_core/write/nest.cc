@@ -135,14 +135,13 @@ std::optional<size_t> Nest::placement(size_t table, size_t row) const {
 }
 
 void contradictions(const spec::Spec& spec, const std::vector<data::Data>& data, size_t child,
-                    size_t row, size_t parent, size_t parent_row,
+                    size_t row, size_t parent, size_t parent_row, const SharedFrom& shared,
                     std::vector<Finding>& findings) {
   const spec::TableDef& p = spec.tables[parent];
   for (size_t x : p.chain) {
     const auto mine = data[child].reference(x, row);
     const auto theirs = data[parent].reference(x, parent_row);
     if (mine && theirs && *mine != *theirs) {
-      const SharedFrom shared(spec.weak_from_this().lock());
       findings.push_back({Finding::MismatchedReference{
           data[child].name, row, shared.text(spec.tables[x].ref), *mine, shared.text(p.ref),
           parent_row, shared.text(p.name), *theirs}});
@@ -190,7 +189,7 @@ Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector
           findings.push_back(missing_parent(d, r, spec.tables[parent], value, shared));
           continue;
         }
-        contradictions(spec, data, t, r, parent, *p, findings);
+        contradictions(spec, data, t, r, parent, *p, shared, findings);
         placed.emplace_back(*p, r);
       }
       fill_groups(table.starts, table.rows, data[parent].rows, placed);
@@ -223,7 +222,7 @@ Nest nest(const spec::Spec& spec, const plan::WritePlan& plan, const std::vector
           if (!value) continue;
           decided = true;
           if (const auto p = lookup(anchored, *value)) {
-            contradictions(spec, data, t, r, anchored, *p, findings);
+            contradictions(spec, data, t, r, anchored, *p, shared, findings);
             repeats.emplace_back(loop, *p, r);
             table.placements[r] = anchored;
           } else {
